@@ -1,0 +1,25 @@
+#!/bin/bash
+# Installs what is missing, builds the native core and the Windows program,
+# and runs every test: natively, then under Wine on a virtual display.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Release
+cmake --build build/native -j"$jobs"
+ctest --test-dir build/native --output-on-failure --timeout 300 -j"$jobs"
+
+cmake -S . -B build/win -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DQUENZIL_TRACKING_API_HOST=127.0.0.1:18761 \
+  -DQUENZIL_TRACKING_HOME_HOST=127.0.0.1:18761 \
+  -DQUENZIL_MAKER_HOST=127.0.0.1:18762
+cmake --build build/win -j"$jobs"
+export WINEPREFIX="$PWD/build/win/wineprefix"
+source scripts/wine-env.sh
+status=0
+QUENZIL_FORCE_XVFB=1 scripts/with-display \
+  ctest --test-dir build/win --output-on-failure --timeout 600 || status=$?
+"$WINESERVER" -k >/dev/null 2>&1 || true
+exit $status

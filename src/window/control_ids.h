@@ -1,0 +1,47 @@
+// Identifiers of form1's controls and messages: shared by the window and by
+// anything that drives it from outside (the end-to-end tests).
+#pragma once
+
+namespace quenzil::ids {
+
+inline constexpr wchar_t kFormClassName[] = L"QuenzilForm1";
+
+// Child-window ids. None is 1 (IDOK) or 2 (IDCANCEL): Enter and Esc reach no
+// control.
+enum ControlId : int {
+  kCommand4 = 101,
+  kLabel7 = 102,
+  kLabel5 = 103,
+  kLabel6 = 104,
+  kLabel8 = 105,
+  kFrame1 = 106,
+  kYuantong = 110,
+  kShentong = 111,
+  kZhongtong = 112,
+  kShunfeng = 113,
+  kEms = 114,
+  kYunda = 115,
+  kHuitongkuaidi = 116,
+  kTiantian = 117,
+  kZhaijisong = 118,
+  kQuanfengkuaidi = 119,
+  kLabel1 = 120,
+  kText2 = 121,
+  kChaxun = 122,
+  kCommand1 = 123,
+  kCommand2 = 124,
+  kList1 = 125,
+  kLabel2 = 126,
+  kLabel3 = 127,
+  kLabel4 = 128,
+};
+
+// The notification-area icon reports on this message (WM_APP + 1), with the
+// icon id in wParam and the mouse message in lParam.
+inline constexpr unsigned kTrayCallbackMessage = 0x8000u + 1u;
+inline constexpr unsigned kTrayIconId = 1;
+
+// Timer1's id.
+inline constexpr unsigned kTimer1 = 1;
+
+}  // namespace quenzil::ids
