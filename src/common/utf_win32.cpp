@@ -1,0 +1,32 @@
+#include "common/utf.h"
+
+#include <windows.h>
+
+#include <climits>
+
+namespace quenzil {
+
+std::wstring Widen(std::string_view utf8) {
+  if (utf8.empty() || utf8.size() > INT_MAX) return {};
+  const int size = static_cast<int>(utf8.size());
+  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  if (needed <= 0) return {};
+  std::wstring wide(static_cast<size_t>(needed), L'\0');
+  if (::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), needed) != needed) return {};
+  return wide;
+}
+
+std::string Narrow(std::wstring_view utf16) {
+  if (utf16.empty() || utf16.size() > INT_MAX) return {};
+  const int size = static_cast<int>(utf16.size());
+  const int needed =
+      ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return {};
+  std::string utf8(static_cast<size_t>(needed), '\0');
+  if (::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, utf8.data(), needed, nullptr,
+                            nullptr) != needed)
+    return {};
+  return utf8;
+}
+
+}  // namespace quenzil
