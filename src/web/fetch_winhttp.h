@@ -1,0 +1,37 @@
+// FetchText over WinHTTP: the transfer runs on a worker thread while the
+// calling (window) thread waits for it and keeps running window messages.
+#pragma once
+
+#include <string>
+
+#include "web/fetch.h"
+
+namespace quenzil {
+
+// What the waiting thread does when window input arrives.
+class MessagePump {
+ public:
+  virtual ~MessagePump() = default;
+  // Runs every window message pending now, then returns.
+  virtual void RunPending() = 0;
+};
+
+// PeekMessage/TranslateMessage/DispatchMessage with no dialog handling; for
+// tests and tools. A WM_QUIT it meets is posted again so the outer loop sees it.
+class PlainMessagePump final : public MessagePump {
+ public:
+  void RunPending() override;
+};
+
+// One GET per call; each call owns its own state, so a fetch started from a
+// handler that runs inside another fetch's wait ends first.
+class WinHttpFetcher final : public Fetcher {
+ public:
+  explicit WinHttpFetcher(MessagePump& pump);
+  std::string FetchText(const std::string& url, const FetchLimits& limits) override;
+
+ private:
+  MessagePump& pump_;
+};
+
+}  // namespace quenzil
