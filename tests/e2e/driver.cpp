@@ -1,0 +1,617 @@
+#include "driver.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "window/control_ids.h"
+
+namespace e2e {
+namespace {
+
+constexpr unsigned short kTrackingPort = 18761;
+constexpr wchar_t kExitTitle[] = L"退出确认";
+// Sends to the program are bounded so a hung program fails a test instead of
+// hanging it.
+constexpr UINT kSendTimeoutMs = 3000;
+
+std::wstring EnvironmentText(const wchar_t* name) {
+  const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
+  if (needed == 0) return {};
+  std::wstring value(needed, L'\0');
+  const DWORD length = ::GetEnvironmentVariableW(name, value.data(), needed);
+  if (length == 0 || length >= needed) return {};
+  value.resize(length);
+  return value;
+}
+
+using UniqueSocket = quenzil::UniqueAny<SOCKET, decltype(&::closesocket), ::closesocket, INVALID_SOCKET>;
+
+std::optional<std::string> ReadWholeFile(const std::wstring& path) {
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    return std::nullopt;
+  }
+  std::string content;
+  char buffer[4096];
+  DWORD got = 0;
+  while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    content.append(buffer, got);
+  }
+  return content;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  std::string line;
+  while (std::getline(stream, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+struct WindowSearch {
+  DWORD process_id;
+  const wchar_t* class_name;
+  const wchar_t* title;  // null: any
+  bool visible_only;
+  HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+  auto& search = *reinterpret_cast<WindowSearch*>(context);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner != search.process_id) return TRUE;
+  wchar_t class_name[64] = {};
+  if (::GetClassNameW(window, class_name, 64) == 0 || wcscmp(class_name, search.class_name) != 0)
+    return TRUE;
+  if (search.title != nullptr) {
+    wchar_t title[256] = {};
+    ::GetWindowTextW(window, title, 256);
+    if (wcscmp(title, search.title) != 0) return TRUE;
+  }
+  if (search.visible_only && !::IsWindowVisible(window)) return TRUE;
+  search.found = window;
+  return FALSE;
+}
+
+HWND FindTopLevel(DWORD process_id, const wchar_t* class_name, const wchar_t* title,
+                  bool visible_only) {
+  WindowSearch search{process_id, class_name, title, visible_only, nullptr};
+  ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::optional<LRESULT> SendBounded(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  DWORD_PTR result = 0;
+  if (!::SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                             &result))
+    return std::nullopt;
+  return static_cast<LRESULT>(result);
+}
+
+std::wstring DescribeRows(const std::optional<std::vector<std::wstring>>& rows) {
+  if (!rows) return L"(list unreadable)";
+  std::wstring text = std::to_wstring(rows->size()) + L" rows";
+  for (const auto& row : *rows) text += L"\n  [" + row + L"]";
+  return text;
+}
+
+}  // namespace
+
+const Settings& GetSettings() {
+  static const Settings settings{EnvironmentText(L"QUENZIL_E2E_EXE"),
+                                 EnvironmentText(L"QUENZIL_E2E_BROWSER_LOG"),
+                                 EnvironmentText(L"QUENZIL_E2E_SHOTS")};
+  return settings;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, Millis limit, Millis step) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(step);
+  }
+}
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int needed =
+      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (needed <= 0) return {};
+  std::wstring wide(static_cast<size_t>(needed), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                        needed);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& utf16) {
+  if (utf16.empty()) return {};
+  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()),
+                                           nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return {};
+  std::string narrow(static_cast<size_t>(needed), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), narrow.data(),
+                        needed, nullptr, nullptr);
+  return narrow;
+}
+
+// ---- fake server -----------------------------------------------------------
+
+std::optional<std::string> HttpGet(unsigned short port, const std::string& target) {
+  UniqueSocket connection(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (!connection) return std::nullopt;
+  const DWORD timeout_ms = 5000;
+  ::setsockopt(connection.get(), SOL_SOCKET, SO_RCVTIMEO,
+               reinterpret_cast<const char*>(&timeout_ms), sizeof timeout_ms);
+  ::setsockopt(connection.get(), SOL_SOCKET, SO_SNDTIMEO,
+               reinterpret_cast<const char*>(&timeout_ms), sizeof timeout_ms);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+    return std::nullopt;
+  const std::string request = "GET " + target +
+                              " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  if (::send(connection.get(), request.data(), static_cast<int>(request.size()), 0) !=
+      static_cast<int>(request.size()))
+    return std::nullopt;
+  std::string response;
+  char buffer[4096];
+  for (;;) {
+    const int got = ::recv(connection.get(), buffer, sizeof buffer, 0);
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    response.append(buffer, static_cast<size_t>(got));
+  }
+  const auto header_end = response.find("\r\n\r\n");
+  if (response.rfind("HTTP/1.", 0) != 0 || header_end == std::string::npos) return std::nullopt;
+  if (response.compare(9, 3, "200") != 0) return std::nullopt;
+  return response.substr(header_end + 4);
+}
+
+namespace {
+std::string QueryEscape(const std::string& value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string escaped;
+  for (unsigned char c : value) {
+    if (isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      escaped += static_cast<char>(c);
+    } else {
+      escaped += '%';
+      escaped += kHex[c >> 4];
+      escaped += kHex[c & 15];
+    }
+  }
+  return escaped;
+}
+}  // namespace
+
+::testing::AssertionResult ResetServer() {
+  if (!HttpGet(kTrackingPort, "/__control?reset=1"))
+    return ::testing::AssertionFailure() << "the fake server does not answer on " << kTrackingPort;
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult SetBehavior(const std::string& key, const std::string& behavior) {
+  if (!HttpGet(kTrackingPort,
+               "/__control?key=" + QueryEscape(key) + "&behavior=" + QueryEscape(behavior)))
+    return ::testing::AssertionFailure() << "cannot set " << key << " to " << behavior;
+  return ::testing::AssertionSuccess();
+}
+
+std::vector<std::string> ApiRequestsInServerLog() {
+  std::vector<std::string> api;
+  const auto log = HttpGet(kTrackingPort, "/__log");
+  if (!log) return api;
+  for (auto& line : SplitLines(*log)) {
+    if (line.rfind("/api", 0) == 0) api.push_back(line);
+  }
+  return api;
+}
+
+std::size_t UpdateChecksInServerLog() {
+  const auto log = HttpGet(kTrackingPort, "/__log");
+  if (!log) return 0;
+  const auto lines = SplitLines(*log);
+  return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), "/gengxin.txt"));
+}
+
+// ---- stand-in browser ------------------------------------------------------
+
+void ClearBrowserLog() { ::DeleteFileW(GetSettings().browser_log.c_str()); }
+
+std::vector<BrowserCall> BrowserCalls() {
+  std::vector<BrowserCall> calls;
+  const auto content = ReadWholeFile(GetSettings().browser_log);
+  if (!content) return calls;
+  for (const auto& line : SplitLines(*content)) {
+    BrowserCall call;
+    std::istringstream fields(line);
+    std::string field;
+    while (std::getline(fields, field, '\t')) {
+      if (field.rfind("show=", 0) == 0) call.show = field.substr(5);
+      if (field.rfind("url=", 0) == 0) call.url = field.substr(4);
+    }
+    calls.push_back(call);
+  }
+  return calls;
+}
+
+// ---- screenshots -----------------------------------------------------------
+
+bool TakeScreenshot(const std::string& name) {
+  const auto& folder = GetSettings().screenshot_dir;
+  if (folder.empty()) return false;
+  // The wrapper watches for "<name>.request", shoots the display and removes
+  // the request.
+  const std::wstring request = folder + L"\\" + Widen(name) + L".request";
+  {
+    UniqueHandle file(::CreateFileW(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+      file.release();
+      return false;
+    }
+  }
+  const bool taken = WaitUntil(
+      [&] { return ::GetFileAttributesW(request.c_str()) == INVALID_FILE_ATTRIBUTES; }, 8s, 50ms);
+  if (!taken) ::DeleteFileW(request.c_str());
+  return taken;
+}
+
+// ---- title -----------------------------------------------------------------
+
+std::optional<SYSTEMTIME> ParseTitleClock(const std::wstring& title, const std::wstring& prefix) {
+  if (title.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  size_t at = prefix.size();
+  // The clock: each number after one blank, no zero padding.
+  const auto number = [&](int& value) {
+    if (at >= title.size() || title[at] != L' ') return false;
+    ++at;
+    const size_t first = at;
+    while (at < title.size() && iswdigit(title[at]) && at - first < 5) ++at;
+    if (at == first || (title[first] == L'0' && at - first > 1)) return false;
+    value = std::stoi(title.substr(first, at - first));
+    return true;
+  };
+  const auto literal = [&](wchar_t c) {
+    if (at >= title.size() || title[at] != c) return false;
+    ++at;
+    return true;
+  };
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (!(number(year) && literal(L'-') && number(month) && literal(L'-') && number(day) &&
+        literal(L' ') && number(hour) && literal(L':') && number(minute) && literal(L':') &&
+        number(second) && at == title.size()))
+    return std::nullopt;
+  SYSTEMTIME parsed{};
+  parsed.wYear = static_cast<WORD>(year);
+  parsed.wMonth = static_cast<WORD>(month);
+  parsed.wDay = static_cast<WORD>(day);
+  parsed.wHour = static_cast<WORD>(hour);
+  parsed.wMinute = static_cast<WORD>(minute);
+  parsed.wSecond = static_cast<WORD>(second);
+  return parsed;
+}
+
+bool NotificationAreaShown() {
+  // Wine without a desktop shows a stand-alone tray window of its own.
+  for (const wchar_t* area_class : {L"__winex11_standalone_tray", L"Shell_TrayWnd"}) {
+    HWND area = ::FindWindowW(area_class, nullptr);
+    if (area != nullptr && ::IsWindowVisible(area)) return true;
+  }
+  return false;
+}
+
+// ---- clipboard -------------------------------------------------------------
+
+namespace {
+// Opens the clipboard for this scope, retrying briefly while another program
+// holds it.
+class ClipboardSession {
+ public:
+  ClipboardSession() {
+    open_ = WaitUntil([] { return ::OpenClipboard(nullptr) != FALSE; }, 3s, 30ms);
+  }
+  ClipboardSession(const ClipboardSession&) = delete;
+  ClipboardSession& operator=(const ClipboardSession&) = delete;
+  ~ClipboardSession() {
+    if (open_) ::CloseClipboard();
+  }
+  bool open() const { return open_; }
+
+ private:
+  bool open_ = false;
+};
+}  // namespace
+
+std::optional<std::wstring> ClipboardText() {
+  ClipboardSession session;
+  if (!session.open()) return std::nullopt;
+  HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+  if (data == nullptr) return std::nullopt;
+  const auto* text = static_cast<const wchar_t*>(::GlobalLock(data));
+  if (text == nullptr) return std::nullopt;
+  const size_t capacity = ::GlobalSize(data) / sizeof(wchar_t);
+  std::wstring copy(text, wcsnlen(text, capacity));
+  ::GlobalUnlock(data);
+  return copy;
+}
+
+bool PutTextOnClipboard(const std::wstring& text) {
+  ClipboardSession session;
+  if (!session.open() || !::EmptyClipboard()) return false;
+  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+  if (memory == nullptr) return false;
+  auto* target = static_cast<wchar_t*>(::GlobalLock(memory));
+  if (target == nullptr) {
+    ::GlobalFree(memory);
+    return false;
+  }
+  std::copy(text.begin(), text.end(), target);
+  target[text.size()] = L'\0';
+  ::GlobalUnlock(memory);
+  if (::SetClipboardData(CF_UNICODETEXT, memory) == nullptr) {
+    ::GlobalFree(memory);
+    return false;
+  }
+  return true;  // the clipboard owns the memory now
+}
+
+// ---- the program -----------------------------------------------------------
+
+std::unique_ptr<App> App::Launch() {
+  const auto& exe = GetSettings().quenzil_exe;
+  if (exe.empty()) return nullptr;
+  std::wstring command_line = L"\"" + exe + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION created{};
+  std::unique_ptr<App> app(new App());
+  app->started_at_ = std::chrono::steady_clock::now();
+  if (!::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &created))
+    return nullptr;
+  ::CloseHandle(created.hThread);
+  app->process_.reset(created.hProcess);
+  app->process_id_ = created.dwProcessId;
+  return app;
+}
+
+App::~App() {
+  if (!process_ || !Running()) return;
+  // The ordinary way out: a close request answered with OK.
+  if (HWND form = FindForm(); form != nullptr && ::PostMessageW(form, WM_CLOSE, 0, 0)) {
+    if (HWND box = WaitForMessageBox(kExitTitle, 4s); box != nullptr) {
+      Answer(box, IDOK);
+      if (WaitForExit(4s)) return;
+    }
+  }
+  ::TerminateProcess(process_.get(), 99);
+  WaitForExit(5s);
+}
+
+HWND App::FindForm() const {
+  return FindTopLevel(process_id_, quenzil::ids::kFormClassName, nullptr, false);
+}
+
+bool App::FormVisible() const {
+  HWND form = FindForm();
+  return form != nullptr && ::IsWindowVisible(form);
+}
+
+::testing::AssertionResult App::WaitForWindow(Millis limit) {
+  HWND found = nullptr;
+  const bool shown = WaitUntil(
+      [&] {
+        found = FindTopLevel(process_id_, quenzil::ids::kFormClassName, nullptr, true);
+        return found != nullptr || !Running();
+      },
+      limit);
+  if (!shown || found == nullptr) {
+    return ::testing::AssertionFailure()
+           << "no visible main window within " << limit.count() << " ms"
+           << (Running() ? "" : " (the program has ended)");
+  }
+  form_ = found;
+  thread_id_ = ::GetWindowThreadProcessId(form_, nullptr);
+  return ::testing::AssertionSuccess();
+}
+
+bool App::Running() const {
+  return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
+
+bool App::WaitForExit(Millis limit, DWORD* exit_code) const {
+  if (!process_) return true;
+  if (::WaitForSingleObject(process_.get(), static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0)
+    return false;
+  if (exit_code != nullptr) ::GetExitCodeProcess(process_.get(), exit_code);
+  return true;
+}
+
+HWND App::Control(int id) const { return form_ ? ::GetDlgItem(form_, id) : nullptr; }
+
+::testing::AssertionResult App::Usable(int id) const {
+  HWND control = Control(id);
+  if (control == nullptr) return ::testing::AssertionFailure() << "no control with id " << id;
+  if (!::IsWindowVisible(control))
+    return ::testing::AssertionFailure() << "control " << id << " is not visible";
+  if (!::IsWindowEnabled(control))
+    return ::testing::AssertionFailure() << "control " << id << " is disabled";
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult App::Click(int id) {
+  if (auto usable = Usable(id); !usable) return usable;
+  if (!::PostMessageW(Control(id), BM_CLICK, 0, 0))
+    return ::testing::AssertionFailure() << "cannot post a click to " << id;
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult App::SelectCarrier(int id) {
+  if (auto clicked = Click(id); !clicked) return clicked;
+  if (!WaitUntil([&] { return IsChecked(id); }, 3s))
+    return ::testing::AssertionFailure() << "option " << id << " did not become selected";
+  return ::testing::AssertionSuccess();
+}
+
+bool App::IsChecked(int id) const {
+  const auto state = SendBounded(Control(id), BM_GETCHECK, 0, 0);
+  return state && *state == BST_CHECKED;
+}
+
+::testing::AssertionResult App::TypeNumber(const std::wstring& number) {
+  if (auto usable = Usable(quenzil::ids::kText2); !usable) return usable;
+  const auto sent = SendBounded(Control(quenzil::ids::kText2), WM_SETTEXT, 0,
+                                reinterpret_cast<LPARAM>(number.c_str()));
+  if (!sent || *sent != TRUE) return ::testing::AssertionFailure() << "Text2 refused the text";
+  if (Text2() != number) return ::testing::AssertionFailure() << "Text2 does not hold the text";
+  return ::testing::AssertionSuccess();
+}
+
+std::optional<std::wstring> App::Text2() const {
+  HWND edit = Control(quenzil::ids::kText2);
+  const auto length = SendBounded(edit, WM_GETTEXTLENGTH, 0, 0);
+  if (!length) return std::nullopt;
+  std::wstring text(static_cast<size_t>(*length) + 1, L'\0');
+  const auto copied = SendBounded(edit, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  if (!copied) return std::nullopt;
+  text.resize(static_cast<size_t>(*copied));
+  return text;
+}
+
+std::optional<std::vector<std::wstring>> App::Rows() const {
+  HWND list = Control(quenzil::ids::kList1);
+  const auto count = SendBounded(list, LB_GETCOUNT, 0, 0);
+  if (!count || *count < 0) return std::nullopt;
+  std::vector<std::wstring> rows;
+  for (LRESULT index = 0; index < *count; ++index) {
+    const auto length = SendBounded(list, LB_GETTEXTLEN, index, 0);
+    if (!length || *length < 0) return std::nullopt;
+    std::wstring row(static_cast<size_t>(*length) + 1, L'\0');
+    const auto copied = SendBounded(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(row.data()));
+    if (!copied || *copied < 0) return std::nullopt;
+    row.resize(static_cast<size_t>(*copied));
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+::testing::AssertionResult App::WaitForRows(const std::vector<std::wstring>& expected,
+                                            Millis limit) {
+  std::optional<std::vector<std::wstring>> rows;
+  if (WaitUntil([&] { return (rows = Rows()) && *rows == expected; }, limit, 30ms))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "List1 holds " << Narrow(DescribeRows(rows))
+                                       << "\nexpected " << Narrow(DescribeRows(expected))
+                                       << (Running() ? "" : "\n(the program has ended)");
+}
+
+std::wstring App::Title() const {
+  wchar_t title[512] = {};
+  ::GetWindowTextW(form_, title, 512);
+  return title;
+}
+
+HWND App::FocusedWindow() const {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!::GetGUIThreadInfo(thread_id_, &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+RECT App::ControlRectInClient(int id) const {
+  RECT rect{};
+  ::GetWindowRect(Control(id), &rect);
+  ::MapWindowPoints(HWND_DESKTOP, form_, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+::testing::AssertionResult App::MoveMouse(POINT client_point) {
+  if (!::PostMessageW(form_, WM_MOUSEMOVE, 0, MAKELPARAM(client_point.x, client_point.y)))
+    return ::testing::AssertionFailure() << "cannot post a mouse move";
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult App::MoveMouseOverControl(int id) {
+  if (auto usable = Usable(id); !usable) return usable;
+  const RECT rect = ControlRectInClient(id);
+  return MoveMouse(POINT{rect.left + 3, (rect.top + rect.bottom) / 2});
+}
+
+::testing::AssertionResult App::ClickLabel(int id) {
+  if (auto usable = Usable(id); !usable) return usable;
+  const RECT rect = ControlRectInClient(id);
+  const LPARAM at = MAKELPARAM(rect.left + 3, (rect.top + rect.bottom) / 2);
+  if (!::PostMessageW(form_, WM_MOUSEMOVE, 0, at) ||
+      !::PostMessageW(form_, WM_LBUTTONDOWN, MK_LBUTTON, at) ||
+      !::PostMessageW(form_, WM_LBUTTONUP, 0, at))
+    return ::testing::AssertionFailure() << "cannot post a click on label " << id;
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult App::PressTrayIcon(UINT mouse_message) {
+  HWND form = FindForm();
+  if (form == nullptr) return ::testing::AssertionFailure() << "no main window";
+  if (!::PostMessageW(form, quenzil::ids::kTrayCallbackMessage, quenzil::ids::kTrayIconId,
+                      mouse_message))
+    return ::testing::AssertionFailure() << "cannot post the tray icon's report";
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult App::RequestClose() {
+  HWND form = FindForm();
+  if (form == nullptr || !::PostMessageW(form, WM_CLOSE, 0, 0))
+    return ::testing::AssertionFailure() << "cannot post WM_CLOSE";
+  return ::testing::AssertionSuccess();
+}
+
+HWND App::WaitForMessageBox(const std::wstring& title, Millis limit) const {
+  HWND box = nullptr;
+  WaitUntil(
+      [&] {
+        box = FindTopLevel(process_id_, L"#32770", title.c_str(), true);
+        return box != nullptr || !Running();
+      },
+      limit);
+  return box;
+}
+
+bool App::NoMessageBoxFor(const std::wstring& title, Millis time) const {
+  return !WaitUntil(
+      [&] { return FindTopLevel(process_id_, L"#32770", title.c_str(), false) != nullptr; }, time);
+}
+
+std::wstring App::MessageBoxText(HWND box) {
+  wchar_t text[1024] = {};
+  ::GetWindowTextW(::GetDlgItem(box, 0xFFFF), text, 1024);
+  return text;
+}
+
+::testing::AssertionResult App::Answer(HWND box, int button_id) {
+  HWND button = ::GetDlgItem(box, button_id);
+  if (button == nullptr || !::IsWindowVisible(button) || !::IsWindowEnabled(button))
+    return ::testing::AssertionFailure() << "the message box has no usable button " << button_id;
+  if (!::PostMessageW(button, BM_CLICK, 0, 0))
+    return ::testing::AssertionFailure() << "cannot click the message box";
+  if (!WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 5s))
+    return ::testing::AssertionFailure() << "the message box stays open";
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace e2e

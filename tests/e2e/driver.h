@@ -1,0 +1,139 @@
+// Drives a real quenzil.exe from outside, as a user would: finds its window
+// and controls, types, clicks, reads what it shows, answers its message
+// boxes. Also talks to the fake tracking/maker server and reads the stand-in
+// browser's log. Every wait is bounded.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/unique_handle.h"
+
+namespace e2e {
+
+using namespace std::chrono_literals;
+using Millis = std::chrono::milliseconds;
+using UniqueHandle = quenzil::UniqueAny<HANDLE, decltype(&::CloseHandle), ::CloseHandle>;
+
+// Settings handed in by the test wrapper through the environment.
+struct Settings {
+  std::wstring quenzil_exe;       // QUENZIL_E2E_EXE
+  std::wstring browser_log;       // QUENZIL_E2E_BROWSER_LOG
+  std::wstring screenshot_dir;    // QUENZIL_E2E_SHOTS (optional)
+};
+const Settings& GetSettings();
+
+// Polls until the condition holds or the limit passes; true if it held.
+bool WaitUntil(const std::function<bool()>& condition, Millis limit, Millis step = 20ms);
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& utf16);
+
+// The fake server (both ports answer the same).
+std::optional<std::string> HttpGet(unsigned short port, const std::string& target);
+::testing::AssertionResult ResetServer();
+// Overrides the answer for a key: a tracking number or "gengxin.txt".
+::testing::AssertionResult SetBehavior(const std::string& key, const std::string& behavior);
+// The request targets of /api requests, in arrival order.
+std::vector<std::string> ApiRequestsInServerLog();
+// "gengxin.txt" requests so far.
+std::size_t UpdateChecksInServerLog();
+
+// The stand-in browser's records.
+struct BrowserCall {
+  std::string show;  // wShowWindow as decimal, or "none"
+  std::string url;
+};
+void ClearBrowserLog();
+std::vector<BrowserCall> BrowserCalls();
+
+// Asks the wrapper for a screenshot of the whole display; false if nobody
+// took it in time (no wrapper, or no display tool).
+bool TakeScreenshot(const std::string& name);
+
+// Splits the clock part of a title " Y- M- D  h: m: s"; nullopt if the text
+// has any other form.
+std::optional<SYSTEMTIME> ParseTitleClock(const std::wstring& title, const std::wstring& prefix);
+
+// True while the shell's notification area shows any icon. Without a
+// taskbar the area is a window of its own, shown only while it holds icons.
+bool NotificationAreaShown();
+
+// The clipboard's Unicode text; nullopt if it holds none or cannot be opened.
+std::optional<std::wstring> ClipboardText();
+bool PutTextOnClipboard(const std::wstring& text);
+
+// One running quenzil.exe.
+class App {
+ public:
+  // Starts the program; the window is not waited for.
+  static std::unique_ptr<App> Launch();
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+  // Ends the program if it still runs: WM_CLOSE and OK, else TerminateProcess.
+  ~App();
+
+  DWORD pid() const { return process_id_; }
+  std::chrono::steady_clock::time_point started_at() const { return started_at_; }
+
+  // The program's visible main window, once it exists.
+  ::testing::AssertionResult WaitForWindow(Millis limit);
+  HWND form() const { return form_; }
+  // The main window whether visible or not (null if none).
+  HWND FindForm() const;
+  bool FormVisible() const;
+
+  bool Running() const;
+  // True once the process has ended within the limit; the exit code then.
+  bool WaitForExit(Millis limit, DWORD* exit_code = nullptr) const;
+
+  HWND Control(int id) const;
+  // Fails unless the control exists, is visible and enabled (a posted click
+  // reaches even a disabled button under some platforms).
+  ::testing::AssertionResult Usable(int id) const;
+  ::testing::AssertionResult Click(int id);
+  ::testing::AssertionResult SelectCarrier(int id);
+  ::testing::AssertionResult TypeNumber(const std::wstring& number);
+  bool IsChecked(int id) const;
+  std::optional<std::wstring> Text2() const;
+  std::optional<std::vector<std::wstring>> Rows() const;
+  // Waits until the rows are exactly these; on failure says what was there.
+  ::testing::AssertionResult WaitForRows(const std::vector<std::wstring>& expected, Millis limit);
+  std::wstring Title() const;
+  // The child window that has the keyboard focus in the program's thread.
+  HWND FocusedWindow() const;
+  RECT ControlRectInClient(int id) const;
+
+  // Posts a pointer movement at a client point of the main window.
+  ::testing::AssertionResult MoveMouse(POINT client_point);
+  ::testing::AssertionResult MoveMouseOverControl(int id);
+  // A label click as the mouse gives it: press and release over the label.
+  ::testing::AssertionResult ClickLabel(int id);
+  ::testing::AssertionResult PressTrayIcon(UINT mouse_message = WM_LBUTTONDOWN);
+  ::testing::AssertionResult RequestClose();
+
+  // A message box of this program with this title, once it is visible.
+  HWND WaitForMessageBox(const std::wstring& title, Millis limit) const;
+  // True if none with this title shows up within the time.
+  bool NoMessageBoxFor(const std::wstring& title, Millis time) const;
+  static std::wstring MessageBoxText(HWND box);
+  // Clicks the box's button (IDOK / IDCANCEL) and waits until it is gone.
+  static ::testing::AssertionResult Answer(HWND box, int button_id);
+
+ private:
+  App() = default;
+  UniqueHandle process_;
+  DWORD process_id_ = 0;
+  DWORD thread_id_ = 0;
+  HWND form_ = nullptr;
+  std::chrono::steady_clock::time_point started_at_{};
+};
+
+}  // namespace e2e

@@ -1,0 +1,568 @@
+// End-to-end scenarios: a fresh quenzil.exe per test, driven through its
+// window against the fake tracking service and maker site.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cwctype>
+
+#include "driver.h"
+#include "window/control_ids.h"
+
+namespace e2e {
+namespace {
+
+namespace ids = quenzil::ids;
+using ::testing::AssertionFailure;
+using ::testing::AssertionResult;
+using ::testing::AssertionSuccess;
+
+// The user-visible texts, spelled out here rather than taken from the
+// program's headers so that a typo there fails a test.
+const std::wstring kPlaceholder = L"此处返回查询结果。";
+const std::wstring kTitlePrefix = L"QuenzilV1.0-【Dravimo提供】    现在时间：";
+const std::wstring kNoticeTitle = L"系统提示";
+const std::wstring kEnterNumber = L"请输入快递单号";
+const std::wstring kFailedTitle = L"查询失败";
+const std::wstring kFailedPromptStart = L"查询失败：";
+const std::wstring kUpdateTitle = L"更新提示";
+const std::wstring kUpdatePrompt = L"程序已经更新，请到官网下载最新版本";
+const std::wstring kExitTitle = L"退出确认";
+const std::wstring kExitPrompt = L"您确定退出程序吗？建议缩小到后台方便下次查询哦。";
+
+const std::wstring kWrongNumberAdvice =
+    L"单号不正确或选择快递公司错误，请检查相关单号，或选择单号对应的快递公司再查询。";
+const std::wstring kAbnormalAdvice =
+    L"单号异常，请检查单号和选择的快递公司有没有错，如果都正确，请稍后再试。";
+const std::wstring kNotRecordedAdvice =
+    L"此单号未更新物流信息，请隔段时间再查询，或者到快递官网查询，谢谢！（请检查快递单号是否对应您所选择的快递公司）";
+const std::wstring kCaptchaAdvice = L"接口繁忙，需要验证码，可以过段时间查询，或者到快递公司查询。";
+
+// The rows of the answer "rows3" (and its GBK twin).
+const std::vector<std::wstring> kThreeRows = {
+    L"2013-01-18 21:02 【广州市】 快件已从 广州转运中心 发出",
+    L"2013-01-19 08:15 【上海市】 快件已到达 上海转运中心",
+    L"2013-01-20 09:05 【上海市】 已签收，签收人：本人",
+};
+// "rows-markup": a start tag stays in the row, up to the first "</".
+const std::vector<std::wstring> kMarkupRows = {
+    L"2013-01-19 10:00 派件员：<a href=x>link",
+    L"2013-01-20 09:05 已签收",
+};
+
+constexpr char kTrackingHome[] = "http://127.0.0.1:18761";
+constexpr char kMakerLink[] = "http://127.0.0.1:18762";
+constexpr char kMakerHome[] = "http://127.0.0.1:18762/";
+constexpr char kShowNormal[] = "1";
+
+const std::vector<int> kCarrierIds = {
+    ids::kYuantong, ids::kShentong, ids::kZhongtong, ids::kShunfeng, ids::kEms,
+    ids::kYunda,    ids::kHuitongkuaidi, ids::kTiantian, ids::kZhaijisong, ids::kQuanfengkuaidi,
+};
+
+long long MillisSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - start).count();
+}
+
+int Width(const RECT& rect) { return rect.right - rect.left; }
+
+// Upper-case hex digits in %XX so that either spelling compares equal.
+std::string NormalisePercentEscapes(std::string target) {
+  for (size_t at = target.find('%'); at != std::string::npos && at + 2 < target.size();
+       at = target.find('%', at + 1)) {
+    target[at + 1] = static_cast<char>(toupper(static_cast<unsigned char>(target[at + 1])));
+    target[at + 2] = static_cast<char>(toupper(static_cast<unsigned char>(target[at + 2])));
+  }
+  return target;
+}
+
+std::string QueryTarget(const std::string& code, const std::string& encoded_number) {
+  return "/api?id=5e0b7c19d2a4f863&com=" + code + "&nu=" + encoded_number +
+         "&valicode=[]&show=2&muti=1&order=asc";
+}
+
+// How many whole seconds two clock readings lie apart.
+int SecondsApart(const SYSTEMTIME& a, const SYSTEMTIME& b) {
+  FILETIME fa{}, fb{};
+  if (!::SystemTimeToFileTime(&a, &fa) || !::SystemTimeToFileTime(&b, &fb)) return 1 << 30;
+  ULARGE_INTEGER ua{}, ub{};
+  ua.LowPart = fa.dwLowDateTime;
+  ua.HighPart = fa.dwHighDateTime;
+  ub.LowPart = fb.dwLowDateTime;
+  ub.HighPart = fb.dwHighDateTime;
+  const long long apart = static_cast<long long>(ua.QuadPart) - static_cast<long long>(ub.QuadPart);
+  return static_cast<int>((apart < 0 ? -apart : apart) / 10000000LL);
+}
+
+class Quenzil : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ResetServer());
+    ClearBrowserLog();
+  }
+  void TearDown() override { app_.reset(); }
+
+  // Starts a fresh program and waits for its window.
+  AssertionResult Start() {
+    app_ = App::Launch();
+    if (!app_) return AssertionFailure() << "cannot start quenzil.exe";
+    return app_->WaitForWindow(10s);
+  }
+
+  // Types the number, selects the carrier and presses 开始查询; returns once
+  // the request has reached the server (and so the list has been cleared).
+  AssertionResult Query(const std::wstring& number, int carrier = ids::kYunda) {
+    const size_t before = ApiRequestsInServerLog().size();
+    if (auto typed = app_->TypeNumber(number); !typed) return typed;
+    if (auto selected = app_->SelectCarrier(carrier); !selected) return selected;
+    if (auto clicked = app_->Click(ids::kChaxun); !clicked) return clicked;
+    if (!WaitUntil([&] { return ApiRequestsInServerLog().size() > before; }, 10s, 30ms))
+      return AssertionFailure() << "the query for " << Narrow(number) << " never reached the server";
+    return AssertionSuccess();
+  }
+
+  AssertionResult QueryGives(const std::wstring& number, const std::vector<std::wstring>& rows) {
+    if (auto queried = Query(number); !queried) return queried;
+    return app_->WaitForRows(rows, 10s);
+  }
+
+  // Answers the message box with this title, checking its text.
+  AssertionResult ExpectMessage(const std::wstring& title, const std::wstring& text,
+                                int button = IDOK) {
+    HWND box = app_->WaitForMessageBox(title, 10s);
+    if (box == nullptr) return AssertionFailure() << "no message box " << Narrow(title);
+    const std::wstring shown = App::MessageBoxText(box);
+    if (shown != text)
+      return AssertionFailure() << "message box " << Narrow(title) << " says [" << Narrow(shown)
+                                << "]";
+    return App::Answer(box, button);
+  }
+
+  AssertionResult WaitForBrowserCall(const std::string& url, size_t count = 1) {
+    std::vector<BrowserCall> calls;
+    if (!WaitUntil([&] { return (calls = BrowserCalls()).size() >= count; }, 10s, 50ms))
+      return AssertionFailure() << "the browser was asked " << calls.size() << " times, not "
+                                << count;
+    const BrowserCall& last = calls[count - 1];
+    if (last.url != url)
+      return AssertionFailure() << "the browser was asked to open [" << last.url << "]";
+    if (last.show != kShowNormal)
+      return AssertionFailure() << "the browser was started with show command " << last.show;
+    return AssertionSuccess();
+  }
+
+  // A point of the client area that no control covers.
+  POINT BareSurfacePoint() const {
+    const POINT point{4, 4};
+    EXPECT_EQ(::ChildWindowFromPointEx(app_->form(), point, CWP_SKIPINVISIBLE), app_->form());
+    return point;
+  }
+
+  std::unique_ptr<App> app_;
+};
+
+// ---- start ----------------------------------------------------------------
+
+TEST_F(Quenzil, StartState) {
+  ASSERT_TRUE(Start());
+  const long long startup_ms = MillisSince(app_->started_at());
+  std::printf("[ figure ] start-up to visible window, maker site answering 404: %lld ms\n",
+              startup_ms);
+  RecordProperty("startup_ms_normal", static_cast<int>(startup_ms));
+
+  EXPECT_EQ(app_->Text2(), std::wstring());
+  EXPECT_EQ(app_->FocusedWindow(), app_->Control(ids::kText2)) << "Text2 has no focus";
+  for (int carrier : kCarrierIds) {
+    EXPECT_TRUE(app_->Usable(carrier));
+    EXPECT_FALSE(app_->IsChecked(carrier)) << "carrier " << carrier << " selected at start";
+  }
+  EXPECT_EQ(app_->Rows(), std::vector<std::wstring>{kPlaceholder});
+  EXPECT_EQ(UpdateChecksInServerLog(), 1u);
+
+  SYSTEMTIME before{};
+  ::GetLocalTime(&before);
+  std::optional<SYSTEMTIME> clock;
+  ASSERT_TRUE(WaitUntil([&] { return (clock = ParseTitleClock(app_->Title(), kTitlePrefix)).has_value(); },
+                        2s))
+      << "title [" << Narrow(app_->Title()) << "]";
+  EXPECT_LE(SecondsApart(*clock, before), 2) << Narrow(app_->Title());
+  EXPECT_TRUE(TakeScreenshot("start"));
+}
+
+TEST_F(Quenzil, TitleFollowsTheClock) {
+  ASSERT_TRUE(Start());
+  std::wstring first;
+  ASSERT_TRUE(WaitUntil([&] { return ParseTitleClock(first = app_->Title(), kTitlePrefix).has_value(); }, 2s));
+  std::wstring next;
+  ASSERT_TRUE(WaitUntil([&] { return (next = app_->Title()) != first; }, 3s))
+      << "the title stays [" << Narrow(first) << "]";
+  const auto clock = ParseTitleClock(next, kTitlePrefix);
+  ASSERT_TRUE(clock.has_value()) << Narrow(next);
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  EXPECT_LE(SecondsApart(*clock, now), 2) << Narrow(next);
+  // One second on; two if a tick came late on a busy machine.
+  const int step = SecondsApart(*clock, *ParseTitleClock(first, kTitlePrefix));
+  EXPECT_GE(step, 1) << Narrow(first) << " -> " << Narrow(next);
+  EXPECT_LE(step, 2) << Narrow(first) << " -> " << Narrow(next);
+}
+
+// ---- start-up update check -------------------------------------------------
+
+TEST_F(Quenzil, UpdateFlagTwoTellsOpensMakerSiteAndEnds) {
+  ASSERT_TRUE(SetBehavior("gengxin.txt", "body:2"));
+  app_ = App::Launch();
+  ASSERT_TRUE(app_);
+  HWND box = app_->WaitForMessageBox(kUpdateTitle, 10s);
+  ASSERT_NE(box, nullptr) << "no update message";
+  EXPECT_FALSE(app_->FormVisible()) << "the main window shows behind the update message";
+  EXPECT_EQ(App::MessageBoxText(box), kUpdatePrompt);
+  EXPECT_TRUE(BrowserCalls().empty()) << "the browser opened before the message was answered";
+  ASSERT_TRUE(App::Answer(box, IDOK));
+  EXPECT_TRUE(WaitForBrowserCall(kMakerHome));
+  EXPECT_TRUE(app_->WaitForExit(5s)) << "the program goes on after the update message";
+  EXPECT_FALSE(app_->FormVisible());
+}
+
+TEST_F(Quenzil, OtherUpdateFlagsStartNormally) {
+  for (const char* behavior : {"body:1", "file:flag-2-crlf", "file:flag-empty", "body: 2"}) {
+    SCOPED_TRACE(behavior);
+    ASSERT_TRUE(SetBehavior("gengxin.txt", behavior));
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(app_->WaitForRows({kPlaceholder}, 2s));
+    EXPECT_TRUE(app_->NoMessageBoxFor(kUpdateTitle, 0ms));
+    app_.reset();
+  }
+  EXPECT_TRUE(BrowserCalls().empty());
+}
+
+TEST_F(Quenzil, UnreachableMakerSiteStillStarts) {
+  for (const char* behavior : {"reset", "stall"}) {
+    SCOPED_TRACE(behavior);
+    ASSERT_TRUE(SetBehavior("gengxin.txt", behavior));
+    app_ = App::Launch();
+    ASSERT_TRUE(app_);
+    ASSERT_TRUE(app_->WaitForWindow(12s));
+    const long long startup_ms = MillisSince(app_->started_at());
+    std::printf("[ figure ] start-up to visible window, maker site %s: %lld ms\n", behavior,
+                startup_ms);
+    RecordProperty(std::string("startup_ms_") + behavior, static_cast<int>(startup_ms));
+    EXPECT_LT(startup_ms, 8000) << "the update check held the window back too long";
+    EXPECT_TRUE(app_->WaitForRows({kPlaceholder}, 2s));
+    EXPECT_TRUE(app_->NoMessageBoxFor(kFailedTitle, 300ms));
+    EXPECT_TRUE(app_->NoMessageBoxFor(kUpdateTitle, 0ms));
+    EXPECT_TRUE(app_->Usable(ids::kChaxun));
+    app_.reset();
+  }
+}
+
+// ---- the query ---------------------------------------------------------------
+
+TEST_F(Quenzil, EmptyNumberAsksForOneAndFetchesNothing) {
+  ASSERT_TRUE(Start());
+  const size_t requests = ApiRequestsInServerLog().size();
+  // The number is checked before the carrier: no carrier selected yet.
+  ASSERT_TRUE(app_->Click(ids::kChaxun));
+  ASSERT_TRUE(ExpectMessage(kNoticeTitle, kEnterNumber));
+  EXPECT_TRUE(app_->WaitForRows({}, 2s));
+
+  ASSERT_TRUE(app_->SelectCarrier(ids::kShunfeng));
+  ASSERT_TRUE(app_->TypeNumber(L""));
+  ASSERT_TRUE(app_->Click(ids::kChaxun));
+  ASSERT_TRUE(ExpectMessage(kNoticeTitle, kEnterNumber));
+  EXPECT_TRUE(app_->WaitForRows({}, 2s));
+  EXPECT_EQ(ApiRequestsInServerLog().size(), requests);
+}
+
+TEST_F(Quenzil, NoCarrierFetchesNothingAndSaysNothing) {
+  ASSERT_TRUE(Start());
+  const size_t requests = ApiRequestsInServerLog().size();
+  ASSERT_TRUE(app_->TypeNumber(L"rows3"));
+  ASSERT_TRUE(app_->Click(ids::kChaxun));
+  EXPECT_TRUE(app_->WaitForRows({}, 3s)) << "the placeholder stays";
+  EXPECT_TRUE(app_->NoMessageBoxFor(kNoticeTitle, 800ms));
+  EXPECT_TRUE(app_->NoMessageBoxFor(kFailedTitle, 0ms));
+  EXPECT_EQ(ApiRequestsInServerLog().size(), requests);
+  EXPECT_EQ(app_->Text2(), std::wstring(L"rows3"));
+}
+
+TEST_F(Quenzil, EachMarkerGivesItsAdvice) {
+  ASSERT_TRUE(Start());
+  const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+      {L"marker-wrong", kWrongNumberAdvice},
+      {L"marker-abnormal", kAbnormalAdvice},
+      {L"marker-notrecorded", kNotRecordedAdvice},
+      {L"marker-captcha", kCaptchaAdvice},
+  };
+  for (const auto& [number, advice] : cases) {
+    for (const std::wstring suffix : {L"", L"-gbk"}) {
+      SCOPED_TRACE(Narrow(number + suffix));
+      EXPECT_TRUE(QueryGives(number + suffix, {advice}));
+    }
+  }
+  EXPECT_TRUE(app_->NoMessageBoxFor(kFailedTitle, 0ms));
+}
+
+TEST_F(Quenzil, FirstMarkerInOrderDecides) {
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(QueryGives(L"marker-abnormal-and-time", {kAbnormalAdvice}));
+  EXPECT_TRUE(QueryGives(L"marker-abnormal-and-time-gbk", {kAbnormalAdvice}));
+  EXPECT_TRUE(QueryGives(L"marker-wrong-and-notrecorded", {kWrongNumberAdvice}));
+  EXPECT_TRUE(QueryGives(L"marker-wrong-and-notrecorded-gbk", {kWrongNumberAdvice}));
+}
+
+TEST_F(Quenzil, TrackingRowsInOrder) {
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(QueryGives(L"rows3", kThreeRows));
+  EXPECT_TRUE(TakeScreenshot("rows"));
+  // The next query replaces the rows, whatever the character set.
+  EXPECT_TRUE(QueryGives(L"rows-markup", kMarkupRows));
+  EXPECT_TRUE(QueryGives(L"rows3-gbk", kThreeRows));
+  EXPECT_TRUE(app_->NoMessageBoxFor(kFailedTitle, 0ms));
+}
+
+TEST_F(Quenzil, MarkupInsideARowIsKept) {
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(QueryGives(L"rows-markup", kMarkupRows));
+  EXPECT_TRUE(QueryGives(L"rows-markup-gbk", kMarkupRows));
+}
+
+TEST_F(Quenzil, AnswerWithoutMarkerLeavesListEmpty) {
+  ASSERT_TRUE(Start());
+  // "no-marker" holds a cell of the row pattern but no "时间": no rows.
+  for (const std::wstring number : {L"no-marker", L"no-marker-gbk", L"empty", L"not-on-server"}) {
+    SCOPED_TRACE(Narrow(number));
+    ASSERT_TRUE(Query(number));
+    ::Sleep(400);
+    EXPECT_TRUE(app_->WaitForRows({}, 1s));
+    EXPECT_TRUE(app_->NoMessageBoxFor(kFailedTitle, 0ms));
+  }
+}
+
+TEST_F(Quenzil, RequestTargetCarriesCodeAndEncodedNumber) {
+  ASSERT_TRUE(Start());
+  struct Case {
+    std::wstring number;
+    int carrier;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {L"rows3", ids::kYunda, QueryTarget("yunda", "rows3")},
+      // Space, "&", "=", "#" and Chinese stay inside the value of nu.
+      {L"A1 b&c=d#中", ids::kYunda, QueryTarget("yunda", "A1%20b%26c%3Dd%23%E4%B8%AD")},
+      // The carrier's code never replaces text of the number.
+      {L"gongsi9", ids::kEms, QueryTarget("ems", "gongsi9")},
+      {L"danhao", ids::kZhongtong, QueryTarget("zhongtong", "danhao")},
+      {L" 12 ", ids::kQuanfengkuaidi, QueryTarget("quanfengkuaidi", "%2012%20")},
+  };
+  for (const auto& query : cases) {
+    SCOPED_TRACE(Narrow(query.number));
+    ASSERT_TRUE(Query(query.number, query.carrier));
+    const auto requests = ApiRequestsInServerLog();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(NormalisePercentEscapes(requests.back()), query.expected);
+  }
+}
+
+TEST_F(Quenzil, FailedQueryTellsAndKeepsInput) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(SetBehavior("broken-reset", "reset"));
+  ASSERT_TRUE(SetBehavior("broken-midway", "resetmid:rows3"));
+  for (const std::wstring number : {L"broken-reset", L"broken-midway"}) {
+    SCOPED_TRACE(Narrow(number));
+    ASSERT_TRUE(Query(number, ids::kTiantian));
+    HWND box = app_->WaitForMessageBox(kFailedTitle, 10s);
+    ASSERT_NE(box, nullptr) << "no failure message";
+    const std::wstring text = App::MessageBoxText(box);
+    EXPECT_EQ(text.rfind(kFailedPromptStart, 0), 0u) << Narrow(text);
+    EXPECT_GT(text.size(), kFailedPromptStart.size()) << "the message says nothing after the colon";
+    ASSERT_TRUE(App::Answer(box, IDOK));
+    EXPECT_EQ(app_->Text2(), number);
+    EXPECT_TRUE(app_->IsChecked(ids::kTiantian));
+    EXPECT_TRUE(app_->Running());
+  }
+  // The program goes on working.
+  EXPECT_TRUE(QueryGives(L"rows3", kThreeRows));
+}
+
+TEST_F(Quenzil, SecondPressDuringSlowAnswerShowsRowsOnce) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(SetBehavior("slow-rows", "slow:1500:rows3"));
+  ASSERT_TRUE(Query(L"slow-rows"));
+  const size_t requests = ApiRequestsInServerLog().size();
+  ASSERT_TRUE(app_->Click(ids::kChaxun));
+  ASSERT_TRUE(WaitUntil([&] { return ApiRequestsInServerLog().size() > requests; }, 5s));
+  EXPECT_TRUE(app_->WaitForRows(kThreeRows, 8s));
+  ::Sleep(2000);  // both answers are in by now
+  EXPECT_TRUE(app_->WaitForRows(kThreeRows, 0ms));
+
+  // An older query that answers last is dropped as well.
+  ASSERT_TRUE(SetBehavior("slow-older", "slow:2000:rows-markup"));
+  ASSERT_TRUE(Query(L"slow-older"));
+  EXPECT_TRUE(QueryGives(L"rows3", kThreeRows));
+  ::Sleep(2500);
+  EXPECT_TRUE(app_->WaitForRows(kThreeRows, 0ms));
+}
+
+TEST_F(Quenzil, ClearDuringSlowAnswerLeavesPlaceholder) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(SetBehavior("slow-rows", "slow:1500:rows3"));
+  ASSERT_TRUE(Query(L"slow-rows"));
+  ASSERT_TRUE(app_->Click(ids::kCommand2));
+  EXPECT_TRUE(app_->WaitForRows({kPlaceholder}, 3s));
+  EXPECT_EQ(app_->Text2(), std::wstring());
+  ::Sleep(2000);
+  EXPECT_TRUE(app_->WaitForRows({kPlaceholder}, 0ms));
+  EXPECT_EQ(app_->Text2(), std::wstring());
+  EXPECT_TRUE(app_->IsChecked(ids::kYunda)) << "clear changed the carrier";
+}
+
+TEST_F(Quenzil, CopyPutsRowsOnClipboard) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(PutTextOnClipboard(L"before"));
+  ASSERT_TRUE(app_->Click(ids::kCommand1));
+  std::optional<std::wstring> copied;
+  EXPECT_TRUE(WaitUntil([&] { return (copied = ClipboardText()) == kPlaceholder + L"\r\n"; }, 3s))
+      << Narrow(copied.value_or(L"(none)"));
+
+  ASSERT_TRUE(QueryGives(L"rows3", kThreeRows));
+  ASSERT_TRUE(app_->Click(ids::kCommand1));
+  std::wstring expected;
+  for (const auto& row : kThreeRows) expected += row + L"\r\n";
+  EXPECT_TRUE(WaitUntil([&] { return (copied = ClipboardText()) == expected; }, 3s))
+      << Narrow(copied.value_or(L"(none)"));
+  EXPECT_TRUE(app_->WaitForRows(kThreeRows, 0ms)) << "copy changed the list";
+}
+
+// ---- notification area -------------------------------------------------------
+
+TEST_F(Quenzil, HideToTrayAndRestore) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(QueryGives(L"rows3", kThreeRows));
+  ASSERT_FALSE(NotificationAreaShown()) << "an icon is there before hiding";
+  ASSERT_TRUE(app_->Click(ids::kCommand4));
+  ASSERT_TRUE(WaitUntil([&] { return !app_->FormVisible(); }, 3s)) << "the window stays shown";
+  ASSERT_TRUE(app_->Running());
+  EXPECT_TRUE(WaitUntil(NotificationAreaShown, 3s)) << "no icon in the notification area";
+
+  // The clock goes on while hidden.
+  const std::wstring hidden_title = app_->Title();
+  EXPECT_TRUE(WaitUntil([&] { return app_->Title() != hidden_title; }, 3s));
+
+  // Only a press of the left button restores.
+  for (UINT other : {UINT{WM_MOUSEMOVE}, UINT{WM_LBUTTONUP}, UINT{WM_RBUTTONDOWN}}) {
+    ASSERT_TRUE(app_->PressTrayIcon(other));
+  }
+  ::Sleep(500);
+  EXPECT_FALSE(app_->FormVisible()) << "a report other than a left press restored the window";
+
+  ASSERT_TRUE(app_->PressTrayIcon(WM_LBUTTONDOWN));
+  ASSERT_TRUE(WaitUntil([&] { return app_->FormVisible(); }, 3s)) << "the tray press did not restore";
+  EXPECT_TRUE(app_->WaitForRows(kThreeRows, 0ms));
+  EXPECT_TRUE(WaitUntil([] { return !NotificationAreaShown(); }, 3s)) << "the icon stays after restore";
+
+  // Hiding and restoring works again after a restore.
+  ASSERT_TRUE(app_->Click(ids::kCommand4));
+  ASSERT_TRUE(WaitUntil([&] { return !app_->FormVisible(); }, 3s));
+  ASSERT_TRUE(app_->PressTrayIcon(WM_LBUTTONDOWN));
+  ASSERT_TRUE(WaitUntil([&] { return app_->FormVisible(); }, 3s));
+}
+
+TEST_F(Quenzil, QueryFinishesIntoHiddenWindow) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(SetBehavior("slow-rows", "slow:1500:rows3"));
+  ASSERT_TRUE(Query(L"slow-rows"));
+  ASSERT_TRUE(app_->Click(ids::kCommand4));
+  ASSERT_TRUE(WaitUntil([&] { return !app_->FormVisible(); }, 3s));
+  EXPECT_TRUE(app_->WaitForRows(kThreeRows, 8s));
+  EXPECT_FALSE(app_->FormVisible()) << "the answer showed the window";
+  ASSERT_TRUE(app_->PressTrayIcon(WM_LBUTTONDOWN));
+  ASSERT_TRUE(WaitUntil([&] { return app_->FormVisible(); }, 3s));
+  EXPECT_TRUE(app_->WaitForRows(kThreeRows, 0ms));
+}
+
+// ---- exit confirmation -------------------------------------------------------
+
+TEST_F(Quenzil, CloseAnsweredCancelKeepsWindow) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(app_->TypeNumber(L"kept"));
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_TRUE(app_->RequestClose());
+    ASSERT_TRUE(ExpectMessage(kExitTitle, kExitPrompt, IDCANCEL));
+    ::Sleep(300);
+    EXPECT_TRUE(app_->Running());
+    EXPECT_TRUE(app_->FormVisible());
+    EXPECT_EQ(app_->Text2(), std::wstring(L"kept"));
+    EXPECT_TRUE(app_->WaitForRows({kPlaceholder}, 0ms));
+  }
+}
+
+TEST_F(Quenzil, CloseAnsweredOkEnds) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(app_->RequestClose());
+  ASSERT_TRUE(ExpectMessage(kExitTitle, kExitPrompt, IDOK));
+  EXPECT_TRUE(app_->WaitForExit(5s)) << "OK did not end the program";
+}
+
+TEST_F(Quenzil, CloseWhileHidden) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(app_->Click(ids::kCommand4));
+  ASSERT_TRUE(WaitUntil([&] { return !app_->FormVisible(); }, 3s));
+  ASSERT_TRUE(app_->RequestClose());
+  ASSERT_TRUE(ExpectMessage(kExitTitle, kExitPrompt, IDCANCEL));
+  ::Sleep(300);
+  EXPECT_TRUE(app_->Running());
+  EXPECT_FALSE(app_->FormVisible()) << "Cancel showed the hidden window";
+  EXPECT_TRUE(NotificationAreaShown()) << "Cancel removed the icon";
+  ASSERT_TRUE(app_->RequestClose());
+  ASSERT_TRUE(ExpectMessage(kExitTitle, kExitPrompt, IDOK));
+  EXPECT_TRUE(app_->WaitForExit(5s));
+  EXPECT_TRUE(WaitUntil([] { return !NotificationAreaShown(); }, 3s))
+      << "the icon outlives the program";
+}
+
+TEST_F(Quenzil, CloseDuringSlowQueryAsksAtOnce) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(SetBehavior("slow-rows", "slow:5000:rows3"));
+  ASSERT_TRUE(Query(L"slow-rows"));
+  const auto asked_at = std::chrono::steady_clock::now();
+  ASSERT_TRUE(app_->RequestClose());
+  HWND box = app_->WaitForMessageBox(kExitTitle, 3s);
+  ASSERT_NE(box, nullptr) << "the close waited for the query";
+  const long long question_ms = MillisSince(asked_at);
+  std::printf("[ figure ] exit question during a slow query after %lld ms\n", question_ms);
+  EXPECT_LT(question_ms, 2000);
+  ASSERT_TRUE(App::Answer(box, IDOK));
+  EXPECT_TRUE(app_->WaitForExit(2s)) << "the program waited for the answer before ending";
+}
+
+// ---- link labels ---------------------------------------------------------------
+
+TEST_F(Quenzil, LinkLabelsTurnBoldUnderThePointer) {
+  ASSERT_TRUE(Start());
+  for (int label : {ids::kLabel3, ids::kLabel5}) {
+    SCOPED_TRACE(label);
+    const int regular = Width(app_->ControlRectInClient(label));
+    ASSERT_GT(regular, 0);
+    ASSERT_TRUE(app_->MoveMouseOverControl(label));
+    EXPECT_TRUE(WaitUntil([&] { return Width(app_->ControlRectInClient(label)) > regular; }, 3s))
+        << "the label did not grow bold";
+    ASSERT_TRUE(app_->MoveMouse(BareSurfacePoint()));
+    EXPECT_TRUE(WaitUntil([&] { return Width(app_->ControlRectInClient(label)) == regular; }, 3s))
+        << "the label stays bold over the bare surface";
+  }
+}
+
+TEST_F(Quenzil, LinkLabelsOpenTheirSites) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(app_->ClickLabel(ids::kLabel3));
+  EXPECT_TRUE(WaitForBrowserCall(kTrackingHome, 1));
+  ASSERT_TRUE(app_->ClickLabel(ids::kLabel5));
+  EXPECT_TRUE(WaitForBrowserCall(kMakerLink, 2));
+  EXPECT_TRUE(app_->Running());
+  EXPECT_TRUE(app_->FormVisible());
+  EXPECT_TRUE(app_->WaitForRows({kPlaceholder}, 0ms));
+}
+
+}  // namespace
+}  // namespace e2e

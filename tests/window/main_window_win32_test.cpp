@@ -1,0 +1,217 @@
+// The Win32 shell of form1 with the real handlers and a scripted fetcher:
+// layout facts measured in the font in use, tab order, keys that must do
+// nothing, mouse routing over the transparent labels, and the plain
+// list/clipboard/tray paths that the end-to-end driver relies on.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/utf.h"
+#include "fake_fetcher.h"
+#include "query/carriers.h"
+#include "window/control_ids.h"
+#include "window/form1.h"
+#include "window/main_window.h"
+#include "window/texts.h"
+
+namespace quenzil {
+namespace {
+
+RECT ClientRectOf(HWND parent, HWND child) {
+  RECT rect{};
+  ::GetWindowRect(child, &rect);
+  ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+int TextWidth(HWND control, const std::wstring& text) {
+  const HDC dc = ::GetDC(control);
+  const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+  SIZE size{};
+  ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(control, dc);
+  return size.cx;
+}
+
+std::wstring TextOf(HWND hwnd) {
+  wchar_t buffer[512] = {};
+  ::GetWindowTextW(hwnd, buffer, 512);
+  return buffer;
+}
+
+LPARAM At(POINT point) { return MAKELPARAM(point.x, point.y); }
+
+POINT CentreOf(const RECT& rect) { return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}; }
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_.Create();
+    window_.AttachForm(form_);
+    ::ShowWindow(window_.handle(), SW_SHOW);
+    window_.RunPending();
+  }
+
+  HWND Control(int id) const { return window_.control(id); }
+  RECT Rect(int id) const { return ClientRectOf(window_.handle(), Control(id)); }
+  int Px(int twips) const { return ::MulDiv(twips, static_cast<int>(window_.dpi()), 1440); }
+  void Post(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
+    ASSERT_TRUE(::PostMessageW(to, message, wparam, lparam));
+    window_.RunPending();
+  }
+  bool IsBold(int id) const {
+    LOGFONTW font{};
+    ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(Control(id), WM_GETFONT, 0, 0)), sizeof(font), &font);
+    return font.lfWeight >= FW_BOLD;
+  }
+
+  MainWindow window_{::GetModuleHandleW(nullptr)};
+  testing::FakeFetcher fetcher_;
+  Form1 form_{window_, fetcher_, DeployHosts{"127.0.0.1:1", "127.0.0.1:1", "127.0.0.1:2"}};
+};
+
+TEST_F(MainWindowTest, LayoutHoldsInTheFontInUse) {
+  RECT client{};
+  ::GetClientRect(window_.handle(), &client);
+  EXPECT_EQ(client.right, Px(10125));
+  EXPECT_EQ(client.bottom, Px(8850));
+  EXPECT_EQ(TextOf(window_.handle()), L"");
+
+  // Bottom line: Label3 starts right after "数据由：" and ends before "提供".
+  const HWND label2 = Control(ids::kLabel2);
+  const std::wstring label2_text = TextOf(label2);
+  ASSERT_EQ(label2_text.rfind(L"数据由：        ", 0), 0u);
+  ASSERT_EQ(label2_text.substr(label2_text.size() - 2), L"提供");
+  const RECT label2_rect = Rect(ids::kLabel2);
+  const RECT label3_rect = Rect(ids::kLabel3);
+  EXPECT_EQ(label3_rect.left, label2_rect.left + TextWidth(label2, L"数据由："));
+  EXPECT_EQ(label3_rect.top, label2_rect.top);
+  const int tail_start = label2_rect.left + TextWidth(label2, label2_text.substr(0, label2_text.size() - 2));
+  EXPECT_LE(label3_rect.right, tail_start);
+
+  // Label3 lies above Label2 in z-order; the frame is under everything.
+  bool label2_below = false;
+  for (HWND next = ::GetWindow(Control(ids::kLabel3), GW_HWNDNEXT); next; next = ::GetWindow(next, GW_HWNDNEXT)) {
+    label2_below = label2_below || next == label2;
+  }
+  EXPECT_TRUE(label2_below);
+  EXPECT_EQ(::GetWindow(Control(ids::kText2), GW_HWNDLAST), Control(ids::kFrame1));
+
+  // Top line: the host follows "Dravimo：" on the same line.
+  const RECT label5_rect = Rect(ids::kLabel5);
+  EXPECT_GE(label5_rect.left, Rect(ids::kLabel7).right);
+  EXPECT_GE(label5_rect.left, Px(7800));
+  EXPECT_EQ(label5_rect.top, Rect(ids::kLabel7).top);
+  EXPECT_LE(Rect(ids::kLabel4).right, client.right);
+
+  // Option buttons sit inside the frame, at frame-relative positions.
+  EXPECT_EQ(Rect(ids::kYuantong).left, Px(360 + 240));
+  EXPECT_EQ(Rect(ids::kYuantong).top, Px(960 + 360));
+}
+
+TEST_F(MainWindowTest, TabFollowsTheTableOrderAndSkipsLabelsAndFrame) {
+  const std::vector<int> expected = {ids::kText2,    ids::kChaxun,     ids::kList1,         ids::kCommand1,
+                                     ids::kYuantong, ids::kShentong,   ids::kHuitongkuaidi, ids::kYunda,
+                                     ids::kEms,      ids::kShunfeng,   ids::kZhongtong,     ids::kTiantian,
+                                     ids::kZhaijisong, ids::kCommand2, ids::kCommand4,      ids::kQuanfengkuaidi,
+                                     ids::kText2};
+  HWND at = Control(ids::kText2);
+  for (std::size_t step = 1; step < expected.size(); ++step) {
+    at = ::GetNextDlgTabItem(window_.handle(), at, FALSE);
+    ASSERT_EQ(::GetDlgCtrlID(at), expected[step]) << "step " << step;
+  }
+}
+
+TEST_F(MainWindowTest, OptionButtonsAreExclusiveAndMapToTheCarrierTable) {
+  ::SendMessageW(Control(ids::kShunfeng), BM_CLICK, 0, 0);
+  ::SendMessageW(Control(ids::kEms), BM_CLICK, 0, 0);
+  for (std::size_t row = 0; row < CarrierTable.size(); ++row) {
+    EXPECT_EQ(window_.IsCarrierSelected(row), CarrierTable[row].control_name == "ems") << row;
+  }
+  EXPECT_THROW(window_.IsCarrierSelected(CarrierTable.size()), std::out_of_range);
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeInText2StartNothingButTheButtonDoes) {
+  window_.SetNumberText("YT123");
+  ::SendMessageW(Control(ids::kEms), BM_CLICK, 0, 0);
+  ::SetFocus(Control(ids::kText2));
+  Post(Control(ids::kText2), WM_KEYDOWN, VK_RETURN, 0);
+  Post(Control(ids::kText2), WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_TRUE(fetcher_.requests.empty());
+  EXPECT_EQ(window_.NumberText(), "YT123");
+
+  fetcher_.Reply("");
+  Post(Control(ids::kChaxun), BM_CLICK, 0, 0);
+  ASSERT_EQ(fetcher_.requests.size(), 1u);
+  EXPECT_NE(fetcher_.requests[0].url.find("com=ems"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, PointerOverLinkLabelsMakesThemBoldAndTheBareSurfaceUndoesIt) {
+  const RECT regular = Rect(ids::kLabel3);
+  Post(window_.handle(), WM_MOUSEMOVE, 0, At(CentreOf(regular)));
+  EXPECT_TRUE(IsBold(ids::kLabel3));
+  const RECT bold = Rect(ids::kLabel3);
+  EXPECT_EQ(bold.left, regular.left);
+  EXPECT_EQ(bold.top, regular.top);
+  EXPECT_GT(bold.right, regular.right);
+
+  // Over the rest of Label2 nothing happens: Label3 stays bold.
+  const RECT label2 = Rect(ids::kLabel2);
+  Post(window_.handle(), WM_MOUSEMOVE, 0, At(POINT{label2.left + 2, label2.top + 2}));
+  EXPECT_TRUE(IsBold(ids::kLabel3));
+
+  Post(window_.handle(), WM_MOUSEMOVE, 0, At(CentreOf(Rect(ids::kLabel5))));
+  EXPECT_TRUE(IsBold(ids::kLabel5));
+
+  Post(window_.handle(), WM_MOUSEMOVE, 0, At(POINT{Px(4500), Px(8700)}));  // bare surface
+  EXPECT_FALSE(IsBold(ids::kLabel3));
+  EXPECT_FALSE(IsBold(ids::kLabel5));
+  EXPECT_EQ(Rect(ids::kLabel3).right, regular.right);
+}
+
+TEST_F(MainWindowTest, RowsAndClipboardKeepUnicodeText) {
+  window_.ClearRows();
+  const std::vector<std::string> rows = {"2013-01-20 09:05:07 【上海】已签收", "", "第三行"};
+  for (const std::string& row : rows) window_.AppendRow(row);
+  EXPECT_EQ(window_.Rows(), rows);
+
+  const std::string text = ClipboardText(rows);
+  ASSERT_TRUE(window_.PutOnClipboard(text));
+  ASSERT_TRUE(::OpenClipboard(nullptr));
+  const HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+  std::wstring read;
+  if (data != nullptr) read = static_cast<const wchar_t*>(::GlobalLock(data));
+  if (data != nullptr) ::GlobalUnlock(data);
+  ::CloseClipboard();
+  EXPECT_EQ(Narrow(read), text);
+}
+
+TEST_F(MainWindowTest, TimerWritesTheTitleAndTrayPressBringsTheWindowBack) {
+  window_.StartTimer();
+  const ULONGLONG deadline = ::GetTickCount64() + 3000;
+  while (TextOf(window_.handle()).empty() && ::GetTickCount64() < deadline) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    window_.RunPending();
+  }
+  EXPECT_EQ(Narrow(TextOf(window_.handle())).rfind(kTitlePrefix, 0), 0u);
+
+  window_.HideWindow();
+  EXPECT_FALSE(::IsWindowVisible(window_.handle()));
+  Post(window_.handle(), ids::kTrayCallbackMessage, ids::kTrayIconId, WM_MOUSEMOVE);
+  EXPECT_FALSE(::IsWindowVisible(window_.handle()));
+  Post(window_.handle(), ids::kTrayCallbackMessage, ids::kTrayIconId, WM_LBUTTONDOWN);
+  EXPECT_TRUE(::IsWindowVisible(window_.handle()));
+}
+
+}  // namespace
+}  // namespace quenzil
+
+// The program links with -municode: the entry is wmain.
+int wmain(int argc, wchar_t** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
