@@ -14,7 +14,8 @@ cmake -S . -B build/win -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DQUENZIL_TRACKING_API_HOST=127.0.0.1:18761 \
   -DQUENZIL_TRACKING_HOME_HOST=127.0.0.1:18761 \
-  -DQUENZIL_MAKER_HOST=127.0.0.1:18762
+  -DQUENZIL_MAKER_HOST=127.0.0.1:18762 \
+  -DQUENZIL_QUERY_STEP_TIMEOUT_MS=3000 -DQUENZIL_QUERY_TOTAL_TIMEOUT_MS=6000
 cmake --build build/win -j"$jobs"
 export WINEPREFIX="$PWD/build/win/wineprefix"
 source scripts/wine-env.sh

@@ -13,7 +13,7 @@ struct FetchLimits {
   std::chrono::milliseconds send{15000};
   std::chrono::milliseconds receive{15000};
   // The whole request, however the server drips its answer.
-  std::chrono::milliseconds total{60000};
+  std::chrono::milliseconds total{30000};
   std::size_t max_body_bytes = 16u * 1024u * 1024u;
 };
 

@@ -107,7 +107,7 @@ void Form1::chaxun_Click() {
   std::optional<std::string> failure;
   Answer answer;
   try {
-    const std::string text = fetcher_.FetchText(url, FetchLimits{});
+    const std::string text = fetcher_.FetchText(url, hosts_.query_limits);
     if (generation != list_generation_) return;
     answer = ClassifyAnswer(text);
   } catch (const FetchError& error) {

@@ -51,6 +51,8 @@ struct DeployHosts {
   std::string tracking_api;
   std::string tracking_home;
   std::string maker;
+  // How long a query may take; the update check has its own, shorter limits.
+  FetchLimits query_limits{};
 };
 
 class Form1 {

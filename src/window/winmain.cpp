@@ -4,8 +4,10 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <chrono>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "common/unique_handle.h"
 #include "common/utf.h"
@@ -34,8 +36,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     MainWindow window(instance);
     window.Create();
     WinHttpFetcher fetcher(window);
-    Form1 form(window, fetcher,
-               DeployHosts{deploy::kTrackingApiHost, deploy::kTrackingHomeHost, deploy::kMakerHost});
+    DeployHosts deployment{deploy::kTrackingApiHost, deploy::kTrackingHomeHost, deploy::kMakerHost};
+    const std::chrono::milliseconds step_timeout{deploy::kQueryStepTimeoutMs};
+    deployment.query_limits.connect = step_timeout;
+    deployment.query_limits.send = step_timeout;
+    deployment.query_limits.receive = step_timeout;
+    deployment.query_limits.total = std::chrono::milliseconds{deploy::kQueryTotalTimeoutMs};
+    Form1 form(window, fetcher, std::move(deployment));
     window.AttachForm(form);
     window.StartTimer();
     // The update check runs before the window is ever shown.
