@@ -1,6 +1,7 @@
 #!/bin/bash
 # Installs what is missing, builds the native core and the Windows program,
-# and runs every test: natively, then under Wine on a virtual display.
+# and runs every test: natively, a short fuzzing run, then under Wine on a
+# virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -9,6 +10,9 @@ jobs=$(nproc)
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Release
 cmake --build build/native -j"$jobs"
 ctest --test-dir build/native --output-on-failure --timeout 300 -j"$jobs"
+
+# A short fuzzing run of the core; longer ones: QUENZIL_FUZZ_SECONDS=600 scripts/fuzz.sh
+QUENZIL_FUZZ_SECONDS=${QUENZIL_FUZZ_SECONDS:-45} scripts/fuzz.sh
 
 cmake -S . -B build/win -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
