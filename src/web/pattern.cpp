@@ -8,14 +8,19 @@ namespace quenzil {
 
 namespace {
 
+// The C++ locale traits in both builds: the Windows default would classify
+// bytes by the system code page, so the two builds could disagree.
+using Regex = boost::basic_regex<char, boost::cpp_regex_traits<char>>;
+using MatchIterator = boost::regex_iterator<const char*, char, boost::cpp_regex_traits<char>>;
+
 // Perl syntax, case-sensitive. no_mod_s keeps "." off line breaks (\n, \r,
 // \f for narrow text; bytes such as 0x85 inside UTF-8 stay ordinary), and
 // no_mod_m anchors ^ and $ at the ends of the text only.
 constexpr auto kSyntax = boost::regex::perl | boost::regex::no_mod_s | boost::regex::no_mod_m;
 
-boost::regex Compile(std::string_view pattern) {
+Regex Compile(std::string_view pattern) {
   try {
-    return boost::regex(pattern.data(), pattern.data() + pattern.size(), kSyntax);
+    return Regex(pattern.data(), pattern.data() + pattern.size(), kSyntax);
   } catch (const boost::regex_error& error) {
     throw PatternError("invalid pattern \"" + std::string(pattern) + "\": " + error.what());
   }
@@ -24,14 +29,14 @@ boost::regex Compile(std::string_view pattern) {
 }  // namespace
 
 std::vector<Match> MatchAll(std::string_view pattern, std::string_view text) {
-  const boost::regex expression = Compile(pattern);
+  const Regex expression = Compile(pattern);
   std::vector<Match> matches;
   const char* const begin = text.data();
   const char* const end = text.data() + text.size();
   try {
     // The iterator resumes each search at the end of the previous match and
     // steps past an empty match, so matches never overlap or repeat.
-    for (boost::cregex_iterator it(begin, end, expression), last; it != last; ++it) {
+    for (MatchIterator it(begin, end, expression), last; it != last; ++it) {
       const boost::cmatch& found = *it;
       Match match;
       match.SubMatches.reserve(found.size() > 0 ? found.size() - 1 : 0);
