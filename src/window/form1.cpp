@@ -122,7 +122,7 @@ void Form1::chaxun_Click() {
     view_.ShowMessage(*failure, kQueryFailedTitle);
     return;
   }
-  for (const std::string& row : answer.rows) view_.AppendRow(row);
+  view_.AppendRows(answer.rows);
 }
 
 void Form1::Command1_Click() {

@@ -27,6 +27,10 @@ class FormView {
 
   virtual void ClearRows() = 0;                               // List1
   virtual void AppendRow(std::string_view row) = 0;
+  // Many rows at once, without repainting the list for each of them.
+  virtual void AppendRows(const std::vector<std::string>& rows) {
+    for (const std::string& row : rows) AppendRow(row);
+  }
   virtual std::vector<std::string> Rows() const = 0;
 
   virtual void ShowMessage(std::string_view prompt, std::string_view title) = 0;  // OK only

@@ -59,6 +59,7 @@ class MainWindow final : public FormView, public MessagePump {
   bool IsCarrierSelected(std::size_t table_row) const override;
   void ClearRows() override;
   void AppendRow(std::string_view row) override;
+  void AppendRows(const std::vector<std::string>& rows) override;
   std::vector<std::string> Rows() const override;
   void ShowMessage(std::string_view prompt, std::string_view title) override;
   bool ConfirmOkCancel(std::string_view prompt, std::string_view title) override;
