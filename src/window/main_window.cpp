@@ -607,6 +607,9 @@ void MainWindow::OnCommand(int id, int notification, HWND from) {
   }
   const std::size_t clicked = RowOfId(id);
   if (clicked < kControls.size() && kControls[clicked].kind == Kind::kRadio) {
+    // Windows reports a radio button that Tab lands on as clicked; passing
+    // through the couriers with Tab must not pick one.
+    if (::GetKeyState(VK_TAB) < 0) return;
     for (std::size_t row = 0; row < kControls.size(); ++row) {
       if (kControls[row].kind != Kind::kRadio) continue;
       ::SendMessageW(Child(row), BM_SETCHECK, row == clicked ? BST_CHECKED : BST_UNCHECKED, 0);
