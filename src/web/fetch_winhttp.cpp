@@ -34,7 +34,6 @@ FetchFailure FailureOf(DWORD code) {
   switch (code) {
     case ERROR_WINHTTP_TIMEOUT:
     case kWsaTimedOut:
-    case ERROR_WINHTTP_OPERATION_CANCELLED:  // only we cancel, on the overall deadline
       return FetchFailure::kTimedOut;
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
       return FetchFailure::kNameNotResolved;
@@ -74,8 +73,7 @@ struct Transfer {
   UniqueEvent done;
 
   std::mutex mutex;
-  // Open handles, innermost last; closed by whichever side finishes with
-  // them first, under the mutex, so a handle is never closed twice.
+  // Open handles, innermost last; only the worker closes them.
   std::vector<UniqueInternet> handles;
   bool abandoned = false;
   std::vector<std::uint8_t> body;
@@ -92,7 +90,6 @@ struct Transfer {
     return raw;
   }
 
-  // Closing the handles makes a blocked WinHTTP call on them return.
   void CloseHandlesLocked() {
     while (!handles.empty()) handles.pop_back();
   }
@@ -296,12 +293,13 @@ std::string WinHttpFetcher::FetchText(const std::string& url, const FetchLimits&
     throw FetchError(FetchFailure::kOther, std::string("thread: ") + error.what());
   }
 
-  // On the way out without an answer, cancel the transfer; the worker keeps
-  // the shared state alive until it notices.
+  // On the way out without an answer, leave the transfer to the worker: it
+  // notices between reads, and its own time-outs end any blocked call. Its
+  // handles are not closed from here, since a closed handle's value may be
+  // handed to the next fetch while the worker still holds it.
   auto abandon = scope_exit([&transfer] {
     std::lock_guard lock(transfer->mutex);
     transfer->abandoned = true;
-    transfer->CloseHandlesLocked();
   });
 
   const HANDLE done = transfer->done.get();
@@ -309,8 +307,14 @@ std::string WinHttpFetcher::FetchText(const std::string& url, const FetchLimits&
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     const DWORD wait_ms = ClampedMillis(std::max(left, std::chrono::milliseconds{0}));
+#ifdef QUENZIL_NAIVE_ANCHOR
+    // Benchmark-only build (QUENZIL_BENCH_NAIVE): poll and pump without ever sleeping.
+    DWORD woke = ::WaitForSingleObject(done, 0);
+    if (woke == WAIT_TIMEOUT && wait_ms > 0) woke = WAIT_OBJECT_0 + 1;
+#else
     const DWORD woke =
         ::MsgWaitForMultipleObjectsEx(1, &done, wait_ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+#endif
     if (woke == WAIT_OBJECT_0) break;
     if (woke == WAIT_OBJECT_0 + 1) {
       pump_.RunPending();  // handlers, a nested fetch included, run here
