@@ -3,7 +3,10 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <shellapi.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -339,6 +342,16 @@ class ClipboardSession {
 };
 }  // namespace
 
+ClipboardHold::ClipboardHold() {
+  held_ = WaitUntil([] { return ::OpenClipboard(nullptr) != FALSE; }, 3s, 30ms);
+}
+
+ClipboardHold::~ClipboardHold() { Release(); }
+
+void ClipboardHold::Release() {
+  if (held_ && ::CloseClipboard()) held_ = false;
+}
+
 std::optional<std::wstring> ClipboardText() {
   ClipboardSession session;
   if (!session.open()) return std::nullopt;
@@ -370,6 +383,104 @@ bool PutTextOnClipboard(const std::wstring& text) {
     return false;
   }
   return true;  // the clipboard owns the memory now
+}
+
+// ---- notification area and resources -------------------------------------
+
+bool DeleteTrayIconOf(HWND owner, UINT id) {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = owner;
+  data.uID = id;
+  return ::Shell_NotifyIconW(NIM_DELETE, &data) != FALSE;
+}
+
+namespace {
+
+BOOL CALLBACK CountChild(HWND, LPARAM count) {
+  ++*reinterpret_cast<std::size_t*>(count);
+  return TRUE;
+}
+
+struct WindowCount {
+  DWORD process_id;
+  std::size_t count;
+};
+
+BOOL CALLBACK CountTopLevel(HWND window, LPARAM context) {
+  auto& counting = *reinterpret_cast<WindowCount*>(context);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner != counting.process_id) return TRUE;
+  ++counting.count;
+  ::EnumChildWindows(window, CountChild, reinterpret_cast<LPARAM>(&counting.count));
+  return TRUE;
+}
+
+// "Name:   123 kB" -> 123.
+std::optional<long long> StatusField(const std::string& status, const std::string& name) {
+  for (const auto& line : SplitLines(status)) {
+    if (line.rfind(name + ":", 0) != 0) continue;
+    const auto digits = line.find_first_of("0123456789");
+    if (digits == std::string::npos) return std::nullopt;
+    return std::stoll(line.substr(digits));
+  }
+  return std::nullopt;
+}
+
+std::string Lowercase(std::string text) {
+  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The host's process directory ("Z:\proc\N") of the program, found by its
+// command line and its prefix; empty when there is no such host view.
+std::wstring HostProcessDirectory() {
+  const std::string prefix = Narrow(EnvironmentText(L"WINEPREFIX"));
+  if (prefix.empty()) return {};
+  const std::string exe = GetSettings().quenzil_exe.empty()
+                              ? std::string()
+                              : Lowercase(Narrow(GetSettings().quenzil_exe));
+  const std::string exe_name = exe.substr(exe.find_last_of('\\') + 1);
+  WIN32_FIND_DATAW found{};
+  HANDLE search = ::FindFirstFileW(L"Z:\\proc\\*", &found);
+  if (search == INVALID_HANDLE_VALUE) return {};
+  std::wstring result;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
+    const std::wstring folder = L"Z:\\proc\\" + name;
+    const auto command_line = ReadWholeFile(folder + L"\\cmdline");
+    if (!command_line || Lowercase(*command_line).find("\\" + exe_name) == std::string::npos) continue;
+    const auto environment = ReadWholeFile(folder + L"\\environ");
+    if (!environment) continue;
+    const std::string wanted = "WINEPREFIX=" + prefix;
+    bool same_prefix = false;
+    for (size_t at = 0; at < environment->size();) {
+      const size_t end = std::min(environment->find('\0', at), environment->size());
+      if (environment->compare(at, end - at, wanted) == 0) same_prefix = true;
+      at = end + 1;
+    }
+    if (same_prefix) {
+      result = folder;
+      break;
+    }
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return result;
+}
+
+}  // namespace
+
+std::string Describe(const ResourceCounts& counts) {
+  const auto figure = [](const auto& value) {
+    return value ? std::to_string(*value) : std::string("n/a");
+  };
+  return "handles=" + figure(counts.handles) + " probed_handles=" +
+         figure(counts.probed_handles) + " gdi=" + figure(counts.gdi_objects) +
+         " user=" + figure(counts.user_objects) + " windows=" + std::to_string(counts.windows) +
+         " host_rss_kib=" + figure(counts.host_rss_kib) + " host_threads=" +
+         figure(counts.host_threads) + " host_fds=" + figure(counts.host_fds);
 }
 
 // ---- the program -----------------------------------------------------------
@@ -579,6 +690,76 @@ RECT App::ControlRectInClient(int id) const {
   if (form == nullptr || !::PostMessageW(form, WM_CLOSE, 0, 0))
     return ::testing::AssertionFailure() << "cannot post WM_CLOSE";
   return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult App::PostTaskbarCreated() {
+  const UINT message = ::RegisterWindowMessageW(L"TaskbarCreated");
+  HWND form = FindForm();
+  if (message == 0 || form == nullptr || !::PostMessageW(form, message, 0, 0))
+    return ::testing::AssertionFailure() << "cannot post TaskbarCreated";
+  return ::testing::AssertionSuccess();
+}
+
+std::optional<Millis> App::Ping(Millis limit) const {
+  HWND form = FindForm();
+  if (form == nullptr) return std::nullopt;
+  wchar_t title[512] = {};
+  DWORD_PTR copied = 0;
+  const auto start = std::chrono::steady_clock::now();
+  if (!::SendMessageTimeoutW(form, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(title),
+                             SMTO_ABORTIFHUNG, static_cast<UINT>(limit.count()), &copied))
+    return std::nullopt;
+  return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - start);
+}
+
+ResourceCounts App::Resources() const {
+  ResourceCounts counts;
+  if (!process_) return counts;
+  DWORD handles = 0;
+  if (::GetProcessHandleCount(process_.get(), &handles) && handles != 0) counts.handles = handles;
+  // Zero with an error means the platform does not count; a live GUI
+  // program always holds some of both.
+  if (const DWORD gdi = ::GetGuiResources(process_.get(), GR_GDIOBJECTS); gdi != 0)
+    counts.gdi_objects = gdi;
+  if (const DWORD user = ::GetGuiResources(process_.get(), GR_USEROBJECTS); user != 0)
+    counts.user_objects = user;
+  {
+    // Handle values are multiples of 4; a program this size holds far
+    // fewer than the probed range.
+    constexpr std::uintptr_t kProbedValues = 8192;
+    DWORD valid = 0;
+    for (std::uintptr_t value = 4; value <= kProbedValues * 4; value += 4) {
+      HANDLE copy = nullptr;
+      if (::DuplicateHandle(process_.get(), reinterpret_cast<HANDLE>(value),
+                            ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        ++valid;
+        ::CloseHandle(copy);
+      }
+    }
+    if (valid != 0) counts.probed_handles = valid;
+  }
+  WindowCount windows{process_id_, 0};
+  ::EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&windows));
+  counts.windows = windows.count;
+
+  const std::wstring host = HostProcessDirectory();
+  if (!host.empty()) {
+    if (const auto status = ReadWholeFile(host + L"\\status")) {
+      counts.host_rss_kib = StatusField(*status, "VmRSS");
+      counts.host_threads = StatusField(*status, "Threads");
+    }
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileW((host + L"\\fd\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      long long fds = 0;
+      do {
+        if (found.cFileName[0] != L'.') ++fds;
+      } while (::FindNextFileW(search, &found));
+      ::FindClose(search);
+      counts.host_fds = fds;
+    }
+  }
+  return counts;
 }
 
 HWND App::WaitForMessageBox(const std::wstring& title, Millis limit) const {

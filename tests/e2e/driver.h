@@ -66,6 +66,41 @@ std::optional<SYSTEMTIME> ParseTitleClock(const std::wstring& title, const std::
 // taskbar the area is a window of its own, shown only while it holds icons.
 bool NotificationAreaShown();
 
+// Holds the clipboard open for its lifetime, as another program might.
+class ClipboardHold {
+ public:
+  ClipboardHold();
+  ClipboardHold(const ClipboardHold&) = delete;
+  ClipboardHold& operator=(const ClipboardHold&) = delete;
+  ~ClipboardHold();
+  bool held() const { return held_; }
+  void Release();
+
+ private:
+  bool held_ = false;
+};
+
+// Removes an icon of another program from the notification area, as a shell
+// that restarts forgets it; true if the shell had it.
+bool DeleteTrayIconOf(HWND owner, UINT id);
+
+// What a process holds, as far as this platform lets another process see.
+// A missing figure could not be read.
+struct ResourceCounts {
+  std::optional<DWORD> handles;     // GetProcessHandleCount
+  // Handle values that can be duplicated out of the process: a count that
+  // does not rely on the platform's bookkeeping of handle counts.
+  std::optional<DWORD> probed_handles;
+  std::optional<DWORD> gdi_objects;  // GetGuiResources(GR_GDIOBJECTS)
+  std::optional<DWORD> user_objects; // GetGuiResources(GR_USEROBJECTS)
+  std::size_t windows = 0;           // its top-level and child windows
+  // From the host's /proc when the program runs on a compatibility layer.
+  std::optional<long long> host_rss_kib;
+  std::optional<long long> host_threads;
+  std::optional<long long> host_fds;
+};
+std::string Describe(const ResourceCounts& counts);
+
 // The clipboard's Unicode text; nullopt if it holds none or cannot be opened.
 std::optional<std::wstring> ClipboardText();
 bool PutTextOnClipboard(const std::wstring& text);
@@ -118,6 +153,13 @@ class App {
   ::testing::AssertionResult ClickLabel(int id);
   ::testing::AssertionResult PressTrayIcon(UINT mouse_message = WM_LBUTTONDOWN);
   ::testing::AssertionResult RequestClose();
+  // The shell's broadcast after it (re)starts.
+  ::testing::AssertionResult PostTaskbarCreated();
+
+  // How long the window takes to answer a WM_GETTEXT; nullopt if it does
+  // not answer within the limit.
+  std::optional<Millis> Ping(Millis limit = 2000ms) const;
+  ResourceCounts Resources() const;
 
   // A message box of this program with this title, once it is visible.
   HWND WaitForMessageBox(const std::wstring& title, Millis limit) const;

@@ -31,6 +31,13 @@ Behaviour specs (FILE names a file in --answers DIR; a missing FILE gives
     huge:MIB                a MIB-mebibyte body, streamed
     chunked-truncated:FILE  chunked body that ends without the last chunk
     redirect-loop           302 back to the same target
+    chunked-cut:FILE        chunked body whose second chunk breaks off halfway
+    redirect-to:PORT        302 to the same target on 127.0.0.1:PORT
+    bytes:HEX               200, the bytes spelled by HEX (any bytes at all)
+    longline:BYTES          200, one line of exactly BYTES bytes: "时间", filler,
+                            then one cell "3px 5px;'>cell</td>" at its very end
+    unclosed:COUNT          200, "时间" then COUNT openings "3px 5px;'>x" on one
+                            line and no closing "</" anywhere
     gbk:TEXT                200, TEXT encoded with Python's gbk codec
     bom:TEXT                200, UTF-8 byte-order mark then TEXT as UTF-8
 
@@ -226,6 +233,17 @@ class Handler(socketserver.BaseRequestHandler):
             self.with_file(arg, self.chunked_truncated)
         elif spec == "redirect-loop":
             self.send_whole(302, b"moved", [("Location", target)])
+        elif kind == "chunked-cut":
+            self.with_file(arg, self.chunked_cut)
+        elif kind == "redirect-to":
+            location = "http://127.0.0.1:%d%s" % (int(arg), target)
+            self.send_whole(302, b"moved", [("Location", location)])
+        elif kind == "bytes":
+            self.send_whole(200, bytes.fromhex(arg))
+        elif kind == "longline":
+            self.send_whole(200, long_line(int(arg)))
+        elif kind == "unclosed":
+            self.send_whole(200, "时间".encode("utf-8") + b"3px 5px;'>x" * int(arg))
         else:
             self.send_whole(404, b"not found")
 
@@ -270,6 +288,22 @@ class Handler(socketserver.BaseRequestHandler):
             if piece:
                 self.request.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
         # No terminating zero-length chunk: the connection just closes.
+
+    def chunked_cut(self, body):
+        self.send_head(200, [("Content-Type", "text/html"), ("Transfer-Encoding", "chunked")])
+        half = max(1, len(body) // 2)
+        first, rest = body[:half], body[half:]
+        self.request.sendall(b"%x\r\n%s\r\n" % (len(first), first))
+        # The size line promises all of the rest; only half of it follows.
+        self.request.sendall(b"%x\r\n%s" % (len(rest), rest[: len(rest) // 2]))
+        time.sleep(0.2)  # let it reach the client before the close
+
+
+def long_line(size):
+    head = "时间".encode("utf-8")
+    cell = b"<td style='padding:3px 5px;'>cell</td>"
+    filler = max(0, size - len(head) - len(cell))
+    return head + b"x" * filler + cell
 
 
 class Server(socketserver.ThreadingTCPServer):
