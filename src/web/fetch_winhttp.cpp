@@ -65,9 +65,18 @@ DWORD ClampedMillis(std::chrono::milliseconds span) {
   return static_cast<DWORD>(count);
 }
 
+}  // namespace
+
+struct WinHttpSession {
+  UniqueInternet handle;
+};
+
+namespace {
+
 // What the waiting thread and the worker share. The worker may outlive the
 // call (after a time-out), so it holds its own reference.
 struct Transfer {
+  std::shared_ptr<WinHttpSession> session;
   std::string url;
   FetchLimits limits;
   UniqueEvent done;
@@ -161,17 +170,8 @@ std::vector<std::uint8_t> RunExchange(Transfer& transfer) {
   if (target.empty()) target = L"/";
 
   const FetchLimits& limits = transfer.limits;
-  HINTERNET session = ::WinHttpOpen(L"Quenzil/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  if (!session) ThrowLastError("WinHttpOpen");
-  transfer.Keep(session);
-  const int connect_ms = static_cast<int>(ClampedMillis(limits.connect));
-  if (!::WinHttpSetTimeouts(session, connect_ms, connect_ms,
-                            static_cast<int>(ClampedMillis(limits.send)),
-                            static_cast<int>(ClampedMillis(limits.receive)))) {
-    ThrowLastError("WinHttpSetTimeouts");
-  }
-  HINTERNET connection = ::WinHttpConnect(session, host.c_str(), parts.nPort, 0);
+  HINTERNET connection =
+      ::WinHttpConnect(transfer.session->handle.get(), host.c_str(), parts.nPort, 0);
   if (!connection) ThrowLastError("WinHttpConnect");
   transfer.Keep(connection);
 
@@ -182,6 +182,12 @@ std::vector<std::uint8_t> RunExchange(Transfer& transfer) {
                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
   if (!request) ThrowLastError("WinHttpOpenRequest");
   transfer.Keep(request);
+  const int connect_ms = static_cast<int>(ClampedMillis(limits.connect));
+  if (!::WinHttpSetTimeouts(request, connect_ms, connect_ms,
+                            static_cast<int>(ClampedMillis(limits.send)),
+                            static_cast<int>(ClampedMillis(limits.receive)))) {
+    ThrowLastError("WinHttpSetTimeouts");
+  }
   // Under Wine only this option bounds the wait for the response headers.
   DWORD receive_ms = ClampedMillis(limits.receive);
   if (!::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive_ms,
@@ -280,7 +286,15 @@ void PlainMessagePump::RunPending() {
 WinHttpFetcher::WinHttpFetcher(MessagePump& pump) : pump_(pump) {}
 
 std::string WinHttpFetcher::FetchText(const std::string& url, const FetchLimits& limits) {
+  if (!session_) {
+    auto session = std::make_shared<WinHttpSession>();
+    session->handle.reset(::WinHttpOpen(L"Quenzil/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session->handle) ThrowLastError("WinHttpOpen");
+    session_ = std::move(session);
+  }
   auto transfer = std::make_shared<Transfer>();
+  transfer->session = session_;
   transfer->url = url;
   transfer->limits = limits;
   transfer->done.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));

@@ -2,6 +2,7 @@
 // calling (window) thread waits for it and keeps running window messages.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "web/fetch.h"
@@ -25,6 +26,8 @@ class PlainMessagePump final : public MessagePump {
 
 // One GET per call; each call owns its own state, so a fetch started from a
 // handler that runs inside another fetch's wait ends first.
+struct WinHttpSession;
+
 class WinHttpFetcher final : public Fetcher {
  public:
   explicit WinHttpFetcher(MessagePump& pump);
@@ -32,6 +35,9 @@ class WinHttpFetcher final : public Fetcher {
 
  private:
   MessagePump& pump_;
+  // One session for the program's life: opening one reads the proxy
+  // settings, which costs more than a local request.
+  std::shared_ptr<WinHttpSession> session_;
 };
 
 }  // namespace quenzil
