@@ -599,21 +599,6 @@ int Memory(int count, int rows) {
   return 0;
 }
 
-class WinsockSession {
- public:
-  WinsockSession() { ready_ = ::WSAStartup(MAKEWORD(2, 2), &data_) == 0; }
-  WinsockSession(const WinsockSession&) = delete;
-  WinsockSession& operator=(const WinsockSession&) = delete;
-  ~WinsockSession() {
-    if (ready_) ::WSACleanup();
-  }
-  bool ready() const { return ready_; }
-
- private:
-  WSADATA data_{};
-  bool ready_ = false;
-};
-
 int Argument(int argc, wchar_t** argv, int index, int fallback) {
   return argc > index ? static_cast<int>(std::wcstol(argv[index], nullptr, 10)) : fallback;
 }
@@ -621,7 +606,7 @@ int Argument(int argc, wchar_t** argv, int index, int fallback) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  WinsockSession winsock;
+  e2e::WinsockSession winsock;
   if (!winsock.ready()) {
     Note("no Winsock");
     return 2;

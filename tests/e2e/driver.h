@@ -4,6 +4,7 @@
 // browser's log. Every wait is bounded.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -21,6 +22,22 @@ namespace e2e {
 using namespace std::chrono_literals;
 using Millis = std::chrono::milliseconds;
 using UniqueHandle = quenzil::UniqueAny<HANDLE, decltype(&::CloseHandle), ::CloseHandle>;
+
+// Winsock for a whole run: the driver talks to the fake server directly.
+class WinsockSession {
+ public:
+  WinsockSession() { ready_ = ::WSAStartup(MAKEWORD(2, 2), &data_) == 0; }
+  WinsockSession(const WinsockSession&) = delete;
+  WinsockSession& operator=(const WinsockSession&) = delete;
+  ~WinsockSession() {
+    if (ready_) ::WSACleanup();
+  }
+  bool ready() const { return ready_; }
+
+ private:
+  WSADATA data_{};
+  bool ready_ = false;
+};
 
 // Settings handed in by the test wrapper through the environment.
 struct Settings {

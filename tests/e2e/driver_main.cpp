@@ -8,27 +8,11 @@
 
 #include "driver.h"
 
-namespace {
-// Winsock for the whole run: the driver talks to the fake server directly.
-class WinsockSession {
- public:
-  WinsockSession() { ready_ = ::WSAStartup(MAKEWORD(2, 2), &data_) == 0; }
-  WinsockSession(const WinsockSession&) = delete;
-  WinsockSession& operator=(const WinsockSession&) = delete;
-  ~WinsockSession() {
-    if (ready_) ::WSACleanup();
-  }
-  bool ready() const { return ready_; }
-
- private:
-  WSADATA data_{};
-  bool ready_ = false;
-};
-}  // namespace
+using namespace std::chrono_literals;
 
 int wmain(int argc, wchar_t** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  WinsockSession winsock;
+  e2e::WinsockSession winsock;
   if (!winsock.ready()) {
     std::fprintf(stderr, "WSAStartup failed\n");
     return 2;
@@ -36,6 +20,11 @@ int wmain(int argc, wchar_t** argv) {
   if (e2e::GetSettings().quenzil_exe.empty()) {
     std::fprintf(stderr, "QUENZIL_E2E_EXE is not set\n");
     return 2;
+  }
+  // The first program of a Wine session also waits for the session's desktop
+  // and font caches; start one and let it go before any scenario is timed.
+  if (auto warm_up = e2e::App::Launch()) {
+    if (!warm_up->WaitForWindow(60s)) std::fprintf(stderr, "warm-up: no window within 60 s\n");
   }
   return RUN_ALL_TESTS();
 }

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "driver.h"
+#include "expected_texts.h"
 #include "window/control_ids.h"
 
 namespace e2e {
@@ -21,31 +22,6 @@ using ::testing::AssertionFailure;
 using ::testing::AssertionResult;
 using ::testing::AssertionSuccess;
 using Clock = std::chrono::steady_clock;
-
-const std::wstring kFailedTitle = L"查询失败";
-const std::wstring kFailedPromptStart = L"查询失败：";
-const std::wstring kNoticeTitle = L"系统提示";
-const std::wstring kExitTitle = L"退出确认";
-const std::wstring kCopyFailedPrompt = L"复制失败：剪贴板正被其他程序占用，请稍后再试。";
-const std::wstring kPlaceholder = L"此处返回查询结果。";
-
-const std::wstring kWrongNumberAdvice =
-    L"单号不正确或选择快递公司错误，请检查相关单号，或选择单号对应的快递公司再查询。";
-const std::wstring kAbnormalAdvice =
-    L"单号异常，请检查单号和选择的快递公司有没有错，如果都正确，请稍后再试。";
-const std::wstring kNotRecordedAdvice =
-    L"此单号未更新物流信息，请隔段时间再查询，或者到快递官网查询，谢谢！（请检查快递单号是否对应您所选择的快递公司）";
-const std::wstring kCaptchaAdvice = L"接口繁忙，需要验证码，可以过段时间查询，或者到快递公司查询。";
-
-const std::vector<std::wstring> kThreeRows = {
-    L"2013-01-18 21:02 【广州市】 快件已从 广州转运中心 发出",
-    L"2013-01-19 08:15 【上海市】 快件已到达 上海转运中心",
-    L"2013-01-20 09:05 【上海市】 已签收，签收人：本人",
-};
-const std::vector<std::wstring> kMarkupRows = {
-    L"2013-01-19 10:00 派件员：<a href=x>link",
-    L"2013-01-20 09:05 已签收",
-};
 
 // The query limits of the test build: 3 s a step, 6 s in all.
 constexpr Millis kStepLimit = 3000ms;
