@@ -36,6 +36,7 @@ namespace {
 
 namespace ids = quenzil::ids;
 using e2e::App;
+using e2e::EnvironmentText;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -68,16 +69,6 @@ double Percentile(std::vector<double> values, double share) {
   std::sort(values.begin(), values.end());
   const auto at = static_cast<std::size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
   return values[std::min(at, values.size() - 1)];
-}
-
-std::wstring EnvironmentText(const wchar_t* name) {
-  const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
-  if (needed == 0) return {};
-  std::wstring value(needed, L'\0');
-  const DWORD length = ::GetEnvironmentVariableW(name, value.data(), needed);
-  if (length == 0 || length >= needed) return {};
-  value.resize(length);
-  return value;
 }
 
 // ---- the host's process files ----------------------------------------------

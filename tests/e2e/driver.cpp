@@ -23,15 +23,6 @@ constexpr wchar_t kExitTitle[] = L"退出确认";
 // hanging it.
 constexpr UINT kSendTimeoutMs = 3000;
 
-std::wstring EnvironmentText(const wchar_t* name) {
-  const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
-  if (needed == 0) return {};
-  std::wstring value(needed, L'\0');
-  const DWORD length = ::GetEnvironmentVariableW(name, value.data(), needed);
-  if (length == 0 || length >= needed) return {};
-  value.resize(length);
-  return value;
-}
 
 using UniqueSocket = quenzil::UniqueAny<SOCKET, decltype(&::closesocket), ::closesocket, INVALID_SOCKET>;
 
@@ -112,6 +103,16 @@ std::wstring DescribeRows(const std::optional<std::vector<std::wstring>>& rows) 
 }
 
 }  // namespace
+
+std::wstring EnvironmentText(const wchar_t* name) {
+  const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);
+  if (needed == 0) return {};
+  std::wstring value(needed, L'\0');
+  const DWORD length = ::GetEnvironmentVariableW(name, value.data(), needed);
+  if (length == 0 || length >= needed) return {};
+  value.resize(length);
+  return value;
+}
 
 const Settings& GetSettings() {
   static const Settings settings{EnvironmentText(L"QUENZIL_E2E_EXE"),
@@ -793,6 +794,12 @@ std::wstring App::MessageBoxText(HWND box) {
   if (!WaitUntil([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 5s))
     return ::testing::AssertionFailure() << "the message box stays open";
   return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult AppTest::Start() {
+  app_ = App::Launch();
+  if (!app_) return ::testing::AssertionFailure() << "cannot start quenzil.exe";
+  return app_->WaitForWindow(10s);
 }
 
 }  // namespace e2e

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ class WinsockSession {
   WSADATA data_{};
   bool ready_ = false;
 };
+
+// An environment variable's value; empty when unset.
+std::wstring EnvironmentText(const wchar_t* name);
 
 // Settings handed in by the test wrapper through the environment.
 struct Settings {
@@ -193,6 +197,16 @@ class App {
   DWORD thread_id_ = 0;
   HWND form_ = nullptr;
   std::chrono::steady_clock::time_point started_at_{};
+};
+
+// A fresh quenzil.exe per test, ended when the test ends.
+class AppTest : public ::testing::Test {
+ protected:
+  void TearDown() override { app_.reset(); }
+  // Starts the program and waits for its window.
+  ::testing::AssertionResult Start();
+
+  std::unique_ptr<App> app_;
 };
 
 }  // namespace e2e

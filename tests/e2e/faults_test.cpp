@@ -79,17 +79,9 @@ struct Watch {
   }
 };
 
-class Faults : public ::testing::Test {
+class Faults : public AppTest {
  protected:
   void SetUp() override { ASSERT_TRUE(ResetServer()); }
-  void TearDown() override { app_.reset(); }
-
-  AssertionResult Start() {
-    app_ = App::Launch();
-    if (!app_) return AssertionFailure() << "cannot start quenzil.exe";
-    return app_->WaitForWindow(10s);
-  }
-
   // Types the number, selects the carrier and presses 开始查询; returns once
   // the request has reached the server.
   AssertionResult Query(const std::wstring& number, int carrier = ids::kZhongtong) {
@@ -165,7 +157,6 @@ class Faults : public ::testing::Test {
     EXPECT_TRUE(Recovers(wide_number));
   }
 
-  std::unique_ptr<App> app_;
 };
 
 // ---- the network breaks --------------------------------------------------------

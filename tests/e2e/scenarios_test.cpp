@@ -61,21 +61,12 @@ int SecondsApart(const SYSTEMTIME& a, const SYSTEMTIME& b) {
   return static_cast<int>((apart < 0 ? -apart : apart) / 10000000LL);
 }
 
-class Quenzil : public ::testing::Test {
+class Quenzil : public AppTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(ResetServer());
     ClearBrowserLog();
   }
-  void TearDown() override { app_.reset(); }
-
-  // Starts a fresh program and waits for its window.
-  AssertionResult Start() {
-    app_ = App::Launch();
-    if (!app_) return AssertionFailure() << "cannot start quenzil.exe";
-    return app_->WaitForWindow(10s);
-  }
-
   // Types the number, selects the carrier and presses 开始查询; returns once
   // the request has reached the server (and so the list has been cleared).
   AssertionResult Query(const std::wstring& number, int carrier = ids::kYunda) {
@@ -125,7 +116,6 @@ class Quenzil : public ::testing::Test {
     return point;
   }
 
-  std::unique_ptr<App> app_;
 };
 
 // ---- start ----------------------------------------------------------------
