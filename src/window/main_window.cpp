@@ -24,7 +24,7 @@ enum class Kind { kButton, kLabel, kEdit, kList, kFrame, kRadio };
 // Marks a control that keeps the platform's default text colour.
 inline constexpr COLORREF kDefaultColour = 0xFFFFFFFFu;
 
-struct ControlSpec {
+struct ControlEntry {
   std::string_view name;
   Kind kind;
   int id;
@@ -38,7 +38,7 @@ struct ControlSpec {
 
 // Every control of form1, in tab order: they are created in this order, so
 // the dialog manager's Tab follows it.
-inline constexpr std::array<ControlSpec, kControlCount> kControls{{
+inline constexpr std::array<ControlEntry, kControlCount> kControls{{
     {"Text2", Kind::kEdit, ids::kText2, "", 1920, 2280, 2700, 375, false, kDefaultColour},
     {"chaxun", Kind::kButton, ids::kChaxun, "开始查询", 4800, 2040, 1695, 735, false, kDefaultColour},
     {"Label1", Kind::kLabel, ids::kLabel1, "请输入快递单号：", 360, 2400, 1440, 180, true, kDefaultColour},
@@ -207,12 +207,12 @@ void Place(HWND hwnd, int x, int y, int width, int height, UINT flags) {
   }
 }
 
-std::string CaptionOf(const ControlSpec& spec) {
-  switch (spec.id) {
+std::string CaptionOf(const ControlEntry& entry) {
+  switch (entry.id) {
     case ids::kLabel4: return std::string(kAuthorLine);
     case ids::kLabel5: return deploy::kMakerHost;
     case ids::kLabel6: return std::string(kSlogan);
-    default: return std::string(spec.caption);
+    default: return std::string(entry.caption);
   }
 }
 
@@ -304,10 +304,10 @@ void MainWindow::Create() {
 
 void MainWindow::CreateControls() {
   for (std::size_t row = 0; row < kControls.size(); ++row) {
-    const ControlSpec& spec = kControls[row];
+    const ControlEntry& entry = kControls[row];
     const HWND child = ::CreateWindowExW(
-        ExStyleOf(spec.kind), ClassOf(spec.kind), Widen(CaptionOf(spec)).c_str(), StyleOf(spec.kind),
-        0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
+        ExStyleOf(entry.kind), ClassOf(entry.kind), Widen(CaptionOf(entry)).c_str(), StyleOf(entry.kind),
+        0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), instance_, nullptr);
     if (child == nullptr) ThrowWin32("CreateWindowExW");
     controls_[row] = child;
     ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(regular_font_.get()), FALSE);
@@ -386,14 +386,14 @@ RECT MainWindow::ChildRect(std::size_t row) const {
 }
 
 void MainWindow::ApplyLayout() {
-  const ControlSpec& frame = kControls[kFrame1Row];
+  const ControlEntry& frame = kControls[kFrame1Row];
   for (std::size_t row = 0; row < kControls.size(); ++row) {
-    const ControlSpec& spec = kControls[row];
-    const bool in_frame = spec.kind == Kind::kRadio;
-    const int left = spec.left + (in_frame ? frame.left : 0);
-    const int top = spec.top + (in_frame ? frame.top : 0);
-    Place(Child(row), Px(left), Px(top), Px(spec.width), Px(spec.height), 0);
-    if (spec.auto_size) FitLabel(row);
+    const ControlEntry& entry = kControls[row];
+    const bool in_frame = entry.kind == Kind::kRadio;
+    const int left = entry.left + (in_frame ? frame.left : 0);
+    const int top = entry.top + (in_frame ? frame.top : 0);
+    Place(Child(row), Px(left), Px(top), Px(entry.width), Px(entry.height), 0);
+    if (entry.auto_size) FitLabel(row);
   }
 
   // The bottom line: Label3 starts where Label2's blank run starts, and the
@@ -409,7 +409,7 @@ void MainWindow::ApplyLayout() {
   }
   label2_text.append(kLabel2Tail);
   if (WindowText(Child(kLabel2Row)) != label2_text) SetText(Child(kLabel2Row), label2_text);
-  const ControlSpec& label2 = kControls[kLabel2Row];
+  const ControlEntry& label2 = kControls[kLabel2Row];
   const int label2_width = std::max<int>(Px(label2.width), MeasureText(regular_font_.get(), label2_text).cx);
   Place(Child(kLabel2Row), 0, 0, label2_width, Px(label2.height), SWP_NOMOVE);
   Place(Child(kLabel3Row), Px(label2.left) + lead_width, Px(kControls[kLabel3Row].top), 0, 0, SWP_NOSIZE);

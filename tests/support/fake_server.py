@@ -15,10 +15,10 @@ percent-decoded value of the query parameter `nu` ("+" stays "+"); for any
 other path, the path without its leading "/" (e.g. "gengxin.txt"). An
 override set through the control endpoint wins over the key itself. Then:
   - the key names a file in --answers DIR  -> 200 with the file's bytes;
-  - the key is a behaviour spec (below)     -> that behaviour;
+  - the key is a behaviour (below)         -> that behaviour;
   - otherwise                               -> 404 with body "not found".
 
-Behaviour specs (FILE names a file in --answers DIR; a missing FILE gives
+Behaviours (FILE names a file in --answers DIR; a missing FILE gives
 500 with a body saying so):
     body:TEXT               200, TEXT as UTF-8
     file:FILE               200, FILE's bytes
@@ -202,8 +202,8 @@ class Handler(socketserver.BaseRequestHandler):
                 self.state.overrides[params["key"]] = params["behavior"]
         self.send_whole(200, b"ok")
 
-    def behave(self, spec, target):
-        kind, _, arg = spec.partition(":")
+    def behave(self, behaviour, target):
+        kind, _, arg = behaviour.partition(":")
         if kind == "body":
             self.send_whole(200, arg.encode("utf-8"))
         elif kind == "gbk":
@@ -219,9 +219,9 @@ class Handler(socketserver.BaseRequestHandler):
             millis, _, name = arg.partition(":")
             time.sleep(int(millis) / 1000.0)
             self.with_file(name, lambda body: self.send_whole(200, body))
-        elif spec == "stall":
+        elif behaviour == "stall":
             self.client_closed_within(STALL_LIMIT_S)
-        elif spec == "reset":
+        elif behaviour == "reset":
             self.reset_connection()
         elif kind == "resetmid":
             self.with_file(arg, self.reset_midway)
@@ -231,7 +231,7 @@ class Handler(socketserver.BaseRequestHandler):
             self.huge(int(arg))
         elif kind == "chunked-truncated":
             self.with_file(arg, self.chunked_truncated)
-        elif spec == "redirect-loop":
+        elif behaviour == "redirect-loop":
             self.send_whole(302, b"moved", [("Location", target)])
         elif kind == "chunked-cut":
             self.with_file(arg, self.chunked_cut)
