@@ -1,8 +1,9 @@
 // CPU cost of waiting for a slow server: WinHttpFetcher's wait beside a
 // naive spinning wait (a PeekMessage loop that never sleeps), same run.
 // Run from the source tree, after building the target bench_fetch_wait:
-//   tests/support/with-fake-server tests/integration/answers \
+//   tests/support/with-fake-server tests/integration/answers
 //     scripts/wine-run <build>/bench/wait/bench_fetch_wait.exe [wait-ms]
+// (one command line).
 // The server's port comes in QUENZIL_FAKE_PORT; wait-ms defaults to 3000.
 #include <windows.h>
 

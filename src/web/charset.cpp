@@ -11,6 +11,10 @@ namespace {
 
 constexpr std::uint8_t kBom[] = {0xEF, 0xBB, 0xBF};
 
+bool StartsWithBom(std::span<const std::uint8_t> bytes) {
+  return bytes.size() >= 3 && std::memcmp(bytes.data(), kBom, 3) == 0;
+}
+
 bool IsContinuation(std::uint8_t byte) { return (byte & 0xC0) == 0x80; }
 
 // Length of a well-formed UTF-8 sequence led by `lead` and the allowed range
@@ -82,7 +86,7 @@ char32_t PrivateUseCodePoint(std::uint8_t lead, std::uint8_t trail) {
 bool IsUtf8(std::span<const std::uint8_t> body) {
   const std::size_t n = body.size();
   if (n < 3) return false;
-  if (body[0] == kBom[0] && body[1] == kBom[1] && body[2] == kBom[2]) return true;
+  if (StartsWithBom(body)) return true;
 
   std::size_t i = 0;
   std::size_t single_byte_count = 0;
@@ -144,7 +148,7 @@ std::string DecodeUtf8(std::span<const std::uint8_t> bytes) {
 
 std::string DecodeBytes(std::span<const std::uint8_t> body) {
   if (!IsUtf8(body)) return DecodeCp936(body);
-  if (body.size() >= 3 && std::memcmp(body.data(), kBom, 3) == 0) body = body.subspan(3);
+  if (StartsWithBom(body)) body = body.subspan(3);
   return DecodeUtf8(body);
 }
 

@@ -4,11 +4,11 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -74,38 +74,23 @@ struct WinHttpSession {
 namespace {
 
 // What the waiting thread and the worker share. The worker may outlive the
-// call (after a time-out), so it holds its own reference.
+// call (after a time-out), so it holds its own reference. The outcome is
+// written before `done` is set and read only after it was seen set.
 struct Transfer {
   std::shared_ptr<WinHttpSession> session;
   std::string url;
   FetchLimits limits;
   UniqueEvent done;
+  // Set when the caller gave up; the worker stops at its next step.
+  std::atomic<bool> abandoned{false};
 
-  std::mutex mutex;
-  // Open handles, innermost last; only the worker closes them.
-  std::vector<UniqueInternet> handles;
-  bool abandoned = false;
   std::vector<std::uint8_t> body;
   bool failed = false;
   FetchFailure failure = FetchFailure::kOther;
   std::string cause;
 
-  // Remembers a new handle, or closes it at once when the caller gave up.
-  HINTERNET Keep(HINTERNET raw) {
-    UniqueInternet handle(raw);
-    std::lock_guard lock(mutex);
+  void StopIfAbandoned() const {
     if (abandoned) throw FetchError(FetchFailure::kTimedOut, "abandoned");
-    handles.push_back(std::move(handle));
-    return raw;
-  }
-
-  void CloseHandlesLocked() {
-    while (!handles.empty()) handles.pop_back();
-  }
-
-  bool Abandoned() {
-    std::lock_guard lock(mutex);
-    return abandoned;
   }
 };
 
@@ -170,18 +155,20 @@ std::vector<std::uint8_t> RunExchange(Transfer& transfer) {
   if (target.empty()) target = L"/";
 
   const FetchLimits& limits = transfer.limits;
-  HINTERNET connection =
-      ::WinHttpConnect(transfer.session->handle.get(), host.c_str(), parts.nPort, 0);
+  // Closed here, on the worker, only: a handle closed under a blocked call
+  // could be handed to the next fetch while this one still holds it.
+  const UniqueInternet connection(
+      ::WinHttpConnect(transfer.session->handle.get(), host.c_str(), parts.nPort, 0));
   if (!connection) ThrowLastError("WinHttpConnect");
-  transfer.Keep(connection);
 
   // The caller has already percent-encoded what needs it; "[]" must go out as is.
   DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= WINHTTP_FLAG_SECURE;
-  HINTERNET request = ::WinHttpOpenRequest(connection, L"GET", target.c_str(), nullptr,
-                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
-  if (!request) ThrowLastError("WinHttpOpenRequest");
-  transfer.Keep(request);
+  const UniqueInternet request_handle(::WinHttpOpenRequest(
+      connection.get(), L"GET", target.c_str(), nullptr, WINHTTP_NO_REFERER,
+      WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+  if (!request_handle) ThrowLastError("WinHttpOpenRequest");
+  const HINTERNET request = request_handle.get();
   const int connect_ms = static_cast<int>(ClampedMillis(limits.connect));
   if (!::WinHttpSetTimeouts(request, connect_ms, connect_ms,
                             static_cast<int>(ClampedMillis(limits.send)),
@@ -195,6 +182,7 @@ std::vector<std::uint8_t> RunExchange(Transfer& transfer) {
     ThrowLastError("WinHttpSetOption(RECEIVE_RESPONSE_TIMEOUT)");
   }
 
+  transfer.StopIfAbandoned();
   if (!::WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
                             0, 0)) {
     ThrowLastError("WinHttpSendRequest");
@@ -221,7 +209,7 @@ std::vector<std::uint8_t> RunExchange(Transfer& transfer) {
   if (length_known) body.reserve(static_cast<std::size_t>(declared));
   std::vector<std::uint8_t> chunk(64 * 1024);
   for (;;) {
-    if (transfer.Abandoned()) throw FetchError(FetchFailure::kTimedOut, "abandoned");
+    transfer.StopIfAbandoned();
     DWORD read = 0;
     if (!::WinHttpReadData(request, chunk.data(), static_cast<DWORD>(chunk.size()), &read)) {
       ThrowLastError("WinHttpReadData");
@@ -256,21 +244,23 @@ void RunOnWorker(const std::shared_ptr<Transfer>& transfer) {
   } catch (const std::exception& error) {
     cause = error.what();
   }
-  {
-    std::lock_guard lock(transfer->mutex);
-    transfer->CloseHandlesLocked();
-    transfer->body = std::move(body);
-    transfer->failed = failed;
-    transfer->failure = failure;
-    transfer->cause = std::move(cause);
-  }
+  transfer->body = std::move(body);
+  transfer->failed = failed;
+  transfer->failure = failure;
+  transfer->cause = std::move(cause);
   // Nothing is left to report a failure to; the waiting side then runs into its deadline.
   ::SetEvent(transfer->done.get());
 }
 
 }  // namespace
 
-void PlainMessagePump::RunPending() {
+void DispatchWindowMessage(HWND dialog_window, MSG& message) {
+  if (dialog_window != nullptr && ::IsDialogMessageW(dialog_window, &message)) return;
+  ::TranslateMessage(&message);
+  ::DispatchMessageW(&message);
+}
+
+void RunPendingMessages(HWND dialog_window) {
   MSG message{};
   while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
@@ -278,8 +268,7 @@ void PlainMessagePump::RunPending() {
       ::PostQuitMessage(static_cast<int>(message.wParam));
       return;
     }
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
+    DispatchWindowMessage(dialog_window, message);
   }
 }
 
@@ -308,13 +297,8 @@ std::string WinHttpFetcher::FetchText(const std::string& url, const FetchLimits&
   }
 
   // On the way out without an answer, leave the transfer to the worker: it
-  // notices between reads, and its own time-outs end any blocked call. Its
-  // handles are not closed from here, since a closed handle's value may be
-  // handed to the next fetch while the worker still holds it.
-  auto abandon = scope_exit([&transfer] {
-    std::lock_guard lock(transfer->mutex);
-    transfer->abandoned = true;
-  });
+  // notices between steps, and its own time-outs end any blocked call.
+  auto abandon = scope_exit([&transfer] { transfer->abandoned = true; });
 
   const HANDLE done = transfer->done.get();
   for (;;) {
@@ -345,7 +329,6 @@ std::string WinHttpFetcher::FetchText(const std::string& url, const FetchLimits&
   }
   abandon.dismiss();
 
-  std::lock_guard lock(transfer->mutex);
   if (transfer->failed) throw FetchError(transfer->failure, transfer->cause);
   return DecodeBytes(transfer->body);
 }

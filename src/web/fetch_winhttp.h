@@ -2,6 +2,8 @@
 // calling (window) thread waits for it and keeps running window messages.
 #pragma once
 
+#include <windows.h>
+
 #include <memory>
 #include <string>
 
@@ -17,11 +19,19 @@ class MessagePump {
   virtual void RunPending() = 0;
 };
 
-// PeekMessage/TranslateMessage/DispatchMessage with no dialog handling; for
-// tests and tools. A WM_QUIT it meets is posted again so the outer loop sees it.
+// Hands a message to the dialog manager of `dialog_window` (Tab between
+// controls) or, when that takes none or there is no such window, to its
+// window procedure.
+void DispatchWindowMessage(HWND dialog_window, MSG& message);
+
+// Runs every message pending now through DispatchWindowMessage, then
+// returns. A WM_QUIT it meets is posted again so the outer loop sees it.
+void RunPendingMessages(HWND dialog_window);
+
+// RunPendingMessages with no dialog handling; for tests and tools.
 class PlainMessagePump final : public MessagePump {
  public:
-  void RunPending() override;
+  void RunPending() override { RunPendingMessages(nullptr); }
 };
 
 // One GET per call; each call owns its own state, so a fetch started from a

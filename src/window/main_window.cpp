@@ -466,8 +466,6 @@ bool MainWindow::RunFormLoad() {
   if (form_ == nullptr) return true;
   try {
     return form_->Form_Load();
-  } catch (const FetchError& error) {
-    ShowMessage(error.user_message(), kQueryFailedTitle);
   } catch (const std::exception& error) {
     ReportInternalError(hwnd_, error.what());
   }
@@ -487,25 +485,11 @@ int MainWindow::RunMessageLoop() {
     const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
     if (got == 0) return static_cast<int>(message.wParam);
     if (got == -1) ThrowWin32("GetMessageW");
-    if (hwnd_ != nullptr && ::IsDialogMessageW(hwnd_, &message)) continue;
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
+    DispatchWindowMessage(hwnd_, message);
   }
 }
 
-void MainWindow::RunPending() {
-  MSG message{};
-  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      // Leave it for the outer loop.
-      ::PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    if (hwnd_ != nullptr && ::IsDialogMessageW(hwnd_, &message)) continue;
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
-  }
-}
+void MainWindow::RunPending() { RunPendingMessages(hwnd_); }
 
 LRESULT CALLBACK MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
@@ -528,18 +512,12 @@ LRESULT CALLBACK MainWindow::WndProc(HWND hwnd, UINT message, WPARAM wparam, LPA
   // the user and the program goes on.
   try {
     return self->HandleMessage(message, wparam, lparam);
-  } catch (const FetchError& error) {
-    self->ShowMessageQuietly(error.user_message(), kQueryFailedTitle);
   } catch (const std::exception& error) {
     ReportInternalError(hwnd, error.what());
   } catch (...) {
     ReportInternalError(hwnd, "未知错误");
   }
   return 0;
-}
-
-void MainWindow::ShowMessageQuietly(std::string_view prompt, std::string_view title) {
-  ::MessageBoxW(hwnd_, Widen(prompt).c_str(), Widen(title).c_str(), MB_OK);
 }
 
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {

@@ -97,9 +97,6 @@ class MainWindow final : public FormView, public MessagePump {
   bool AskToClose();  // true: the close is refused
   bool AddTrayIconNow();
 
-  // A message box whose own failure is not reported any further.
-  void ShowMessageQuietly(std::string_view prompt, std::string_view title);
-
   HWND Child(std::size_t row) const { return controls_[row]; }
   std::size_t RowOfId(int id) const;  // kControlCount if none
   RECT ChildRect(std::size_t row) const;  // client coordinates of form1
