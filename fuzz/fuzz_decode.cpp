@@ -22,6 +22,8 @@ using quenzil_fuzz::CountCodePoints;
 using quenzil_fuzz::IsWellFormedUtf8;
 
 // The scan rules written out rule by rule, indices checked before each read.
+// Two- and three-byte sequences by bit pattern, four-byte ones when
+// well-formed.
 bool ReferenceIsUtf8(std::span<const std::uint8_t> b) {
   const std::size_t n = b.size();
   if (n < 3) return false;
@@ -41,6 +43,16 @@ bool ReferenceIsUtf8(std::span<const std::uint8_t> b) {
     if ((b[i] & 240) == 224 && (b[i + 1] & 192) == 128 && (b[i + 2] & 192) == 128) {
       i += 3;
       continue;
+    }
+    // A well-formed four-byte sequence (Unicode Table 3-7).
+    if (i + 3 <= n - 1 && b[i] >= 0xF0 && b[i] <= 0xF4 && (b[i + 2] & 192) == 128 &&
+        (b[i + 3] & 192) == 128) {
+      const std::uint8_t low = b[i] == 0xF0 ? 0x90 : 0x80;
+      const std::uint8_t high = b[i] == 0xF4 ? 0x8F : 0xBF;
+      if (b[i + 1] >= low && b[i + 1] <= high) {
+        i += 4;
+        continue;
+      }
     }
     return false;
   }

@@ -2,7 +2,8 @@
 # Installs what the build and the tests need on Debian 12 (as root).
 set -euo pipefail
 packages=(
-  cmake make g++ googletest libboost1.81-dev python3 clang libclang-rt-14-dev
+  cmake make g++ googletest libboost1.81-dev nlohmann-json3-dev libssl-dev openssl python3
+  clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix
   wine64 xvfb xauth x11-apps imagemagick fonts-wqy-microhei fonts-wine
 )

@@ -15,7 +15,7 @@ build=${QUENZIL_FUZZ_BUILD_DIR:-$root/build/fuzz}
 jobs=${QUENZIL_FUZZ_JOBS:-$(nproc)}
 
 # Only what this build needs; scripts/deps.sh has the full list.
-packages=(cmake make clang libclang-rt-14-dev libboost1.81-dev python3)
+packages=(cmake make clang libclang-rt-14-dev libboost1.81-dev nlohmann-json3-dev libssl-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -34,7 +34,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$build" --target quenzil_fuzzers -j"$jobs"
 
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_decode fuzz_answer fuzz_query_url)
+[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_decode fuzz_answer fuzz_query_url fuzz_keyed_answer)
 
 max_len_of() {
   case "$1" in

@@ -55,6 +55,15 @@ constexpr PrivateUseRange kPrivateUseRanges[] = {
     {0xD7FA, 0xD7FE, 0xE810}, {0xFE50, 0xFE7E, 0xE815}, {0xFE80, 0xFEA0, 0xE844},
 };
 
+// A lead F0..F4 with its second byte in range and two more continuation
+// bytes: exactly the four-byte sequences UTF-8 allows.
+bool IsWellFormedFourByte(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < 4) return false;
+  const LeadInfo info = ClassifyLead(bytes[0]);
+  return info.length == 4 && bytes[1] >= info.second_low && bytes[1] <= info.second_high &&
+         IsContinuation(bytes[2]) && IsContinuation(bytes[3]);
+}
+
 }  // namespace
 
 namespace cp936 {
@@ -102,6 +111,9 @@ bool IsUtf8(std::span<const std::uint8_t> body) {
     } else if ((byte & 0xF0) == 0xE0 && IsContinuation(body[i + 1]) &&
                IsContinuation(body[i + 2])) {
       i += 3;
+    } else if (IsWellFormedFourByte(body.subspan(i))) {
+      // An emoji or a character beyond the basic plane is UTF-8 as well.
+      i += 4;
     } else {
       return false;
     }

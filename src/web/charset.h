@@ -10,8 +10,9 @@
 namespace quenzil {
 
 // True when the bytes are to be read as UTF-8: a leading byte-order mark, or
-// at least one two- or three-byte sequence and no byte that breaks the
-// pattern. Bit patterns only; four-byte sequences answer false.
+// at least one multi-byte sequence and no byte that breaks the pattern. Two-
+// and three-byte sequences by their bit patterns; four-byte ones only when
+// well-formed (F0..F4 with the second byte in range).
 bool IsUtf8(std::span<const std::uint8_t> body);
 
 // The body as UTF-8 text: read as UTF-8 when IsUtf8 says so, otherwise as

@@ -18,10 +18,25 @@ std::string FetchFailureMessage(FetchFailure kind) {
       return "服务器返回的数据过大，已停止接收。";
     case FetchFailure::kTooManyRedirects:
       return "服务器的转向次数过多，无法取得结果。";
+    case FetchFailure::kSecureChannel:
+      return "安全连接失败，无法确认服务器的身份。请检查系统时间和网络环境（代理、防火墙）后再试。";
     case FetchFailure::kOther:
       break;
   }
   return "网络请求失败，请稍后再试。";
+}
+
+bool IsUnreachable(FetchFailure kind) {
+  switch (kind) {
+    case FetchFailure::kNameNotResolved:
+    case FetchFailure::kCannotConnect:
+    case FetchFailure::kTimedOut:
+    case FetchFailure::kConnectionLost:
+    case FetchFailure::kSecureChannel:
+      return true;
+    default:
+      return false;
+  }
 }
 
 FetchError::FetchError(FetchFailure kind, std::string cause)

@@ -1,8 +1,11 @@
-// Fetching a web address as text: the parts every build shares.
+// Fetching a web address as text: the parts every build shares. A transfer
+// never blocks its caller: it is started, runs elsewhere, and its outcome is
+// handed back later.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -32,8 +35,16 @@ enum class FetchFailure {
   kConnectionLost,
   kTooLarge,
   kTooManyRedirects,
+  kSecureChannel,  // TLS: unknown issuer, wrong host name, broken handshake
   kOther,
 };
+
+// The Chinese sentence shown for each kind of failure.
+std::string FetchFailureMessage(FetchFailure kind);
+
+// True for failures that say the network or the server is out of reach
+// (as opposed to an answer that came but was refused).
+bool IsUnreachable(FetchFailure kind);
 
 // A transfer that did not deliver a whole body. user_message is Chinese and
 // meant for a message box; cause is the technical detail (API and code).
@@ -50,16 +61,55 @@ class FetchError : public std::runtime_error {
   std::string cause_;
 };
 
-// The Chinese sentence shown for each kind of failure.
-std::string FetchFailureMessage(FetchFailure kind);
+// How the body's bytes become text.
+enum class BodyText {
+  kSniffed,  // IsUtf8 decides: UTF-8 or code page 936 (the old tracking answer, the update flag)
+  kUtf8,     // always UTF-8 (JSON answers)
+};
 
-// FetchText as the handlers see it, so their logic runs against a fake.
-class Fetcher {
+struct FetchRequest {
+  std::string url;  // http:// or https://, already percent-encoded
+  std::string method = "GET";
+  std::string content_type;  // sent with a body
+  std::string body;
+  BodyText decoding = BodyText::kSniffed;
+  FetchLimits limits;
+};
+
+struct FetchOutcome {
+  bool ok = false;
+  std::string text;  // the decoded body (UTF-8), whatever the HTTP status
+  unsigned status = 0;
+  FetchFailure failure = FetchFailure::kOther;
+  std::string cause;  // technical detail of a failure; never holds the address
+
+  static FetchOutcome Failed(FetchFailure kind, std::string cause) {
+    FetchOutcome outcome;
+    outcome.failure = kind;
+    outcome.cause = std::move(cause);
+    return outcome;
+  }
+  static FetchOutcome Answered(std::string text, unsigned status = 200) {
+    FetchOutcome outcome;
+    outcome.ok = true;
+    outcome.text = std::move(text);
+    outcome.status = status;
+    return outcome;
+  }
+};
+
+using TransferId = std::uint64_t;
+
+// Starts transfers for the handlers. Start returns at once; the outcome
+// arrives later on the window's thread, tagged with the id, through the
+// owner's own route (a posted message in the program, a direct call in
+// tests). The outcome of a cancelled transfer may still arrive and is then
+// to be ignored.
+class Transfers {
  public:
-  virtual ~Fetcher() = default;
-  // The decoded body of a GET, whatever the HTTP status. Throws FetchError.
-  // Window events keep running while it waits.
-  virtual std::string FetchText(const std::string& url, const FetchLimits& limits) = 0;
+  virtual ~Transfers() = default;
+  virtual TransferId Start(FetchRequest request) = 0;
+  virtual void Cancel(TransferId id) = 0;
 };
 
 }  // namespace quenzil

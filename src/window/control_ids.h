@@ -40,8 +40,16 @@ enum ControlId : int {
 // icon id in wParam and the mouse message in lParam.
 inline constexpr unsigned kTrayCallbackMessage = 0x8000u + 1u;
 inline constexpr unsigned kTrayIconId = 1;
+// Finished transfers are waiting to be taken (WM_APP + 2).
+inline constexpr unsigned kTransfersDoneMessage = 0x8000u + 2u;
+// A second start of the program asks the first to come forward (registered).
+inline constexpr wchar_t kShowYourselfMessage[] = L"Dravimo.Quenzil.ShowWindow";
 
-// Timer1's id.
+// Timer ids: Timer1 (the clock) and the handlers' one-shot timers.
 inline constexpr unsigned kTimer1 = 1;
+inline constexpr unsigned kClipboardRetryTimer = 2;
+inline constexpr unsigned kWatchWakeTimer = 3;
+inline constexpr unsigned kDeferredStartTimer = 4;
 
+// Dialogs and their controls: see res/dialog_ids.h.
 }  // namespace quenzil::ids

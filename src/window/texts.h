@@ -22,6 +22,32 @@ inline constexpr std::string_view kCopyFailedPrompt =
     "复制失败：剪贴板正被其他程序占用，请稍后再试。";
 inline constexpr std::string_view kTrayRefusedPrompt =
     "无法在通知区域显示图标，窗口将保持显示。";
+inline constexpr std::string_view kChooseCarrierPrompt = "请选择快递公司";
+inline constexpr std::string_view kUnreadableAnswer = "服务器返回的内容无法解析。";
+
+// Commands of the system menu, the list's menu and the tray menu.
+inline constexpr std::string_view kKeySettingsCommand = "快递100 授权…";
+inline constexpr std::string_view kWatchCommand = "关注此单号";
+inline constexpr std::string_view kCopyCommand = "复制快递信息";
+inline constexpr std::string_view kShowWindowCommand = "显示窗口";
+inline constexpr std::string_view kUnwatchCommand = "取消关注";
+inline constexpr std::string_view kExitCommand = "退出";
+
+inline constexpr std::string_view kCredentialsUnreadablePrompt =
+    "保存的快递100 授权无法读取（可能是在其他用户或其他电脑上保存的），本次按未设置处理。"
+    "请在窗口菜单的“快递100 授权…”中重新填写。";
+inline constexpr std::string_view kCredentialsNotSavedPrompt =
+    "快递100 授权没能保存，本次运行仍会使用刚才填写的授权。";
+inline constexpr std::string_view kWatchNeedsRowsPrompt = "请先查询出物流信息，再关注此单号。";
+inline constexpr std::string_view kWatchAlreadyPrompt = "此单号已在关注列表中。";
+inline constexpr std::string_view kWatchFullPrompt = "最多只能关注200个单号，请先取消关注一些。";
+inline constexpr std::string_view kWatchWithoutKeyPrompt =
+    "已关注此单号。设置“快递100 授权…”后，程序会在后台定时刷新，有新动态时在通知区域提醒。";
+inline constexpr std::string_view kWatchFileMovedPrompt =
+    "关注列表文件无法读取，已改名保存为：\n";
+inline constexpr std::string_view kWatchFileMovedTail = "\n关注列表从空开始。";
+inline constexpr std::string_view kWatchFileStuckPrompt =
+    "关注列表文件无法读取，也无法改名保存。为了不覆盖它，本次运行不会保存关注列表。";
 
 struct LocalDateTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;

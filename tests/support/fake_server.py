@@ -2,18 +2,26 @@
 """Scriptable fake HTTP/1.1 server for the integration and end-to-end tests.
 
 Command line:
-    python3 fake_server.py --port P [--port P2 ...] [--answers DIR]
-                           [--log FILE] [--ready-file FILE]
+    python3 fake_server.py [--port P ...] [--tls-port P:CERT:KEY ...]
+                           [--answers DIR] [--log FILE] [--ready-file FILE]
+                           [--keyed-customer C] [--keyed-key K]
 
-It listens on 127.0.0.1 on every --port (0 picks a free port) with the same
-behaviours, then writes --ready-file holding the ports actually bound, one per
-line (written whole, by rename). SIGTERM or SIGINT ends it. Every answer
-carries "Connection: close" and "Content-Type: text/html" (no charset).
+It listens on 127.0.0.1 on every --port (plain HTTP) and every --tls-port
+(HTTPS with the PEM certificate CERT and its key KEY); 0 picks a free port.
+At least one of them is needed. Every listener has the same behaviours. Once
+all are bound it writes --ready-file (whole, by rename): the ports actually
+bound, one per line, first every --port in the order given, then every
+--tls-port in the order given. SIGTERM or SIGINT ends it. Every answer
+carries "Connection: close" and "Content-Type: text/html" (no charset),
+except the keyed API's answers and the json: and pac: behaviours (below).
+Accepted sockets have TCP_NODELAY set: the head and the body of an answer
+go out in separate writes.
 
-Which behaviour a request gets: its key is, for the path /api, the
-percent-decoded value of the query parameter `nu` ("+" stays "+"); for any
-other path, the path without its leading "/" (e.g. "gengxin.txt"). An
-override set through the control endpoint wins over the key itself. Then:
+Which behaviour a request gets (the keyed API below has its own rules): its
+key is, for the path /api, the percent-decoded value of the query parameter
+`nu` ("+" stays "+"); for any other path, the path without its leading "/"
+(e.g. "gengxin.txt"). An override set through the control endpoint wins over
+the key itself. Then:
   - the key names a file in --answers DIR  -> 200 with the file's bytes;
   - the key is a behaviour (below)         -> that behaviour;
   - otherwise                               -> 404 with body "not found".
@@ -32,7 +40,7 @@ Behaviours (FILE names a file in --answers DIR; a missing FILE gives
     chunked-truncated:FILE  chunked body that ends without the last chunk
     redirect-loop           302 back to the same target
     chunked-cut:FILE        chunked body whose second chunk breaks off halfway
-    redirect-to:PORT        302 to the same target on 127.0.0.1:PORT
+    redirect-to:PORT        302 to the same target on 127.0.0.1:PORT (same scheme)
     bytes:HEX               200, the bytes spelled by HEX (any bytes at all)
     longline:BYTES          200, one line of exactly BYTES bytes: "时间", filler,
                             then one cell "3px 5px;'>cell</td>" at its very end
@@ -40,6 +48,29 @@ Behaviours (FILE names a file in --answers DIR; a missing FILE gives
                             line and no closing "</" anywhere
     gbk:TEXT                200, TEXT encoded with Python's gbk codec
     bom:TEXT                200, UTF-8 byte-order mark then TEXT as UTF-8
+    json:TEXT               200, TEXT as UTF-8, Content-Type
+                            application/json;charset=UTF-8
+    pac:TEXT                200, TEXT as UTF-8, Content-Type
+                            application/x-ns-proxy-autoconfig (a proxy script)
+    needphone:DIGITS:FILE   keyed query only: FILE's bytes when the query's
+                            phone ends with DIGITS, else returnCode 408
+
+The keyed API (on every listener, plain or TLS). Its answers are JSON with
+Content-Type application/json;charset=UTF-8, whatever behaviour serves them.
+The server knows one account: --keyed-customer (default TESTCUSTOMER) with
+--keyed-key (default testkey0123456789).
+  POST /poll/query.do, body application/x-www-form-urlencoded with customer,
+  param (JSON) and sign. Checked in this order:
+    customer unknown                          -> returnCode 400 找不到对应公司
+    sign is not upper-case hex
+    MD5(param + key + customer)               -> returnCode 503 验证签名失败
+    param not a JSON object with a num        -> returnCode 400
+  then its key is "poll:<num>": an override for that key, else the file
+  "poll.<num>.json" in --answers, else returnCode 500 查询无结果.
+  GET /autonumber/auto?num=N&key=K: no key -> returnCode 701, a wrong key
+  -> returnCode 601; then its key is "detect:<N>": an override, else the
+  file "detect.<N>.json", else [].
+Failures are {"result":false,"returnCode":"…","message":"…"}, status 200.
 
 Control requests (never logged):
     GET /__control?key=K&behavior=B   requests whose key is K behave as B
@@ -48,19 +79,29 @@ Control requests (never logged):
 Control values are decoded like form fields ("+" is a space), which suits
 both urllib.parse.quote and urllib.parse.urlencode.
 
+A target in absolute form ("http://host:port/path?query", as sent to a
+proxy) is served as its path and query.
+
 Log (--log FILE, appended and flushed, and /__log): one line per request,
-the request target exactly as received, e.g.
+the request target exactly as received (absolute form included), e.g.
     /api?id=1&nu=abc%20d&valicode=[]&temp=0.5
+except for the keyed API, whose secrets never reach the log:
+    POST /poll/query.do com=<com> num=<num> phone=<phone>   (from param)
+    /autonumber/auto?num=123&key=***                        (key's value masked)
 
 Waits are bounded: stall and drip end after at most 120 s or as soon as the
-client closes; reading a request gives up after 30 s.
+client closes; a TLS handshake or reading a request (head and body, at most
+1 MiB of body) gives up after 30 s.
 """
 
 import argparse
+import hashlib
+import json
 import os
 import signal
 import socket
 import socketserver
+import ssl
 import struct
 import sys
 import threading
@@ -69,14 +110,19 @@ import urllib.parse
 
 STALL_LIMIT_S = 120
 READ_LIMIT_S = 30
+BODY_LIMIT = 1024 * 1024
+JSON_TYPE = "application/json;charset=UTF-8"
+PAC_TYPE = "application/x-ns-proxy-autoconfig"
 
 
 class State:
-    """What every listener shares: overrides and the request log."""
+    """What every listener shares: overrides, the request log, the account."""
 
-    def __init__(self, answers_dir, log_path):
+    def __init__(self, answers_dir, log_path, customer, key):
         self.answers_dir = os.path.realpath(answers_dir) if answers_dir else None
         self.log_path = log_path
+        self.customer = customer
+        self.key = key
         self.lock = threading.Lock()
         self.overrides = {}
         self.log_lines = []
@@ -109,13 +155,70 @@ def query_params(query, decode):
     return params
 
 
+def failure(code, message):
+    return {"result": False, "returnCode": code, "message": message}
+
+
+def json_bytes(value):
+    return json.dumps(value, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
+
+
+def origin_form(target):
+    """The target without scheme and host: clients send the absolute form
+    through a proxy, and Wine does so even inside a CONNECT tunnel."""
+    scheme, mark, rest = target.partition("://")
+    if mark and scheme.lower() in ("http", "https"):
+        slash = rest.find("/")
+        return rest[slash:] if slash >= 0 else "/"
+    return target
+
+
+def masked_key(target):
+    """The target with the value of every `key` field replaced by ***."""
+    path, mark, query = target.partition("?")
+    if not mark:
+        return target
+    fields = []
+    for field in query.split("&"):
+        name, equals, _ = field.partition("=")
+        if equals and urllib.parse.unquote_plus(name) == "key":
+            field = name + "=***"
+        fields.append(field)
+    return path + "?" + "&".join(fields)
+
+
+class Request:
+    def __init__(self, method, target, body):
+        self.method = method
+        self.target = target
+        self.body = body
+
+
 class Handler(socketserver.BaseRequestHandler):
     state = None  # set per server class below
 
     # --- plumbing -----------------------------------------------------------
 
+    def setup(self):
+        self.content_type = "text/html"
+        self.poll_param = None  # the keyed query's param, once checked
+        self.usable = True
+        context = self.server.tls_context
+        if context is not None:
+            self.request.settimeout(READ_LIMIT_S)
+            try:
+                self.request = context.wrap_socket(self.request, server_side=True)
+            except OSError:
+                # A client that refuses the certificate ends up here.
+                self.usable = False
+
+    def finish(self):
+        # The server closes the socket it accepted; a wrapped one is ours.
+        if self.server.tls_context is not None and self.usable:
+            self.request.close()
+
     def read_request(self):
-        """The request target, or None when no whole request head came."""
+        """The request, or None when no whole request came."""
         sock = self.request
         sock.settimeout(READ_LIMIT_S)
         data = b""
@@ -127,21 +230,43 @@ class Handler(socketserver.BaseRequestHandler):
                 data += chunk
                 if len(data) > 65536:
                     return None
-        except OSError:
+            crlf, lf = data.find(b"\r\n\r\n"), data.find(b"\n\n")
+            if crlf >= 0 and (lf < 0 or crlf < lf):
+                head, body = data[:crlf], data[crlf + 4:]
+            else:
+                head, body = data[:lf], data[lf + 2:]
+            lines = head.decode("latin-1").replace("\r\n", "\n").split("\n")
+            length = 0
+            for line in lines[1:]:
+                name, _, value = line.partition(":")
+                if name.strip().lower() == "content-length":
+                    length = int(value.strip())
+            if length < 0 or length > BODY_LIMIT:
+                return None
+            # Reading the whole body matters: closing with unread bytes sends a reset.
+            while len(body) < length:
+                chunk = sock.recv(min(65536, length - len(body)))
+                if not chunk:
+                    return None
+                body += chunk
+        except (OSError, ValueError):
             return None
-        request_line = data.split(b"\n", 1)[0].decode("latin-1").strip()
-        parts = request_line.split(" ")
-        return parts[1] if len(parts) >= 2 else None
+        parts = lines[0].strip().split(" ")
+        if len(parts) < 2:
+            return None
+        return Request(parts[0], parts[1], body[:length])
 
     def send_head(self, status, headers):
-        reasons = {200: "OK", 302: "Found", 404: "Not Found", 500: "Internal Server Error"}
+        reasons = {200: "OK", 302: "Found", 400: "Bad Request", 404: "Not Found",
+                   500: "Internal Server Error", 502: "Bad Gateway",
+                   503: "Service Unavailable"}
         lines = ["HTTP/1.1 %d %s" % (status, reasons.get(status, "Status"))]
         lines += ["%s: %s" % pair for pair in headers]
         lines += ["Connection: close", "", ""]
         self.request.sendall("\r\n".join(lines).encode("latin-1"))
 
-    def send_whole(self, status, body, extra_headers=()):
-        self.send_head(status, [("Content-Type", "text/html"),
+    def send_whole(self, status, body, extra_headers=(), content_type=None):
+        self.send_head(status, [("Content-Type", content_type or self.content_type),
                                 ("Content-Length", str(len(body)))] + list(extra_headers))
         self.request.sendall(body)
 
@@ -163,10 +288,13 @@ class Handler(socketserver.BaseRequestHandler):
     # --- requests -----------------------------------------------------------
 
     def handle(self):
-        target = self.read_request()
-        if target is None:
+        if not self.usable:
             return
-        path, _, query = target.partition("?")
+        request = self.read_request()
+        if request is None:
+            return
+        target = request.target
+        path, _, query = origin_form(target).partition("?")
         if path == "/__control":
             self.control(query_params(query, urllib.parse.unquote_plus))
             return
@@ -175,24 +303,86 @@ class Handler(socketserver.BaseRequestHandler):
                 text = "".join(line + "\n" for line in self.state.log_lines)
             self.send_whole(200, text.encode("utf-8"))
             return
-        self.state.log(target)
-        if path == "/api":
-            key = query_params(query, urllib.parse.unquote).get("nu", "")
-        else:
-            key = urllib.parse.unquote(path[1:])
-        with self.state.lock:
-            behaviour = self.state.overrides.get(key)
         try:
-            if behaviour is not None:
-                self.behave(behaviour, target)
+            if path == "/poll/query.do":
+                self.poll(request, query)
+            elif path == "/autonumber/auto":
+                self.detect(target, query)
             else:
-                content = self.state.answer_file(key)
-                if content is not None:
-                    self.send_whole(200, content)
+                self.state.log(target)
+                if path == "/api":
+                    key = query_params(query, urllib.parse.unquote).get("nu", "")
                 else:
-                    self.behave(key, target)
+                    key = urllib.parse.unquote(path[1:])
+                self.answer(key, target, lambda: self.behave(key, target))
         except OSError:
             pass  # the client went away; nothing to tell it
+
+    def answer(self, key, target, otherwise, file_name=None):
+        """An override for key, else the answers file (named key unless given),
+        else otherwise()."""
+        with self.state.lock:
+            behaviour = self.state.overrides.get(key)
+        if behaviour is not None:
+            self.behave(behaviour, target)
+            return
+        content = self.state.answer_file(file_name or key)
+        if content is not None:
+            self.send_whole(200, content)
+        else:
+            otherwise()
+
+    def poll(self, request, query):
+        self.content_type = JSON_TYPE
+        fields = query_params(query, urllib.parse.unquote_plus)
+        if request.body:
+            fields.update(query_params(request.body.decode("utf-8", "replace"),
+                                       urllib.parse.unquote_plus))
+        param_text = fields.get("param", "")
+        try:
+            param = json.loads(param_text)
+        except ValueError:
+            param = None
+        if not isinstance(param, dict):
+            param = None
+        shown = param or {}
+        self.state.log("%s /poll/query.do com=%s num=%s phone=%s" % (
+            request.method, shown.get("com", ""), shown.get("num", ""), shown.get("phone", "")))
+
+        customer = fields.get("customer", "")
+        if customer != self.state.customer:
+            self.send_json(failure("400", "找不到对应公司"))
+            return
+        expected = hashlib.md5((param_text + self.state.key + customer).encode("utf-8"))
+        if fields.get("sign", "") != expected.hexdigest().upper():
+            self.send_json(failure("503", "验证签名失败"))
+            return
+        number = param.get("num") if param else None
+        if number is None or number == "":
+            self.send_json(failure("400", "提交的数据不完整"))
+            return
+        self.poll_param = param
+        number = str(number)
+        self.answer("poll:" + number, request.target, lambda: self.send_json(
+            failure("500", "查询无结果，请隔段时间再查")), "poll.%s.json" % number)
+
+    def detect(self, target, query):
+        self.content_type = JSON_TYPE
+        self.state.log(masked_key(target))
+        fields = query_params(query, urllib.parse.unquote_plus)
+        key = fields.get("key", "")
+        if not key:
+            self.send_json({"returnCode": "701", "message": "key缺失", "result": False})
+            return
+        if key != self.state.key:
+            self.send_json({"returnCode": "601", "message": "key已过期", "result": False})
+            return
+        number = fields.get("num", "")
+        self.answer("detect:" + number, target, lambda: self.send_json([]),
+                    "detect.%s.json" % number)
+
+    def send_json(self, value):
+        self.send_whole(200, json_bytes(value), content_type=JSON_TYPE)
 
     def control(self, params):
         with self.state.lock:
@@ -206,6 +396,17 @@ class Handler(socketserver.BaseRequestHandler):
         kind, _, arg = behaviour.partition(":")
         if kind == "body":
             self.send_whole(200, arg.encode("utf-8"))
+        elif kind == "json":
+            self.send_whole(200, arg.encode("utf-8"), content_type=JSON_TYPE)
+        elif kind == "pac":
+            self.send_whole(200, arg.encode("utf-8"), content_type=PAC_TYPE)
+        elif kind == "needphone":
+            digits, _, name = arg.partition(":")
+            phone = str((self.poll_param or {}).get("phone", ""))
+            if phone.endswith(digits):
+                self.with_file(name, lambda body: self.send_whole(200, body))
+            else:
+                self.send_json(failure("408", "手机号不匹配"))
         elif kind == "gbk":
             self.send_whole(200, arg.encode("gbk"))
         elif kind == "bom":
@@ -236,7 +437,8 @@ class Handler(socketserver.BaseRequestHandler):
         elif kind == "chunked-cut":
             self.with_file(arg, self.chunked_cut)
         elif kind == "redirect-to":
-            location = "http://127.0.0.1:%d%s" % (int(arg), target)
+            scheme = "https" if self.server.tls_context is not None else "http"
+            location = "%s://127.0.0.1:%d%s" % (scheme, int(arg), target)
             self.send_whole(302, b"moved", [("Location", location)])
         elif kind == "bytes":
             self.send_whole(200, bytes.fromhex(arg))
@@ -255,13 +457,13 @@ class Handler(socketserver.BaseRequestHandler):
             serve(body)
 
     def reset_midway(self, body):
-        self.send_head(200, [("Content-Type", "text/html"), ("Content-Length", str(len(body)))])
+        self.send_head(200, [("Content-Type", self.content_type), ("Content-Length", str(len(body)))])
         self.request.sendall(body[: len(body) // 2])
         time.sleep(0.2)  # let the half reach the client before the reset
         self.reset_connection()
 
     def drip(self, body):
-        self.send_head(200, [("Content-Type", "text/html"), ("Content-Length", str(len(body)))])
+        self.send_head(200, [("Content-Type", self.content_type), ("Content-Length", str(len(body)))])
         deadline = time.monotonic() + STALL_LIMIT_S
         for index in range(len(body)):
             if time.monotonic() > deadline or self.state.stopping.is_set():
@@ -272,7 +474,7 @@ class Handler(socketserver.BaseRequestHandler):
 
     def huge(self, mebibytes):
         size = mebibytes * 1024 * 1024
-        self.send_head(200, [("Content-Type", "text/html"), ("Content-Length", str(size))])
+        self.send_head(200, [("Content-Type", self.content_type), ("Content-Length", str(size))])
         self.request.settimeout(READ_LIMIT_S)  # a client that stops reading ends it
         block = b"x" * 65536
         sent = 0
@@ -282,7 +484,7 @@ class Handler(socketserver.BaseRequestHandler):
             sent += len(piece)
 
     def chunked_truncated(self, body):
-        self.send_head(200, [("Content-Type", "text/html"), ("Transfer-Encoding", "chunked")])
+        self.send_head(200, [("Content-Type", self.content_type), ("Transfer-Encoding", "chunked")])
         half = max(1, len(body) // 2)
         for piece in (body[:half], body[half:]):
             if piece:
@@ -290,7 +492,7 @@ class Handler(socketserver.BaseRequestHandler):
         # No terminating zero-length chunk: the connection just closes.
 
     def chunked_cut(self, body):
-        self.send_head(200, [("Content-Type", "text/html"), ("Transfer-Encoding", "chunked")])
+        self.send_head(200, [("Content-Type", self.content_type), ("Transfer-Encoding", "chunked")])
         half = max(1, len(body) // 2)
         first, rest = body[:half], body[half:]
         self.request.sendall(b"%x\r\n%s\r\n" % (len(first), first))
@@ -310,19 +512,50 @@ class Server(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     daemon_threads = True
     block_on_close = False
+    tls_context = None  # an ssl.SSLContext on TLS listeners
+
+    def get_request(self):
+        sock, address = super().get_request()
+        # Without it, Nagle and the client's delayed ACK hold every answer's body back.
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        return sock, address
+
+
+def tls_listener(spec):
+    """--tls-port P:CERT:KEY -> (port, ssl context)."""
+    port, _, files = spec.partition(":")
+    cert, _, key = files.rpartition(":")
+    if not port.isdigit() or not cert or not key:
+        raise argparse.ArgumentTypeError("expected PORT:CERT:KEY, got %r" % spec)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    try:
+        context.load_cert_chain(cert, key)
+    except (OSError, ssl.SSLError) as error:
+        raise argparse.ArgumentTypeError("cannot load %s / %s: %s" % (cert, key, error))
+    return int(port), context
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--port", type=int, action="append", required=True)
+    parser.add_argument("--port", type=int, action="append", default=[])
+    parser.add_argument("--tls-port", type=tls_listener, action="append", default=[],
+                        metavar="P:CERT:KEY")
     parser.add_argument("--answers")
     parser.add_argument("--log")
     parser.add_argument("--ready-file")
+    parser.add_argument("--keyed-customer", default="TESTCUSTOMER")
+    parser.add_argument("--keyed-key", default="testkey0123456789")
     args = parser.parse_args()
+    if not args.port and not args.tls_port:
+        parser.error("give at least one --port or --tls-port")
 
-    state = State(args.answers, args.log)
+    state = State(args.answers, args.log, args.keyed_customer, args.keyed_key)
     handler = type("BoundHandler", (Handler,), {"state": state})
     servers = [Server(("127.0.0.1", port), handler) for port in args.port]
+    for port, context in args.tls_port:
+        server = Server(("127.0.0.1", port), handler)
+        server.tls_context = context
+        servers.append(server)
     threads = [threading.Thread(target=s.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
                for s in servers]
     for thread in threads:

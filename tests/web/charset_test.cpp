@@ -82,8 +82,13 @@ TEST(IsUtf8, FollowsTheBitPatternRules) {
       {"lead in the last place", B({0x41, 0x42, 0xC3}), false},
       {"three-byte lead, one after", B({0x41, 0xE4, 0xB8}), false},
       {"three-byte lead, bad third", B({0xE4, 0xB8, 0x41, 0x41}), false},
-      {"four-byte", B({0xF0, 0x9F, 0x98, 0x80}), false},
-      {"four-byte after ASCII", B({0x41, 0xF0, 0x9F, 0x98, 0x80}), false},
+      {"four-byte emoji", B({0xF0, 0x9F, 0x98, 0x80}), true},
+      {"four-byte after ASCII", B({0x41, 0xF0, 0x9F, 0x98, 0x80}), true},
+      {"four-byte beside three-byte", B({0xE4, 0xB8, 0xAD, 0xF0, 0xA0, 0x80, 0x8B}), true},
+      {"four-byte cut short", B({0x41, 0xF0, 0x9F, 0x98}), false},
+      {"four-byte over-long", B({0xF0, 0x8F, 0x80, 0x80}), false},
+      {"four-byte past U+10FFFF", B({0xF4, 0x90, 0x80, 0x80}), false},
+      {"F5 lead", B({0xF5, 0x80, 0x80, 0x80}), false},
       {"over-long C0 80", B({0xC0, 0x80, 0x41}), true},
       {"encoded surrogate", B({0xED, 0xA0, 0x80}), true},
       {"GB2312 pair", B({0xD6, 0xD0, 0xCE, 0xC4}), false},
@@ -263,7 +268,8 @@ TEST(DecodeBytes, ChoosesTheConverterAndDropsTheBom) {
       {"over-long passes the test, then replaced", B({0xC0, 0x80, 0x41}),
        "\xEF\xBF\xBD\xEF\xBF\xBD" "A"},
       {"GBK pair shaped like UTF-8 is read as UTF-8", B({0xC4, 0xA3, 0x41}), "ģA"},
-      {"four-byte UTF-8 is read as code page 936", B({0xF0, 0x9F, 0x98, 0x80}), "馃榾"},
+      {"an emoji keeps the text UTF-8", FromText("时间😀已签收"), "时间😀已签收"},
+      {"a broken four-byte sequence is read as code page 936", B({0xF0, 0x9F, 0x98, 0x41}), "馃楢"},
   };
   for (const auto& c : cases) {
     const std::string text = DecodeBytes(c.bytes);

@@ -2,373 +2,442 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "fake_fetcher.h"
-#include "fake_form_view.h"
+#include "fakes.h"
+#include "query/answer.h"
 #include "query/carriers.h"
-#include "web/pattern.h"
 
 namespace quenzil {
 namespace {
 
-using testing::FakeFetcher;
+using testing::FakeCredentialStore;
 using testing::FakeFormView;
+using testing::FakeTransfers;
+using testing::FakeWatchStore;
 using testing::ShownMessage;
 using Rows = std::vector<std::string>;
+using Messages = std::vector<ShownMessage>;
 
 const std::string kPlaceholder(ResultPlaceholderLine);
+const Credentials kAccount{"CUST01", "k3y-secret-0123"};
 constexpr std::string_view kAbnormalMessage =
     "单号异常，请检查单号和选择的快递公司有没有错，如果都正确，请稍后再试。";
 
 std::string TrackingAnswer(const Rows& values) {
   std::string answer = "<table><tr><th>时间</th></tr>\n";
-  for (const std::string& value : values) {
-    answer += "<tr><td style='padding:3px 5px;'>" + value + "</td></tr>\n";
-  }
+  for (const std::string& value : values) answer += "<tr><td style='padding:3px 5px;'>" + value + "</td></tr>\n";
   return answer + "</table>";
+}
+
+std::string PollResult(std::string_view com, std::string_view state) {
+  return R"({"message":"ok","nu":"N1","ischeck":"0","com":")" + std::string(com) + R"(","status":"200","state":")" +
+         std::string(state) +
+         R"(","data":[{"time":"2026-12-01 08:00:00","ftime":"2026-12-01 08:00:00","context":"已揽收"},)"
+         R"({"time":"2026-12-02 09:30:00","ftime":"2026-12-02 09:30:00","context":"到达上海"}]})";
+}
+
+std::string PollFailure(std::string_view code, std::string_view message) {
+  return R"({"result":false,"returnCode":")" + std::string(code) + R"(","message":")" + std::string(message) + R"("})";
 }
 
 class Form1Test : public ::testing::Test {
  protected:
   FakeFormView view;
-  FakeFetcher fetcher;
-  Form1 form{view, fetcher, DeployHosts{"api.test:8080", "home.test", "maker.test"}};
+  FakeTransfers transfers;
+  FakeCredentialStore credentials;
+  FakeWatchStore watch_store;
+  std::unique_ptr<Form1> form;
 
-  // A started window with a number and a carrier.
+  void SetUp() override { Make(); }
+  void Make() {
+    DeployHosts hosts{"api.test:8080", "home.test", "maker.test", "poll.test", "detect.test", {}, {}};
+    form = std::make_unique<Form1>(view, transfers, credentials, watch_store, hosts);
+  }
+  void Answer(std::string text) { form->OnTransferDone(transfers.Last().id, FetchOutcome::Answered(std::move(text))); }
+  void Fail(FetchFailure kind, std::string cause) {
+    form->OnTransferDone(transfers.Last().id, FetchOutcome::Failed(kind, std::move(cause)));
+  }
+  // Started as the program starts: the update check said "1", the watch
+  // list was read; then a number and a courier.
   void StartWith(std::string number, std::string_view carrier) {
-    view.rows = {kPlaceholder};
+    form->Form_Load();
+    Answer("1");
+    view.Fire(FormTimer::kDeferredStart);
+    form->OnTimer(FormTimer::kDeferredStart);
     view.number_text = std::move(number);
-    view.SelectCarrier(carrier);
+    view.SelectCarrierNamed(carrier);
+  }
+  void StartKeyed(std::string number, std::string_view carrier) {
+    credentials.stored.credentials = kAccount;
+    StartWith(std::move(number), carrier);
   }
 };
 
-// ---- the query command ----
+// ---- start-up -------------------------------------------------------------------
 
-TEST_F(Form1Test, EmptyNumberIsAskedForEvenWithoutCarrier) {
-  StartWith("", "none");
-  form.chaxun_Click();
-  EXPECT_EQ(view.rows, Rows{});
-  EXPECT_EQ(view.messages, (std::vector<ShownMessage>{{"请输入快递单号", "系统提示"}}));
-  EXPECT_TRUE(fetcher.requests.empty());
-  EXPECT_TRUE(view.carrier_reads.empty());  // the number is checked first
-
-  view.SelectCarrier("ems");
-  form.chaxun_Click();
-  EXPECT_TRUE(fetcher.requests.empty());
-  EXPECT_EQ(view.messages.size(), 2u);
+TEST_F(Form1Test, WindowAppearsOnlyOnceTheUpdateCheckAnswered) {
+  form->Form_Load();
+  ASSERT_EQ(transfers.started.size(), 1u);
+  EXPECT_EQ(transfers.Last().request.url, "http://maker.test/gengxin.txt");
+  EXPECT_EQ(transfers.Last().request.limits.total, UpdateCheckLimits().total);
+  EXPECT_FALSE(view.shown_once);
+  Answer("1");
+  EXPECT_TRUE(view.shown_once);
+  EXPECT_EQ(view.rows, Rows{kPlaceholder});
 }
 
-TEST_F(Form1Test, NoCarrierFetchesNothingAndSaysNothing) {
-  StartWith("123", "none");
-  form.chaxun_Click();
+TEST_F(Form1Test, UpdateFlagTwoTellsOpensTheSiteAndEnds) {
+  form->Form_Load();
+  Answer("2");
+  EXPECT_EQ(view.messages, (Messages{{"程序已经更新，请到官网下载最新版本", "更新提示"}}));
+  EXPECT_EQ(view.opened_urls, Rows{"http://maker.test/"});
+  EXPECT_TRUE(view.program_ended);
+  EXPECT_FALSE(view.shown_once);
   EXPECT_EQ(view.rows, Rows{});
+}
+
+TEST_F(Form1Test, AnyOtherUpdateAnswerStartsNormally) {
+  for (const std::string_view text : {"1", "2\r\n", " 2", "", "02", "２"}) {
+    FakeFormView fresh_view;
+    FakeTransfers fresh_transfers;
+    Form1 fresh(fresh_view, fresh_transfers, credentials, watch_store, {});
+    fresh.Form_Load();
+    fresh.OnTransferDone(fresh_transfers.Last().id, FetchOutcome::Answered(std::string(text)));
+    EXPECT_EQ(fresh_view.rows, Rows{kPlaceholder}) << text;
+    EXPECT_TRUE(fresh_view.messages.empty() && fresh_view.shown_once && !fresh_view.program_ended) << text;
+  }
+  form->Form_Load();
+  Fail(FetchFailure::kNameNotResolved, "12007");
+  EXPECT_TRUE(view.shown_once);
   EXPECT_TRUE(view.messages.empty());
-  EXPECT_TRUE(fetcher.requests.empty());
 }
 
-TEST_F(Form1Test, QueryFetchesTheBuiltAddressAndShowsTheRows) {
+TEST_F(Form1Test, UnreadableStoredKeyIsToldOnceAndCountsAsNone) {
+  credentials.stored.unreadable = true;
+  StartWith("123", "none");
+  EXPECT_EQ(view.messages, (Messages{{std::string(kCredentialsUnreadablePrompt), "系统提示"}}));
+  form->chaxun_Click();  // no key: no detection, the user picks
+  EXPECT_EQ(view.messages.back(), (ShownMessage{"请选择快递公司", "系统提示"}));
+  EXPECT_EQ(transfers.started.size(), 1u);
+}
+
+// ---- the old query ----------------------------------------------------------------
+
+TEST_F(Form1Test, EmptyNumberIsAskedForBeforeTheCourier) {
+  StartWith("", "none");
+  form->chaxun_Click();
+  EXPECT_EQ(view.rows, Rows{});
+  EXPECT_EQ(view.messages, (Messages{{"请输入快递单号", "系统提示"}}));
+  EXPECT_TRUE(view.carrier_reads.empty());
+  EXPECT_EQ(transfers.started.size(), 1u);  // the update check only
+}
+
+TEST_F(Form1Test, NoCourierWithoutKeyAsksForOne) {
+  StartWith("123", "none");
+  form->chaxun_Click();
+  EXPECT_EQ(view.rows, Rows{});
+  EXPECT_EQ(view.messages, (Messages{{"请选择快递公司", "系统提示"}}));
+  EXPECT_EQ(transfers.started.size(), 1u);
+}
+
+TEST_F(Form1Test, QueryReturnsAtOnceAndTheAnswerFillsTheList) {
   StartWith("  12 34", "yunda");
-  fetcher.Reply(TrackingAnswer({"2013-01-20", "<b>上海</b>", "已签收"}));
-  form.chaxun_Click();
-  ASSERT_EQ(fetcher.requests.size(), 1u);
-  EXPECT_EQ(fetcher.requests[0].url, BuildQueryUrl("api.test:8080", "  12 34", "yunda"));
-  EXPECT_EQ(fetcher.requests[0].limits.total, FetchLimits{}.total);
-  EXPECT_EQ(fetcher.requests[0].limits.max_body_bytes, FetchLimits{}.max_body_bytes);
+  form->chaxun_Click();
+  ASSERT_EQ(transfers.started.size(), 2u);
+  EXPECT_EQ(transfers.Last().request.url, BuildQueryUrl("api.test:8080", "  12 34", "yunda"));
+  EXPECT_EQ(transfers.Last().request.method, "GET");
+  EXPECT_EQ(view.rows, Rows{});  // cleared, the answer is on its way
+  Answer(TrackingAnswer({"2013-01-20", "<b>上海</b>", "已签收"}));
   EXPECT_EQ(view.rows, (Rows{"2013-01-20", "<b>上海", "已签收"}));
   EXPECT_TRUE(view.messages.empty());
-  EXPECT_EQ(view.number_text, "  12 34");
-}
-
-TEST_F(Form1Test, SpacesOnlyIsANumber) {
-  StartWith("   ", "ems");
-  fetcher.Reply("");
-  form.chaxun_Click();
-  ASSERT_EQ(fetcher.requests.size(), 1u);
-  EXPECT_NE(fetcher.requests[0].url.find("&nu=%20%20%20&"), std::string::npos);
-  EXPECT_TRUE(view.messages.empty());
+  EXPECT_TRUE(form->CanWatchShown());
 }
 
 TEST_F(Form1Test, EachMarkerAndNoMarker) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"单号不正确", "单号不正确或选择快递公司错误，请检查相关单号，或选择单号对应的快递公司再查询。"},
       {"异常 时间", std::string(kAbnormalMessage)},
-      {"未收录",
-       "此单号未更新物流信息，请隔段时间再查询，或者到快递官网查询，谢谢！（请检查快递单号是否对应您所选择的快递公司）"},
       {"验证码", "接口繁忙，需要验证码，可以过段时间查询，或者到快递公司查询。"},
   };
+  StartWith("1", "ems");
   for (const auto& [answer, message] : cases) {
-    StartWith("1", "ems");
-    fetcher.Reply(answer);
-    form.chaxun_Click();
+    form->chaxun_Click();
+    Answer(answer);
     EXPECT_EQ(view.rows, Rows{message}) << answer;
   }
-  StartWith("1", "ems");
-  fetcher.Reply("<html>nothing known</html>");
-  form.chaxun_Click();
+  form->chaxun_Click();
+  Answer("<html>nothing known</html>");
   EXPECT_EQ(view.rows, Rows{});
   EXPECT_TRUE(view.messages.empty());
 }
 
-TEST_F(Form1Test, FailedFetchIsReportedAndKeepsNumberAndCarrier) {
+TEST_F(Form1Test, FailedTransferIsToldAndKeepsNumberAndCourier) {
   StartWith("9876", "shentong");
-  const auto carriers_before = view.carrier_selected;
-  fetcher.Fail(FetchFailure::kTimedOut, "WinHttpReceiveResponse 12002");
-  form.chaxun_Click();
-  ASSERT_EQ(view.messages.size(), 1u);
-  EXPECT_EQ(view.messages[0].title, "查询失败");
-  EXPECT_EQ(view.messages[0].prompt, "查询失败：" + FetchFailureMessage(FetchFailure::kTimedOut) +
-                                         "\n（WinHttpReceiveResponse 12002）");
+  const auto couriers = view.carrier_selected;
+  form->chaxun_Click();
+  Fail(FetchFailure::kTimedOut, "WinHttpReceiveResponse: 12002");
+  EXPECT_EQ(view.messages, (Messages{{"查询失败：" + FetchFailureMessage(FetchFailure::kTimedOut) +
+                                          "\n（WinHttpReceiveResponse: 12002）",
+                                      "查询失败"}}));
   EXPECT_EQ(view.rows, Rows{});
   EXPECT_EQ(view.number_text, "9876");
-  EXPECT_EQ(view.carrier_selected, carriers_before);
+  EXPECT_EQ(view.carrier_selected, couriers);
 }
 
-TEST_F(Form1Test, UnreadableAnswerIsReported) {
-  StartWith("1", "ems");
-  fetcher.Reply("", [] { throw PatternError("complexity exceeded"); });
-  form.chaxun_Click();
+TEST_F(Form1Test, PressingAgainForTheSameQueryAsksNothingNew) {
+  StartWith("555", "ems");
+  for (int press = 0; press < 5; ++press) form->chaxun_Click();  // Enter held down
+  EXPECT_EQ(transfers.started.size(), 2u);
+  Answer(TrackingAnswer({"a", "b"}));
+  EXPECT_EQ(view.rows, (Rows{"a", "b"}));
+  form->chaxun_Click();  // answered: a new press asks anew
+  EXPECT_EQ(transfers.started.size(), 3u);
+}
+
+TEST_F(Form1Test, ANewerQueryOrAClearSupersedesTheOneOnItsWay) {
+  StartWith("first", "ems");
+  form->chaxun_Click();
+  const TransferId first = transfers.Last().id;
+  view.number_text = "second";
+  form->chaxun_Click();
+  EXPECT_TRUE(transfers.started[1].cancelled);
+  form->OnTransferDone(first, FetchOutcome::Failed(FetchFailure::kConnectionLost, "late"));
+  form->OnTransferDone(first, FetchOutcome::Answered(TrackingAnswer({"old"})));
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(view.rows, Rows{});
+  Answer(TrackingAnswer({"new"}));
+  EXPECT_EQ(view.rows, Rows{"new"});
+
+  form->chaxun_Click();
+  view.number_text = "third";
+  form->chaxun_Click();
+  const TransferId third = transfers.Last().id;
+  form->Command2_Click();
+  EXPECT_TRUE(transfers.Last().cancelled);
+  form->OnTransferDone(third, FetchOutcome::Answered(TrackingAnswer({"late"})));
+  EXPECT_EQ(view.rows, Rows{kPlaceholder});
+  EXPECT_EQ(view.number_text, "");
+  EXPECT_TRUE(view.carrier_selected[9]);  // ems stays selected
+}
+
+// ---- the keyed API -------------------------------------------------------------
+
+TEST_F(Form1Test, WithAKeyTheSignedQueryGivesStateAndEvents) {
+  StartKeyed("YT123", "yuantong");
+  form->chaxun_Click();
+  const FetchRequest& request = transfers.Last().request;
+  EXPECT_EQ(request.url, "https://poll.test/poll/query.do");
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_NE(request.body.find("customer=CUST01&param="), std::string::npos);
+  EXPECT_EQ(request.body.find(kAccount.key), std::string::npos);  // signed, never sent
+  Answer(PollResult("yuantong", "3"));
+  EXPECT_EQ(view.rows, (Rows{"圆通速递  已签收", "2026-12-01 08:00:00", "已揽收", "2026-12-02 09:30:00", "到达上海"}));
+  EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(Form1Test, NoResultYetIsAdviceAndOtherCodesAreToldWithoutTheKey) {
+  StartKeyed("YT123", "yuantong");
+  form->chaxun_Click();
+  Answer(PollFailure("500", "查询无结果，请隔段时间再查"));
+  EXPECT_EQ(view.rows, Rows{std::string(AdviceMessage(AnswerKind::kNotRecorded))});
+  EXPECT_TRUE(view.messages.empty());
+
+  form->chaxun_Click();
+  Answer(PollFailure("503", "验证签名失败 " + kAccount.key));
   ASSERT_EQ(view.messages.size(), 1u);
   EXPECT_EQ(view.messages[0].title, "查询失败");
-  EXPECT_EQ(view.messages[0].prompt.rfind("查询失败：服务器返回的内容无法解析。", 0), 0u)
-      << view.messages[0].prompt;
+  EXPECT_NE(view.messages[0].prompt.find("验证签名失败"), std::string::npos);
+  EXPECT_NE(view.messages[0].prompt.find("快递100 授权"), std::string::npos);
+  EXPECT_EQ(view.messages[0].prompt.find(kAccount.key), std::string::npos);
   EXPECT_EQ(view.rows, Rows{});
 }
 
-// ---- events during the wait of a query ----
+TEST_F(Form1Test, PhoneMismatchAsksForTheDigitsAndRepeatsOnce) {
+  StartKeyed("SF1", "shunfeng");
+  form->chaxun_Click();
+  view.phone_answer = "1234";
+  Answer(PollFailure("408", "手机号不匹配"));
+  EXPECT_EQ(view.phone_asks, 1);
+  ASSERT_EQ(transfers.started.size(), 3u);
+  EXPECT_NE(transfers.Last().request.body.find("%22phone%22%3A%221234%22"), std::string::npos)
+      << transfers.Last().request.body;
+  Answer(PollFailure("408", "手机号不匹配"));  // still wrong: told, not asked again
+  EXPECT_EQ(view.phone_asks, 1);
+  EXPECT_EQ(transfers.started.size(), 3u);
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].title, "查询失败");
 
-TEST_F(Form1Test, SecondQueryDuringTheWaitLeavesOnlyItsRows) {
-  StartWith("first", "ems");
-  fetcher.Reply(TrackingAnswer({"old1", "old2"}), [&] {
-    view.number_text = "second";
-    form.chaxun_Click();
-  });
-  fetcher.Reply(TrackingAnswer({"new1", "new2"}));
-  form.chaxun_Click();
-  ASSERT_EQ(fetcher.requests.size(), 2u);
-  EXPECT_NE(fetcher.requests[1].url.find("nu=second"), std::string::npos);
-  EXPECT_EQ(view.rows, (Rows{"new1", "new2"}));
-  EXPECT_TRUE(view.messages.empty());
+  view.phone_answer.reset();  // cancelled: nothing more happens
+  form->chaxun_Click();
+  Answer(PollFailure("408", "手机号不匹配"));
+  EXPECT_EQ(transfers.started.size(), 4u);
+  EXPECT_EQ(view.messages.size(), 1u);
 }
 
-TEST_F(Form1Test, FailureOfASupersededQueryIsDropped) {
-  StartWith("first", "ems");
-  fetcher.Fail(FetchFailure::kConnectionLost, "10054", [&] { form.chaxun_Click(); });
-  fetcher.Reply("异常");
-  form.chaxun_Click();
-  EXPECT_EQ(view.rows, Rows{std::string(kAbnormalMessage)});
-  EXPECT_TRUE(view.messages.empty());
+TEST_F(Form1Test, DetectionPicksTheCourierWhenNoneIsSelected) {
+  StartKeyed("YT9", "none");
+  form->chaxun_Click();
+  EXPECT_EQ(transfers.Last().request.url.rfind("https://detect.test/autonumber/auto?num=YT9&key=", 0), 0u);
+  Answer(R"([{"comCode":"yuantong","lengthPre":15,"name":"圆通速递"},{"comCode":"ems","name":"EMS"}])");
+  EXPECT_TRUE(view.carrier_selected[1]);
+  EXPECT_NE(transfers.Last().request.body.find("yuantong"), std::string::npos);
+  Answer(PollResult("yuantong", "0"));
+  EXPECT_EQ(view.rows.front(), "圆通速递  在途");
+
+  view.SelectCarrierNamed("none");
+  form->chaxun_Click();
+  Answer(R"([{"comCode":"jtexpress","name":"极兔速递"}])");
+  EXPECT_EQ(view.carrier_selected, (std::array<bool, 10>{}));
+  Answer(PollResult("jtexpress", "5"));
+  EXPECT_EQ(view.rows.front(), "极兔速递  派件");
+
+  form->chaxun_Click();
+  Answer("[]");
+  EXPECT_EQ(view.messages, (Messages{{"请选择快递公司", "系统提示"}}));
 }
 
-TEST_F(Form1Test, ClearDuringTheWaitLeavesThePlaceholderAlone) {
-  StartWith("1", "yuantong");
-  fetcher.Reply(TrackingAnswer({"late"}), [&] { form.Command2_Click(); });
-  form.chaxun_Click();
-  EXPECT_EQ(view.rows, Rows{kPlaceholder});
-  EXPECT_EQ(view.number_text, "");
-  EXPECT_TRUE(view.carrier_selected[1]);  // yuantong stays selected
-}
+// ---- watching -------------------------------------------------------------------
 
-TEST_F(Form1Test, CopyDuringTheWaitCopiesTheRowsPresentThen) {
-  StartWith("1", "ems");
-  fetcher.Reply(TrackingAnswer({"outer"}), [&] {
-    form.chaxun_Click();  // a nested query that finishes first
-    form.Command1_Click();
-  });
-  fetcher.Reply(TrackingAnswer({"inner1", "inner2"}));
-  form.chaxun_Click();
-  EXPECT_EQ(view.clipboard, "inner1\r\ninner2\r\n");
-  EXPECT_EQ(view.rows, (Rows{"inner1", "inner2"}));
-}
+TEST_F(Form1Test, WatchingAParcelKeepsItAndTheIconStays) {
+  StartKeyed("YT123", "yuantong");
+  form->Watch_Click();
+  EXPECT_EQ(view.messages.back().prompt, kWatchNeedsRowsPrompt);
+  form->chaxun_Click();
+  Answer(PollResult("yuantong", "0"));
+  view.note_answer = "妈妈的快递";
+  form->Watch_Click();
+  ASSERT_EQ(form->watch().list().parcels.size(), 1u);
+  const WatchedParcel& parcel = form->watch().list().parcels[0];
+  EXPECT_EQ(parcel.number, "YT123");
+  EXPECT_EQ(parcel.note, "妈妈的快递");
+  EXPECT_EQ(parcel.events.size(), 2u);
+  ASSERT_TRUE(watch_store.saved.has_value());
+  EXPECT_TRUE(view.tray_icon_present);  // shown, and the icon stays while anything is watched
 
-TEST_F(Form1Test, OtherEventsDuringTheWaitKeepTheAnswer) {
-  StartWith("1", "ems");
-  fetcher.Reply(TrackingAnswer({"row"}), [&] {
-    form.Timer1_Timer({2013, 1, 20, 9, 5, 7});
-    form.Command4_Click();
-    form.Label3_MouseMove();
-    form.Form_QueryUnload();  // answered Cancel
-    view.number_text = "other";
-    view.SelectCarrier("zhongtong");
-  });
-  form.chaxun_Click();
-  EXPECT_EQ(view.rows, Rows{"row"});
-  EXPECT_FALSE(view.window_shown);  // the query finished in the hidden window
-}
+  form->Watch_Click();
+  EXPECT_EQ(view.messages.back().prompt, kWatchAlreadyPrompt);
 
-// ---- list commands ----
+  // The tray menu: the parcel, 取消关注, 显示窗口, 退出; choosing the parcel shows it.
+  view.number_text = "other";
+  view.menu_answer = commands::kShowParcelFirst;
+  form->TrayIcon_Notify(0x0205);
+  ASSERT_EQ(view.menus.size(), 1u);
+  EXPECT_EQ(view.menus[0].back().text, "退出");
+  EXPECT_EQ(view.number_text, "YT123");
+  EXPECT_EQ(view.rows.front(), "圆通速递  在途");
 
-TEST_F(Form1Test, ClearRestoresThePlaceholderAndKeepsTheCarrier) {
-  StartWith("123", "tiantian");
-  view.rows = {"a", "b"};
-  form.Command2_Click();
-  EXPECT_EQ(view.rows, Rows{kPlaceholder});
-  EXPECT_EQ(view.number_text, "");
-  EXPECT_TRUE(view.carrier_selected[6]);
-
-  form.chaxun_Click();  // the number is gone, so it is asked for
-  EXPECT_EQ(view.messages, (std::vector<ShownMessage>{{"请输入快递单号", "系统提示"}}));
-  EXPECT_TRUE(fetcher.requests.empty());
-}
-
-TEST_F(Form1Test, CopyPutsEveryRowOnTheClipboard) {
-  view.rows = {kPlaceholder};
-  form.Command1_Click();
-  EXPECT_EQ(view.clipboard, "此处返回查询结果。\r\n");
-
-  view.rows.clear();
-  for (int i = 0; i < 40000; ++i) view.rows.push_back(std::to_string(i));
-  form.Command1_Click();
-  EXPECT_EQ(view.clipboard.substr(view.clipboard.size() - 7), "39999\r\n");
-  EXPECT_TRUE(view.messages.empty());
-
-  view.rows.clear();
-  form.Command1_Click();
-  EXPECT_EQ(view.clipboard, "");
-}
-
-TEST_F(Form1Test, BusyClipboardIsReported) {
-  view.rows = {"a"};
-  view.clipboard_free = false;
-  form.Command1_Click();
-  EXPECT_EQ(view.messages,
-            (std::vector<ShownMessage>{{std::string(kCopyFailedPrompt), "系统提示"}}));
-  EXPECT_EQ(view.rows, Rows{"a"});
-}
-
-// ---- start-up update check ----
-
-TEST_F(Form1Test, UpdateFlagTwoEndsTheProgram) {
-  fetcher.Reply("2");
-  EXPECT_FALSE(form.Form_Load());
-  ASSERT_EQ(fetcher.requests.size(), 1u);
-  EXPECT_EQ(fetcher.requests[0].url, "http://maker.test/gengxin.txt");
-  EXPECT_EQ(fetcher.requests[0].limits.total, UpdateCheckLimits().total);
-  EXPECT_EQ(fetcher.requests[0].limits.max_body_bytes, UpdateCheckLimits().max_body_bytes);
-  EXPECT_EQ(view.messages,
-            (std::vector<ShownMessage>{{"程序已经更新，请到官网下载最新版本", "更新提示"}}));
-  EXPECT_EQ(view.opened_urls, Rows{"http://maker.test/"});
-  EXPECT_TRUE(view.program_ended);
-  EXPECT_EQ(view.rows, Rows{});
-}
-
-TEST_F(Form1Test, AnyOtherUpdateTextStartsNormally) {
-  for (const std::string_view text : {"1", "2\r\n", "2\n", " 2", "2 ", "", "02", "2.0", "２"}) {
-    FakeFormView fresh_view;
-    FakeFetcher fresh_fetcher;
-    Form1 fresh_form(fresh_view, fresh_fetcher, {"a", "b", "c"});
-    fresh_fetcher.Reply(std::string(text));
-    EXPECT_TRUE(fresh_form.Form_Load()) << text;
-    EXPECT_EQ(fresh_view.rows, Rows{kPlaceholder}) << text;
-    EXPECT_TRUE(fresh_view.messages.empty()) << text;
-    EXPECT_TRUE(fresh_view.opened_urls.empty()) << text;
-    EXPECT_FALSE(fresh_view.program_ended) << text;
-  }
-}
-
-TEST_F(Form1Test, FailedUpdateCheckStartsNormallyWithoutMessage) {
-  fetcher.Fail(FetchFailure::kNameNotResolved, "12007");
-  EXPECT_TRUE(form.Form_Load());
-  EXPECT_EQ(view.rows, Rows{kPlaceholder});
-  EXPECT_TRUE(view.messages.empty());
-  EXPECT_FALSE(view.program_ended);
-}
-
-// ---- exit confirmation ----
-
-TEST_F(Form1Test, ExitOkEndsTheProgramAndRemovesTheIcon) {
-  view.confirm_answer = true;
-  form.Command4_Click();
-  EXPECT_FALSE(form.Form_QueryUnload());
-  EXPECT_EQ(view.messages.back(),
-            (ShownMessage{"您确定退出程序吗？建议缩小到后台方便下次查询哦。", "退出确认"}));
-  EXPECT_TRUE(view.program_ended);
+  view.menu_answer = commands::kUnwatchFirst;
+  form->TrayIcon_Notify(0x0205);
+  EXPECT_TRUE(form->watch().empty());
   EXPECT_FALSE(view.tray_icon_present);
 }
 
-TEST_F(Form1Test, ExitCancelRefusesAndChangesNothing) {
-  form.Command4_Click();
-  view.confirm_answer = false;
-  EXPECT_TRUE(form.Form_QueryUnload());
-  EXPECT_TRUE(form.Form_QueryUnload());
-  EXPECT_EQ(view.confirm_asks, 2);
-  EXPECT_FALSE(view.program_ended);
-  EXPECT_FALSE(view.window_shown);
+TEST_F(Form1Test, ARefreshThatMovesNotifiesAndAClickShowsTheParcel) {
+  WatchedParcel parcel;
+  parcel.number = "YT7";
+  parcel.carrier = "yuantong";
+  parcel.state = "0";
+  parcel.events = {{"2026-12-01 08:00:00", "已揽收", "", ""}};
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::system_clock::now().time_since_epoch()).count();
+  parcel.added = parcel.last_checked = parcel.last_changed = now - 7200;  // due again
+  watch_store.to_load.list.parcels.push_back(parcel);
+  StartKeyed("", "none");
   EXPECT_TRUE(view.tray_icon_present);
+  if (view.Fire(FormTimer::kWatchWake)) form->OnTimer(FormTimer::kWatchWake);
+  ASSERT_EQ(transfers.Last().request.url, "https://poll.test/poll/query.do");
+  Answer(PollResult("yuantong", "3"));
+  ASSERT_EQ(view.notifications.size(), 1u);
+  EXPECT_NE(view.notifications[0].first.find("已签收"), std::string::npos);
+  EXPECT_TRUE(view.messages.empty());  // background work never raises a box
+
+  form->TrayIcon_Notify(0x0405);  // the balloon clicked
+  EXPECT_TRUE(view.window_shown);
+  EXPECT_EQ(view.number_text, "YT7");
+  EXPECT_EQ(view.rows.front(), "圆通速递  已签收");
 }
 
-// ---- notification area ----
+// ---- list commands, exit, tray, links, clock --------------------------------------
 
-TEST_F(Form1Test, HideToTrayAndRestoreOnLeftButtonDown) {
-  form.Command4_Click();
+TEST_F(Form1Test, CopyRetriesWhileTheClipboardIsHeldThenTells) {
+  view.rows = {"a", "b"};
+  view.clipboard_busy_for = 3;
+  form->Command1_Click();
+  while (view.Fire(FormTimer::kClipboardRetry)) form->OnTimer(FormTimer::kClipboardRetry);
+  EXPECT_EQ(view.clipboard, "a\r\nb\r\n");
+  EXPECT_TRUE(view.messages.empty());
+
+  view.clipboard_busy_for = 100;
+  form->Command1_Click();
+  while (view.Fire(FormTimer::kClipboardRetry)) form->OnTimer(FormTimer::kClipboardRetry);
+  EXPECT_EQ(view.messages, (Messages{{std::string(kCopyFailedPrompt), "系统提示"}}));
+}
+
+TEST_F(Form1Test, ExitOkEndsAndCancelsWhatRuns) {
+  StartWith("1", "ems");
+  form->chaxun_Click();
+  view.confirm_answer = true;
+  form->Command4_Click();
+  EXPECT_FALSE(form->Form_QueryUnload());
+  EXPECT_EQ(view.messages.back(), (ShownMessage{"您确定退出程序吗？建议缩小到后台方便下次查询哦。", "退出确认"}));
+  EXPECT_TRUE(view.program_ended);
+  EXPECT_EQ(transfers.NotCancelled(), 1u);  // the update check, long answered
+}
+
+TEST_F(Form1Test, ExitCancelAndSessionEnd) {
+  StartWith("1", "ems");
+  form->Command4_Click();
+  EXPECT_TRUE(form->Form_QueryUnload());
+  EXPECT_FALSE(view.program_ended || view.window_shown);
+  EXPECT_TRUE(view.tray_icon_present);
+  const std::size_t asked = view.messages.size();
+  form->Form_EndSession();  // logoff: no question
+  EXPECT_EQ(view.messages.size(), asked);
+  EXPECT_TRUE(view.program_ended);
+}
+
+TEST_F(Form1Test, HideToTrayAndBack) {
+  StartWith("1", "ems");
+  form->Command4_Click();
   EXPECT_EQ(view.tray_tips, Rows{"QuenzilV1.0-【Dravimo提供】-maker.test"});
   EXPECT_FALSE(view.window_shown);
-  EXPECT_TRUE(view.tray_icon_present);
-
-  for (const std::uint32_t other : {0x0200u, 0x0202u, 0x0203u, 0x0204u, 0x0205u}) {
-    view.label3_bold = view.label5_bold = true;
-    form.TrayIcon_Notify(other);
-    EXPECT_FALSE(view.label3_bold || view.label5_bold) << other;
-    EXPECT_FALSE(view.window_shown) << other;
-    EXPECT_TRUE(view.tray_icon_present) << other;
+  for (const std::uint32_t other : {0x0200u, 0x0202u, 0x0203u}) {
+    view.label3_bold = true;
+    form->TrayIcon_Notify(other);
+    EXPECT_FALSE(view.label3_bold || view.window_shown) << other;
   }
-
-  view.label5_bold = true;
-  form.TrayIcon_Notify(0x0201);
-  EXPECT_FALSE(view.label5_bold);
+  form->TrayIcon_Notify(0x0201);
   EXPECT_TRUE(view.window_shown);
   EXPECT_FALSE(view.tray_icon_present);
 
-  form.Command4_Click();  // and again
-  EXPECT_EQ(view.tray_tips.size(), 2u);
-  EXPECT_FALSE(view.window_shown);
-}
-
-TEST_F(Form1Test, RefusedTrayIconKeepsTheWindowShown) {
-  view.tray_accepts = false;
-  form.Command4_Click();
+  form->Command4_Click();
+  form->TrayIcon_Recreated(false);  // the shell came back without the icon
   EXPECT_TRUE(view.window_shown);
-  EXPECT_EQ(view.messages,
-            (std::vector<ShownMessage>{{std::string(kTrayRefusedPrompt), "系统提示"}}));
+
+  view.tray_accepts = false;
+  form->Command4_Click();
+  EXPECT_TRUE(view.window_shown);
+  EXPECT_EQ(view.messages.back(), (ShownMessage{std::string(kTrayRefusedPrompt), "系统提示"}));
 }
 
-// ---- links and the bare surface ----
-
-TEST_F(Form1Test, LinksTurnBoldAndTheSurfaceTurnsThemRegular) {
-  form.Label3_MouseMove();
-  EXPECT_TRUE(view.label3_bold);
-  form.Label5_MouseMove();
+TEST_F(Form1Test, LinksAndTheClock) {
+  form->Label3_MouseMove();
+  form->Label5_MouseMove();
   EXPECT_TRUE(view.label3_bold && view.label5_bold);
-  form.Form_MouseMove();
+  form->Form_MouseMove();
   EXPECT_FALSE(view.label3_bold || view.label5_bold);
-}
-
-TEST_F(Form1Test, SurfaceMovesDoNotTouchTheTray) {
-  form.Command4_Click();
-  form.Form_MouseMove();
-  EXPECT_FALSE(view.window_shown);
-  EXPECT_TRUE(view.tray_icon_present);
-  EXPECT_EQ(view.tray_removals, 0);
-}
-
-TEST_F(Form1Test, LinkClicksOpenTheHomePagesWithoutSlash) {
-  form.Label3_Click();
-  form.Label5_Click();
+  form->Label3_Click();
+  form->Label5_Click();
   EXPECT_EQ(view.opened_urls, (Rows{"http://home.test", "http://maker.test"}));
-  EXPECT_EQ(form.MakerHomeUrl(), "http://maker.test/");
-}
 
-// ---- title clock ----
-
-TEST_F(Form1Test, TitleIsSetOnlyWhenItChanges) {
-  form.Timer1_Timer({2013, 1, 20, 9, 5, 7});
-  form.Timer1_Timer({2013, 1, 20, 9, 5, 7});
+  form->Timer1_Timer({2013, 1, 20, 9, 5, 7});
+  form->Timer1_Timer({2013, 1, 20, 9, 5, 7});
   EXPECT_EQ(view.title_sets, 1);
-  EXPECT_EQ(view.title, TitleText({2013, 1, 20, 9, 5, 7}));
-  form.Timer1_Timer({2013, 1, 20, 9, 5, 8});
-  EXPECT_EQ(view.title_sets, 2);
-  EXPECT_EQ(view.title, "QuenzilV1.0-【Dravimo提供】    现在时间： 2013- 1- 20  9: 5: 8");
+  EXPECT_EQ(view.title, "QuenzilV1.0-【Dravimo提供】    现在时间： 2013- 1- 20  9: 5: 7");
 }
 
 }  // namespace

@@ -1,17 +1,19 @@
-// The Win32 shell of form1 with the real handlers and a scripted fetcher:
-// layout facts measured in the font in use, tab order, keys that must do
-// nothing, mouse routing over the transparent labels, and the plain
-// list/clipboard/tray paths that the end-to-end driver relies on.
+// The Win32 shell of form1 with the real handlers and scripted transfers:
+// layout facts measured in the font in use, the keyboard through the dialog
+// manager, mouse routing over the transparent labels, a DPI change, and the
+// plain list/clipboard/tray paths that the end-to-end driver relies on.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/utf.h"
-#include "fake_fetcher.h"
+#include "fakes.h"
 #include "query/carriers.h"
 #include "window/control_ids.h"
 #include "window/form1.h"
@@ -48,13 +50,32 @@ LPARAM At(POINT point) { return MAKELPARAM(point.x, point.y); }
 
 POINT CentreOf(const RECT& rect) { return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}; }
 
+// Runs what is queued for this thread the way the program's loop does.
+void RunPending(HWND form) {
+  MSG message{};
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (::IsDialogMessageW(form, &message)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     window_.Create();
     window_.AttachForm(form_);
     ::ShowWindow(window_.handle(), SW_SHOW);
-    window_.RunPending();
+    ::SetForegroundWindow(window_.handle());
+    ::SetFocus(Control(ids::kText2));
+    RunPending(window_.handle());
+  }
+  void Key(UINT key) {
+    const HWND focus = ::GetFocus();
+    ASSERT_NE(focus, nullptr);
+    ASSERT_TRUE(::PostMessageW(focus, WM_KEYDOWN, key, 1));
+    ASSERT_TRUE(::PostMessageW(focus, WM_KEYUP, key, 0xC0000001));
+    RunPending(window_.handle());
   }
 
   HWND Control(int id) const { return window_.control(id); }
@@ -62,7 +83,7 @@ class MainWindowTest : public ::testing::Test {
   int Px(int twips) const { return ::MulDiv(twips, static_cast<int>(window_.dpi()), 1440); }
   void Post(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
     ASSERT_TRUE(::PostMessageW(to, message, wparam, lparam));
-    window_.RunPending();
+    RunPending(window_.handle());
   }
   bool IsBold(int id) const {
     LOGFONTW font{};
@@ -70,9 +91,11 @@ class MainWindowTest : public ::testing::Test {
     return font.lfWeight >= FW_BOLD;
   }
 
-  MainWindow window_{::GetModuleHandleW(nullptr)};
-  testing::FakeFetcher fetcher_;
-  Form1 form_{window_, fetcher_, DeployHosts{"127.0.0.1:1", "127.0.0.1:1", "127.0.0.1:2"}};
+  MainWindow window_{::GetModuleHandleW(nullptr), std::make_shared<OutcomeMailbox>(), "127.0.0.1:2"};
+  testing::FakeTransfers transfers_;
+  testing::FakeCredentialStore credentials_;
+  testing::FakeWatchStore watch_store_;
+  Form1 form_{window_, transfers_, credentials_, watch_store_, DeployHosts{"127.0.0.1:1", "127.0.0.1:1", "127.0.0.1:2"}};
 };
 
 TEST_F(MainWindowTest, LayoutHoldsInTheFontInUse) {
@@ -118,41 +141,84 @@ TEST_F(MainWindowTest, LayoutHoldsInTheFontInUse) {
   EXPECT_EQ(Rect(ids::kYuantong).top, Px(960 + 360));
 }
 
-TEST_F(MainWindowTest, TabFollowsTheTableOrderAndSkipsLabelsAndFrame) {
-  const std::vector<int> expected = {ids::kText2,    ids::kChaxun,     ids::kList1,         ids::kCommand1,
-                                     ids::kYuantong, ids::kShentong,   ids::kHuitongkuaidi, ids::kYunda,
-                                     ids::kEms,      ids::kShunfeng,   ids::kZhongtong,     ids::kTiantian,
-                                     ids::kZhaijisong, ids::kCommand2, ids::kCommand4,      ids::kQuanfengkuaidi,
-                                     ids::kText2};
-  HWND at = Control(ids::kText2);
-  for (std::size_t step = 1; step < expected.size(); ++step) {
-    at = ::GetNextDlgTabItem(window_.handle(), at, FALSE);
-    ASSERT_EQ(::GetDlgCtrlID(at), expected[step]) << "step " << step;
-  }
-}
+TEST_F(MainWindowTest, TabReachesTheSelectedCourierAndTheArrowsMoveIt) {
+  const auto tab_stops = [&] {
+    std::vector<int> order;
+    HWND at = Control(ids::kText2);
+    do {
+      order.push_back(::GetDlgCtrlID(at));
+      at = ::GetNextDlgTabItem(window_.handle(), at, FALSE);
+    } while (at != Control(ids::kText2) && order.size() < 30);
+    return order;
+  };
+  // None selected: the group is reached at its first button.
+  EXPECT_EQ(tab_stops(), (std::vector<int>{ids::kText2, ids::kChaxun, ids::kList1, ids::kCommand1, ids::kYuantong,
+                                           ids::kCommand2, ids::kCommand4}));
+  for (int press = 0; press < 4; ++press) Key(VK_TAB);
+  EXPECT_EQ(::GetFocus(), Control(ids::kYuantong));
+  EXPECT_FALSE(window_.IsCarrierSelected(1)) << "reaching a courier must not pick it";
 
-TEST_F(MainWindowTest, OptionButtonsAreExclusiveAndMapToTheCarrierTable) {
-  ::SendMessageW(Control(ids::kShunfeng), BM_CLICK, 0, 0);
   ::SendMessageW(Control(ids::kEms), BM_CLICK, 0, 0);
+  EXPECT_EQ(tab_stops()[4], ids::kEms);
+  ::SetFocus(Control(ids::kEms));
+  Key(VK_RIGHT);
+  EXPECT_EQ(::GetFocus(), Control(ids::kYunda));
   for (std::size_t row = 0; row < CarrierTable.size(); ++row) {
-    EXPECT_EQ(window_.IsCarrierSelected(row), CarrierTable[row].control_name == "ems") << row;
+    EXPECT_EQ(window_.IsCarrierSelected(row), CarrierTable[row].control_name == "yunda") << row;
   }
+  Key(VK_LEFT);
+  Key(VK_LEFT);
+  EXPECT_TRUE(window_.IsCarrierSelected(3));  // shunfeng, left of EMS on the window
+
+  // Coming back to the window never changes the courier.
+  Post(window_.handle(), WM_ACTIVATE, WA_INACTIVE, 0);
+  Post(window_.handle(), WM_ACTIVATE, WA_ACTIVE, 0);
+  ::SetFocus(Control(ids::kYuantong));
+  RunPending(window_.handle());
+  EXPECT_TRUE(window_.IsCarrierSelected(3));
   EXPECT_THROW(window_.IsCarrierSelected(CarrierTable.size()), std::out_of_range);
 }
 
-TEST_F(MainWindowTest, EnterAndEscapeInText2StartNothingButTheButtonDoes) {
+TEST_F(MainWindowTest, EnterPressesTheFocusedButtonAndNothingElse) {
   window_.SetNumberText("YT123");
   ::SendMessageW(Control(ids::kEms), BM_CLICK, 0, 0);
   ::SetFocus(Control(ids::kText2));
-  Post(Control(ids::kText2), WM_KEYDOWN, VK_RETURN, 0);
-  Post(Control(ids::kText2), WM_KEYDOWN, VK_ESCAPE, 0);
-  EXPECT_TRUE(fetcher_.requests.empty());
+  Key(VK_RETURN);
+  Key(VK_ESCAPE);
+  EXPECT_TRUE(transfers_.started.empty());
   EXPECT_EQ(window_.NumberText(), "YT123");
 
-  fetcher_.Reply("");
-  Post(Control(ids::kChaxun), BM_CLICK, 0, 0);
-  ASSERT_EQ(fetcher_.requests.size(), 1u);
-  EXPECT_NE(fetcher_.requests[0].url.find("com=ems"), std::string::npos);
+  Key(VK_TAB);
+  EXPECT_EQ(::GetFocus(), Control(ids::kChaxun));
+  Key(VK_RETURN);
+  ASSERT_EQ(transfers_.started.size(), 1u);
+  EXPECT_NE(transfers_.Last().request.url.find("com=ems"), std::string::npos);
+  Key(VK_RETURN);  // the same query on its way: nothing new
+  EXPECT_EQ(transfers_.started.size(), 1u);
+}
+
+TEST_F(MainWindowTest, ADpiChangeKeepsTheLayoutInTwips) {
+  const UINT new_dpi = window_.dpi() == 144 ? 96 : 144;
+  SIZE scaled{};
+  ASSERT_TRUE(::SendMessageW(window_.handle(), 0x02E4 /* WM_GETDPISCALEDSIZE */, new_dpi,
+                             reinterpret_cast<LPARAM>(&scaled)));
+  RECT suggested{};
+  ::GetWindowRect(window_.handle(), &suggested);
+  suggested.right = suggested.left + scaled.cx;
+  suggested.bottom = suggested.top + scaled.cy;
+  ::SendMessageW(window_.handle(), WM_DPICHANGED, MAKEWPARAM(new_dpi, new_dpi), reinterpret_cast<LPARAM>(&suggested));
+  EXPECT_EQ(window_.dpi(), new_dpi);
+  // The window takes the size it asked for; the frame's own metrics follow
+  // the monitor only on a real DPI change, so the client is checked through
+  // the controls, laid out in twips at the new DPI.
+  RECT now{};
+  ::GetWindowRect(window_.handle(), &now);
+  EXPECT_EQ(now.right - now.left, scaled.cx);
+  EXPECT_EQ(now.bottom - now.top, scaled.cy);
+  EXPECT_EQ(Rect(ids::kYuantong).left, Px(360 + 240));
+  EXPECT_EQ(Rect(ids::kList1).bottom, Px(2880 + 5460));
+  const RECT label2 = Rect(ids::kLabel2);
+  EXPECT_EQ(Rect(ids::kLabel3).left, label2.left + TextWidth(Control(ids::kLabel2), L"数据由："));
 }
 
 TEST_F(MainWindowTest, PointerOverLinkLabelsMakesThemBoldAndTheBareSurfaceUndoesIt) {
@@ -185,8 +251,9 @@ TEST_F(MainWindowTest, ALongAnswerFillsTheListWithoutRepaintingEachRow) {
   for (int row = 0; row < 100000; ++row) answer += "<td style='padding:3px 5px;'>" + std::to_string(row) + "</td>\n";
   window_.SetNumberText("123");
   ::SendMessageW(Control(ids::kEms), BM_CLICK, 0, 0);
-  fetcher_.Reply(answer);
   Post(Control(ids::kChaxun), BM_CLICK, 0, 0);
+  ASSERT_EQ(transfers_.started.size(), 1u);
+  form_.OnTransferDone(transfers_.Last().id, FetchOutcome::Answered(answer));
   ASSERT_EQ(::SendMessageW(Control(ids::kList1), LB_GETCOUNT, 0, 0), 100000);
   wchar_t last[16] = {};
   ::SendMessageW(Control(ids::kList1), LB_GETTEXT, 99999, reinterpret_cast<LPARAM>(last));
@@ -199,15 +266,38 @@ TEST_F(MainWindowTest, RowsAndClipboardKeepUnicodeText) {
   for (const std::string& row : rows) window_.AppendRow(row);
   EXPECT_EQ(window_.Rows(), rows);
 
+  const auto read_clipboard = [] {
+    std::wstring read;
+    if (!::OpenClipboard(nullptr)) return read;
+    if (const HANDLE data = ::GetClipboardData(CF_UNICODETEXT); data != nullptr) {
+      read = static_cast<const wchar_t*>(::GlobalLock(data));
+      ::GlobalUnlock(data);
+    }
+    ::CloseClipboard();
+    return read;
+  };
   const std::string text = ClipboardText(rows);
-  ASSERT_TRUE(window_.PutOnClipboard(text));
-  ASSERT_TRUE(::OpenClipboard(nullptr));
-  const HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
-  std::wstring read;
-  if (data != nullptr) read = static_cast<const wchar_t*>(::GlobalLock(data));
-  if (data != nullptr) ::GlobalUnlock(data);
-  ::CloseClipboard();
-  EXPECT_EQ(Narrow(read), text);
+  ASSERT_TRUE(window_.TryPutOnClipboard(text));
+  EXPECT_EQ(Narrow(read_clipboard()), text);
+
+  // Held by another program: the attempt fails and the clipboard keeps
+  // what the user had there.
+  ASSERT_TRUE(window_.TryPutOnClipboard("keep me"));
+  HANDLE held = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread holder([&] {
+    const bool opened = ::OpenClipboard(nullptr) != FALSE;
+    ::SetEvent(held);
+    ::WaitForSingleObject(release, 5000);
+    if (opened) ::CloseClipboard();
+  });
+  ::WaitForSingleObject(held, 5000);
+  EXPECT_FALSE(window_.TryPutOnClipboard("new text"));
+  ::SetEvent(release);
+  holder.join();
+  ::CloseHandle(held);
+  ::CloseHandle(release);
+  EXPECT_EQ(read_clipboard(), L"keep me");
 }
 
 TEST_F(MainWindowTest, TimerWritesTheTitleAndTrayPressBringsTheWindowBack) {
@@ -215,11 +305,11 @@ TEST_F(MainWindowTest, TimerWritesTheTitleAndTrayPressBringsTheWindowBack) {
   const ULONGLONG deadline = ::GetTickCount64() + 3000;
   while (TextOf(window_.handle()).empty() && ::GetTickCount64() < deadline) {
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    window_.RunPending();
+    RunPending(window_.handle());
   }
   EXPECT_EQ(Narrow(TextOf(window_.handle())).rfind(kTitlePrefix, 0), 0u);
 
-  window_.HideWindow();
+  form_.Command4_Click();
   EXPECT_FALSE(::IsWindowVisible(window_.handle()));
   Post(window_.handle(), ids::kTrayCallbackMessage, ids::kTrayIconId, WM_MOUSEMOVE);
   EXPECT_FALSE(::IsWindowVisible(window_.handle()));

@@ -1,0 +1,280 @@
+#include "watch/watch_file.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdint>
+#include <utility>
+
+namespace quenzil {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kVersion = 1;
+
+constexpr std::array<std::string_view, 2> kTopKeys = {"version", "parcels"};
+constexpr std::array<std::string_view, 12> kParcelKeys = {
+    "number", "carrier", "carrier_name", "phone", "note", "state", "signed",
+    "events", "added", "last_checked", "last_changed", "last_problem"};
+
+template <std::size_t N>
+bool IsKnown(const std::array<std::string_view, N>& keys, std::string_view key) {
+  for (const std::string_view known : keys) {
+    if (known == key) return true;
+  }
+  return false;
+}
+
+[[noreturn]] void Fail(const std::string& what) { throw WatchFileError(what); }
+
+// A string field: absent gives "", another type is an error.
+std::string OptionalString(const json& object, const char* key, const std::string& where) {
+  const auto found = object.find(key);
+  if (found == object.end()) return {};
+  if (!found->is_string()) Fail(where + "的 " + key + " 不是文本");
+  return found->get<std::string>();
+}
+
+std::string RequiredString(const json& object, const char* key, const std::string& where) {
+  if (!object.contains(key)) Fail(where + "缺少 " + key);
+  std::string value = OptionalString(object, key, where);
+  if (value.empty()) Fail(where + "的 " + key + " 是空的");
+  return value;
+}
+
+UnixSeconds OptionalTime(const json& object, const char* key, const std::string& where) {
+  return ParseIsoUtc(OptionalString(object, key, where));
+}
+
+TrackingEvent ReadEvent(const json& value, const std::string& where) {
+  if (!value.is_object()) Fail(where + "的一条记录不是对象");
+  TrackingEvent event;
+  event.time = OptionalString(value, "time", where);
+  event.context = OptionalString(value, "context", where);
+  event.area = OptionalString(value, "area", where);
+  event.status = OptionalString(value, "status", where);
+  return event;
+}
+
+WatchedParcel ReadParcel(const json& value, std::size_t index) {
+  const std::string where = "第 " + std::to_string(index + 1) + " 个单号";
+  if (!value.is_object()) Fail(where + "不是对象");
+  WatchedParcel parcel;
+  parcel.number = RequiredString(value, "number", where);
+  parcel.carrier = RequiredString(value, "carrier", where);
+  parcel.carrier_name = OptionalString(value, "carrier_name", where);
+  parcel.phone = OptionalString(value, "phone", where);
+  parcel.note = OptionalString(value, "note", where);
+  parcel.state = OptionalString(value, "state", where);
+  if (const auto found = value.find("signed"); found != value.end()) {
+    if (!found->is_boolean()) Fail(where + "的 signed 不是 true 或 false");
+    parcel.signed_for = found->get<bool>();
+  }
+  if (const auto found = value.find("events"); found != value.end()) {
+    if (!found->is_array()) Fail(where + "的 events 不是数组");
+    for (const json& event : *found) parcel.events.push_back(ReadEvent(event, where));
+  }
+  parcel.added = OptionalTime(value, "added", where);
+  parcel.last_checked = OptionalTime(value, "last_checked", where);
+  parcel.last_changed = OptionalTime(value, "last_changed", where);
+  parcel.last_problem = OptionalString(value, "last_problem", where);
+  for (const auto& [key, field] : value.items()) {
+    if (!IsKnown(kParcelKeys, key)) parcel.unknown[key] = field;
+  }
+  return parcel;
+}
+
+void PutIfSet(json& object, const char* key, const std::string& value) {
+  if (!value.empty()) object[key] = value;
+}
+
+void PutTimeIfSet(json& object, const char* key, UnixSeconds value) {
+  if (value != 0) object[key] = IsoUtc(value);
+}
+
+json WriteParcel(const WatchedParcel& parcel) {
+  json object = json::object();
+  if (parcel.unknown.is_object()) {
+    for (const auto& [key, field] : parcel.unknown.items()) {
+      if (!IsKnown(kParcelKeys, key)) object[key] = field;
+    }
+  }
+  object["number"] = parcel.number;
+  object["carrier"] = parcel.carrier;
+  PutIfSet(object, "carrier_name", parcel.carrier_name);
+  PutIfSet(object, "phone", parcel.phone);
+  PutIfSet(object, "note", parcel.note);
+  PutIfSet(object, "state", parcel.state);
+  if (parcel.signed_for) object["signed"] = true;
+  if (!parcel.events.empty()) {
+    json events = json::array();
+    for (const TrackingEvent& event : parcel.events) {
+      json item = {{"time", event.time}, {"context", event.context}};
+      PutIfSet(item, "area", event.area);
+      PutIfSet(item, "status", event.status);
+      events.push_back(std::move(item));
+    }
+    object["events"] = std::move(events);
+  }
+  PutTimeIfSet(object, "added", parcel.added);
+  PutTimeIfSet(object, "last_checked", parcel.last_checked);
+  PutTimeIfSet(object, "last_changed", parcel.last_changed);
+  PutIfSet(object, "last_problem", parcel.last_problem);
+  return object;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto year_of_era = static_cast<unsigned>(year - era * 400);
+  const unsigned day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
+}
+
+struct CivilDate {
+  std::int64_t year;
+  unsigned month;
+  unsigned day;
+};
+
+CivilDate CivilFromDays(std::int64_t days) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto day_of_era = static_cast<unsigned>(days - era * 146097);
+  const unsigned year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const unsigned shifted_month = (5 * day_of_year + 2) / 153;
+  const unsigned day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+  const unsigned month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+  const std::int64_t year = static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2 ? 1 : 0);
+  return {year, month, day};
+}
+
+bool IsLeap(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+unsigned DaysInMonth(std::int64_t year, unsigned month) {
+  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
+}
+
+// Copying and writing JSON recurse once per level: a hand-made file nested
+// thousands deep would overflow the stack, so it is refused before parsing.
+constexpr std::size_t kMaxDepth = 64;
+
+bool NestedTooDeep(std::string_view text) {
+  std::size_t depth = 0;
+  bool in_string = false;
+  bool escaped = false;
+  for (const char character : text) {
+    if (in_string) {
+      if (escaped) {
+        escaped = false;
+      } else if (character == '\\') {
+        escaped = true;
+      } else if (character == '"') {
+        in_string = false;
+      }
+    } else if (character == '"') {
+      in_string = true;
+    } else if (character == '[' || character == '{') {
+      if (++depth > kMaxDepth) return true;
+    } else if ((character == ']' || character == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return false;
+}
+
+// Digits at [at, at + count) as a number; -1 if any is not a digit.
+int Digits(std::string_view text, std::size_t at, std::size_t count) {
+  int value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+WatchList ParseWatchFile(std::string_view text) {
+  if (NestedTooDeep(text)) Fail("嵌套层数过多");
+  const json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (document.is_discarded()) Fail("不是有效的 JSON");
+  if (!document.is_object()) Fail("最外层不是对象");
+  const auto version = document.find("version");
+  if (version == document.end() || !version->is_number_integer()) Fail("缺少版本号");
+  if (version->get<std::int64_t>() != kVersion) {
+    Fail("版本 " + version->dump() + " 不是本程序认识的版本");
+  }
+  WatchList list;
+  if (const auto parcels = document.find("parcels"); parcels != document.end()) {
+    if (!parcels->is_array()) Fail("parcels 不是数组");
+    for (std::size_t index = 0; index < parcels->size(); ++index) {
+      WatchedParcel parcel = ReadParcel((*parcels)[index], index);
+      // A second entry of the same parcel adds nothing; the first stays.
+      if (!FindParcel(list, parcel.number, parcel.carrier)) list.parcels.push_back(std::move(parcel));
+    }
+  }
+  for (const auto& [key, field] : document.items()) {
+    if (!IsKnown(kTopKeys, key)) list.unknown[key] = field;
+  }
+  return list;
+}
+
+std::string SerializeWatchFile(const WatchList& list) {
+  json document = json::object();
+  if (list.unknown.is_object()) {
+    for (const auto& [key, field] : list.unknown.items()) {
+      if (!IsKnown(kTopKeys, key)) document[key] = field;
+    }
+  }
+  document["version"] = kVersion;
+  json parcels = json::array();
+  for (const WatchedParcel& parcel : list.parcels) parcels.push_back(WriteParcel(parcel));
+  document["parcels"] = std::move(parcels);
+  // Text from the network that is not valid UTF-8 must not stop the save.
+  std::string text = document.dump(1, '\t', /*ensure_ascii=*/false, json::error_handler_t::replace);
+  text += '\n';
+  return text;
+}
+
+std::string IsoUtc(UnixSeconds seconds) {
+  if (seconds <= 0) return {};
+  const std::int64_t days = seconds / 86400;
+  const std::int64_t rest = seconds % 86400;
+  const CivilDate date = CivilFromDays(days);
+  if (date.year > 9999) return {};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year),
+                date.month, date.day, static_cast<int>(rest / 3600),
+                static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  return text;
+}
+
+UnixSeconds ParseIsoUtc(std::string_view text) {
+  // YYYY-MM-DDTHH:MM:SSZ
+  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+      text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
+    return 0;
+  }
+  const int year = Digits(text, 0, 4);
+  const int month = Digits(text, 5, 2);
+  const int day = Digits(text, 8, 2);
+  const int hour = Digits(text, 11, 2);
+  const int minute = Digits(text, 14, 2);
+  const int second = Digits(text, 17, 2);
+  if (year < 1970 || month < 1 || month > 12 || day < 1 ||
+      day > static_cast<int>(DaysInMonth(year, static_cast<unsigned>(month))) || hour < 0 ||
+      hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
+    return 0;
+  }
+  return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+         hour * 3600 + minute * 60 + second;
+}
+
+}  // namespace quenzil

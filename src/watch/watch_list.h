@@ -1,0 +1,94 @@
+// The parcels the user watches: what is kept of each, merging a fresh
+// answer into an entry, and the texts the tray shows for it. Portable.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "query/keyed_api.h"
+
+namespace quenzil {
+
+// Seconds since 1970-01-01 00:00 UTC.
+using UnixSeconds = std::int64_t;
+
+inline constexpr std::size_t kMaxWatched = 200;
+// An entry that has not changed for this long is no longer refreshed.
+inline constexpr UnixSeconds kRetireAfterSeconds = 30 * 24 * 3600;
+// Events kept per entry, the newest.
+inline constexpr std::size_t kMaxEvents = 300;
+
+struct WatchedParcel {
+  std::string number;
+  std::string carrier;       // service code, e.g. "yuantong"
+  std::string carrier_name;  // as detection named it; empty: CarrierName(carrier)
+  std::string phone;         // last four digits of the phone, or empty
+  std::string note;          // the user's own words, or empty
+  std::string state;         // last seen, as the service sends it; empty before the first fetch
+  bool signed_for = false;
+  std::vector<TrackingEvent> events;  // last seen, oldest first
+  UnixSeconds added = 0;
+  UnixSeconds last_checked = 0;  // 0: never fetched
+  UnixSeconds last_changed = 0;  // 0: never
+  std::string last_problem;      // why the last refresh gave nothing; empty when it went well
+  // Fields of the file that this program does not know, written back as read.
+  nlohmann::json unknown = nlohmann::json::object();
+
+  // Checked at least once (an answer or a failure that counts as a check):
+  // the schedule waits an interval from here.
+  bool fetched() const { return last_checked != 0; }
+  // An answer has been taken in. A failure counts as a check but not as an
+  // answer, so the first real answer still comes without a notification.
+  bool answered() const { return !state.empty() || !events.empty(); }
+};
+
+struct WatchList {
+  std::vector<WatchedParcel> parcels;
+  nlohmann::json unknown = nlohmann::json::object();  // top-level fields not known
+};
+
+// Same number and same carrier: the same parcel.
+std::optional<std::size_t> FindParcel(const WatchList& list, std::string_view number,
+                                      std::string_view carrier);
+
+enum class AddResult { kAdded, kAlreadyWatched, kFull };
+AddResult AddParcel(WatchList& list, WatchedParcel parcel);
+
+// A fresh entry for a parcel the user has just looked up.
+WatchedParcel ParcelFromResult(const TrackingResult& result, std::string_view carrier_name,
+                               std::string_view phone, std::string_view note, UnixSeconds now);
+
+struct MergeOutcome {
+  bool changed = false;  // new events or a new state
+  bool notify = false;   // changed, and not the entry's first fetch
+};
+
+// Takes a fresh answer into the entry: events (the newest kMaxEvents),
+// state, signed flag, the check and change times; clears last_problem. The
+// first answer an entry takes changes it but never notifies.
+MergeOutcome MergeResult(WatchedParcel& parcel, const TrackingResult& fresh, UnixSeconds now);
+
+// Signed for (or state 3 or 4), or seen unchanged for 30 days since it last
+// changed (or was added): no more refreshes. The 30 days run to the last
+// check, not to now, so a program that was not running for weeks looks once
+// more before giving up; an entry never checked is not retired.
+bool IsRetired(const WatchedParcel& parcel, UnixSeconds now);
+
+// "圆通速递 V0303…：已签收" (note instead of the number when there is one;
+// fits the shell's 63 characters).
+std::string NotificationTitle(const WatchedParcel& parcel);
+// The newest event: "<time> <context>" (fits the shell's 255 characters).
+std::string NotificationText(const WatchedParcel& parcel);
+// One item of the tray menu: carrier, note or number, state, and why it is
+// no longer refreshed where that is so.
+std::string MenuLabel(const WatchedParcel& parcel, UnixSeconds now);
+// The rows List1 shows for the entry, as after a query.
+std::vector<std::string> ParcelRows(const WatchedParcel& parcel);
+
+}  // namespace quenzil

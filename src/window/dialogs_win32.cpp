@@ -1,0 +1,168 @@
+#include "window/dialogs_win32.h"
+
+#include <algorithm>
+
+#include "common/utf.h"
+#include "dialog_ids.h"
+#include "window/texts.h"
+#include "window/win32_util.h"
+
+namespace quenzil {
+namespace {
+
+constexpr int kNoteLimit = 40;  // characters: enough for "妈妈的快递", short for a menu
+
+std::string Trimmed(std::wstring text) {
+  const auto blank = [](wchar_t character) {
+    return character == L' ' || character == L'\t' || character == L'\u3000';
+  };
+  while (!text.empty() && blank(text.back())) text.pop_back();
+  const auto first = std::find_if_not(text.begin(), text.end(), blank);
+  return Narrow(std::wstring(first, text.end()));
+}
+
+std::string ItemText(HWND dialog, int id) { return Trimmed(WindowText(::GetDlgItem(dialog, id))); }
+
+void Warn(HWND dialog, std::string_view prompt) {
+  ::MessageBoxW(dialog, Widen(prompt).c_str(), Widen(kSystemNoticeTitle).c_str(), MB_OK | MB_ICONINFORMATION);
+}
+
+// What a dialog procedure works on, found again through DWLP_USER.
+template <typename State>
+State* StateOf(HWND dialog, UINT message, LPARAM lparam) {
+  if (message == WM_INITDIALOG) {
+    ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+    return reinterpret_cast<State*>(lparam);
+  }
+  return reinterpret_cast<State*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+// No exception may cross the system's frames: a dialog that fails closes
+// as cancelled.
+template <typename Body>
+INT_PTR Guarded(HWND dialog, Body body) {
+  try {
+    return body();
+  } catch (...) {
+    ::EndDialog(dialog, IDCANCEL);
+    return TRUE;
+  }
+}
+
+struct CredentialsState {
+  Credentials current;
+  std::optional<Credentials> result;
+};
+
+INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* state = StateOf<CredentialsState>(dialog, message, lparam);
+  if (state == nullptr) return FALSE;
+  return Guarded(dialog, [&]() -> INT_PTR {
+    switch (message) {
+      case WM_INITDIALOG:
+        SetText(::GetDlgItem(dialog, QZ_EDIT_CUSTOMER), Widen(state->current.customer));
+        // Shown masked; the control will not copy it out.
+        SetText(::GetDlgItem(dialog, QZ_EDIT_KEY), Widen(state->current.key));
+        return TRUE;
+      case WM_COMMAND:
+        switch (LOWORD(wparam)) {
+          case IDOK: {
+            Credentials entered{ItemText(dialog, QZ_EDIT_CUSTOMER), ItemText(dialog, QZ_EDIT_KEY)};
+            if (!entered.complete()) {
+              Warn(dialog, "请填写公司编号和授权key。要改回原来的查询方式，请按“清除授权”。");
+              return TRUE;
+            }
+            state->result = std::move(entered);
+            ::EndDialog(dialog, IDOK);
+            return TRUE;
+          }
+          case QZ_BUTTON_REMOVE_CREDENTIALS:
+            state->result = Credentials{};
+            ::EndDialog(dialog, IDOK);
+            return TRUE;
+          case IDCANCEL:
+            ::EndDialog(dialog, IDCANCEL);
+            return TRUE;
+          default:
+            return FALSE;
+        }
+      default:
+        return FALSE;
+    }
+  });
+}
+
+struct LineState {
+  std::wstring prompt;
+  int edit_id;
+  int prompt_id;
+  int limit;
+  bool four_digits;
+  std::optional<std::string> result;
+};
+
+INT_PTR CALLBACK LineProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* state = StateOf<LineState>(dialog, message, lparam);
+  if (state == nullptr) return FALSE;
+  return Guarded(dialog, [&]() -> INT_PTR {
+    switch (message) {
+      case WM_INITDIALOG:
+        SetText(::GetDlgItem(dialog, state->prompt_id), state->prompt);
+        ::SendDlgItemMessageW(dialog, state->edit_id, EM_SETLIMITTEXT, static_cast<WPARAM>(state->limit), 0);
+        return TRUE;
+      case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK) {
+          std::string text = ItemText(dialog, state->edit_id);
+          if (state->four_digits &&
+              (text.size() != 4 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))) {
+            Warn(dialog, "请输入手机号码的后四位数字。");
+            return TRUE;
+          }
+          state->result = std::move(text);
+          ::EndDialog(dialog, IDOK);
+          return TRUE;
+        }
+        if (LOWORD(wparam) == IDCANCEL) {
+          ::EndDialog(dialog, IDCANCEL);
+          return TRUE;
+        }
+        return FALSE;
+      default:
+        return FALSE;
+    }
+  });
+}
+
+template <typename State>
+void Run(HINSTANCE instance, HWND owner, int dialog_id, DLGPROC procedure, State& state) {
+  if (::DialogBoxParamW(instance, MAKEINTRESOURCEW(dialog_id), owner, procedure,
+                        reinterpret_cast<LPARAM>(&state)) == -1) {
+    ThrowWin32("DialogBoxParamW");
+  }
+}
+
+}  // namespace
+
+std::optional<Credentials> AskCredentialsDialog(HINSTANCE instance, HWND owner, const Credentials& current) {
+  CredentialsState state{current, std::nullopt};
+  Run(instance, owner, QZ_DIALOG_CREDENTIALS, CredentialsProc, state);
+  return state.result;
+}
+
+std::optional<std::string> AskPhoneDialog(HINSTANCE instance, HWND owner, std::string_view carrier_name,
+                                          std::string_view number) {
+  LineState state{Widen(std::string(carrier_name) + " 单号 " + std::string(number) +
+                        " 需要核对手机号。请输入寄件人或收件人手机号码的后四位："),
+                  QZ_EDIT_PHONE, QZ_TEXT_PHONE_PROMPT, 4, true, std::nullopt};
+  Run(instance, owner, QZ_DIALOG_PHONE, LineProc, state);
+  return state.result;
+}
+
+std::optional<std::string> AskNoteDialog(HINSTANCE instance, HWND owner, std::string_view number) {
+  LineState state{Widen("单号 " + std::string(number) + " 的备注（可不填），例如“妈妈的快递”："),
+                  QZ_EDIT_NOTE, QZ_TEXT_NOTE_PROMPT, kNoteLimit, false, std::nullopt};
+  Run(instance, owner, QZ_DIALOG_WATCH_NOTE, LineProc, state);
+  return state.result;
+}
+
+}  // namespace quenzil

@@ -1,0 +1,23 @@
+// The small modal dialogs of the program: 快递100 授权, the phone's last four
+// digits, the note of a watched parcel.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "query/keyed_api.h"
+
+namespace quenzil {
+
+// nullopt: cancelled; empty credentials: the user chose to remove them.
+std::optional<Credentials> AskCredentialsDialog(HINSTANCE instance, HWND owner, const Credentials& current);
+// Exactly four digits, or nullopt when cancelled.
+std::optional<std::string> AskPhoneDialog(HINSTANCE instance, HWND owner, std::string_view carrier_name,
+                                          std::string_view number);
+// The note (may be empty), or nullopt when cancelled.
+std::optional<std::string> AskNoteDialog(HINSTANCE instance, HWND owner, std::string_view number);
+
+}  // namespace quenzil

@@ -1,0 +1,239 @@
+#include "query/keyed_api.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/md5.h"
+
+namespace quenzil {
+namespace {
+
+using Rows = std::vector<std::string>;
+
+constexpr std::string_view kKey = "Kq7ZpX3mLw92";
+constexpr std::string_view kCustomer = "8F1D2C3B4A5E6F708192A3B4C5D6E7F8";
+
+std::string Hex(const std::array<std::uint8_t, 16>& digest) {
+  std::string hex;
+  for (const std::uint8_t byte : digest) {
+    hex += "0123456789abcdef"[byte >> 4];
+    hex += "0123456789abcdef"[byte & 0x0F];
+  }
+  return hex;
+}
+
+// Expected digests come from Python's hashlib.
+TEST(Signature, Md5KnownAnswers) {
+  EXPECT_EQ(Hex(Md5("")), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(Hex(Md5("abc")), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(Hex(Md5("圆通速递 上海分拨中心")), "ff5b9c3e8a29f146840d871547565f44");
+  EXPECT_EQ(Hex(Md5(std::string(1000000, 'a'))), "7707d6ae4e027c70eea2a935c2296f21");
+}
+
+TEST(Signature, SignsParamKeyCustomerInThatOrder) {
+  const std::string param = PollParam("yuantong", "V030344422", "");
+  EXPECT_EQ(param,
+            R"({"com":"yuantong","num":"V030344422","phone":"","resultv2":"1","show":"0","order":"asc"})");
+  const Credentials credentials{std::string(kCustomer), std::string(kKey)};
+  EXPECT_EQ(PollSign(param, credentials), "4B98025EA5626CC9995563CB5B718702");
+  EXPECT_EQ(PollSign(PollParam("shunfeng", "SF 1234&5=6", "5678"), credentials),
+            "80269EF945BBA563DB5E30B74917F0BB");
+}
+
+TEST(Requests, ParamStaysValidJsonWhateverTheNumber) {
+  const std::string number = "中\"\\\n\x01 &x";
+  const auto parsed = nlohmann::json::parse(PollParam("ems", number, "1234"));
+  EXPECT_EQ(parsed.at("num"), number);
+  EXPECT_EQ(parsed.at("phone"), "1234");
+}
+
+TEST(Requests, PollRequestIsSignedFormPost) {
+  const Credentials credentials{"C1", std::string(kKey)};
+  FetchLimits limits;
+  limits.max_body_bytes = 1234;
+  const FetchRequest request =
+      BuildPollRequest("poll.test:8443", credentials, "yunda", "A B", "", limits);
+  EXPECT_EQ(request.url, "https://poll.test:8443/poll/query.do");
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.content_type, "application/x-www-form-urlencoded");
+  EXPECT_EQ(request.decoding, BodyText::kUtf8);
+  EXPECT_EQ(request.limits.max_body_bytes, 1234u);
+  const std::string param = PollParam("yunda", "A B", "");
+  EXPECT_EQ(request.body, "customer=C1&param=" + FormEncode(param) +
+                              "&sign=" + PollSign(param, credentials));
+  EXPECT_EQ(request.body.find(kKey), std::string::npos);
+  EXPECT_NE(request.body.find("%22num%22%3A%22A%20B%22"), std::string::npos);
+}
+
+TEST(Requests, DetectRequestAndFormEncoding) {
+  EXPECT_EQ(FormEncode("aZ09-._~ +&=中"), "aZ09-._~%20%2B%26%3D%E4%B8%AD");
+  const FetchRequest request = BuildDetectRequest("auto.test", "12 34", "k&y", FetchLimits{});
+  EXPECT_EQ(request.url, "https://auto.test/autonumber/auto?num=12%2034&key=k%26y");
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.decoding, BodyText::kUtf8);
+}
+
+constexpr std::string_view kSuccess = R"({"message":"ok","nu":"V030344422","ischeck":"1",
+  "com":"yuantong","status":"200","state":"3","condition":"F00","data":[
+  {"time":"2012-08-28 16:33:19","ftime":"2012-08-28 16:33:19","context":"上海分拨中心/装件入车扫描","areaName":"上海","status":"在途"},
+  {"time":"x","ftime":"2012-08-29 09:00:00","context":"已签收","status":"签收"}]})";
+
+TEST(PollAnswers, ReadsSuccess) {
+  const PollAnswer answer = ReadPollAnswer(kSuccess);
+  ASSERT_EQ(answer.kind, PollAnswer::Kind::kResult) << answer.malformed;
+  EXPECT_EQ(answer.result.number, "V030344422");
+  EXPECT_EQ(answer.result.carrier_code, "yuantong");
+  EXPECT_EQ(answer.result.state, "3");
+  EXPECT_TRUE(answer.result.signed_for);
+  const std::vector<TrackingEvent> events{
+      {"2012-08-28 16:33:19", "上海分拨中心/装件入车扫描", "上海", "在途"},
+      {"2012-08-29 09:00:00", "已签收", "", "签收"}};
+  EXPECT_EQ(answer.result.events, events);
+  EXPECT_TRUE(IsFinal(answer.result));
+}
+
+TEST(PollAnswers, LenientWhereHarmless) {
+  const PollAnswer answer = ReadPollAnswer(
+      R"({"state":5,"ischeck":1,"status":200,"data":[7,"x",null,{"context":1},{"time":"t2"},
+          {"time":"2020-01-02","context":"新"},{"context":"无时间","ftime":null},
+          {"ftime":"2020-01-01","time":"9","context":"旧","areaName":{},"status":[]}]})");
+  ASSERT_EQ(answer.kind, PollAnswer::Kind::kResult) << answer.malformed;
+  EXPECT_EQ(answer.result.state, "5");
+  EXPECT_TRUE(answer.result.signed_for);
+  // Newest first came in, so the events are turned round.
+  const std::vector<TrackingEvent> events{
+      {"2020-01-01", "旧", "", ""}, {"", "无时间", "", ""}, {"2020-01-02", "新", "", ""}};
+  EXPECT_EQ(answer.result.events, events);
+}
+
+TEST(PollAnswers, ReturnCodeMakesAFailureWhateverElseItHolds) {
+  const PollAnswer answer = ReadPollAnswer(
+      R"({"result":false,"returnCode":500,"message":"查询无结果，请隔段时间再查","state":"0","data":[{"context":"a"}]})");
+  ASSERT_EQ(answer.kind, PollAnswer::Kind::kFailure);
+  EXPECT_EQ(answer.failure.return_code, "500");
+  EXPECT_EQ(answer.failure.message, "查询无结果，请隔段时间再查");
+  EXPECT_EQ(ReadPollAnswer(R"({"returnCode":"601","message":7})").failure.message, "");
+}
+
+TEST(PollAnswers, MalformedNeverThrows) {
+  const std::vector<std::string> bodies = {
+      "", "  ", "[]", "\"ok\"", "3", "null", "{", R"({"state":"0","data":[)", "{\"a\":1}x",
+      R"({"data":[]})", R"({"state":"0"})", R"({"state":"0","data":{}})",
+      R"({"state":1.5,"data":[]})", R"({"state":true,"data":[]})", R"({"state":"0","data":"x"})",
+      R"({"state":"0","data":[],"nu":5})", R"({"state":"0","data":[],"com":[]})",
+      R"({"state":"0","data":[],"ischeck":false})", R"({"returnCode":null,"message":"x"})",
+      R"({"returnCode":["500"]})", "{\"state\":\"0\",\"data\":[],\"nu\":\"\xFF\"}",
+      R"({"state":"0","data":[],"n":1e999})"};
+  for (const std::string& body : bodies) {
+    PollAnswer answer;
+    ASSERT_NO_THROW(answer = ReadPollAnswer(body)) << body;
+    EXPECT_EQ(answer.kind, PollAnswer::Kind::kMalformed) << body;
+    EXPECT_FALSE(answer.malformed.empty()) << body;
+  }
+}
+
+TEST(PollAnswers, SizeAndDepthLimits) {
+  const std::string deep = std::string(10000, '[') + std::string(10000, ']');
+  EXPECT_EQ(ReadPollAnswer(deep).kind, PollAnswer::Kind::kMalformed);
+  EXPECT_EQ(ReadDetectionAnswer(std::string(10000, '{')).kind, DetectionAnswer::Kind::kMalformed);
+  // Brackets inside strings are not nesting.
+  const std::string brackets(100000, '[');
+  const PollAnswer in_string =
+      ReadPollAnswer(R"({"state":"0","data":[{"context":")" + brackets + R"("}]})");
+  ASSERT_EQ(in_string.kind, PollAnswer::Kind::kResult) << in_string.malformed;
+  EXPECT_EQ(in_string.result.events.at(0).context, brackets);
+
+  std::string nested = R"({"state":"0","x":)";
+  for (int i = 0; i < kMaxAnswerDepth - 1; ++i) nested += "[";
+  EXPECT_EQ(ReadPollAnswer(nested + std::string(kMaxAnswerDepth - 1, ']') + R"(,"data":[]})").kind,
+            PollAnswer::Kind::kResult);
+  EXPECT_EQ(ReadPollAnswer(nested + "[" + std::string(kMaxAnswerDepth, ']') + R"(,"data":[]})").kind,
+            PollAnswer::Kind::kMalformed);
+
+  const std::string huge = R"({"state":"0","data":[{"context":")" +
+                           std::string(kMaxAnswerBytes, 'x') + R"("}]})";
+  EXPECT_EQ(ReadPollAnswer(huge).kind, PollAnswer::Kind::kMalformed);
+}
+
+TEST(Detection, CandidatesFailureAndMalformed) {
+  const DetectionAnswer found = ReadDetectionAnswer(
+      R"([{"comCode":"yuantong","lengthPre":15,"name":"圆通速递"},{"comCode":1},"x",{"name":"n"},
+          {"comCode":"jd","name":null}])");
+  ASSERT_EQ(found.kind, DetectionAnswer::Kind::kCandidates);
+  ASSERT_EQ(found.candidates.size(), 2u);
+  EXPECT_EQ(found.candidates[0].code, "yuantong");
+  EXPECT_EQ(found.candidates[0].name, "圆通速递");
+  EXPECT_EQ(found.candidates[1].code, "jd");
+  EXPECT_EQ(found.candidates[1].name, "");
+
+  const DetectionAnswer none = ReadDetectionAnswer(" [ ] ");
+  EXPECT_EQ(none.kind, DetectionAnswer::Kind::kCandidates);
+  EXPECT_TRUE(none.candidates.empty());
+
+  const DetectionAnswer failure =
+      ReadDetectionAnswer(R"({"returnCode":"701","message":"key缺失","result":false})");
+  ASSERT_EQ(failure.kind, DetectionAnswer::Kind::kFailure);
+  EXPECT_EQ(failure.failure.return_code, "701");
+  EXPECT_EQ(failure.failure.message, "key缺失");
+
+  for (const std::string_view body : {"", "\"x\"", "{}", R"({"returnCode":{}})", "[{]"}) {
+    EXPECT_EQ(ReadDetectionAnswer(body).kind, DetectionAnswer::Kind::kMalformed) << body;
+  }
+}
+
+TEST(Texts, StatesAndCarrierNames) {
+  const std::vector<std::pair<std::string_view, std::string_view>> states = {
+      {"0", "在途"},  {"1", "揽收"},     {"2", "疑难"},   {"3", "已签收"}, {"4", "退签"},
+      {"5", "派件"},  {"6", "退回"},     {"7", "转投"},   {"8", "清关"},   {"10", "待清关"},
+      {"11", "清关中"}, {"12", "已清关"}, {"13", "清关异常"}, {"14", "拒签"}, {"9", "9"},
+      {"301", "301"}, {"", ""}};
+  for (const auto& [state, text] : states) EXPECT_EQ(StateText(state), text) << state;
+
+  EXPECT_EQ(CarrierName("huitongkuaidi"), "汇通快递");
+  EXPECT_EQ(CarrierName("ems", "中国邮政EMS"), "EMS");
+  EXPECT_EQ(CarrierName("youzhengguonei"), "邮政快递包裹");
+  EXPECT_EQ(CarrierName("annengwuliu", "安能物流"), "安能物流");
+  EXPECT_EQ(CarrierName("annengwuliu"), "annengwuliu");
+}
+
+TEST(Texts, RowsAreOneLineEach) {
+  TrackingResult result;
+  result.state = "0";
+  result.events = {{"2024-01-01 08:00:00", "到达\r\n上海\n分拨\r中心\t", "", ""}};
+  EXPECT_EQ(ResultRows(result, "圆通速递"),
+            (Rows{"圆通速递  在途", "2024-01-01 08:00:00", "到达 上海 分拨 中心 "}));
+}
+
+TEST(Texts, ServiceFailureTextWithHints) {
+  EXPECT_EQ(ServiceFailureText({"503", "验证签名失败"}),
+            "验证签名失败（503）\n授权key不正确，请在窗口系统菜单的“快递100 授权…”中检查。");
+  EXPECT_EQ(ServiceFailureText({"500", "查询无结果，请隔段时间再查"}),
+            "查询无结果，请隔段时间再查（500）");
+  EXPECT_EQ(ServiceFailureText({"502", ""}).rfind("快递100返回了错误（502）\n", 0), 0u);
+  for (const std::string_view code : {"400", "408", "501", "601"}) {
+    EXPECT_NE(ServiceFailureText({std::string(code), "x"}).find('\n'), std::string::npos) << code;
+  }
+  // Controls go, and a long message is cut between characters.
+  const std::string text = ServiceFailureText({"", "a\r\n\x1b" + std::string(300, 'b') + "中"});
+  EXPECT_EQ(text, "a" + std::string(199, 'b') + "…");
+  EXPECT_EQ(ServiceFailureText({"", std::string(199, 'b') + "中文"}),
+            std::string(199, 'b') + "中…");
+}
+
+TEST(Texts, SecretNeverShown) {
+  EXPECT_EQ(WithoutSecret("key=abc&k2=abcabc", "abc"), "key=***&k2=******");
+  EXPECT_EQ(WithoutSecret("aaaa", "aa"), "******");
+  EXPECT_EQ(WithoutSecret("text", ""), "text");
+  // The cut must not leave the start of a key behind.
+  const std::string echoed = std::string(195, 'm') + std::string(kKey);
+  const std::string text = ServiceFailureText({"503", echoed}, kKey);
+  EXPECT_EQ(text.find(kKey.substr(0, 5)), std::string::npos);
+  EXPECT_NE(text.find("***"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quenzil

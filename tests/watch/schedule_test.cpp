@@ -1,0 +1,79 @@
+#include "watch/schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+namespace quenzil {
+namespace {
+
+constexpr UnixSeconds kT0 = 1796722200;
+constexpr ScheduleSettings kSettings{.interval = 600, .offline_retry = 50};
+
+WatchedParcel Checked(std::string number, UnixSeconds at) {
+  return {.number = std::move(number), .carrier = "yunda", .state = "0", .added = at,
+          .last_checked = at, .last_changed = at};
+}
+
+TEST(Schedule, EachEntryHasASteadyOffsetUnderATenthOfTheInterval) {
+  const RefreshSchedule schedule(kSettings);
+  std::set<UnixSeconds> offsets;
+  for (int i = 0; i < 40; ++i) {
+    const UnixSeconds due = *schedule.DueAt(Checked(std::string("N").append(std::to_string(i)), kT0), kT0);
+    EXPECT_GE(due, kT0 + 600);
+    EXPECT_LT(due, kT0 + 660);
+    offsets.insert(due);
+  }
+  EXPECT_GT(offsets.size(), 20u) << "entries checked together must drift apart";
+  // The same on every run and platform (a fixed hash, not std::hash).
+  EXPECT_EQ(*schedule.DueAt(Checked("V030344422", kT0), kT0) - kT0, 600 + 16);
+  EXPECT_EQ(*schedule.DueAt(Checked("N0", kT0), kT0) - kT0, 600 + 56);
+}
+
+TEST(Schedule, NewDueAtOnceRetiredNever) {
+  const RefreshSchedule schedule(kSettings);
+  EXPECT_EQ(schedule.DueAt({.number = "1", .carrier = "ems"}, kT0), kT0);
+  WatchedParcel signed_for = Checked("2", kT0);
+  signed_for.state = "3";
+  EXPECT_FALSE(schedule.DueAt(signed_for, kT0));
+  // The clock went back past the last check.
+  EXPECT_EQ(schedule.DueAt(Checked("3", kT0 + 500), kT0), kT0);
+
+  WatchList retired_only{.parcels = {signed_for}};
+  EXPECT_FALSE(schedule.NextWake(retired_only, kT0));
+  EXPECT_FALSE(schedule.PickDue(retired_only, kT0));
+}
+
+TEST(Schedule, MostOverdueFirstWithAGapBetweenStarts) {
+  RefreshSchedule schedule(kSettings);
+  WatchList list{.parcels = {Checked("a", kT0 - 700), Checked("b", kT0 - 900),
+                             {.number = "c", .carrier = "ems", .added = kT0 - 1000},
+                             Checked("d", kT0)}};
+  EXPECT_EQ(schedule.PickDue(list, kT0), 2u) << "never fetched: waiting since it was added";
+  schedule.NoteStarted(list, kT0);
+  list.parcels[2] = Checked("c", kT0);
+  // Four active entries: 600 / (2 × 4) = 75 s between starts.
+  EXPECT_FALSE(schedule.PickDue(list, kT0 + 74));
+  EXPECT_EQ(schedule.NextWake(list, kT0 + 1), kT0 + 75);
+  EXPECT_EQ(schedule.PickDue(list, kT0 + 75), 1u);
+}
+
+TEST(Schedule, OfflinePauseDoublesUpToTheIntervalAndEndsWithAnAnswer) {
+  RefreshSchedule schedule(kSettings);
+  const WatchList list{.parcels = {{.number = "1", .carrier = "ems"}}};
+  UnixSeconds now = kT0;
+  for (const UnixSeconds pause : {50, 100, 200, 400, 600, 600}) {
+    schedule.NoteUnreachable(now);
+    EXPECT_FALSE(schedule.PickDue(list, now + pause - 1)) << pause;
+    EXPECT_EQ(schedule.NextWake(list, now), now + pause);
+    now += pause;
+    EXPECT_TRUE(schedule.PickDue(list, now)) << pause;
+  }
+  schedule.NoteReachable();
+  schedule.NoteUnreachable(now);
+  EXPECT_EQ(schedule.NextWake(list, now), now + 50) << "backoff starts over";
+}
+
+}  // namespace
+}  // namespace quenzil

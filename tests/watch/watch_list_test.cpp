@@ -1,0 +1,125 @@
+#include "watch/watch_list.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quenzil {
+namespace {
+
+constexpr UnixSeconds kDay = 24 * 3600;
+constexpr UnixSeconds kT0 = 1796722200;  // 2026-12-08T09:30:00Z
+
+const TrackingEvent kPicked{"2026-12-07 08:00:00", "已揽收", "", ""};
+const TrackingEvent kSorted{"2026-12-07 20:00:00", "到达上海分拨中心", "", ""};
+
+TrackingResult Answer(std::string state, std::vector<TrackingEvent> events, bool signed_for = false) {
+  return {"V0303", "yuantong", std::move(state), signed_for, std::move(events)};
+}
+
+// UTF-16 units as the shell counts them; nullopt when a character is cut.
+std::optional<std::size_t> Units(const std::string& text) {
+  std::size_t units = 0;
+  for (std::size_t at = 0; at < text.size(); ++units) {
+    const auto lead = static_cast<unsigned char>(text[at++]);
+    const std::size_t follow = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    if ((lead & 0xC0) == 0x80) return std::nullopt;
+    for (std::size_t i = 0; i < follow; ++i, ++at) {
+      if (at >= text.size() || (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80) return std::nullopt;
+    }
+    if (follow == 3) ++units;
+  }
+  return units;
+}
+
+TEST(Merge, FirstAnswerIsSilentEvenAfterFailedChecksThenEachChangeNotifies) {
+  WatchedParcel parcel{.number = "V0303", .carrier = "yuantong", .last_checked = kT0 - 60,
+                       .last_problem = "超时"};
+  const MergeOutcome first = MergeResult(parcel, Answer("0", {kPicked}), kT0);
+  EXPECT_TRUE(first.changed);
+  EXPECT_FALSE(first.notify);
+  EXPECT_TRUE(parcel.last_problem.empty());
+
+  EXPECT_FALSE(MergeResult(parcel, Answer("0", {kPicked}), kT0 + 60).changed);
+  EXPECT_EQ(parcel.last_checked, kT0 + 60);
+  EXPECT_EQ(parcel.last_changed, kT0);
+  EXPECT_TRUE(MergeResult(parcel, Answer("0", {kPicked, kSorted}), kT0 + 120).notify);
+  EXPECT_TRUE(MergeResult(parcel, Answer("5", {kPicked, kSorted}), kT0 + 180).notify);
+  EXPECT_TRUE(MergeResult(parcel, Answer("5", {kPicked, kSorted}, true), kT0 + 240).notify);
+  EXPECT_EQ(parcel.last_changed, kT0 + 240);
+}
+
+TEST(Merge, EventsAreComparedByTimeAndContextAndCappedToTheNewest) {
+  WatchedParcel parcel = ParcelFromResult(Answer("0", {kPicked, kSorted}), "", "", "", kT0);
+  TrackingEvent other_area = kSorted;
+  other_area.area = "上海";
+  EXPECT_FALSE(MergeResult(parcel, Answer("0", {kPicked, other_area}), kT0 + 1).changed);
+  EXPECT_FALSE(MergeResult(parcel, Answer("0", {kSorted}), kT0 + 2).changed);
+  TrackingEvent reworded = kSorted;
+  reworded.context = "离开上海分拨中心";
+  EXPECT_TRUE(MergeResult(parcel, Answer("0", {reworded}), kT0 + 3).notify);
+
+  std::vector<TrackingEvent> many;
+  for (int i = 0; i < 350; ++i) many.push_back({std::string("t").append(std::to_string(1000 + i)), "e"});
+  MergeResult(parcel, Answer("0", many), kT0 + 4);
+  ASSERT_EQ(parcel.events.size(), kMaxEvents);
+  EXPECT_EQ(parcel.events.front().time, "t1050");
+  // The oldest ones cut off are not news the next time.
+  EXPECT_FALSE(MergeResult(parcel, Answer("0", many), kT0 + 5).changed);
+}
+
+TEST(Retirement, FinalStatesAndThirtyQuietDaysAsLastSeen) {
+  EXPECT_TRUE(IsRetired({.state = "3"}, kT0));
+  EXPECT_TRUE(IsRetired({.state = "4"}, kT0));
+  EXPECT_TRUE(IsRetired({.state = "0", .signed_for = true}, kT0));
+
+  WatchedParcel quiet{.state = "0", .added = kT0, .last_checked = kT0 + 30 * kDay - 1,
+                      .last_changed = kT0};
+  EXPECT_FALSE(IsRetired(quiet, kT0 + 90 * kDay)) << "not looked at since: looks once more";
+  quiet.last_checked = kT0 + 30 * kDay;
+  EXPECT_TRUE(IsRetired(quiet, kT0 + 30 * kDay));
+  EXPECT_FALSE(IsRetired({.added = kT0}, kT0 + 90 * kDay)) << "never checked";
+  EXPECT_TRUE(IsRetired({.added = kT0, .last_checked = kT0 + 31 * kDay}, kT0 + 31 * kDay))
+      << "checked, never answered: counts from when it was added";
+}
+
+TEST(Texts, NotificationFitsTheShellAndNeverCutsACharacter) {
+  WatchedParcel parcel = ParcelFromResult(Answer("3", {kPicked}), "", "", "", kT0);
+  EXPECT_EQ(NotificationTitle(parcel), "圆通速递 V0303：已签收");
+  EXPECT_EQ(NotificationText(parcel), "2026-12-07 08:00:00 已揽收");
+  for (const std::string piece : {"a", "寄", "😀", "a寄😀"}) {
+    for (parcel.note = piece; parcel.note.size() < 300; parcel.note += piece) {
+      const std::string title = NotificationTitle(parcel);
+      ASSERT_TRUE(Units(title)) << title;
+      EXPECT_LE(*Units(title), 63u) << title;
+      EXPECT_EQ(title.rfind("圆通速递 ", 0), 0u) << title;
+      EXPECT_TRUE(title.ends_with(*Units(parcel.note) + 9 > 63 ? "…：已签收" : "：已签收")) << title;
+    }
+  }
+  parcel.events.back().context = std::string(400, 'x');
+  EXPECT_EQ(Units(NotificationText(parcel)), 255u);
+  parcel.events.clear();
+  EXPECT_EQ(NotificationText(parcel), "已签收") << "an empty text would hide the balloon";
+}
+
+TEST(Texts, MenuLabelAndRowsFollowTheEntry) {
+  WatchedParcel parcel{.number = "V0303", .carrier = "yuantong", .added = kT0};
+  EXPECT_EQ(MenuLabel(parcel, kT0), "圆通速递 V0303（等待刷新）");
+  ASSERT_EQ(ParcelRows(parcel).size(), 1u);
+  EXPECT_NE(ParcelRows(parcel)[0].find("等待第一次刷新"), std::string::npos);
+
+  MergeResult(parcel, Answer("0", {kPicked, kSorted}), kT0);
+  EXPECT_EQ(ParcelRows(parcel), ResultRows(Answer("0", {kPicked, kSorted}), "圆通速递"));
+  parcel.last_problem = "超时";
+  EXPECT_EQ(MenuLabel(parcel, kT0), "圆通速递 V0303 在途（刷新失败）");
+  parcel.last_checked = kT0 + 30 * kDay;
+  EXPECT_EQ(MenuLabel(parcel, kT0 + 30 * kDay), "圆通速递 V0303 在途（30天无变化，不再刷新）");
+  MergeResult(parcel, Answer("3", {kPicked}, true), kT0 + 31 * kDay);
+  parcel.note = "R&D 样品";
+  EXPECT_EQ(MenuLabel(parcel, kT0), "圆通速递 R&&D 样品 已签收（已签收，不再刷新）");
+}
+
+}  // namespace
+}  // namespace quenzil
