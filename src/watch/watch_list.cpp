@@ -181,7 +181,12 @@ std::string NotificationText(const WatchedParcel& parcel) {
     return parcel.state.empty() ? std::string("暂无物流信息") : StateText(parcel.state);
   }
   const TrackingEvent& newest = parcel.events.back();
-  return Shortened(newest.time + " " + newest.context, kTextUnits);
+  std::string text = newest.time + " " + newest.context;
+  // The service's words may hold control characters; a balloon shows one line.
+  for (char& character : text) {
+    if (static_cast<unsigned char>(character) < 0x20) character = ' ';
+  }
+  return Shortened(text, kTextUnits);
 }
 
 std::string MenuLabel(const WatchedParcel& parcel, UnixSeconds now) {

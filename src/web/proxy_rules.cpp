@@ -60,8 +60,6 @@ bool WildcardMatch(std::string_view pattern, std::string_view text) {
   return p == pattern.size();
 }
 
-}  // namespace
-
 // "http://host:port/" as some settings spell it: the plain "host:port".
 std::string PlainHostPort(std::string_view proxy) {
   proxy = Trimmed(proxy);
@@ -69,16 +67,20 @@ std::string PlainHostPort(std::string_view proxy) {
     proxy.remove_prefix(scheme_end + 3);
   }
   while (!proxy.empty() && proxy.back() == '/') proxy.remove_suffix(1);
-  return std::string(proxy);
+  return std::string(Trimmed(proxy));
 }
+
+}  // namespace
 
 std::string ProxyForScheme(std::string_view proxy_setting, std::string_view scheme) {
   const std::string wanted = Lowered(scheme);
   std::string for_all;
-  for (const std::string_view entry : SplitOn(proxy_setting, "; ")) {
+  for (const std::string_view entry : SplitOn(proxy_setting, ";")) {
     const std::size_t equals = entry.find('=');
     if (equals == std::string_view::npos) {
-      if (for_all.empty()) for_all = PlainHostPort(entry);
+      // "host:port" for every scheme; a blank-separated list offers several.
+      const std::vector<std::string_view> offered = SplitOn(entry, " \t");
+      if (for_all.empty() && !offered.empty()) for_all = PlainHostPort(offered.front());
       continue;
     }
     if (Lowered(Trimmed(entry.substr(0, equals))) == wanted) return PlainHostPort(entry.substr(equals + 1));
@@ -102,6 +104,13 @@ bool BypassesProxy(std::string_view bypass_setting, std::string_view scheme,
       if (entry.compare(0, scheme_end, lowered_scheme) != 0) continue;
       entry.erase(0, scheme_end + 3);
     }
+    while (!entry.empty() && entry.back() == '/') entry.pop_back();
+    // "[::1]" and "[::1]:8080" name an IPv6 host as the address spells it.
+    if (!entry.empty() && entry.front() == '[') {
+      const std::size_t close = entry.find(']');
+      if (close == std::string::npos) continue;
+      entry = entry.substr(1, close - 1) + entry.substr(close + 1);
+    }
     if (WildcardMatch(entry, lowered_host) || WildcardMatch(entry, host_and_port)) return true;
   }
   return false;
@@ -121,7 +130,11 @@ bool SplitAddress(std::string_view url, AddressParts& parts) {
     const std::size_t close = rest.find(']');
     if (close == std::string_view::npos) return false;
     host = rest.substr(1, close - 1);
-    if (close + 1 < rest.size() && rest[close + 1] == ':') port_text = rest.substr(close + 2);
+    if (close + 1 < rest.size()) {
+      if (rest[close + 1] != ':') return false;
+      port_text = rest.substr(close + 2);
+      if (port_text.empty()) return false;
+    }
   } else if (const std::size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
     host = rest.substr(0, colon);
     port_text = rest.substr(colon + 1);

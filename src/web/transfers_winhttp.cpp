@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
+#include <span>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -23,6 +25,7 @@
 #include "common/utf.h"
 #include "web/charset.h"
 #include "web/proxy_rules.h"
+#include "web/proxy_winhttp.h"
 
 namespace quenzil {
 namespace {
@@ -92,7 +95,7 @@ struct Cancelled {};
 // What the worker and WinHTTP's callback share for one request. It must live
 // until the request's handle is closed for good (HANDLE_CLOSING).
 struct RequestEvents {
-  enum class Step { kNone, kSent, kHeaders, kRead, kError };
+  enum class Step { kNone, kSent, kHeaders, kDataAvailable, kRead, kError };
 
   std::mutex mutex;
   UniqueEvent step_done{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
@@ -116,15 +119,22 @@ struct RequestEvents {
 };
 
 void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
-                              DWORD info_length) {
+                              DWORD info_length) noexcept {
   if (context == 0) return;  // the session or a connection
   auto* events = reinterpret_cast<RequestEvents*>(context);
+  // Nothing may be thrown into WinHTTP's thread; a lock that fails leaves
+  // the transfer to its deadline.
+  try {
   switch (status) {
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
       events->Record(RequestEvents::Step::kSent, 0, 0);
       break;
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
       events->Record(RequestEvents::Step::kHeaders, 0, 0);
+      break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      events->Record(RequestEvents::Step::kDataAvailable,
+                     info != nullptr ? *static_cast<const DWORD*>(info) : 0, 0);
       break;
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
       events->Record(RequestEvents::Step::kRead, info_length, 0);
@@ -140,11 +150,15 @@ void CALLBACK OnRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID
     default:
       break;
   }
+  } catch (...) {
+  }
 }
 
 struct Job {
   TransferId id = 0;
   FetchRequest request;
+  // The total limit counts from the start, time spent queued included.
+  Clock::time_point started = Clock::now();
   UniqueEvent cancel{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 
   bool cancelled() const { return ::WaitForSingleObject(cancel.get(), 0) == WAIT_OBJECT_0; }
@@ -161,21 +175,12 @@ struct TransferPool {
   // status callback. A proxy is a session's setting: some WinHTTP builds
   // ignore one set on a request.
   std::map<std::wstring, UniqueInternet> sessions;
-  UniqueInternet proxy_session;  // synchronous, for proxy scripts; opened on first need
+  ProxyFinder proxies;
   TransferId next_id = 1;
   std::size_t alive = 0;
   bool closing = false;
   std::deque<std::shared_ptr<Job>> queued;
   std::unordered_map<TransferId, std::shared_ptr<Job>> running;
-
-  HINTERNET ProxySession() {
-    std::lock_guard lock(mutex);
-    if (!proxy_session) {
-      proxy_session.reset(::WinHttpOpen(L"Quenzil/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    }
-    return proxy_session.get();
-  }
 
   // The session that goes through this proxy; throws FetchError.
   HINTERNET SessionFor(const std::wstring& proxy) {
@@ -195,57 +200,6 @@ struct TransferPool {
 };
 
 namespace {
-
-// The proxy the user set in Internet Options for this address: a script or
-// automatic detection first, the named proxy and its bypass list otherwise.
-// Empty: go direct.
-std::wstring ProxyFor(TransferPool& pool, const AddressParts& address) {
-  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
-  if (!::WinHttpGetIEProxyConfigForCurrentUser(&config)) return {};
-  const auto free_config = scope_exit([&config] {
-    for (LPWSTR text : {config.lpszAutoConfigUrl, config.lpszProxy, config.lpszProxyBypass}) {
-      if (text != nullptr) ::GlobalFree(text);
-    }
-  });
-
-  if (config.fAutoDetect || config.lpszAutoConfigUrl != nullptr) {
-    WINHTTP_AUTOPROXY_OPTIONS options{};
-    if (config.lpszAutoConfigUrl != nullptr) {
-      options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-      options.lpszAutoConfigUrl = config.lpszAutoConfigUrl;
-    }
-    if (config.fAutoDetect) {
-      options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
-      options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-    }
-    options.fAutoLogonIfChallenged = TRUE;
-    WINHTTP_PROXY_INFO found{};
-    const HINTERNET proxy_session = pool.ProxySession();
-    // The script sees where we go, never what we ask: no path, no query
-    // (the detection address carries the key).
-    const std::wstring origin = Widen(address.scheme + "://" + address.host + ":" + std::to_string(address.port) + "/");
-    if (proxy_session != nullptr &&
-        ::WinHttpGetProxyForUrl(proxy_session, origin.c_str(), &options, &found)) {
-      const auto free_found = scope_exit([&found] {
-        if (found.lpszProxy != nullptr) ::GlobalFree(found.lpszProxy);
-        if (found.lpszProxyBypass != nullptr) ::GlobalFree(found.lpszProxyBypass);
-      });
-      if (found.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || found.lpszProxy == nullptr) return {};
-      const std::string bypass = found.lpszProxyBypass != nullptr ? Narrow(found.lpszProxyBypass) : "";
-      if (BypassesProxy(bypass, address.scheme, address.host, address.port)) return {};
-      // A script may offer several, best first.
-      const std::string proxies = Narrow(found.lpszProxy);
-      return Widen(ProxyForScheme(proxies.substr(0, proxies.find_first_of("; ")), address.scheme));
-    }
-    // A script that cannot be fetched or run: browsers fall back to the
-    // named proxy, if any, and so does this.
-  }
-  if (config.lpszProxy == nullptr) return {};
-  const std::string proxy = ProxyForScheme(Narrow(config.lpszProxy), address.scheme);
-  const std::string bypass = config.lpszProxyBypass != nullptr ? Narrow(config.lpszProxyBypass) : "";
-  if (proxy.empty() || BypassesProxy(bypass, address.scheme, address.host, address.port)) return {};
-  return Widen(proxy);
-}
 
 // Closes the request when the exchange ends, whichever way, and waits a
 // little for WinHTTP to let go of the shared bookkeeping.
@@ -274,10 +228,12 @@ class RequestCloser {
   std::chrono::milliseconds grace_;
 };
 
+// One transfer's exchange. Its handles are members: the outcome is reported
+// before the destructor closes the request and waits for WinHTTP to let go.
 class Exchange {
  public:
   Exchange(TransferPool& pool, Job& job)
-      : pool_(pool), job_(job), limits_(job.request.limits), deadline_(Clock::now() + limits_.total) {}
+      : pool_(pool), job_(job), limits_(job.request.limits), deadline_(job.started + limits_.total) {}
 
   FetchOutcome Run() {
     const FetchRequest& request = job_.request;
@@ -297,22 +253,23 @@ class Exchange {
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring target(parts.lpszUrlPath, parts.dwUrlPathLength);
     target.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    target = target.substr(0, target.find(L'#'));  // a fragment never leaves the program
     if (target.empty()) target = L"/";
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-    // May take a while (a proxy script is fetched and run), so it runs here,
-    // off the window's thread.
-    const std::wstring proxy = ProxyFor(pool_, address);
+    // A proxy script may take a while; the wait keeps to the limits.
+    const std::optional<std::wstring> proxy = pool_.proxies.ProxyFor(address, job_.cancel.get(), deadline_);
+    if (!proxy) throw Cancelled{};
     StopIfCancelled();
 
-    const UniqueInternet connection(::WinHttpConnect(pool_.SessionFor(proxy), host.c_str(), parts.nPort, 0));
-    if (!connection) ThrowLastError("WinHttpConnect");
+    connection_.reset(::WinHttpConnect(pool_.SessionFor(*proxy), host.c_str(), parts.nPort, 0));
+    if (!connection_) ThrowLastError("WinHttpConnect");
     // The caller has percent-encoded what needs it; "[]" must go out as is.
     DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
     if (secure) flags |= WINHTTP_FLAG_SECURE;
     const std::wstring method = Widen(request.method);
     const HINTERNET request_handle =
-        ::WinHttpOpenRequest(connection.get(), method.c_str(), target.c_str(), nullptr,
+        ::WinHttpOpenRequest(connection_.get(), method.c_str(), target.c_str(), nullptr,
                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
     if (request_handle == nullptr) ThrowLastError("WinHttpOpenRequest");
 
@@ -326,10 +283,10 @@ class Exchange {
     const bool context_set = ::WinHttpSetOption(request_handle, WINHTTP_OPTION_CONTEXT_VALUE,
                                                 &context, sizeof(context)) != FALSE;
     const DWORD set_context_error = ::GetLastError();
-    RequestCloser closer(request_handle, std::move(events), context_set,
-                         std::max(limits_.connect, limits_.receive) + kCloseGrace);
+    closer_.emplace(request_handle, std::move(events), context_set,
+                    std::max(limits_.connect, limits_.receive) + kCloseGrace);
     if (!context_set) ThrowCode("WinHttpSetOption(CONTEXT_VALUE)", set_context_error);
-    RequestEvents& shared = closer.events();
+    RequestEvents& shared = closer_->events();
 
     SetRequestOptions(request_handle);
     Send(request_handle, shared, context);
@@ -344,9 +301,16 @@ class Exchange {
       throw FetchError(FetchFailure::kTooManyRedirects,
                        "redirect not followed, status " + std::to_string(outcome.status));
     }
-    const std::vector<std::uint8_t> body = ReadBody(request_handle, shared);
+    std::vector<std::uint8_t> body = ReadBody(request_handle, shared);
     outcome.ok = true;
-    outcome.text = request.decoding == BodyText::kUtf8 ? DecodeUtf8(body) : DecodeBytes(body);
+    if (request.decoding == BodyText::kUtf8) {
+      std::span<const std::uint8_t> bytes(body);
+      constexpr std::uint8_t kBom[] = {0xEF, 0xBB, 0xBF};
+      if (bytes.size() >= 3 && std::equal(kBom, kBom + 3, bytes.begin())) bytes = bytes.subspan(3);
+      outcome.text = DecodeUtf8(bytes);
+    } else {
+      outcome.text = DecodeBytes(body);
+    }
     return outcome;
   }
 
@@ -398,8 +362,13 @@ class Exchange {
     std::vector<std::uint8_t> body;
     if (length_known) body.reserve(static_cast<std::size_t>(declared));
     for (;;) {
-      if (!::WinHttpReadData(request, shared.read_buffer.data(),
-                             static_cast<DWORD>(shared.read_buffer.size()), nullptr)) {
+      // Asked first how much has come: a read of more than that waits for
+      // the buffer to fill, on the calling thread, past any deadline.
+      if (!::WinHttpQueryDataAvailable(request, nullptr)) ThrowLastError("WinHttpQueryDataAvailable");
+      const DWORD available = WaitFor(shared, RequestEvents::Step::kDataAvailable);
+      if (available == 0) break;
+      const auto wanted = static_cast<DWORD>(std::min<std::size_t>(available, shared.read_buffer.size()));
+      if (!::WinHttpReadData(request, shared.read_buffer.data(), wanted, nullptr)) {
         ThrowLastError("WinHttpReadData");
       }
       const DWORD read = WaitFor(shared, RequestEvents::Step::kRead);
@@ -419,7 +388,8 @@ class Exchange {
   }
 
   // Waits for the completion of the one operation under way; its byte
-  // count for a read. Throws on failure, cancellation and the deadline.
+  // count for a read or a data-available. Throws on failure, cancellation
+  // and the deadline.
   DWORD WaitFor(RequestEvents& shared, RequestEvents::Step expected) {
     const HANDLE handles[2] = {shared.step_done.get(), job_.cancel.get()};
     for (;;) {
@@ -480,6 +450,9 @@ class Exchange {
   Job& job_;
   const FetchLimits limits_;
   const Clock::time_point deadline_;
+  // Closed in reverse: the request, then its connection.
+  UniqueInternet connection_;
+  std::optional<RequestCloser> closer_;
 };
 
 void Launch(const std::shared_ptr<TransferPool>& pool, std::shared_ptr<Job> job);
@@ -491,24 +464,30 @@ void WorkerMain(std::shared_ptr<TransferPool> pool, std::shared_ptr<Job> job) no
   while (job) {
     FetchOutcome outcome;
     bool cancelled = false;
-    try {
-      outcome = Exchange(*pool, *job).Run();
-    } catch (const Cancelled&) {
-      cancelled = true;
-    } catch (const FetchError& error) {
-      outcome = FetchOutcome::Failed(error.kind(), error.cause());
-    } catch (const std::bad_alloc&) {
-      outcome = FetchOutcome::Failed(FetchFailure::kOther, "out of memory");
-    } catch (const std::exception& error) {
-      outcome = FetchOutcome::Failed(FetchFailure::kOther, error.what());
-    } catch (...) {
-      outcome = FetchOutcome::Failed(FetchFailure::kOther, "unknown failure");
-    }
-    if (!cancelled && !job->cancelled()) {
+    {
+      // Destroyed after the outcome is out: closing the request may wait
+      // for a server that does not answer.
+      std::optional<Exchange> exchange;
       try {
-        pool->sink(job->id, std::move(outcome));
+        exchange.emplace(*pool, *job);
+        outcome = exchange->Run();
+      } catch (const Cancelled&) {
+        cancelled = true;
+      } catch (const FetchError& error) {
+        outcome = FetchOutcome::Failed(error.kind(), error.cause());
+      } catch (const std::bad_alloc&) {
+        outcome = FetchOutcome::Failed(FetchFailure::kOther, "out of memory");
+      } catch (const std::exception& error) {
+        outcome = FetchOutcome::Failed(FetchFailure::kOther, error.what());
       } catch (...) {
-        // Nobody is left to tell; the window treats the transfer as lost.
+        outcome = FetchOutcome::Failed(FetchFailure::kOther, "unknown failure");
+      }
+      if (!cancelled && !job->cancelled()) {
+        try {
+          pool->sink(job->id, std::move(outcome));
+        } catch (...) {
+          // Nobody is left to tell; the window treats the transfer as lost.
+        }
       }
     }
     std::lock_guard lock(pool->mutex);

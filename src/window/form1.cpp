@@ -279,9 +279,8 @@ void Form1::FinishDetect(const ActiveQuery& query, const FetchOutcome& outcome) 
       return;
     case DetectionAnswer::Kind::kFailure:
       // Not a parcel number, an expired key: either way the user picks.
-      ShowMessage(WithoutSecret(std::string(kChooseCarrierPrompt) + "\n（" +
-                                    ServiceFailureText(answer.failure) + "）",
-                                credentials_.key));
+      ShowMessage(std::string(kChooseCarrierPrompt) + "\n\n自动识别失败：" +
+                  ServiceFailureText(answer.failure, credentials_.key));
       return;
     case DetectionAnswer::Kind::kCandidates:
       break;
@@ -345,7 +344,7 @@ void Form1::FinishPoll(ActiveQuery query, const FetchOutcome& outcome) {
     StartPoll(std::move(query));
     return;
   }
-  ShowMessage(WithoutSecret(ServiceFailureText(failure), credentials_.key), kQueryFailedTitle);
+  ShowMessage(ServiceFailureText(failure, credentials_.key), kQueryFailedTitle);
 }
 
 std::string Form1::PhoneFor(std::string_view number, std::string_view carrier_code) const {

@@ -28,6 +28,11 @@ TEST(ProxyForSchemeTest, PerSchemeListsNameTheirOwn) {
   EXPECT_EQ(ProxyForScheme("https=secure.corp:3129;any.corp:1", "https"), "secure.corp:3129");
 }
 
+TEST(ProxyForSchemeTest, BlanksAroundTheEqualsSignAndBlankSeparatedLists) {
+  EXPECT_EQ(ProxyForScheme("http = plain.corp:3128 ; https = secure.corp:3129", "https"), "secure.corp:3129");
+  EXPECT_EQ(ProxyForScheme("first.corp:1 second.corp:2", "http"), "first.corp:1");
+}
+
 TEST(ProxyForSchemeTest, JunkNamesNoProxy) {
   EXPECT_EQ(ProxyForScheme(";;; ;", "http"), "");
   EXPECT_EQ(ProxyForScheme("=", "http"), "");
@@ -78,6 +83,13 @@ TEST(BypassesProxyTest, LocalMeansNamesWithoutADot) {
   EXPECT_TRUE(BypassesProxy("::1", "http", "::1", 80));
 }
 
+TEST(BypassesProxyTest, BracketedIPv6AndTrailingSlashes) {
+  EXPECT_TRUE(BypassesProxy("[::1]", "http", "::1", 80));
+  EXPECT_TRUE(BypassesProxy("[::1]:8080", "http", "::1", 8080));
+  EXPECT_FALSE(BypassesProxy("[::1]:8080", "http", "::1", 80));
+  EXPECT_TRUE(BypassesProxy("intra.example/", "http", "intra.example", 80));
+}
+
 TEST(BypassesProxyTest, JunkBypassesNothing) {
   EXPECT_FALSE(BypassesProxy("", "http", "a.example", 80));
   EXPECT_FALSE(BypassesProxy(" ;;, \t", "http", "a.example", 80));
@@ -125,6 +137,8 @@ TEST(SplitAddressTest, IPv6LiteralsLoseTheirBrackets) {
   EXPECT_EQ(parts.port, 443u);
   EXPECT_TRUE(Refused("http://[::1/"));
   EXPECT_TRUE(Refused("http://[]:80/"));
+  EXPECT_TRUE(Refused("http://[::1]junk/"));
+  EXPECT_TRUE(Refused("http://[::1]:/"));
 }
 
 TEST(SplitAddressTest, RefusesWhatIsNoHttpAddress) {
