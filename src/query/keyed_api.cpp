@@ -21,30 +21,6 @@ using Json = nlohmann::json;
 
 // ---- Reading answers -------------------------------------------------------
 
-// Brackets deeper than the limit, outside strings. Runs before the parser so
-// that no hostile nesting ever reaches it.
-bool NestedTooDeep(std::string_view text) {
-  int depth = 0;
-  bool in_string = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '{' || c == '[') {
-      if (++depth > kMaxAnswerDepth) return true;
-    } else if ((c == '}' || c == ']') && depth > 0) {
-      --depth;
-    }
-  }
-  return false;
-}
-
 // A value the reader keeps: strings and integers as text, anything else
 // only as "present, of another type".
 struct Scalar {
@@ -219,7 +195,7 @@ class ShallowReader {
 std::string Read(std::string_view body, ShallowReader& reader) {
   if (body.size() > kMaxAnswerBytes) return "回答过大（超过 16 MiB）";
   if (body.find_first_not_of(" \t\r\n") == std::string_view::npos) return "回答为空";
-  if (NestedTooDeep(body)) return "回答嵌套过深";
+  if (JsonNestedDeeperThan(body, kMaxAnswerDepth)) return "回答嵌套过深";
   try {
     if (Json::sax_parse(body.data(), body.data() + body.size(), &reader)) return {};
   } catch (const std::exception&) {
@@ -613,6 +589,30 @@ std::string WithoutSecret(std::string text, std::string_view secret) {
     text.replace(at, secret.size(), kMask);
   }
   return text;
+}
+
+// Brackets outside strings, counted in one pass: no hostile nesting ever
+// reaches a parser.
+bool JsonNestedDeeperThan(std::string_view text, int limit) {
+  int depth = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '{' || c == '[') {
+      if (++depth > limit) return true;
+    } else if ((c == '}' || c == ']') && depth > 0) {
+      --depth;
+    }
+  }
+  return false;
 }
 
 }  // namespace quenzil

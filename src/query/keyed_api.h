@@ -124,4 +124,7 @@ std::string ServiceFailureText(const ServiceFailure& failure, std::string_view s
 // Every occurrence of the secret taken out of a text that may be shown.
 std::string WithoutSecret(std::string text, std::string_view secret);
 
+// True when brackets outside strings nest deeper than the limit.
+bool JsonNestedDeeperThan(std::string_view text, int limit);
+
 }  // namespace quenzil

@@ -163,31 +163,7 @@ unsigned DaysInMonth(std::int64_t year, unsigned month) {
 
 // Copying and writing JSON recurse once per level: a hand-made file nested
 // thousands deep would overflow the stack, so it is refused before parsing.
-constexpr std::size_t kMaxDepth = 64;
-
-bool NestedTooDeep(std::string_view text) {
-  std::size_t depth = 0;
-  bool in_string = false;
-  bool escaped = false;
-  for (const char character : text) {
-    if (in_string) {
-      if (escaped) {
-        escaped = false;
-      } else if (character == '\\') {
-        escaped = true;
-      } else if (character == '"') {
-        in_string = false;
-      }
-    } else if (character == '"') {
-      in_string = true;
-    } else if (character == '[' || character == '{') {
-      if (++depth > kMaxDepth) return true;
-    } else if ((character == ']' || character == '}') && depth > 0) {
-      --depth;
-    }
-  }
-  return false;
-}
+constexpr int kMaxDepth = 64;
 
 // Digits at [at, at + count) as a number; -1 if any is not a digit.
 int Digits(std::string_view text, std::size_t at, std::size_t count) {
@@ -202,7 +178,7 @@ int Digits(std::string_view text, std::size_t at, std::size_t count) {
 }  // namespace
 
 WatchList ParseWatchFile(std::string_view text) {
-  if (NestedTooDeep(text)) Fail("嵌套层数过多");
+  if (JsonNestedDeeperThan(text, kMaxDepth)) Fail("嵌套层数过多");
   const json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (document.is_discarded()) Fail("不是有效的 JSON");
   if (!document.is_object()) Fail("最外层不是对象");
