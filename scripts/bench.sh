@@ -9,6 +9,8 @@
 # 18782 (maker site) and 18783 (keyed API and detection, HTTPS with a
 # throwaway CA trusted in the bench's own Wine prefix only).
 # QUENZIL_BENCH_QUICK=1 makes a short smoke run: its figures are rough.
+# QUENZIL_BENCH_ONLY="latency keyed" runs only those parts (latency keyed
+# waitcpu hidden startup memory watch extraction).
 set -u
 cd "$(dirname "$0")/.."
 source_root=$PWD
@@ -144,34 +146,39 @@ run() {
   [ $status -eq 0 ] || echo "bench: $name failed ($status): $(tr -d '\r' <"$work/$name.err" | tail -n 3)" >&2
 }
 
+# want NAME: the part is to run.
+want() { [ -z "${QUENZIL_BENCH_ONLY:-}" ] || [[ " $QUENZIL_BENCH_ONLY " == *" $1 "* ]]; }
+
 started=$(date +%s)
 echo "bench: click to rows, this program and the previous release ($latency_rounds rounds each)" >&2
-run latency 600 "$app_exe" latency $latency_rounds
+want latency && run latency 600 "$app_exe" latency $latency_rounds
 echo "bench: click to rows with a key ($keyed_rounds rounds)" >&2
-run keyed 300 "$app_exe" keyed $keyed_rounds
+want keyed && run keyed 300 "$app_exe" keyed $keyed_rounds
 echo "bench: CPU while a query waits ($wait_repeats x 2.8 s, each program)" >&2
-run waitcpu 300 "$app_exe" waitcpu $wait_repeats
+want waitcpu && run waitcpu 300 "$app_exe" waitcpu $wait_repeats
 echo "bench: CPU while hidden ($hidden_seconds s each: none watched, 200 watched, naive)" >&2
-run hidden $((hidden_seconds * 3 + 180)) "$app_exe" hidden $hidden_seconds
+want hidden && run hidden $((hidden_seconds * 3 + 180)) "$app_exe" hidden $hidden_seconds
 echo "bench: start-up ($start_rounds rounds of four, $stalled_rounds with a stalled maker site)" >&2
-run startup 600 "$app_exe" startup $start_rounds $stalled_rounds
+want startup && run startup 600 "$app_exe" startup $start_rounds $stalled_rounds
 echo "bench: memory ($memory_queries queries of 1 MiB, $big_rows rows each)" >&2
-run memory 900 "$app_exe" memory $memory_queries "$big_rows"
+want memory && run memory 900 "$app_exe" memory $memory_queries "$big_rows"
 echo "bench: watch list ($watch_refreshes refreshes of 200 parcels)" >&2
-run watch 600 "$watch_exe" "$(dos_path "$work/watch/watch.json")" $watch_refreshes 200
-echo "bench: extraction and JSON" >&2
-timeout -k 5 300 "$WINE" "$(exe "$build" bench_extraction.exe)" </dev/null >"$work/extraction.txt" 2>&1
-timeout -k 5 300 "$WINE" "$(exe "$build" bench_json.exe)" </dev/null >"$work/json.txt" 2>&1
+want watch && run watch 600 "$watch_exe" "$(dos_path "$work/watch/watch.json")" $watch_refreshes 200
+if want extraction; then
+  echo "bench: extraction and JSON" >&2
+  timeout -k 5 300 "$WINE" "$(exe "$build" bench_extraction.exe)" </dev/null >"$work/extraction.txt" 2>&1
+  timeout -k 5 300 "$WINE" "$(exe "$build" bench_json.exe)" </dev/null >"$work/json.txt" 2>&1
+fi
 finished=$(date +%s)
 
 # ---- the table ------------------------------------------------------------------------
 cat "$work"/*.out >"$work/results.txt"
 python3 bench/table.py "$work/results.txt" "$((finished - started))" "${QUENZIL_BENCH_QUICK:-}"
-echo
-echo "## bench_extraction"
-tr -d '\r' <"$work/extraction.txt"
-echo
-echo "## bench_json"
-tr -d '\r' <"$work/json.txt"
+for part in extraction json; do
+  [ -f "$work/$part.txt" ] || continue
+  echo
+  echo "## bench_$part"
+  tr -d '\r' <"$work/$part.txt"
+done
 echo
 echo "bench: raw results in $work"

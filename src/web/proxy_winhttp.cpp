@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -22,6 +23,9 @@ using UniqueInternet = UniqueAny<HINTERNET, decltype(&::WinHttpCloseHandle), ::W
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::seconds kKeepAnswer{60};
+// Internet Options are read again after this long: a change the user makes
+// counts within seconds, and a run of queries reads the registry once.
+constexpr std::chrono::seconds kKeepSettings{3};
 // Fetching a proxy script: each step bounded, so a dead script server frees
 // the lookup thread for the next address.
 constexpr int kScriptStepMs = 5000;
@@ -65,6 +69,8 @@ struct ScriptLookup {
 
 struct ProxyLookups {
   std::mutex mutex;
+  UserProxySettings settings;
+  std::optional<Clock::time_point> settings_read;
   std::condition_variable wake;
   std::deque<std::shared_ptr<ScriptLookup>> pending;
   bool thread_running = false;
@@ -145,7 +151,15 @@ ProxyFinder::~ProxyFinder() {
 
 std::optional<std::wstring> ProxyFinder::ProxyFor(const AddressParts& address, HANDLE cancel,
                                                   Clock::time_point deadline) {
-  const UserProxySettings settings = UserProxySettings::Read();
+  UserProxySettings settings;
+  {
+    std::lock_guard lock(lookups_->mutex);
+    if (!lookups_->settings_read || Clock::now() - *lookups_->settings_read > kKeepSettings) {
+      lookups_->settings = UserProxySettings::Read();
+      lookups_->settings_read = Clock::now();
+    }
+    settings = lookups_->settings;
+  }
   if (settings.auto_detect || !settings.script_url.empty()) {
     std::wstring origin = Widen(address.scheme) + L"://";
     origin += address.host.find(':') != std::string::npos ? L"[" + Widen(address.host) + L"]" : Widen(address.host);

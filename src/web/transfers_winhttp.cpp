@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -177,7 +178,11 @@ struct TransferPool {
   std::map<std::wstring, UniqueInternet> sessions;
   ProxyFinder proxies;
   TransferId next_id = 1;
-  std::size_t alive = 0;
+  // Workers stay for the next job: a thread costs more to make than a
+  // local request takes. There are never more than max_alive of them.
+  std::size_t workers = 0;
+  std::size_t idle = 0;
+  std::condition_variable work_ready;
   bool closing = false;
   std::deque<std::shared_ptr<Job>> queued;
   std::unordered_map<TransferId, std::shared_ptr<Job>> running;
@@ -455,68 +460,52 @@ class Exchange {
   std::optional<RequestCloser> closer_;
 };
 
-void Launch(const std::shared_ptr<TransferPool>& pool, std::shared_ptr<Job> job);
-
-// One worker: runs its job, reports the outcome unless cancelled, then takes
-// the next queued job on the same thread, so the number of threads never
-// exceeds the cap.
-void WorkerMain(std::shared_ptr<TransferPool> pool, std::shared_ptr<Job> job) noexcept {
-  while (job) {
-    FetchOutcome outcome;
-    bool cancelled = false;
-    {
-      // Destroyed after the outcome is out: closing the request may wait
-      // for a server that does not answer.
-      std::optional<Exchange> exchange;
-      try {
-        exchange.emplace(*pool, *job);
-        outcome = exchange->Run();
-      } catch (const Cancelled&) {
-        cancelled = true;
-      } catch (const FetchError& error) {
-        outcome = FetchOutcome::Failed(error.kind(), error.cause());
-      } catch (const std::bad_alloc&) {
-        outcome = FetchOutcome::Failed(FetchFailure::kOther, "out of memory");
-      } catch (const std::exception& error) {
-        outcome = FetchOutcome::Failed(FetchFailure::kOther, error.what());
-      } catch (...) {
-        outcome = FetchOutcome::Failed(FetchFailure::kOther, "unknown failure");
-      }
-      if (!cancelled && !job->cancelled()) {
-        try {
-          pool->sink(job->id, std::move(outcome));
-        } catch (...) {
-          // Nobody is left to tell; the window treats the transfer as lost.
-        }
-      }
-    }
-    std::lock_guard lock(pool->mutex);
-    pool->running.erase(job->id);
-    job.reset();
-    if (!pool->closing && !pool->queued.empty()) {
-      job = std::move(pool->queued.front());
-      pool->queued.pop_front();
-      pool->running.emplace(job->id, job);
-    } else {
-      --pool->alive;
-    }
+// Runs one job and reports its outcome unless it was cancelled.
+void RunJob(TransferPool& pool, Job& job) noexcept {
+  FetchOutcome outcome;
+  bool cancelled = false;
+  // Destroyed after the outcome is out: closing the request may wait for a
+  // server that does not answer.
+  std::optional<Exchange> exchange;
+  try {
+    exchange.emplace(pool, job);
+    outcome = exchange->Run();
+  } catch (const Cancelled&) {
+    cancelled = true;
+  } catch (const FetchError& error) {
+    outcome = FetchOutcome::Failed(error.kind(), error.cause());
+  } catch (const std::bad_alloc&) {
+    outcome = FetchOutcome::Failed(FetchFailure::kOther, "out of memory");
+  } catch (const std::exception& error) {
+    outcome = FetchOutcome::Failed(FetchFailure::kOther, error.what());
+  } catch (...) {
+    outcome = FetchOutcome::Failed(FetchFailure::kOther, "unknown failure");
+  }
+  if (cancelled || job.cancelled()) return;
+  try {
+    pool.sink(job.id, std::move(outcome));
+  } catch (...) {
+    // Nobody is left to tell; the window treats the transfer as lost.
   }
 }
 
-// Called with the pool's lock held and a worker slot already counted.
-void Launch(const std::shared_ptr<TransferPool>& pool, std::shared_ptr<Job> job) {
-  pool->running.emplace(job->id, job);
-  try {
-    std::thread(WorkerMain, pool, job).detach();
-  } catch (const std::exception& error) {
+// One worker: takes queued jobs one after the other until the pool closes.
+void WorkerMain(std::shared_ptr<TransferPool> pool) noexcept {
+  std::unique_lock lock(pool->mutex);
+  for (;;) {
+    ++pool->idle;
+    pool->work_ready.wait(lock, [&] { return pool->closing || !pool->queued.empty(); });
+    --pool->idle;
+    if (pool->closing) break;
+    std::shared_ptr<Job> job = std::move(pool->queued.front());
+    pool->queued.pop_front();
+    pool->running.emplace(job->id, job);
+    lock.unlock();
+    RunJob(*pool, *job);
+    lock.lock();
     pool->running.erase(job->id);
-    --pool->alive;
-    // Reported like any failed transfer; the sink only queues it.
-    try {
-      pool->sink(job->id, FetchOutcome::Failed(FetchFailure::kOther, std::string("thread: ") + error.what()));
-    } catch (...) {
-    }
   }
+  --pool->workers;
 }
 
 }  // namespace
@@ -532,27 +521,36 @@ WinHttpTransfers::~WinHttpTransfers() {
   pool_->closing = true;
   pool_->queued.clear();
   for (auto& [id, job] : pool_->running) ::SetEvent(job->cancel.get());
+  pool_->work_ready.notify_all();
 }
 
 TransferId WinHttpTransfers::Start(FetchRequest request) {
   auto job = std::make_shared<Job>();
   job->request = std::move(request);
-  std::lock_guard lock(pool_->mutex);
+  std::unique_lock lock(pool_->mutex);
   job->id = pool_->next_id++;
-  if (!job->cancel) {
+  const auto fail = [&](const std::string& cause) {
     // Reported like any failed transfer; the sink only queues it.
     try {
-      pool_->sink(job->id, FetchOutcome::Failed(FetchFailure::kOther,
-                                                "CreateEventW: " + std::to_string(::GetLastError())));
+      pool_->sink(job->id, FetchOutcome::Failed(FetchFailure::kOther, cause));
     } catch (...) {
     }
+  };
+  if (!job->cancel) {
+    fail("CreateEventW: " + std::to_string(::GetLastError()));
     return job->id;
   }
-  if (pool_->alive < pool_->max_alive) {
-    ++pool_->alive;
-    Launch(pool_, job);
-  } else {
-    pool_->queued.push_back(job);
+  pool_->queued.push_back(job);
+  if (pool_->idle > pool_->queued.size() - 1) {
+    pool_->work_ready.notify_one();
+  } else if (pool_->workers < pool_->max_alive) {
+    try {
+      std::thread(WorkerMain, pool_).detach();
+      ++pool_->workers;
+    } catch (const std::exception& error) {
+      pool_->queued.pop_back();
+      fail(std::string("thread: ") + error.what());
+    }
   }
   return job->id;
 }
@@ -578,7 +576,7 @@ void WinHttpTransfers::CancelAll() {
 
 std::size_t WinHttpTransfers::alive() const {
   std::lock_guard lock(pool_->mutex);
-  return pool_->alive;
+  return pool_->running.size();
 }
 
 std::size_t WinHttpTransfers::queued() const {

@@ -1,4 +1,4 @@
-// Transfers over WinHTTP. Each runs on a worker thread of its own that
+// Transfers over WinHTTP. Each runs on one of a few worker threads, which
 // drives an asynchronous request and hands the outcome to a sink; nobody
 // waits for it. Cancelling closes the request (which ends it on Windows);
 // since some WinHTTP builds keep a closed request's wait going until the
