@@ -1,5 +1,7 @@
 #include "window/dialogs_win32.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 
 #include "common/utf.h"
@@ -61,13 +63,18 @@ INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wparam, LPARA
     switch (message) {
       case WM_INITDIALOG:
         SetText(::GetDlgItem(dialog, QZ_EDIT_CUSTOMER), Widen(state->current.customer));
-        // Shown masked; the control will not copy it out.
-        SetText(::GetDlgItem(dialog, QZ_EDIT_KEY), Widen(state->current.key));
+        // The stored key is never put back into a window, masked or not:
+        // left empty, it stays as it is.
+        if (!state->current.key.empty()) {
+          ::SendDlgItemMessageW(dialog, QZ_EDIT_KEY, EM_SETCUEBANNER, TRUE,
+                                reinterpret_cast<LPARAM>(L"已保存；留空则不变"));
+        }
         return TRUE;
       case WM_COMMAND:
         switch (LOWORD(wparam)) {
           case IDOK: {
             Credentials entered{ItemText(dialog, QZ_EDIT_CUSTOMER), ItemText(dialog, QZ_EDIT_KEY)};
+            if (entered.key.empty()) entered.key = state->current.key;
             if (!entered.complete()) {
               Warn(dialog, "请填写公司编号和授权key。要改回原来的查询方式，请按“清除授权”。");
               return TRUE;

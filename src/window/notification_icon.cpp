@@ -51,8 +51,14 @@ bool NotificationIcon::Show(HICON icon, std::wstring_view tip) {
   tip_ = tip;
   NOTIFYICONDATAW data = Data(NIF_MESSAGE | NIF_ICON | NIF_TIP);
   if (present_ && ::Shell_NotifyIconW(NIM_MODIFY, &data)) return true;
-  present_ = ::Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+  present_ = AddOrKeep(data);
   return present_;
+}
+
+// A shell that announced itself anew may still hold the icon: adding it
+// then fails, and changing it is what works.
+bool NotificationIcon::AddOrKeep(NOTIFYICONDATAW& data) {
+  return ::Shell_NotifyIconW(NIM_ADD, &data) || ::Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
 void NotificationIcon::Remove() {
@@ -73,7 +79,7 @@ void NotificationIcon::ChangeImage(HICON icon) {
 bool NotificationIcon::Recreate() {
   if (!present_) return true;
   NOTIFYICONDATAW data = Data(NIF_MESSAGE | NIF_ICON | NIF_TIP);
-  present_ = ::Shell_NotifyIconW(NIM_ADD, &data) != FALSE;
+  present_ = AddOrKeep(data);
   return present_;
 }
 

@@ -35,6 +35,7 @@ class NotificationIcon {
 
  private:
   NOTIFYICONDATAW Data(UINT flags) const;
+  static bool AddOrKeep(NOTIFYICONDATAW& data);
 
   HWND owner_ = nullptr;
   UINT id_;

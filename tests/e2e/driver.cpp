@@ -3,7 +3,10 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <sddl.h>
 #include <shellapi.h>
+#include <shlobj.h>
+#include <winhttp.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -17,7 +20,6 @@
 namespace e2e {
 namespace {
 
-constexpr unsigned short kTrackingPort = 18761;
 constexpr wchar_t kExitTitle[] = L"退出确认";
 // Sends to the program are bounded so a hung program fails a test instead of
 // hanging it.
@@ -115,17 +117,45 @@ std::wstring EnvironmentText(const wchar_t* name) {
 }
 
 const Settings& GetSettings() {
-  static const Settings settings{EnvironmentText(L"QUENZIL_E2E_EXE"),
-                                 EnvironmentText(L"QUENZIL_E2E_BROWSER_LOG"),
-                                 EnvironmentText(L"QUENZIL_E2E_SHOTS")};
+  static const Settings settings = [] {
+    Settings read;
+    read.quenzil_exe = EnvironmentText(L"QUENZIL_E2E_EXE");
+    read.browser_log = EnvironmentText(L"QUENZIL_E2E_BROWSER_LOG");
+    read.screenshot_dir = EnvironmentText(L"QUENZIL_E2E_SHOTS");
+    read.control_dir = EnvironmentText(L"QUENZIL_E2E_CONTROL");
+    const auto port = [](const wchar_t* name, unsigned short otherwise) {
+      const int value = _wtoi(EnvironmentText(name).c_str());
+      return value > 0 && value < 65536 ? static_cast<unsigned short>(value) : otherwise;
+    };
+    read.tracking_port = port(L"QUENZIL_E2E_TRACKING_PORT", read.tracking_port);
+    read.maker_port = port(L"QUENZIL_E2E_MAKER_PORT", read.maker_port);
+    read.proxy_port = port(L"QUENZIL_E2E_PROXY_PORT", 0);
+    read.proxy_log = EnvironmentText(L"QUENZIL_E2E_PROXY_LOG");
+    return read;
+  }();
   return settings;
 }
+
+std::string TrackingOrigin() {
+  return "http://127.0.0.1:" + std::to_string(GetSettings().tracking_port);
+}
+
+std::string MakerOrigin() { return "http://127.0.0.1:" + std::to_string(GetSettings().maker_port); }
 
 bool WaitUntil(const std::function<bool()>& condition, Millis limit, Millis step) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
     if (condition()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(step);
+  }
+}
+
+bool HoldsFor(const std::function<bool()>& condition, Millis time, Millis step) {
+  const auto deadline = std::chrono::steady_clock::now() + time;
+  for (;;) {
+    if (!condition()) return false;
+    if (std::chrono::steady_clock::now() >= deadline) return true;
     std::this_thread::sleep_for(step);
   }
 }
@@ -205,13 +235,14 @@ std::string QueryEscape(const std::string& value) {
 }  // namespace
 
 ::testing::AssertionResult ResetServer() {
-  if (!HttpGet(kTrackingPort, "/__control?reset=1"))
-    return ::testing::AssertionFailure() << "the fake server does not answer on " << kTrackingPort;
+  const unsigned short port = GetSettings().tracking_port;
+  if (!HttpGet(port, "/__control?reset=1"))
+    return ::testing::AssertionFailure() << "the fake server does not answer on " << port;
   return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult SetBehavior(const std::string& key, const std::string& behavior) {
-  if (!HttpGet(kTrackingPort,
+  if (!HttpGet(GetSettings().tracking_port,
                "/__control?key=" + QueryEscape(key) + "&behavior=" + QueryEscape(behavior)))
     return ::testing::AssertionFailure() << "cannot set " << key << " to " << behavior;
   return ::testing::AssertionSuccess();
@@ -219,7 +250,7 @@ std::string QueryEscape(const std::string& value) {
 
 std::vector<std::string> ApiRequestsInServerLog() {
   std::vector<std::string> api;
-  const auto log = HttpGet(kTrackingPort, "/__log");
+  const auto log = HttpGet(GetSettings().tracking_port, "/__log");
   if (!log) return api;
   for (auto& line : SplitLines(*log)) {
     if (line.rfind("/api", 0) == 0) api.push_back(line);
@@ -228,7 +259,7 @@ std::vector<std::string> ApiRequestsInServerLog() {
 }
 
 std::size_t UpdateChecksInServerLog() {
-  const auto log = HttpGet(kTrackingPort, "/__log");
+  const auto log = HttpGet(GetSettings().tracking_port, "/__log");
   if (!log) return 0;
   const auto lines = SplitLines(*log);
   return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), "/gengxin.txt"));
@@ -275,6 +306,88 @@ bool TakeScreenshot(const std::string& name) {
       [&] { return ::GetFileAttributesW(request.c_str()) == INVALID_FILE_ATTRIBUTES; }, 8s, 50ms);
   if (!taken) ::DeleteFileW(request.c_str());
   return taken;
+}
+
+// ---- Internet Options' proxy ---------------------------------------------------
+
+namespace {
+bool WriteWholeFile(const std::wstring& path, const std::string& content) {
+  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) {
+    file.release();
+    return false;
+  }
+  DWORD written = 0;
+  return ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                     nullptr) &&
+         written == content.size();
+}
+}  // namespace
+
+::testing::AssertionResult SetIeProxy(const std::string& arguments) {
+  const auto& folder = GetSettings().control_dir;
+  if (folder.empty()) return ::testing::AssertionFailure() << "no wrapper to set the proxy";
+  // The wrapper runs tests/support/set-ie-proxy with these arguments, leaves
+  // its exit status in proxy.result and removes the request. The request
+  // appears whole, by rename.
+  const std::wstring request = folder + L"\\proxy.request";
+  const std::wstring result = folder + L"\\proxy.result";
+  ::DeleteFileW(result.c_str());
+  if (!WriteWholeFile(request + L".tmp", arguments + "\n") ||
+      !::MoveFileExW((request + L".tmp").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING))
+    return ::testing::AssertionFailure() << "cannot leave the proxy request";
+  if (!WaitUntil([&] { return ::GetFileAttributesW(request.c_str()) == INVALID_FILE_ATTRIBUTES; },
+                 90s, 50ms)) {
+    ::DeleteFileW(request.c_str());
+    return ::testing::AssertionFailure() << "nobody set the proxy [" << arguments << "]";
+  }
+  const auto status = ReadWholeFile(result);
+  if (!status || status->rfind("0", 0) != 0)
+    return ::testing::AssertionFailure() << "set-ie-proxy " << arguments << " failed: "
+                                         << status.value_or("(no status)");
+  return ::testing::AssertionSuccess();
+}
+
+bool IeProxyIsDirect() {
+  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+  if (!::WinHttpGetIEProxyConfigForCurrentUser(&config)) return true;
+  const bool direct = !config.fAutoDetect && config.lpszAutoConfigUrl == nullptr &&
+                      config.lpszProxy == nullptr;
+  for (LPWSTR text : {config.lpszAutoConfigUrl, config.lpszProxy, config.lpszProxyBypass}) {
+    if (text != nullptr) ::GlobalFree(text);
+  }
+  return direct;
+}
+
+std::vector<std::string> ProxyLogLines() {
+  const auto content = ReadWholeFile(GetSettings().proxy_log);
+  return content ? SplitLines(*content) : std::vector<std::string>{};
+}
+
+// ---- what the program stores ----------------------------------------------------
+
+bool RemoveStoredState() {
+  bool clean = true;
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Dravimo\\Quenzil", 0,
+                      KEY_SET_VALUE | KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+    for (const wchar_t* name : {L"Customer", L"Key"}) {
+      ::RegDeleteValueW(key, name);
+      if (::RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND)
+        clean = false;
+    }
+    ::RegCloseKey(key);
+  }
+  wchar_t appdata[MAX_PATH] = {};
+  if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appdata)))
+    return false;
+  for (const wchar_t* name : {L"\\Quenzil\\watch.json", L"\\Quenzil\\watch.json.tmp"}) {
+    const std::wstring path = std::wstring(appdata) + name;
+    ::DeleteFileW(path.c_str());
+    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) clean = false;
+  }
+  return clean;
 }
 
 // ---- title -----------------------------------------------------------------
@@ -386,6 +499,65 @@ bool PutTextOnClipboard(const std::wstring& text) {
   return true;  // the clipboard owns the memory now
 }
 
+// ---- a window of another program ------------------------------------------------
+
+namespace {
+struct ForeignStart {
+  HANDLE ready;
+  HWND hwnd;
+};
+
+DWORD WINAPI ForeignThread(void* context) {
+  auto* start = static_cast<ForeignStart*>(context);
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = ::DefWindowProcW;
+  window_class.hInstance = ::GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"QuenzilE2eForeign";
+  ::RegisterClassW(&window_class);
+  HWND hwnd = ::CreateWindowExW(0, window_class.lpszClassName, L"foreign", WS_POPUP | WS_VISIBLE |
+                                WS_CAPTION, 900, 700, 200, 120, nullptr, nullptr,
+                                window_class.hInstance, nullptr);
+  start->hwnd = hwnd;
+  ::SetEvent(start->ready);
+  MSG message{};
+  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+  if (hwnd != nullptr) ::DestroyWindow(hwnd);
+  return 0;
+}
+}  // namespace
+
+ForeignWindow::ForeignWindow() {
+  ForeignStart start{::CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr};
+  thread_ = ::CreateThread(nullptr, 0, ForeignThread, &start, 0, &thread_id_);
+  if (thread_ != nullptr) ::WaitForSingleObject(start.ready, 10000);
+  ::CloseHandle(start.ready);
+  hwnd_ = start.hwnd;
+}
+
+ForeignWindow::~ForeignWindow() {
+  if (thread_ == nullptr) return;
+  ::PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);
+  ::WaitForSingleObject(thread_, 10000);
+  ::CloseHandle(thread_);
+}
+
+::testing::AssertionResult ForeignWindow::Activate() {
+  if (hwnd_ == nullptr) return ::testing::AssertionFailure() << "no foreign window";
+  int asked = 0;
+  if (!WaitUntil(
+          [&] {
+            if (::GetForegroundWindow() == hwnd_) return true;
+            if (asked++ % 10 == 0) ::SetForegroundWindow(hwnd_);
+            return false;
+          },
+          5s))
+    return ::testing::AssertionFailure() << "the foreign window did not come to the front";
+  return ::testing::AssertionSuccess();
+}
+
 // ---- notification area and resources -------------------------------------
 
 bool DeleteTrayIconOf(HWND owner, UINT id) {
@@ -486,9 +658,36 @@ std::string Describe(const ResourceCounts& counts) {
 
 // ---- the program -----------------------------------------------------------
 
-std::unique_ptr<App> App::Launch() {
+namespace {
+// The program's one-instance lock exists while an instance lives.
+bool InstanceAlive() {
+  HANDLE token_handle = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token_handle)) return false;
+  UniqueHandle token(token_handle);
+  DWORD size = 0;
+  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  std::string buffer(size, '\0');
+  if (size == 0 || !::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size))
+    return false;
+  LPWSTR sid = nullptr;
+  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid))
+    return false;
+  const std::wstring name = L"Local\\Dravimo.Quenzil." + std::wstring(sid);
+  ::LocalFree(sid);
+  HANDLE lock = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+  if (lock == nullptr) return false;
+  ::CloseHandle(lock);
+  return true;
+}
+}  // namespace
+
+std::unique_ptr<App> App::Launch(bool second_instance) {
   const auto& exe = GetSettings().quenzil_exe;
   if (exe.empty()) return nullptr;
+  if (!second_instance && !WaitUntil([] { return !InstanceAlive(); }, 10s)) {
+    std::fprintf(stderr, "an earlier quenzil.exe is still running\n");
+    return nullptr;
+  }
   std::wstring command_line = L"\"" + exe + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -505,16 +704,19 @@ std::unique_ptr<App> App::Launch() {
 }
 
 App::~App() {
-  if (!process_ || !Running()) return;
-  // The ordinary way out: a close request answered with OK.
-  if (HWND form = FindForm(); form != nullptr && ::PostMessageW(form, WM_CLOSE, 0, 0)) {
-    if (HWND box = WaitForMessageBox(kExitTitle, 4s); box != nullptr) {
-      Answer(box, IDOK);
-      if (WaitForExit(4s)) return;
-    }
+  if (!process_) return;
+  // The ordinary way out: a close request answered with OK. With a box of
+  // its own open the program would not ask.
+  const bool box_open = FindTopLevel(process_id_, L"#32770", nullptr, false) != nullptr;
+  bool asked = false;
+  if (HWND form = FindForm(); Running() && !box_open && form != nullptr &&
+                              ::PostMessageW(form, WM_CLOSE, 0, 0)) {
+    if (HWND box = WaitForMessageBox(kExitTitle, 4s); box != nullptr) asked = Answer(box, IDOK);
   }
-  ::TerminateProcess(process_.get(), 99);
-  WaitForExit(5s);
+  if (!WaitForExit(asked ? 4s : 0ms)) ::TerminateProcess(process_.get(), 99);
+  // The next test may start the program only once this one is gone.
+  if (!WaitForExit(10s) || !WaitUntil([] { return !InstanceAlive(); }, 5s))
+    std::fprintf(stderr, "quenzil.exe (pid %lu) did not end\n", process_id_);
 }
 
 HWND App::FindForm() const {
@@ -647,6 +849,121 @@ HWND App::FocusedWindow() const {
   return info.hwndFocus;
 }
 
+int App::FocusedId() const {
+  HWND focus = FocusedWindow();
+  if (focus == nullptr || ::GetParent(focus) != form_) return 0;
+  return ::GetDlgCtrlID(focus);
+}
+
+::testing::AssertionResult App::BringToFront() {
+  const auto ours = [&] {
+    DWORD owner = 0;
+    HWND front = ::GetForegroundWindow();
+    return front != nullptr && ::GetWindowThreadProcessId(front, &owner) != 0 &&
+           owner == process_id_;
+  };
+  // Asked again now and then: without a window manager the platform may
+  // hand the foreground back to the window that had it.
+  int asked = 0;
+  if (!WaitUntil(
+          [&] {
+            if (ours()) return true;
+            if (asked++ % 10 == 0) ::SetForegroundWindow(form_);
+            return false;
+          },
+          5s))
+    return ::testing::AssertionFailure() << "the program's window does not come to the front";
+  return ::testing::AssertionSuccess();
+}
+
+namespace {
+bool ExtendedKey(WORD key) {
+  switch (key) {
+    case VK_LEFT: case VK_RIGHT: case VK_UP: case VK_DOWN:
+    case VK_HOME: case VK_END: case VK_PRIOR: case VK_NEXT:
+    case VK_INSERT: case VK_DELETE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+INPUT KeyInput(WORD key, bool up) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = key;
+  input.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+  input.ki.dwFlags = (up ? KEYEVENTF_KEYUP : 0) | (ExtendedKey(key) ? KEYEVENTF_EXTENDEDKEY : 0);
+  return input;
+}
+}  // namespace
+
+::testing::AssertionResult App::SendKey(WORD key, bool up) {
+  // Keys go to whichever window is in front: never type into another.
+  DWORD owner = 0;
+  HWND front = ::GetForegroundWindow();
+  if (front == nullptr || ::GetWindowThreadProcessId(front, &owner) == 0 || owner != process_id_)
+    return ::testing::AssertionFailure() << "no window of the program is in front";
+  INPUT input = KeyInput(key, up);
+  if (::SendInput(1, &input, sizeof input) != 1)
+    return ::testing::AssertionFailure() << "SendInput refused key " << key;
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult App::PressKey(WORD key, bool shift) {
+  if (shift) {
+    if (auto down = SendKey(VK_SHIFT, false); !down) return down;
+  }
+  auto pressed = SendKey(key, false);
+  if (pressed) pressed = SendKey(key, true);
+  if (shift) {
+    // Never leave Shift down, whatever happened.
+    INPUT release = KeyInput(VK_SHIFT, true);
+    ::SendInput(1, &release, sizeof release);
+  }
+  return pressed;
+}
+
+::testing::AssertionResult App::HoldKey(WORD key, Millis time,
+                                        const std::function<void()>& meanwhile) {
+  // The usual typematic rate: a repeat every 33 ms once the key is down.
+  constexpr Millis kRepeat = 33ms;
+  const auto until = std::chrono::steady_clock::now() + time;
+  ::testing::AssertionResult held = ::testing::AssertionSuccess();
+  while (held && std::chrono::steady_clock::now() < until) {
+    held = SendKey(key, false);
+    if (meanwhile) meanwhile();
+    std::this_thread::sleep_for(kRepeat);
+  }
+  INPUT release = KeyInput(key, true);
+  ::SendInput(1, &release, sizeof release);
+  return held;
+}
+
+::testing::AssertionResult App::KeyMovesFocusTo(WORD key, int id, bool shift) {
+  if (auto pressed = PressKey(key, shift); !pressed) return pressed;
+  if (!WaitUntil([&] { return FocusedId() == id; }, 3s))
+    return ::testing::AssertionFailure() << "key " << key << (shift ? " with Shift" : "")
+                                         << " moved the focus to " << FocusedId() << ", not "
+                                         << id;
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult App::TabTo(int id, bool backwards) {
+  return KeyMovesFocusTo(VK_TAB, id, backwards);
+}
+
+::testing::AssertionResult App::TabAround(int id) {
+  for (int press = 0; press < 10 && FocusedId() != id; ++press) {
+    const int before = FocusedId();
+    if (auto pressed = PressKey(VK_TAB); !pressed) return pressed;
+    if (!WaitUntil([&] { return FocusedId() != before; }, 3s))
+      return ::testing::AssertionFailure() << "Tab does not move the focus from " << before;
+  }
+  if (FocusedId() != id) return ::testing::AssertionFailure() << "Tab never reaches " << id;
+  return ::testing::AssertionSuccess();
+}
+
 RECT App::ControlRectInClient(int id) const {
   RECT rect{};
   ::GetWindowRect(Control(id), &rect);
@@ -675,6 +992,35 @@ RECT App::ControlRectInClient(int id) const {
       !::PostMessageW(form_, WM_LBUTTONUP, 0, at))
     return ::testing::AssertionFailure() << "cannot post a click on label " << id;
   return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult App::DoubleClickLabel(int id) {
+  if (auto usable = Usable(id); !usable) return usable;
+  const RECT rect = ControlRectInClient(id);
+  const LPARAM at = MAKELPARAM(rect.left + 3, (rect.top + rect.bottom) / 2);
+  if (!::PostMessageW(form_, WM_MOUSEMOVE, 0, at) ||
+      !::PostMessageW(form_, WM_LBUTTONDOWN, MK_LBUTTON, at) ||
+      !::PostMessageW(form_, WM_LBUTTONUP, 0, at) ||
+      !::PostMessageW(form_, WM_LBUTTONDBLCLK, MK_LBUTTON, at) ||
+      !::PostMessageW(form_, WM_LBUTTONUP, 0, at))
+    return ::testing::AssertionFailure() << "cannot post a double click on label " << id;
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult App::PostQuitToWindowThread() {
+  if (thread_id_ == 0 || !::PostThreadMessageW(thread_id_, WM_QUIT, 0, 0))
+    return ::testing::AssertionFailure() << "cannot post WM_QUIT to the window's thread";
+  return ::testing::AssertionSuccess();
+}
+
+std::optional<LRESULT> App::SendToForm(UINT message, WPARAM wparam, LPARAM lparam,
+                                       Millis limit) const {
+  HWND form = FindForm();
+  DWORD_PTR result = 0;
+  if (form == nullptr || !::SendMessageTimeoutW(form, message, wparam, lparam, SMTO_ABORTIFHUNG,
+                                                static_cast<UINT>(limit.count()), &result))
+    return std::nullopt;
+  return static_cast<LRESULT>(result);
 }
 
 ::testing::AssertionResult App::PressTrayIcon(UINT mouse_message) {
@@ -743,7 +1089,8 @@ ResourceCounts App::Resources() const {
   ::EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&windows));
   counts.windows = windows.count;
 
-  const std::wstring host = HostProcessDirectory();
+  if (host_directory_.empty()) host_directory_ = HostProcessDirectory();
+  const std::wstring host = host_directory_;
   if (!host.empty()) {
     if (const auto status = ReadWholeFile(host + L"\\status")) {
       counts.host_rss_kib = StatusField(*status, "VmRSS");
@@ -761,6 +1108,33 @@ ResourceCounts App::Resources() const {
     }
   }
   return counts;
+}
+
+std::optional<std::string> App::HostFile(const wchar_t* name) const {
+  if (host_directory_.empty()) host_directory_ = HostProcessDirectory();
+  if (host_directory_.empty()) return std::nullopt;
+  return ReadWholeFile(host_directory_ + L"\\" + name);
+}
+
+std::optional<long long> App::HostThreads() const {
+  const auto status = HostFile(L"status");
+  if (!status) return std::nullopt;
+  return StatusField(*status, "Threads");
+}
+
+std::optional<long long> App::HostCpuTicks() const {
+  // utime and stime are the 14th and 15th fields, after "(name)".
+  const auto stat = HostFile(L"stat");
+  if (!stat) return std::nullopt;
+  const auto name_end = stat->rfind(')');
+  if (name_end == std::string::npos) return std::nullopt;
+  std::istringstream fields(stat->substr(name_end + 1));
+  std::string field;
+  long long ticks = 0;
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index >= 14) ticks += std::stoll(field);
+  }
+  return ticks;
 }
 
 HWND App::WaitForMessageBox(const std::wstring& title, Millis limit) const {
@@ -796,10 +1170,21 @@ std::wstring App::MessageBoxText(HWND box) {
   return ::testing::AssertionSuccess();
 }
 
+void AppTest::SetUp() { ASSERT_TRUE(RemoveStoredState()) << "a stored key or watch list stays"; }
+
+void AppTest::TearDown() {
+  app_.reset();
+  EXPECT_TRUE(RemoveStoredState()) << "a stored key or watch list stays";
+}
+
 ::testing::AssertionResult AppTest::Start() {
   app_ = App::Launch();
   if (!app_) return ::testing::AssertionFailure() << "cannot start quenzil.exe";
-  return app_->WaitForWindow(10s);
+  auto shown = app_->WaitForWindow(10s);
+  // The window shows a moment before a control gets the focus; a test
+  // that acts before then races the program's start.
+  if (shown) WaitUntil([&] { return app_->FocusedId() != 0; }, 3s);
+  return shown;
 }
 
 }  // namespace e2e

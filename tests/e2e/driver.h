@@ -48,11 +48,25 @@ struct Settings {
   std::wstring quenzil_exe;       // QUENZIL_E2E_EXE
   std::wstring browser_log;       // QUENZIL_E2E_BROWSER_LOG
   std::wstring screenshot_dir;    // QUENZIL_E2E_SHOTS (optional)
+  // The wrapper's folder for requests it carries out on the host (optional).
+  std::wstring control_dir;       // QUENZIL_E2E_CONTROL
+  // The fake server's ports, as compiled into the test build.
+  unsigned short tracking_port = 18761;  // QUENZIL_E2E_TRACKING_PORT
+  unsigned short maker_port = 18762;     // QUENZIL_E2E_MAKER_PORT
+  // The logging forward proxy the wrapper started (optional).
+  unsigned short proxy_port = 0;  // QUENZIL_E2E_PROXY_PORT
+  std::wstring proxy_log;         // QUENZIL_E2E_PROXY_LOG
 };
 const Settings& GetSettings();
 
+// "http://127.0.0.1:PORT" of the tracking service and of the maker site.
+std::string TrackingOrigin();
+std::string MakerOrigin();
+
 // Polls until the condition holds or the limit passes; true if it held.
 bool WaitUntil(const std::function<bool()>& condition, Millis limit, Millis step = 20ms);
+// Polls the condition for the whole time; false as soon as it fails.
+bool HoldsFor(const std::function<bool()>& condition, Millis time, Millis step = 20ms);
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& utf16);
@@ -78,6 +92,18 @@ std::vector<BrowserCall> BrowserCalls();
 // Asks the wrapper for a screenshot of the whole display; false if nobody
 // took it in time (no wrapper, or no display tool).
 bool TakeScreenshot(const std::string& name);
+
+// Sets the user's proxy in Internet Options through the wrapper
+// (tests/support/set-ie-proxy): "none", "proxy HOST:PORT [BYPASS]", ...
+::testing::AssertionResult SetIeProxy(const std::string& arguments);
+// True when Internet Options names no proxy, script or detection.
+bool IeProxyIsDirect();
+// The forward proxy's log: "METHOD TARGET" per request, in order.
+std::vector<std::string> ProxyLogLines();
+
+// Removes what a run of the program may leave for the next one: the stored
+// key of the keyed API and the watch list. True when none is left.
+bool RemoveStoredState();
 
 // Splits the clock part of a title " Y- M- D  h: m: s"; nullopt if the text
 // has any other form.
@@ -105,6 +131,23 @@ class ClipboardHold {
 // that restarts forgets it; true if the shell had it.
 bool DeleteTrayIconOf(HWND owner, UINT id);
 
+// A plain window of the driver's own, on a thread of its own: activating it
+// takes the foreground away from the program, as another program would.
+class ForeignWindow {
+ public:
+  ForeignWindow();
+  ForeignWindow(const ForeignWindow&) = delete;
+  ForeignWindow& operator=(const ForeignWindow&) = delete;
+  ~ForeignWindow();
+  HWND hwnd() const { return hwnd_; }
+  ::testing::AssertionResult Activate();
+
+ private:
+  HWND hwnd_ = nullptr;
+  DWORD thread_id_ = 0;
+  HANDLE thread_ = nullptr;
+};
+
 // What a process holds, as far as this platform lets another process see.
 // A missing figure could not be read.
 struct ResourceCounts {
@@ -129,11 +172,14 @@ bool PutTextOnClipboard(const std::wstring& text);
 // One running quenzil.exe.
 class App {
  public:
-  // Starts the program; the window is not waited for.
-  static std::unique_ptr<App> Launch();
+  // Starts the program once no earlier one is left (a second instance
+  // would only bring the first forward), or at once as a second instance;
+  // the window is not waited for.
+  static std::unique_ptr<App> Launch(bool second_instance = false);
   App(const App&) = delete;
   App& operator=(const App&) = delete;
-  // Ends the program if it still runs: WM_CLOSE and OK, else TerminateProcess.
+  // Ends the program if it still runs: WM_CLOSE and OK, else
+  // TerminateProcess; returns once the process is gone.
   ~App();
 
   DWORD pid() const { return process_id_; }
@@ -165,7 +211,26 @@ class App {
   std::wstring Title() const;
   // The child window that has the keyboard focus in the program's thread.
   HWND FocusedWindow() const;
+  // The id of the control with the focus; 0 if none of the main window's.
+  int FocusedId() const;
   RECT ControlRectInClient(int id) const;
+
+  // The keyboard, through the system's input queue (SendInput): the keys
+  // reach the program's window that is in front and pass through its
+  // dialog manager like typed ones. Fails unless a window of the program is
+  // the foreground window.
+  ::testing::AssertionResult BringToFront();
+  ::testing::AssertionResult PressKey(WORD key, bool shift = false);
+  // Holds the key down for the time, repeating it as a keyboard does, and
+  // calls `meanwhile` between repeats; then lets it go.
+  ::testing::AssertionResult HoldKey(WORD key, Millis time,
+                                     const std::function<void()>& meanwhile = {});
+  // Presses Tab (or Shift+Tab) and waits until the focus has moved there.
+  ::testing::AssertionResult TabTo(int id, bool backwards = false);
+  // Presses the key and waits until the control has the focus.
+  ::testing::AssertionResult KeyMovesFocusTo(WORD key, int id, bool shift = false);
+  // Presses Tab as often as it takes the focus to reach the control.
+  ::testing::AssertionResult TabAround(int id);
 
   // Posts a pointer movement at a client point of the main window.
   ::testing::AssertionResult MoveMouse(POINT client_point);
@@ -173,14 +238,27 @@ class App {
   // A label click as the mouse gives it: press and release over the label.
   ::testing::AssertionResult ClickLabel(int id);
   ::testing::AssertionResult PressTrayIcon(UINT mouse_message = WM_LBUTTONDOWN);
+  // Two presses of the left button in a row, as the system reports them:
+  // the second comes as a double click.
+  ::testing::AssertionResult DoubleClickLabel(int id);
   ::testing::AssertionResult RequestClose();
   // The shell's broadcast after it (re)starts.
   ::testing::AssertionResult PostTaskbarCreated();
+  // Leaves WM_QUIT in the queue of the program's window thread.
+  ::testing::AssertionResult PostQuitToWindowThread();
+  // Sends a message to the main window, bounded in time; nullopt if it was
+  // not answered.
+  std::optional<LRESULT> SendToForm(UINT message, WPARAM wparam, LPARAM lparam,
+                                    Millis limit = 3000ms) const;
 
   // How long the window takes to answer a WM_GETTEXT; nullopt if it does
   // not answer within the limit.
   std::optional<Millis> Ping(Millis limit = 2000ms) const;
   ResourceCounts Resources() const;
+  // The host's thread count of the program alone (quick to read).
+  std::optional<long long> HostThreads() const;
+  // The processor time the program has used on the host, in clock ticks.
+  std::optional<long long> HostCpuTicks() const;
 
   // A message box of this program with this title, once it is visible.
   HWND WaitForMessageBox(const std::wstring& title, Millis limit) const;
@@ -192,18 +270,23 @@ class App {
 
  private:
   App() = default;
+  ::testing::AssertionResult SendKey(WORD key, bool up);
+  std::optional<std::string> HostFile(const wchar_t* name) const;
   UniqueHandle process_;
   DWORD process_id_ = 0;
   DWORD thread_id_ = 0;
   HWND form_ = nullptr;
   std::chrono::steady_clock::time_point started_at_{};
+  mutable std::wstring host_directory_;
 };
 
-// A fresh quenzil.exe per test, ended when the test ends.
+// A fresh quenzil.exe per test, ended when the test ends. No stored key or
+// watch list before or after: with them the program behaves differently.
 class AppTest : public ::testing::Test {
  protected:
-  void TearDown() override { app_.reset(); }
-  // Starts the program and waits for its window.
+  void SetUp() override;
+  void TearDown() override;
+  // Starts the program and waits for its window and the first focus.
   ::testing::AssertionResult Start();
 
   std::unique_ptr<App> app_;

@@ -12,6 +12,7 @@ inline const std::wstring kPlaceholder = L"此处返回查询结果。";
 inline const std::wstring kTitlePrefix = L"QuenzilV1.0-【Dravimo提供】    现在时间：";
 inline const std::wstring kNoticeTitle = L"系统提示";
 inline const std::wstring kEnterNumber = L"请输入快递单号";
+inline const std::wstring kChooseCarrier = L"请选择快递公司";
 inline const std::wstring kFailedTitle = L"查询失败";
 inline const std::wstring kFailedPromptStart = L"查询失败：";
 inline const std::wstring kUpdateTitle = L"更新提示";
@@ -33,6 +34,11 @@ inline const std::vector<std::wstring> kThreeRows = {
     L"2013-01-18 21:02 【广州市】 快件已从 广州转运中心 发出",
     L"2013-01-19 08:15 【上海市】 快件已到达 上海转运中心",
     L"2013-01-20 09:05 【上海市】 已签收，签收人：本人",
+};
+// "utf8-four-byte": UTF-8 with characters outside the BMP (four-byte sequences).
+inline const std::vector<std::wstring> kFourByteRows = {
+    L"2013-01-19 08:15 【上海市】 快件已到达 \U0001F69A 上海转运中心",
+    L"2013-01-20 09:05 【上海市】 已签收 \U0001F4E6，签收人：\U00020BB7先生",
 };
 // "rows-markup": a start tag stays in the row, up to the first "</".
 inline const std::vector<std::wstring> kMarkupRows = {

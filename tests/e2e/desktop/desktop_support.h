@@ -1,0 +1,121 @@
+// What the desktop scenarios need beyond the shared driver: the program's
+// stored settings (registry, DPAPI), its watch file, the fake server's full
+// log, its dialogs and its popup menus. Every wait is bounded.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+
+namespace desk {
+
+using e2e::Millis;
+using namespace std::chrono_literals;
+
+// The fake server's one account.
+inline constexpr char kCustomer[] = "TESTCUSTOMER";
+inline constexpr char kKey[] = "testkey0123456789";
+
+// ---- settings in HKCU\Software\Dravimo\Quenzil ---------------------------
+
+// Stores the account as the program does (Key protected with DPAPI).
+::testing::AssertionResult StoreAccount(const std::string& customer, const std::string& key);
+// Stores a Key value of these raw bytes beside the customer.
+::testing::AssertionResult StoreRawKey(const std::string& customer, const std::vector<BYTE>& bytes);
+// Removes the whole settings key.
+void ClearSettings();
+
+struct StoredValue {
+  DWORD type = REG_NONE;
+  std::vector<BYTE> bytes;
+};
+std::optional<StoredValue> ReadSetting(const wchar_t* name);
+// A REG_SZ value's text (without its terminating zero).
+std::wstring AsText(const StoredValue& value);
+// CryptUnprotectData of the bytes; nullopt if they do not decrypt.
+std::optional<std::string> Unprotect(const std::vector<BYTE>& bytes);
+
+// ---- files ---------------------------------------------------------------
+
+// %APPDATA%\Quenzil and the watch file in it.
+std::wstring WatchFolder();
+std::wstring WatchFilePath();
+std::optional<std::string> ReadBytes(const std::wstring& path);
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+// Names of the files in the watch folder.
+std::vector<std::wstring> WatchFolderFiles();
+// Deletes the watch folder's files.
+void ClearWatchFolder();
+// The watch file parsed; a failure says why (missing, not JSON).
+::testing::AssertionResult ReadWatchFile(nlohmann::json& out);
+// Writes a file into the fake server's answers folder, where the
+// "file:"/"needphone:" behaviours and "poll.<num>.json" find it.
+bool PutAnswerFile(const std::string& name, const std::string& bytes);
+
+// ---- the fake server -----------------------------------------------------
+
+// The server's log is kept for the whole run: a test marks where its part
+// begins and reads only that part.
+void MarkLogStart();
+std::vector<std::string> ServerLog();
+// Log lines that begin with the text.
+std::vector<std::string> LogLinesStartingWith(const std::string& head);
+// The keyed query's log line for a number, e.g. "POST /poll/query.do com=yuantong num=YT1 phone=".
+std::string PollLine(const std::string& com, const std::string& number, const std::string& phone = "");
+std::size_t CountPolls(const std::string& number);
+
+// A keyed API answer: state, signed flag, events as (time, context), given
+// newest first as the service sends them by default.
+std::string PollAnswer(const std::string& com, const std::string& number, const std::string& state,
+                       bool signed_for, const std::vector<std::pair<std::string, std::string>>& newest_first);
+
+// ---- processes and windows -------------------------------------------------
+
+// Ends every quenzil.exe of this Wine session: a leftover one would take the
+// next start's place.
+void EndEveryInstance();
+std::vector<DWORD> RunningInstances();
+
+// Starts quenzil.exe whether or not one runs already (the driver's Launch
+// waits for the earlier one to end); null handle on failure.
+e2e::UniqueHandle StartAnotherInstance();
+
+// A top-level window of the process with this class and title (any title
+// when null), visible ones only when asked.
+HWND FindWindowOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, bool visible_only);
+HWND WaitForWindowOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, Millis limit);
+// Titles of the process's visible dialogs and message boxes.
+std::vector<std::wstring> VisibleBoxes(DWORD pid);
+std::wstring WindowTextOf(HWND window);
+// Every text the process's windows show (captions and children).
+std::vector<std::wstring> AllWindowTexts(DWORD pid);
+
+// Sets a dialog's edit as typing would leave it.
+::testing::AssertionResult SetItemText(HWND dialog, int id, const std::wstring& text);
+// Clicks a dialog button (it must be visible and enabled).
+::testing::AssertionResult ClickItem(HWND dialog, int id);
+::testing::AssertionResult WaitGone(HWND window, Millis limit = 5s);
+
+// ---- popup menus -----------------------------------------------------------
+
+// A visible popup menu ("#32768") of the process.
+HWND WaitForPopupMenu(DWORD pid, Millis limit);
+// The menu's item texts as the program made them (separators are empty);
+// nullopt when another process cannot read them.
+std::optional<std::vector<std::wstring>> MenuItemTexts(HWND menu_window);
+// Chooses an item with real keys (SendInput; posted to the menu when the
+// program is not in front): Down `index + 1` times from no
+// selection (separators are skipped by the menu, so `index` counts only
+// the selectable items), then Enter. With `sub_index`, Right opens the
+// item's submenu and Down moves within it first.
+::testing::AssertionResult ChooseMenuItem(HWND menu_window, int index, std::optional<int> sub_index = {});
+
+}  // namespace desk

@@ -1,0 +1,699 @@
+// Desktop scenarios: the account dialog and its storage, keyed queries and
+// courier detection, the watch list with its menus and background refresh,
+// single-instance start, and the watch file surviving a killed program. Each
+// test starts from no stored account, no watch file and no running program.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <random>
+
+#include "desktop_support.h"
+#include "dialog_ids.h"
+#include "expected_texts.h"
+#include "window/control_ids.h"
+
+namespace desk {
+namespace {
+
+namespace ids = quenzil::ids;
+using e2e::App;
+using e2e::Narrow;
+using e2e::WaitUntil;
+using e2e::Widen;
+using nlohmann::json;
+using ::testing::AssertionFailure;
+using ::testing::AssertionResult;
+using ::testing::AssertionSuccess;
+using Rows = std::vector<std::wstring>;
+using Events = std::vector<std::pair<std::string, std::string>>;
+
+// The window's menu commands and the icon's messages.
+constexpr WPARAM kAccountCommand = 0x0110;
+constexpr WPARAM kWatchCommand = 0x0120;
+constexpr LPARAM kBalloonClicked = 0x0405;  // NIN_BALLOONUSERCLICK
+// The background refresh interval this build was made with.
+constexpr auto kInterval = 6s;
+
+const std::wstring kAccountTitle = L"快递100 授权";
+const std::wstring kPhoneTitle = L"需要手机号";
+const std::wstring kNoteTitle = L"关注此单号";
+const std::wstring kChooseCarrier = L"请选择快递公司";
+const std::wstring kPhoneDigitsWarning = L"请输入手机号码的后四位数字。";
+const std::wstring kUnreadableAccount =
+    L"保存的快递100 授权无法读取（可能是在其他用户或其他电脑上保存的），本次按未设置处理。"
+    L"请在窗口菜单的“快递100 授权…”中重新填写。";
+const std::wstring kWatchNeedsRows = L"请先查询出物流信息，再关注此单号。";
+const std::wstring kWatchedAlready = L"此单号已在关注列表中。";
+const std::wstring kWatchFileMovedHead = L"关注列表文件无法读取，已改名保存为：\n";
+const std::wstring kWatchFileMovedTail = L"\n关注列表从空开始。";
+
+const std::vector<int> kCarrierIds = {
+    ids::kYuantong, ids::kShentong,      ids::kZhongtong, ids::kShunfeng,   ids::kEms,
+    ids::kYunda,    ids::kHuitongkuaidi, ids::kTiantian,  ids::kZhaijisong, ids::kQuanfengkuaidi,
+};
+
+// The rows List1 shows for an answer: carrier and state, then time and
+// context per event, oldest first.
+Rows ExpectedRows(const std::wstring& head, const Events& newest_first) {
+  Rows rows{head};
+  for (auto event = newest_first.rbegin(); event != newest_first.rend(); ++event) {
+    rows.push_back(Widen(event->first));
+    rows.push_back(Widen(event->second));
+  }
+  return rows;
+}
+
+std::wstring ClipboardOf(const Rows& rows) {
+  std::wstring text;
+  for (const auto& row : rows) text += row + L"\r\n";
+  return text;
+}
+
+bool Contains(const std::wstring& text, const std::string& piece) { return text.find(Widen(piece)) != std::wstring::npos; }
+
+const json* ParcelIn(const json& file, const std::string& number) {
+  if (!file.contains("parcels") || !file["parcels"].is_array()) return nullptr;
+  for (const auto& parcel : file["parcels"]) {
+    if (parcel.value("number", "") == number) return &parcel;
+  }
+  return nullptr;
+}
+
+std::string Describe(const std::vector<std::wstring>& texts) {
+  std::string all;
+  for (const auto& text : texts) all.append("[").append(Narrow(text)).append("] ");
+  return all;
+}
+
+class Desktop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(e2e::ResetServer());
+    Clean();
+    MarkLogStart();
+  }
+
+  void TearDown() override {
+    app_.reset();
+    Clean();
+    EXPECT_TRUE(RunningInstances().empty()) << "a quenzil.exe outlives the test";
+    EXPECT_FALSE(ReadSetting(L"Customer") || ReadSetting(L"Key")) << "an account stays stored";
+    EXPECT_TRUE(WatchFolderFiles().empty()) << "files stay in the watch folder";
+  }
+
+  // No program left running, no account, no watch file.
+  static void Clean() {
+    EndEveryInstance();
+    ClearSettings();
+    ClearWatchFolder();
+  }
+
+  AssertionResult Start() {
+    app_ = App::Launch();
+    if (!app_) return AssertionFailure() << "cannot start quenzil.exe";
+    return app_->WaitForWindow(10s);
+  }
+
+  DWORD pid() const { return app_->pid(); }
+
+  // Types the number, selects the carrier (none: 0) and presses 开始查询.
+  AssertionResult Query(const std::string& number, int carrier) {
+    if (auto typed = app_->TypeNumber(Widen(number)); !typed) return typed;
+    if (carrier != 0) {
+      if (auto selected = app_->SelectCarrier(carrier); !selected) return selected;
+    }
+    return app_->Click(ids::kChaxun);
+  }
+
+  // Waits until the server has seen the line `count` times.
+  AssertionResult WaitForLogLine(const std::string& line, std::size_t count = 1) {
+    std::size_t seen = 0;
+    if (WaitUntil([&] {
+          const auto log = ServerLog();
+          seen = static_cast<std::size_t>(std::count(log.begin(), log.end(), line));
+          return seen >= count;
+        }, 10s, 30ms))
+      return AssertionSuccess();
+    return AssertionFailure() << "the server saw [" << line << "] " << seen << " times, not " << count;
+  }
+
+  // Answers the message box with this title after checking its text.
+  AssertionResult ExpectBox(const std::wstring& title, const std::wstring& text, int button = IDOK) {
+    HWND box = app_->WaitForMessageBox(title, 10s);
+    if (box == nullptr)
+      return AssertionFailure() << "no box [" << Narrow(title) << "]; shown: " << Describe(VisibleBoxes(pid()));
+    const std::wstring shown = App::MessageBoxText(box);
+    if (shown != text) return AssertionFailure() << "box [" << Narrow(title) << "] says [" << Narrow(shown) << "]";
+    return App::Answer(box, button);
+  }
+
+  // No dialog or message box of the program shows up for this long.
+  AssertionResult NoBoxFor(Millis time) {
+    std::vector<std::wstring> shown;
+    if (WaitUntil([&] { return !(shown = VisibleBoxes(pid())).empty(); }, time, 50ms))
+      return AssertionFailure() << "unexpected box: " << Describe(shown);
+    return AssertionSuccess();
+  }
+
+  AssertionResult PostToForm(UINT message, WPARAM wparam, LPARAM lparam) {
+    HWND form = app_->FindForm();
+    if (form == nullptr || !::PostMessageW(form, message, wparam, lparam))
+      return AssertionFailure() << "cannot post message " << message << " to the window";
+    return AssertionSuccess();
+  }
+
+  HWND WaitForDialog(const std::wstring& title) {
+    return WaitForWindowOf(pid(), L"#32770", title.c_str(), 10s);
+  }
+
+  HWND OpenListMenu() {
+    LetFocusSettle();
+    HWND list = app_->Control(ids::kList1);
+    if (!PostToForm(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), MAKELPARAM(-1, -1))) return nullptr;
+    return WaitForPopupMenu(pid(), 5s);
+  }
+
+  // Showing or hiding a window moves the foreground a moment later, when the
+  // display server has caught up; a menu opened before that would be closed
+  // by it, quicker than any person opens one. Waits until the foreground
+  // has stayed the same for a while.
+  static void LetFocusSettle() {
+    HWND last = ::GetForegroundWindow();
+    auto since = std::chrono::steady_clock::now();
+    WaitUntil([&] {
+      HWND now = ::GetForegroundWindow();
+      if (now != last) {
+        last = now;
+        since = std::chrono::steady_clock::now();
+      }
+      return std::chrono::steady_clock::now() - since >= 300ms;
+    }, 3s);
+  }
+
+  AssertionResult HideToTray() {
+    if (auto clicked = app_->Click(ids::kCommand4); !clicked) return clicked;
+    if (!WaitUntil([&] { return !app_->FormVisible(); }, 3s)) return AssertionFailure() << "the window stays shown";
+    return AssertionSuccess();
+  }
+
+  HWND OpenTrayMenu() {
+    LetFocusSettle();
+    if (!app_->PressTrayIcon(WM_RBUTTONUP)) return nullptr;
+    return WaitForPopupMenu(pid(), 5s);
+  }
+
+  // The menu's texts when this platform lets another program read them;
+  // checked against what is expected, or skipped with a note.
+  void ExpectMenuTexts(HWND menu, const std::vector<std::wstring>& expected) {
+    const auto texts = MenuItemTexts(menu);
+    if (!texts) {
+      std::printf("[ note ] the popup menu's items cannot be read from another process here\n");
+      return;
+    }
+    EXPECT_EQ(*texts, expected) << Describe(*texts);
+  }
+
+  // Fills the 关注此单号 dialog that has just been asked for.
+  AssertionResult AnswerNoteDialog(const std::string& number, const std::wstring& note) {
+    HWND dialog = WaitForDialog(kNoteTitle);
+    if (dialog == nullptr) return AssertionFailure() << "no 关注此单号 dialog; shown: " << Describe(VisibleBoxes(pid()));
+    const std::wstring prompt = WindowTextOf(::GetDlgItem(dialog, QZ_TEXT_NOTE_PROMPT));
+    if (!Contains(prompt, number)) return AssertionFailure() << "the note prompt [" << Narrow(prompt) << "] lacks the number";
+    if (auto set = SetItemText(dialog, QZ_EDIT_NOTE, note); !set) return set;
+    if (auto clicked = ClickItem(dialog, IDOK); !clicked) return clicked;
+    return WaitGone(dialog);
+  }
+
+  // Waits until the watch file satisfies the condition; says what it held.
+  AssertionResult WaitForWatchFile(const std::function<bool(const json&)>& condition, Millis limit) {
+    json file;
+    std::string last = "(none)";
+    if (WaitUntil([&] {
+          const auto bytes = ReadBytes(WatchFilePath());
+          if (!bytes) return false;
+          last = *bytes;
+          try {
+            file = json::parse(*bytes);
+          } catch (const std::exception&) {
+            return false;
+          }
+          return condition(file);
+        }, limit, 50ms))
+      return AssertionSuccess();
+    return AssertionFailure() << "watch.json holds " << last;
+  }
+
+  std::unique_ptr<App> app_;
+};
+
+// ---- the account ----------------------------------------------------------------------------
+
+TEST_F(Desktop, AccountIsStoredProtectedUsedAndCleared) {
+  ASSERT_TRUE(Start());
+  // Without an account, no courier means nothing to ask.
+  ASSERT_TRUE(Query("YT0001", 0));
+  EXPECT_TRUE(ExpectBox(e2e::kNoticeTitle, kChooseCarrier));
+  EXPECT_TRUE(LogLinesStartingWith("/autonumber/").empty());
+
+  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAccountCommand, 0));
+  HWND dialog = WaitForDialog(kAccountTitle);
+  ASSERT_NE(dialog, nullptr) << "no account dialog";
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, QZ_EDIT_CUSTOMER)), L"");
+  EXPECT_NE(::GetWindowLongPtrW(::GetDlgItem(dialog, QZ_EDIT_KEY), GWL_STYLE) & ES_PASSWORD, 0)
+      << "the key is typed in the clear";
+  ASSERT_TRUE(SetItemText(dialog, QZ_EDIT_CUSTOMER, Widen(kCustomer)));
+  ASSERT_TRUE(SetItemText(dialog, QZ_EDIT_KEY, Widen(kKey)));
+  ASSERT_TRUE(ClickItem(dialog, IDOK));
+  ASSERT_TRUE(WaitGone(dialog));
+
+  // Stored once the dialog has closed.
+  ASSERT_TRUE(WaitUntil([] { return ReadSetting(L"Customer") && ReadSetting(L"Key"); }, 3s)) << "no account stored";
+  const auto customer = ReadSetting(L"Customer");
+  ASSERT_TRUE(customer);
+  EXPECT_EQ(customer->type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(AsText(*customer), Widen(kCustomer));
+  const auto key = ReadSetting(L"Key");
+  ASSERT_TRUE(key) << "no Key stored";
+  EXPECT_EQ(key->type, static_cast<DWORD>(REG_BINARY));
+  const std::string stored(key->bytes.begin(), key->bytes.end());
+  const std::wstring key16 = Widen(kKey);
+  EXPECT_EQ(stored.find(kKey), std::string::npos) << "the key is stored in the clear";
+  EXPECT_EQ(stored.find(std::string(reinterpret_cast<const char*>(key16.data()), key16.size() * 2)),
+            std::string::npos)
+      << "the key is stored in the clear (UTF-16)";
+  EXPECT_EQ(Unprotect(key->bytes), std::optional<std::string>(kKey));
+
+  // The account is used at once, without a restart.
+  const Events events = {{"2026-12-02 09:00:00", "已签收，签收人：本人"}, {"2026-12-01 18:00:00", "快件已揽收"}};
+  ASSERT_TRUE(e2e::SetBehavior("poll:YT0001", "json:" + PollAnswer("yuantong", "YT0001", "3", true, events)));
+  ASSERT_TRUE(Query("YT0001", ids::kYuantong));
+  EXPECT_TRUE(WaitForLogLine(PollLine("yuantong", "YT0001")));
+  const Rows rows = ExpectedRows(L"圆通速递  已签收", events);
+  EXPECT_TRUE(app_->WaitForRows(rows, 10s));
+  ASSERT_TRUE(app_->Click(ids::kCommand1));
+  std::optional<std::wstring> copied;
+  EXPECT_TRUE(WaitUntil([&] { return (copied = e2e::ClipboardText()) == ClipboardOf(rows); }, 3s))
+      << Narrow(copied.value_or(L"(no text)"));
+  for (const auto& text : AllWindowTexts(pid())) EXPECT_FALSE(Contains(text, kKey)) << "a window shows the key";
+
+  // Opened again: the customer is shown, the key only masked; 清除授权 removes both.
+  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAccountCommand, 0));
+  dialog = WaitForDialog(kAccountTitle);
+  ASSERT_NE(dialog, nullptr) << "no account dialog the second time";
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, QZ_EDIT_CUSTOMER)), Widen(kCustomer));
+  DWORD_PTR mask = 0;
+  ::SendMessageTimeoutW(::GetDlgItem(dialog, QZ_EDIT_KEY), EM_GETPASSWORDCHAR, 0, 0, SMTO_ABORTIFHUNG, 3000, &mask);
+  EXPECT_NE(mask, 0u) << "the stored key is shown unmasked";
+  // Windows keeps a masked edit's text from other programs; where the
+  // platform does not, the stored key put back into the dialog is readable.
+  if (Contains(WindowTextOf(::GetDlgItem(dialog, QZ_EDIT_KEY)), kKey))
+    std::printf("[ note ] another program reads the stored key out of the account dialog's masked edit\n");
+  ASSERT_TRUE(ClickItem(dialog, QZ_BUTTON_REMOVE_CREDENTIALS));
+  ASSERT_TRUE(WaitGone(dialog));
+  EXPECT_TRUE(WaitUntil([] { return !ReadSetting(L"Customer") && !ReadSetting(L"Key"); }, 3s))
+      << "清除授权 left the account stored";
+
+  // Without the account the old service answers again.
+  const std::size_t polls = LogLinesStartingWith("POST /poll/").size();
+  ASSERT_TRUE(Query("rows3", ids::kYuantong));
+  EXPECT_TRUE(app_->WaitForRows(e2e::kThreeRows, 10s));
+  EXPECT_EQ(LogLinesStartingWith("POST /poll/").size(), polls);
+  EXPECT_TRUE(NoBoxFor(0ms));
+}
+
+TEST_F(Desktop, UndecryptableKeyIsToldOnceAndIgnored) {
+  ASSERT_TRUE(StoreRawKey(kCustomer, std::vector<BYTE>(48, 0x5A)));
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(ExpectBox(e2e::kNoticeTitle, kUnreadableAccount));
+  EXPECT_TRUE(NoBoxFor(1500ms)) << "told more than once";
+  ASSERT_TRUE(Query("YT0002", 0));
+  EXPECT_TRUE(ExpectBox(e2e::kNoticeTitle, kChooseCarrier));
+  ASSERT_TRUE(Query("rows3", ids::kYuantong));
+  EXPECT_TRUE(app_->WaitForRows(e2e::kThreeRows, 10s));
+  EXPECT_TRUE(LogLinesStartingWith("POST /poll/").empty()) << "the unreadable account was used";
+  EXPECT_TRUE(LogLinesStartingWith("/autonumber/").empty()) << "the unreadable account was used";
+  EXPECT_TRUE(NoBoxFor(0ms));
+}
+
+// ---- keyed queries ------------------------------------------------------------------------------
+
+TEST_F(Desktop, KeyedQueryShowsRowsAndEachFailureItsWay) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  ASSERT_TRUE(Start());
+
+  const Events events = {{"2026-12-03 10:15:00", "【上海市】已签收，签收人：前台"},
+                         {"2026-12-02 21:40:00", "【上海市】快件已到达 上海转运中心"},
+                         {"2026-12-01 18:05:00", "【广州市】快件已揽收"}};
+  ASSERT_TRUE(e2e::SetBehavior("poll:YT9001", "json:" + PollAnswer("yuantong", "YT9001", "3", true, events)));
+  ASSERT_TRUE(Query("YT9001", ids::kYuantong));
+  EXPECT_TRUE(WaitForLogLine(PollLine("yuantong", "YT9001")));
+  const Rows rows = ExpectedRows(L"圆通速递  已签收", events);
+  EXPECT_TRUE(app_->WaitForRows(rows, 10s));
+  EXPECT_TRUE(LogLinesStartingWith("/api").empty()) << "the old service was asked too";
+  ASSERT_TRUE(app_->Click(ids::kCommand1));
+  std::optional<std::wstring> copied;
+  EXPECT_TRUE(WaitUntil([&] { return (copied = e2e::ClipboardText()) == ClipboardOf(rows); }, 3s))
+      << Narrow(copied.value_or(L"(no text)"));
+
+  // 500: no result yet is advice in the list, not a box.
+  ASSERT_TRUE(Query("ZT9002", ids::kZhongtong));
+  EXPECT_TRUE(WaitForLogLine(PollLine("zhongtong", "ZT9002")));
+  EXPECT_TRUE(app_->WaitForRows({e2e::kNotRecordedAdvice}, 10s));
+  EXPECT_TRUE(NoBoxFor(800ms));
+
+  // 408: the phone's last four digits are asked for, and the query made once more with them.
+  const Events sf_events = {{"2026-12-04 07:30:00", "【深圳市】快件已发车"}, {"2026-12-03 20:00:00", "【深圳市】顺丰速运 已收取快件"}};
+  ASSERT_TRUE(PutAnswerFile("desk-sf.json", PollAnswer("shunfeng", "SF9003", "0", false, sf_events)));
+  ASSERT_TRUE(e2e::SetBehavior("poll:SF9003", "needphone:1234:desk-sf.json"));
+  ASSERT_TRUE(Query("SF9003", ids::kShunfeng));
+  HWND phone = WaitForDialog(kPhoneTitle);
+  ASSERT_NE(phone, nullptr) << "no phone dialog; shown: " << Describe(VisibleBoxes(pid()));
+  EXPECT_TRUE(Contains(WindowTextOf(::GetDlgItem(phone, QZ_TEXT_PHONE_PROMPT)), "SF9003"));
+  ASSERT_TRUE(SetItemText(phone, QZ_EDIT_PHONE, L"12"));
+  ASSERT_TRUE(ClickItem(phone, IDOK));
+  EXPECT_TRUE(ExpectBox(e2e::kNoticeTitle, kPhoneDigitsWarning));
+  ASSERT_TRUE(::IsWindowVisible(phone)) << "two digits closed the phone dialog";
+  ASSERT_TRUE(SetItemText(phone, QZ_EDIT_PHONE, L"1234"));
+  ASSERT_TRUE(ClickItem(phone, IDOK));
+  ASSERT_TRUE(WaitGone(phone));
+  EXPECT_TRUE(WaitForLogLine(PollLine("shunfeng", "SF9003", "1234")));
+  EXPECT_TRUE(app_->WaitForRows(ExpectedRows(L"顺丰速运  在途", sf_events), 10s));
+  EXPECT_EQ(CountPolls("SF9003"), 2u);
+
+  // 503: a wrong key is told in a box that points to the account, and never shown.
+  const std::string wrong_key = "wrongkey55501";
+  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAccountCommand, 0));
+  HWND account = WaitForDialog(kAccountTitle);
+  ASSERT_NE(account, nullptr);
+  ASSERT_TRUE(SetItemText(account, QZ_EDIT_KEY, Widen(wrong_key)));
+  ASSERT_TRUE(ClickItem(account, IDOK));
+  ASSERT_TRUE(WaitGone(account));
+  ASSERT_TRUE(Query("YT9001", ids::kYuantong));
+  HWND box = app_->WaitForMessageBox(e2e::kFailedTitle, 10s);
+  ASSERT_NE(box, nullptr) << "no 查询失败 box; shown: " << Describe(VisibleBoxes(pid()));
+  const std::wstring text = App::MessageBoxText(box);
+  EXPECT_TRUE(Contains(text, "503") && Contains(text, "快递100 授权")) << Narrow(text);
+  EXPECT_FALSE(Contains(text, wrong_key) || Contains(text, kKey)) << Narrow(text);
+  EXPECT_TRUE(App::Answer(box, IDOK));
+  EXPECT_TRUE(app_->WaitForRows({}, 2s));
+  for (const auto& shown : AllWindowTexts(pid())) {
+    EXPECT_FALSE(Contains(shown, wrong_key) || Contains(shown, kKey)) << "a window shows the key";
+  }
+}
+
+TEST_F(Desktop, CourierDetectionPicksTheCarrier) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  ASSERT_TRUE(Start());
+
+  // A courier outside the ten: no button, still queried and named.
+  const Events jt_events = {{"2026-12-05 12:00:00", "【杭州市】快件已揽收"}};
+  ASSERT_TRUE(e2e::SetBehavior("detect:JT7001", R"(json:[{"comCode":"jtexpress","name":"极兔速递"}])"));
+  ASSERT_TRUE(e2e::SetBehavior("poll:JT7001", "json:" + PollAnswer("jtexpress", "JT7001", "0", false, jt_events)));
+  ASSERT_TRUE(Query("JT7001", 0));
+  EXPECT_TRUE(WaitForLogLine("/autonumber/auto?num=JT7001&key=***"));
+  EXPECT_TRUE(WaitForLogLine(PollLine("jtexpress", "JT7001")));
+  EXPECT_TRUE(app_->WaitForRows(ExpectedRows(L"极兔速递  在途", jt_events), 10s));
+  for (int carrier : kCarrierIds) EXPECT_FALSE(app_->IsChecked(carrier)) << "carrier " << carrier << " selected";
+
+  // One of the ten: its button gets selected.
+  const Events yt_events = {{"2026-12-05 13:00:00", "【北京市】派件中"}, {"2026-12-04 09:00:00", "【北京市】已到达"}};
+  ASSERT_TRUE(e2e::SetBehavior(
+      "detect:YT7002", R"(json:[{"comCode":"yuantong","name":"圆通速递"},{"comCode":"zhongtong","name":"中通快递"}])"));
+  ASSERT_TRUE(e2e::SetBehavior("poll:YT7002", "json:" + PollAnswer("yuantong", "YT7002", "5", false, yt_events)));
+  ASSERT_TRUE(Query("YT7002", 0));
+  EXPECT_TRUE(WaitForLogLine("/autonumber/auto?num=YT7002&key=***"));
+  EXPECT_TRUE(WaitForLogLine(PollLine("yuantong", "YT7002")));
+  EXPECT_TRUE(app_->WaitForRows(ExpectedRows(L"圆通速递  派件", yt_events), 10s));
+  EXPECT_TRUE(WaitUntil([&] { return app_->IsChecked(ids::kYuantong); }, 2s)) << "圆通 not selected";
+  for (const auto& line : ServerLog()) EXPECT_EQ(line.find(kKey), std::string::npos) << line;
+  EXPECT_TRUE(NoBoxFor(0ms));
+}
+
+// ---- the watch list -------------------------------------------------------------------------------
+
+TEST_F(Desktop, WatchFromTheListAndDriveTheTrayMenu) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kWatchCommand, 0));
+  EXPECT_TRUE(ExpectBox(e2e::kNoticeTitle, kWatchNeedsRows));
+
+  const Events yt_events = {{"2026-12-06 16:00:00", "已签收"}, {"2026-12-06 08:00:00", "派件中"}};
+  ASSERT_TRUE(e2e::SetBehavior("poll:YT6001", "json:" + PollAnswer("yuantong", "YT6001", "3", true, yt_events)));
+  ASSERT_TRUE(Query("YT6001", ids::kYuantong));
+  const Rows yt_rows = ExpectedRows(L"圆通速递  已签收", yt_events);
+  ASSERT_TRUE(app_->WaitForRows(yt_rows, 10s));
+
+  // From the list's menu, with a note.
+  HWND menu = OpenListMenu();
+  ASSERT_NE(menu, nullptr) << "no menu on the list";
+  ExpectMenuTexts(menu, {L"复制快递信息", L"关注此单号"});
+  ASSERT_TRUE(ChooseMenuItem(menu, 1));
+  ASSERT_TRUE(AnswerNoteDialog("YT6001", L"妈妈的快递"));
+  ASSERT_TRUE(WaitForWatchFile([](const json& file) { return ParcelIn(file, "YT6001") != nullptr; }, 3s));
+  json file;
+  ASSERT_TRUE(ReadWatchFile(file));
+  EXPECT_EQ(file.value("version", 0), 1);
+  const json* yt = ParcelIn(file, "YT6001");
+  ASSERT_NE(yt, nullptr);
+  EXPECT_EQ(yt->value("carrier", ""), "yuantong");
+  EXPECT_EQ(yt->value("note", ""), "妈妈的快递");
+  EXPECT_EQ(yt->value("state", ""), "3");
+  EXPECT_EQ(yt->contains("events") ? (*yt)["events"].size() : 0u, 2u);
+  EXPECT_TRUE(WaitUntil(e2e::NotificationAreaShown, 3s)) << "no icon while a parcel is watched";
+  EXPECT_TRUE(app_->FormVisible());
+
+  // From the system menu, without a note: a parcel that needed the phone keeps it.
+  const Events sf_events = {{"2026-12-06 11:00:00", "【深圳市】运输中"}};
+  ASSERT_TRUE(PutAnswerFile("desk-sf6002.json", PollAnswer("shunfeng", "SF6002", "0", false, sf_events)));
+  ASSERT_TRUE(e2e::SetBehavior("poll:SF6002", "needphone:6789:desk-sf6002.json"));
+  ASSERT_TRUE(Query("SF6002", ids::kShunfeng));
+  HWND phone = WaitForDialog(kPhoneTitle);
+  ASSERT_NE(phone, nullptr) << "no phone dialog";
+  ASSERT_TRUE(SetItemText(phone, QZ_EDIT_PHONE, L"6789"));
+  ASSERT_TRUE(ClickItem(phone, IDOK));
+  ASSERT_TRUE(WaitGone(phone));
+  const Rows sf_rows = ExpectedRows(L"顺丰速运  在途", sf_events);
+  ASSERT_TRUE(app_->WaitForRows(sf_rows, 10s));
+  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kWatchCommand, 0));
+  ASSERT_TRUE(AnswerNoteDialog("SF6002", L""));
+  ASSERT_TRUE(WaitForWatchFile([](const json& f) { return ParcelIn(f, "YT6001") && ParcelIn(f, "SF6002"); }, 3s));
+  ASSERT_TRUE(ReadWatchFile(file));
+  EXPECT_EQ(ParcelIn(file, "SF6002")->value("phone", ""), "6789");
+  EXPECT_EQ(ParcelIn(file, "SF6002")->value("note", "(none)"), "(none)") << "an empty note is stored";
+  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kWatchCommand, 0));
+  EXPECT_TRUE(ExpectBox(e2e::kNoticeTitle, kWatchedAlready));
+
+  // The tray menu: a watched parcel shows its rows in the window.
+  ASSERT_TRUE(app_->Click(ids::kCommand2));
+  ASSERT_TRUE(HideToTray());
+  menu = OpenTrayMenu();
+  ASSERT_NE(menu, nullptr) << "no tray menu";
+  ExpectMenuTexts(menu, {L"圆通速递 妈妈的快递 已签收（已签收，不再刷新）", L"顺丰速运 SF6002 在途", L"",
+                         L"取消关注", L"", L"显示窗口", L"退出"});
+  ASSERT_TRUE(ChooseMenuItem(menu, 1));
+  EXPECT_TRUE(WaitUntil([&] { return app_->FormVisible(); }, 3s)) << "the window stays hidden";
+  // The window shows before it is filled.
+  EXPECT_TRUE(WaitUntil([&] { return app_->Text2() == L"SF6002"; }, 3s)) << Narrow(app_->Text2().value_or(L"?"));
+  EXPECT_TRUE(WaitUntil([&] { return app_->IsChecked(ids::kShunfeng); }, 3s));
+  EXPECT_TRUE(app_->WaitForRows(sf_rows, 3s));
+
+  // 取消关注 ▸ the first parcel.
+  menu = OpenTrayMenu();
+  ASSERT_NE(menu, nullptr);
+  ASSERT_TRUE(ChooseMenuItem(menu, 2, 0));
+  ASSERT_TRUE(WaitForWatchFile([](const json& f) { return !ParcelIn(f, "YT6001") && ParcelIn(f, "SF6002"); }, 3s));
+  EXPECT_TRUE(e2e::NotificationAreaShown()) << "the icon went while a parcel is still watched";
+
+  // Refreshes of the parcel (if one came meanwhile) send the phone too.
+  const auto sf_polls = LogLinesStartingWith("POST /poll/query.do com=shunfeng num=SF6002 ");
+  EXPECT_EQ(std::count(sf_polls.begin(), sf_polls.end(), PollLine("shunfeng", "SF6002")), 1);
+
+  // 退出 asks first; Cancel keeps the program.
+  menu = OpenTrayMenu();
+  ASSERT_NE(menu, nullptr);
+  ExpectMenuTexts(menu, {L"顺丰速运 SF6002 在途", L"", L"取消关注", L"", L"显示窗口", L"退出"});
+  ASSERT_TRUE(ChooseMenuItem(menu, 3));
+  EXPECT_TRUE(ExpectBox(e2e::kExitTitle, e2e::kExitPrompt, IDCANCEL));
+  EXPECT_TRUE(app_->Running());
+  menu = OpenTrayMenu();
+  ASSERT_NE(menu, nullptr);
+  ASSERT_TRUE(ChooseMenuItem(menu, 3));
+  EXPECT_TRUE(ExpectBox(e2e::kExitTitle, e2e::kExitPrompt, IDOK));
+  EXPECT_TRUE(app_->WaitForExit(5s)) << "退出 and OK did not end the program";
+  EXPECT_TRUE(WaitUntil([] { return !e2e::NotificationAreaShown(); }, 3s)) << "the icon outlives the program";
+  ASSERT_TRUE(ReadWatchFile(file));
+  EXPECT_NE(ParcelIn(file, "SF6002"), nullptr);
+}
+
+TEST_F(Desktop, BackgroundRefreshTellsOnlyOfChanges) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  // Written by hand: number and carrier only, and fields this program does not know.
+  ASSERT_TRUE(WriteBytes(WatchFilePath(),
+                         R"({"version":1,"owner":"keep me","parcels":[{"number":"ZT5001","carrier":"zhongtong","colour":"blue"}]})"));
+  const Events first = {{"2026-12-07 08:00:00", "【杭州市】快件已揽收"}};
+  ASSERT_TRUE(e2e::SetBehavior("poll:ZT5001", "json:" + PollAnswer("zhongtong", "ZT5001", "0", false, first)));
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Start());
+
+  // The first fetch fills the entry at once and keeps the unknown fields.
+  ASSERT_TRUE(WaitForWatchFile([](const json& f) {
+    const json* parcel = ParcelIn(f, "ZT5001");
+    return parcel != nullptr && parcel->contains("events") && (*parcel)["events"].size() == 1;
+  }, 5s));
+  json file;
+  ASSERT_TRUE(ReadWatchFile(file));
+  EXPECT_EQ(file.value("owner", ""), "keep me");
+  EXPECT_EQ(ParcelIn(file, "ZT5001")->value("colour", ""), "blue");
+  EXPECT_EQ(CountPolls("ZT5001"), 1u);
+  EXPECT_TRUE(e2e::NotificationAreaShown());
+  // The first fetch is no news: a click where a balloon would be only shows the window.
+  ASSERT_TRUE(HideToTray());
+  ASSERT_TRUE(PostToForm(ids::kTrayCallbackMessage, ids::kTrayIconId, kBalloonClicked));
+  ASSERT_TRUE(WaitUntil([&] { return app_->FormVisible(); }, 3s));
+  EXPECT_EQ(app_->Text2(), L"");
+  EXPECT_TRUE(app_->WaitForRows({e2e::kPlaceholder}, 1s));
+
+  // A new event on the service: taken in within two intervals, one request each time, no box.
+  const Events second = {{"2026-12-07 15:30:00", "【上海市】派件中，派件员：小王"}, first.front()};
+  ASSERT_TRUE(e2e::SetBehavior("poll:ZT5001", "json:" + PollAnswer("zhongtong", "ZT5001", "5", false, second)));
+  ASSERT_TRUE(HideToTray());
+  EXPECT_TRUE(WaitForWatchFile([](const json& f) {
+    const json* parcel = ParcelIn(f, "ZT5001");
+    return parcel != nullptr && parcel->value("state", "") == "5" && (*parcel)["events"].size() == 2;
+  }, 2 * kInterval + 3s));
+  e2e::TakeScreenshot("desktop-balloon");
+  EXPECT_TRUE(NoBoxFor(0ms));
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+  const auto allowed = static_cast<std::size_t>(elapsed / kInterval) + 2;
+  EXPECT_LE(CountPolls("ZT5001"), allowed) << "refreshed more often than the interval allows";
+  ASSERT_TRUE(ReadWatchFile(file));
+  EXPECT_EQ(file.value("owner", ""), "keep me");
+  EXPECT_EQ(ParcelIn(file, "ZT5001")->value("colour", ""), "blue");
+
+  // A click on the notification shows that parcel.
+  ASSERT_TRUE(PostToForm(ids::kTrayCallbackMessage, ids::kTrayIconId, kBalloonClicked));
+  EXPECT_TRUE(WaitUntil([&] { return app_->FormVisible(); }, 3s)) << "the window stays hidden";
+  // The window shows before it is filled.
+  EXPECT_TRUE(WaitUntil([&] { return app_->Text2() == L"ZT5001"; }, 3s)) << Narrow(app_->Text2().value_or(L"?"));
+  EXPECT_TRUE(WaitUntil([&] { return app_->IsChecked(ids::kZhongtong); }, 3s));
+  EXPECT_TRUE(app_->WaitForRows(ExpectedRows(L"中通快递  派件", second), 3s));
+  EXPECT_TRUE(NoBoxFor(0ms));
+
+  // Nothing watched any more: the icon goes, though the window is shown.
+  HWND menu = OpenTrayMenu();
+  ASSERT_NE(menu, nullptr) << "no tray menu";
+  ASSERT_TRUE(ChooseMenuItem(menu, 1, 0));
+  EXPECT_TRUE(WaitForWatchFile([](const json& f) { return f.contains("parcels") && f["parcels"].empty(); }, 3s));
+  EXPECT_TRUE(WaitUntil([] { return !e2e::NotificationAreaShown(); }, 3s)) << "the icon stays with nothing watched";
+  EXPECT_TRUE(app_->FormVisible());
+  ASSERT_TRUE(ReadWatchFile(file));
+  EXPECT_EQ(file.value("owner", ""), "keep me");
+}
+
+TEST_F(Desktop, UnreadableWatchFileIsKeptAsideAndToldOnce) {
+  const std::string garbage = "{\"version\":1,\"parcels\":[{\"number\":\"ZT1\" <- cut here";
+  ASSERT_TRUE(WriteBytes(WatchFilePath(), garbage));
+  ASSERT_TRUE(Start());
+  HWND box = app_->WaitForMessageBox(e2e::kNoticeTitle, 10s);
+  ASSERT_NE(box, nullptr) << "the unreadable watch file was not told";
+  const std::wstring text = App::MessageBoxText(box);
+  ASSERT_EQ(text.rfind(kWatchFileMovedHead, 0), 0u) << Narrow(text);
+  ASSERT_GT(text.size(), kWatchFileMovedHead.size() + kWatchFileMovedTail.size());
+  ASSERT_EQ(text.substr(text.size() - kWatchFileMovedTail.size()), kWatchFileMovedTail) << Narrow(text);
+  const std::wstring aside =
+      text.substr(kWatchFileMovedHead.size(), text.size() - kWatchFileMovedHead.size() - kWatchFileMovedTail.size());
+  EXPECT_EQ(ReadBytes(aside), std::optional<std::string>(garbage)) << "not kept at " << Narrow(aside);
+  EXPECT_EQ(aside.rfind(WatchFolder() + L"\\", 0), 0u) << Narrow(aside);
+  EXPECT_FALSE(ReadBytes(WatchFilePath())) << "watch.json is still there";
+  ASSERT_TRUE(App::Answer(box, IDOK));
+  EXPECT_TRUE(NoBoxFor(1500ms));
+
+  // The next start finds nothing to complain about, and the kept file stays.
+  app_.reset();
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(NoBoxFor(1500ms));
+  EXPECT_EQ(ReadBytes(aside), std::optional<std::string>(garbage));
+}
+
+// ---- single instance -------------------------------------------------------------------------------
+
+TEST_F(Desktop, SecondStartBringsTheFirstForward) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(HideToTray());
+  const e2e::UniqueHandle second = StartAnotherInstance();
+  ASSERT_TRUE(second) << "cannot start a second quenzil.exe";
+  EXPECT_EQ(::WaitForSingleObject(second.get(), 5000), WAIT_OBJECT_0) << "the second start keeps running";
+  DWORD code = 1234;
+  ::GetExitCodeProcess(second.get(), &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(WaitUntil([&] { return app_->FormVisible(); }, 3s)) << "the first window stays hidden";
+  EXPECT_EQ(RunningInstances().size(), 1u);
+}
+
+// ---- crash safety ----------------------------------------------------------------------------------
+
+TEST_F(Desktop, KilledWhileRefreshingLeavesAWholeFile) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  // Long histories make every save write a few hundred kilobytes: a save
+  // that is not all-or-nothing then has time to be caught halfway.
+  constexpr int kParcels = 12;
+  constexpr int kEventsEach = 120;
+  std::vector<std::string> numbers;
+  json initial = {{"version", 1}, {"parcels", json::array()}};
+  for (int parcel = 0; parcel < kParcels; ++parcel) {
+    const std::string number = "ZT80" + std::to_string(10 + parcel);
+    numbers.push_back(number);
+    initial["parcels"].push_back({{"number", number}, {"carrier", "zhongtong"}});
+    Events events;
+    for (int event = kEventsEach; event > 0; --event) {
+      char time[32];
+      std::snprintf(time, sizeof time, "2026-11-%02d %02d:%02d:00", 1 + event / 24, event % 24, event % 60);
+      events.emplace_back(time, "【杭州市】快件已到达 杭州转运中心，正在发往下一站 " + number + " #" + std::to_string(event));
+    }
+    ASSERT_TRUE(e2e::SetBehavior("poll:" + number, "json:" + PollAnswer("zhongtong", number, "0", false, events)));
+  }
+  std::string written = initial.dump();
+  const unsigned seed = std::random_device{}();
+  std::printf("[ seed ] %u\n", seed);
+  std::mt19937 random(seed);
+  // Kills land within a few tens of milliseconds after the service answered
+  // one of the first refreshes: while the answer is taken in and saved.
+  std::uniform_int_distribution<std::size_t> refreshes(1, 3);
+  std::uniform_int_distribution<int> delay_ms(0, 60);
+  constexpr int kRuns = 20;
+  int runs_that_wrote = 0;
+  for (int run = 0; run < kRuns; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    ASSERT_TRUE(WriteBytes(WatchFilePath(), written));
+    const std::size_t polls = LogLinesStartingWith("POST /poll/").size() + refreshes(random);
+    app_ = App::Launch();
+    ASSERT_TRUE(app_);
+    ASSERT_TRUE(app_->WaitForWindow(10s));
+    ASSERT_TRUE(WaitUntil([&] { return LogLinesStartingWith("POST /poll/").size() >= polls; }, 10s, 2ms))
+        << "the refreshes did not start";
+    ::Sleep(static_cast<DWORD>(delay_ms(random)));  // a random moment, not a wait for a condition
+    HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid());
+    ASSERT_NE(process, nullptr);
+    ::TerminateProcess(process, 77);
+    ::WaitForSingleObject(process, 5000);
+    ::CloseHandle(process);
+    app_.reset();
+
+    json file;
+    ASSERT_TRUE(ReadWatchFile(file));
+    ASSERT_TRUE(file.contains("parcels") && file["parcels"].is_array());
+    ASSERT_EQ(file["parcels"].size(), numbers.size());
+    for (const auto& number : numbers) ASSERT_NE(ParcelIn(file, number), nullptr) << number;
+    if (file.dump() != written) ++runs_that_wrote;
+    // Every entry due again next run, so the program is saving when killed.
+    for (auto& parcel : file["parcels"]) parcel.erase("last_checked");
+    written = file.dump();
+  }
+  std::printf("[ figure ] %d of %d killed runs had written the file\n", runs_that_wrote, kRuns);
+  EXPECT_GE(runs_that_wrote, kRuns / 2) << "too few runs wrote anything to be killed during";
+}
+
+}  // namespace
+}  // namespace desk
