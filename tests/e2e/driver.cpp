@@ -45,16 +45,6 @@ std::optional<std::string> ReadWholeFile(const std::wstring& path) {
   return content;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  std::string line;
-  while (std::getline(stream, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) lines.push_back(line);
-  }
-  return lines;
-}
 
 struct WindowSearch {
   DWORD process_id;
@@ -105,6 +95,17 @@ std::wstring DescribeRows(const std::optional<std::vector<std::wstring>>& rows) 
 }
 
 }  // namespace
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  std::string line;
+  while (std::getline(stream, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
 
 std::wstring EnvironmentText(const wchar_t* name) {
   const DWORD needed = ::GetEnvironmentVariableW(name, nullptr, 0);

@@ -40,6 +40,9 @@ class WinsockSession {
   bool ready_ = false;
 };
 
+// The non-empty lines of a text, without their CR.
+std::vector<std::string> SplitLines(const std::string& text);
+
 // An environment variable's value; empty when unset.
 std::wstring EnvironmentText(const wchar_t* name);
 

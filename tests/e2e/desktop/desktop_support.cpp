@@ -16,6 +16,7 @@ constexpr UINT kSendTimeoutMs = 3000;
 constexpr UINT kGetMenuHandle = 0x01E1;  // MN_GETHMENU
 
 using e2e::Narrow;
+using e2e::SplitLines;
 using e2e::Widen;
 using e2e::WaitUntil;
 
@@ -39,16 +40,6 @@ struct KeyCloser {
   return ::testing::AssertionSuccess();
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  std::string line;
-  while (std::getline(stream, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty()) lines.push_back(line);
-  }
-  return lines;
-}
 
 struct Search {
   DWORD pid;
