@@ -170,6 +170,10 @@ void Form1::chaxun_Click() {
   std::optional<std::size_t> row;
   if (!number.empty()) {
     row = SelectedCarrier([this](std::size_t table_row) { return view_.IsCarrierSelected(table_row); });
+    if (row && detected_ && detected_->second == *row && detected_->first != number &&
+        credentials_.complete()) {
+      row.reset();
+    }
   }
   // Pressed again (or Enter held down) while the same query is on its way:
   // its answer is coming, nothing new is asked.
@@ -291,7 +295,10 @@ void Form1::FinishDetect(const ActiveQuery& query, const FetchOutcome& outcome) 
   }
   const CarrierCandidate& best = answer.candidates.front();
   const std::optional<std::size_t> row = CarrierRowOf(best.code);
-  if (row) view_.SelectCarrier(row);
+  if (row) {
+    view_.SelectCarrier(row);
+    detected_.emplace(query.number, *row);
+  }
   ActiveQuery poll;
   poll.number = query.number;
   // The press that started this chose no courier; pressing again with the

@@ -156,6 +156,9 @@ class Form1 final : private WatchHost {
   std::optional<TransferId> update_check_;
   std::optional<ActiveQuery> query_;
   std::optional<ShownParcel> shown_;
+  // The courier detection picked, and for which number: for another number
+  // it counts as no pick, so detection runs again.
+  std::optional<std::pair<std::string, std::size_t>> detected_;
   bool hidden_to_tray_ = false;
   bool ended_ = false;
   // Modal boxes and dialogs up now: other handlers still run meanwhile, but

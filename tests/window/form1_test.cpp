@@ -288,6 +288,19 @@ TEST_F(Form1Test, DetectionPicksTheCourierWhenNoneIsSelected) {
   Answer(PollResult("yuantong", "0"));
   EXPECT_EQ(view.rows.front(), "圆通速递  在途");
 
+  // The courier detection picked belongs to that number: another number is
+  // detected afresh; a courier the user picks is taken as it is.
+  view.number_text = "ZT5";
+  form->chaxun_Click();
+  EXPECT_NE(transfers.Last().request.url.find("/autonumber/auto?num=ZT5"), std::string::npos);
+  Answer(R"([{"comCode":"zhongtong","name":"中通快递"}])");
+  EXPECT_TRUE(view.carrier_selected[0]);
+  Answer(PollResult("zhongtong", "0"));
+  view.number_text = "YT9";
+  view.SelectCarrierNamed("ems");
+  form->chaxun_Click();
+  EXPECT_NE(transfers.Last().request.body.find("ems"), std::string::npos);
+
   view.SelectCarrierNamed("none");
   form->chaxun_Click();
   Answer(R"([{"comCode":"jtexpress","name":"极兔速递"}])");
