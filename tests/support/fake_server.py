@@ -521,12 +521,12 @@ class Server(socketserver.ThreadingTCPServer):
         return sock, address
 
 
-def tls_listener(spec):
+def tls_listener(text):
     """--tls-port P:CERT:KEY -> (port, ssl context)."""
-    port, _, files = spec.partition(":")
+    port, _, files = text.partition(":")
     cert, _, key = files.rpartition(":")
     if not port.isdigit() or not cert or not key:
-        raise argparse.ArgumentTypeError("expected PORT:CERT:KEY, got %r" % spec)
+        raise argparse.ArgumentTypeError("expected PORT:CERT:KEY, got %r" % text)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     try:
         context.load_cert_chain(cert, key)
