@@ -29,8 +29,7 @@ void WatchKeeper::SetCredentials(Credentials credentials) {
       credentials.customer != credentials_.customer || credentials.key != credentials_.key;
   credentials_ = std::move(credentials);
   if (changed) schedule_.NoteReachable();
-  StartDue();
-  Rearm();
+  Advance();
 }
 
 void WatchKeeper::Load(WatchList list) {
@@ -45,8 +44,7 @@ void WatchKeeper::Load(WatchList list) {
     if (parcel.added == 0) parcel.added = now;
   }
   host_.WatchListChanged();
-  StartDue();
-  Rearm();
+  Advance();
 }
 
 AddResult WatchKeeper::Add(WatchedParcel parcel) {
@@ -55,8 +53,7 @@ AddResult WatchKeeper::Add(WatchedParcel parcel) {
   if (result != AddResult::kAdded) return result;
   SaveNow();
   host_.WatchListChanged();
-  StartDue();
-  Rearm();
+  Advance();
   return result;
 }
 
@@ -70,8 +67,7 @@ bool WatchKeeper::Remove(std::string_view number, std::string_view carrier) {
   list_.parcels.erase(list_.parcels.begin() + static_cast<std::ptrdiff_t>(*index));
   SaveNow();
   host_.WatchListChanged();
-  StartDue();
-  Rearm();
+  Advance();
   return true;
 }
 
@@ -86,8 +82,7 @@ void WatchKeeper::TakeUserResult(const TrackingResult& result, std::string_view 
 
 void WatchKeeper::OnWake() {
   if (unsaved_) SaveNow();
-  StartDue();
-  Rearm();
+  Advance();
 }
 
 bool WatchKeeper::OnTransferDone(TransferId id, const FetchOutcome& outcome) {
@@ -99,8 +94,7 @@ bool WatchKeeper::OnTransferDone(TransferId id, const FetchOutcome& outcome) {
     SaveNow();
     host_.WatchListChanged();
   }
-  StartDue();
-  Rearm();
+  Advance();
   return true;
 }
 
@@ -172,6 +166,11 @@ void WatchKeeper::StartDue() {
   running_ = transfers_.Start(BuildPollRequest(poll_host_, credentials_, parcel.carrier,
                                                parcel.number, parcel.phone, limits_));
   schedule_.NoteStarted(list_, now);
+}
+
+void WatchKeeper::Advance() {
+  StartDue();
+  Rearm();
 }
 
 // While a refresh runs its outcome is the next event, so no timer is needed.

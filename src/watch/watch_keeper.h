@@ -64,6 +64,8 @@ class WatchKeeper {
   void Stop();
 
  private:
+  // Starts a refresh if one is due, then arms the timer for the next.
+  void Advance();
   void StartDue();
   void Rearm();
   void SaveNow();

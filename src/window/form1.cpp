@@ -97,8 +97,7 @@ void Form1::FinishUpdateCheck(const FetchOutcome& outcome) {
 
 void Form1::LoadWatchList() {
   WatchStore::Loaded loaded = watch_store_.Load();
-  keeper_.Load(std::move(loaded.list));
-  UpdateTrayIcon();
+  keeper_.Load(std::move(loaded.list));  // the icon follows through WatchListChanged
   if (credentials_unreadable_) {
     credentials_unreadable_ = false;
     ShowMessage(kCredentialsUnreadablePrompt);
@@ -555,7 +554,6 @@ void Form1::Watch_Click() {
   entry.carrier_name = parcel.carrier_name;
   switch (keeper_.Add(std::move(entry))) {
     case AddResult::kAdded:
-      UpdateTrayIcon();
       if (!credentials_.complete()) ShowMessage(kWatchWithoutKeyPrompt);
       return;
     case AddResult::kAlreadyWatched:
@@ -613,7 +611,6 @@ void Form1::RunMenuCommand(int command, const std::vector<std::pair<std::string,
   };
   if (const auto* parcel = parcel_at(commands::kUnwatchFirst)) {
     keeper_.Remove(parcel->first, parcel->second);
-    UpdateTrayIcon();
   } else if (const auto* shown = parcel_at(commands::kShowParcelFirst)) {
     if (const auto index = FindParcel(keeper_.list(), shown->first, shown->second)) ShowWatchedParcel(*index);
   }
