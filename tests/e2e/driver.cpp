@@ -6,7 +6,6 @@
 #include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <winhttp.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -123,15 +122,12 @@ const Settings& GetSettings() {
     read.quenzil_exe = EnvironmentText(L"QUENZIL_E2E_EXE");
     read.browser_log = EnvironmentText(L"QUENZIL_E2E_BROWSER_LOG");
     read.screenshot_dir = EnvironmentText(L"QUENZIL_E2E_SHOTS");
-    read.control_dir = EnvironmentText(L"QUENZIL_E2E_CONTROL");
     const auto port = [](const wchar_t* name, unsigned short otherwise) {
       const int value = _wtoi(EnvironmentText(name).c_str());
       return value > 0 && value < 65536 ? static_cast<unsigned short>(value) : otherwise;
     };
     read.tracking_port = port(L"QUENZIL_E2E_TRACKING_PORT", read.tracking_port);
     read.maker_port = port(L"QUENZIL_E2E_MAKER_PORT", read.maker_port);
-    read.proxy_port = port(L"QUENZIL_E2E_PROXY_PORT", 0);
-    read.proxy_log = EnvironmentText(L"QUENZIL_E2E_PROXY_LOG");
     return read;
   }();
   return settings;
@@ -307,63 +303,6 @@ bool TakeScreenshot(const std::string& name) {
       [&] { return ::GetFileAttributesW(request.c_str()) == INVALID_FILE_ATTRIBUTES; }, 8s, 50ms);
   if (!taken) ::DeleteFileW(request.c_str());
   return taken;
-}
-
-// ---- Internet Options' proxy ---------------------------------------------------
-
-namespace {
-bool WriteWholeFile(const std::wstring& path, const std::string& content) {
-  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
-    file.release();
-    return false;
-  }
-  DWORD written = 0;
-  return ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
-                     nullptr) &&
-         written == content.size();
-}
-}  // namespace
-
-::testing::AssertionResult SetIeProxy(const std::string& arguments) {
-  const auto& folder = GetSettings().control_dir;
-  if (folder.empty()) return ::testing::AssertionFailure() << "no wrapper to set the proxy";
-  // The wrapper runs tests/support/set-ie-proxy with these arguments, leaves
-  // its exit status in proxy.result and removes the request. The request
-  // appears whole, by rename.
-  const std::wstring request = folder + L"\\proxy.request";
-  const std::wstring result = folder + L"\\proxy.result";
-  ::DeleteFileW(result.c_str());
-  if (!WriteWholeFile(request + L".tmp", arguments + "\n") ||
-      !::MoveFileExW((request + L".tmp").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING))
-    return ::testing::AssertionFailure() << "cannot leave the proxy request";
-  if (!WaitUntil([&] { return ::GetFileAttributesW(request.c_str()) == INVALID_FILE_ATTRIBUTES; },
-                 90s, 50ms)) {
-    ::DeleteFileW(request.c_str());
-    return ::testing::AssertionFailure() << "nobody set the proxy [" << arguments << "]";
-  }
-  const auto status = ReadWholeFile(result);
-  if (!status || status->rfind("0", 0) != 0)
-    return ::testing::AssertionFailure() << "set-ie-proxy " << arguments << " failed: "
-                                         << status.value_or("(no status)");
-  return ::testing::AssertionSuccess();
-}
-
-bool IeProxyIsDirect() {
-  WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
-  if (!::WinHttpGetIEProxyConfigForCurrentUser(&config)) return true;
-  const bool direct = !config.fAutoDetect && config.lpszAutoConfigUrl == nullptr &&
-                      config.lpszProxy == nullptr;
-  for (LPWSTR text : {config.lpszAutoConfigUrl, config.lpszProxy, config.lpszProxyBypass}) {
-    if (text != nullptr) ::GlobalFree(text);
-  }
-  return direct;
-}
-
-std::vector<std::string> ProxyLogLines() {
-  const auto content = ReadWholeFile(GetSettings().proxy_log);
-  return content ? SplitLines(*content) : std::vector<std::string>{};
 }
 
 // ---- what the program stores ----------------------------------------------------

@@ -52,13 +52,9 @@ struct Settings {
   std::wstring browser_log;       // QUENZIL_E2E_BROWSER_LOG
   std::wstring screenshot_dir;    // QUENZIL_E2E_SHOTS (optional)
   // The wrapper's folder for requests it carries out on the host (optional).
-  std::wstring control_dir;       // QUENZIL_E2E_CONTROL
   // The fake server's ports, as compiled into the test build.
   unsigned short tracking_port = 18761;  // QUENZIL_E2E_TRACKING_PORT
   unsigned short maker_port = 18762;     // QUENZIL_E2E_MAKER_PORT
-  // The logging forward proxy the wrapper started (optional).
-  unsigned short proxy_port = 0;  // QUENZIL_E2E_PROXY_PORT
-  std::wstring proxy_log;         // QUENZIL_E2E_PROXY_LOG
 };
 const Settings& GetSettings();
 
@@ -96,13 +92,6 @@ std::vector<BrowserCall> BrowserCalls();
 // took it in time (no wrapper, or no display tool).
 bool TakeScreenshot(const std::string& name);
 
-// Sets the user's proxy in Internet Options through the wrapper
-// (tests/support/set-ie-proxy): "none", "proxy HOST:PORT [BYPASS]", ...
-::testing::AssertionResult SetIeProxy(const std::string& arguments);
-// True when Internet Options names no proxy, script or detection.
-bool IeProxyIsDirect();
-// The forward proxy's log: "METHOD TARGET" per request, in order.
-std::vector<std::string> ProxyLogLines();
 
 // Removes what a run of the program may leave for the next one: the stored
 // key of the keyed API and the watch list. True when none is left.

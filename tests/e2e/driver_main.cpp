@@ -21,11 +21,6 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "QUENZIL_E2E_EXE is not set\n");
     return 2;
   }
-  // A run that was cut short in a proxy test may have left the proxy set.
-  if (!e2e::IeProxyIsDirect() && !e2e::SetIeProxy("none")) {
-    std::fprintf(stderr, "cannot set Internet Options back to a direct connection\n");
-    return 2;
-  }
   // The first program of a Wine session also waits for the session's desktop
   // and font caches; start one and let it go before any scenario is timed.
   if (auto warm_up = e2e::App::Launch()) {

@@ -745,49 +745,5 @@ TEST_F(Quenzil, LinkLabelsOpenTheirSites) {
   EXPECT_TRUE(app_->WaitForRows({kPlaceholder}, 0ms));
 }
 
-// ---- the user's proxy ------------------------------------------------------------
-
-// Internet Options names a proxy; it is set back to direct afterwards.
-class QuenzilBehindProxy : public Quenzil {
- protected:
-  void TearDown() override {
-    Quenzil::TearDown();
-    EXPECT_TRUE(SetIeProxy("none"));
-    EXPECT_TRUE(IeProxyIsDirect());
-  }
-  std::string ProxyName() const {
-    // Wine goes direct when the proxy's host name is the target's: the
-    // services are 127.0.0.1, so the proxy is named localhost.
-    return "localhost:" + std::to_string(GetSettings().proxy_port);
-  }
-};
-
-TEST_F(QuenzilBehindProxy, NamedProxyCarriesTrafficAndBypassGoesDirect) {
-  ASSERT_NE(GetSettings().proxy_port, 0) << "no forward proxy";
-  ASSERT_TRUE(SetIeProxy("proxy " + ProxyName()));
-  ASSERT_FALSE(IeProxyIsDirect());
-  const size_t logged = ProxyLogLines().size();
-  ASSERT_TRUE(Start());
-  ASSERT_TRUE(QueryGives(L"rows3", kThreeRows));
-  std::vector<std::string> lines = ProxyLogLines();
-  lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(logged));
-  const auto has = [&](const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  };
-  EXPECT_TRUE(has("GET " + MakerOrigin() + "/gengxin.txt")) << "the update check went direct";
-  EXPECT_TRUE(has("GET " + TrackingOrigin() + QueryTarget("yunda", "rows3")))
-      << "the query went direct";
-  app_.reset();
-
-  // A bypass list naming the service's host: everything goes direct.
-  ASSERT_TRUE(SetIeProxy("proxy " + ProxyName() + " 127.0.0.1"));
-  const size_t before_bypass = ProxyLogLines().size();
-  const size_t checks = UpdateChecksInServerLog();
-  ASSERT_TRUE(Start());
-  ASSERT_TRUE(QueryGives(L"rows3", kThreeRows));
-  EXPECT_EQ(UpdateChecksInServerLog(), checks + 1);
-  EXPECT_EQ(ProxyLogLines().size(), before_bypass) << "a request went through the proxy";
-}
-
 }  // namespace
 }  // namespace e2e

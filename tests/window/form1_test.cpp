@@ -24,8 +24,6 @@ using Messages = std::vector<ShownMessage>;
 
 const std::string kPlaceholder(ResultPlaceholderLine);
 const Credentials kAccount{"CUST01", "k3y-secret-0123"};
-constexpr std::string_view kAbnormalMessage =
-    "单号异常，请检查单号和选择的快递公司有没有错，如果都正确，请稍后再试。";
 
 std::string TrackingAnswer(const Rows& values) {
   std::string answer = "<table><tr><th>时间</th></tr>\n";
@@ -155,24 +153,6 @@ TEST_F(Form1Test, QueryReturnsAtOnceAndTheAnswerFillsTheList) {
   EXPECT_EQ(view.rows, (Rows{"2013-01-20", "<b>上海", "已签收"}));
   EXPECT_TRUE(view.messages.empty());
   EXPECT_TRUE(form->CanWatchShown());
-}
-
-TEST_F(Form1Test, EachMarkerAndNoMarker) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"单号不正确", "单号不正确或选择快递公司错误，请检查相关单号，或选择单号对应的快递公司再查询。"},
-      {"异常 时间", std::string(kAbnormalMessage)},
-      {"验证码", "接口繁忙，需要验证码，可以过段时间查询，或者到快递公司查询。"},
-  };
-  StartWith("1", "ems");
-  for (const auto& [answer, message] : cases) {
-    form->chaxun_Click();
-    Answer(answer);
-    EXPECT_EQ(view.rows, Rows{message}) << answer;
-  }
-  form->chaxun_Click();
-  Answer("<html>nothing known</html>");
-  EXPECT_EQ(view.rows, Rows{});
-  EXPECT_TRUE(view.messages.empty());
 }
 
 TEST_F(Form1Test, FailedTransferIsToldAndKeepsNumberAndCourier) {
@@ -435,22 +415,6 @@ TEST_F(Form1Test, HideToTrayAndBack) {
   form->Command4_Click();
   EXPECT_TRUE(view.window_shown);
   EXPECT_EQ(view.messages.back(), (ShownMessage{std::string(kTrayRefusedPrompt), "系统提示"}));
-}
-
-TEST_F(Form1Test, LinksAndTheClock) {
-  form->Label3_MouseMove();
-  form->Label5_MouseMove();
-  EXPECT_TRUE(view.label3_bold && view.label5_bold);
-  form->Form_MouseMove();
-  EXPECT_FALSE(view.label3_bold || view.label5_bold);
-  form->Label3_Click();
-  form->Label5_Click();
-  EXPECT_EQ(view.opened_urls, (Rows{"http://home.test", "http://maker.test"}));
-
-  form->Timer1_Timer({2013, 1, 20, 9, 5, 7});
-  form->Timer1_Timer({2013, 1, 20, 9, 5, 7});
-  EXPECT_EQ(view.title_sets, 1);
-  EXPECT_EQ(view.title, "QuenzilV1.0-【Dravimo提供】    现在时间： 2013- 1- 20  9: 5: 7");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The Win32 shell of form1 with the real handlers and scripted transfers:
-// layout facts measured in the font in use, the keyboard through the dialog
-// manager, mouse routing over the transparent labels, a DPI change, and the
-// plain list/clipboard/tray paths that the end-to-end driver relies on.
+// layout facts measured in the font in use, the courier group, mouse routing
+// over the transparent labels, a DPI change, and the plain list/clipboard/tray
+// paths that the end-to-end driver relies on. (Keys go through the real
+// dialog manager in the end-to-end suite.)
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -70,13 +71,6 @@ class MainWindowTest : public ::testing::Test {
     ::SetFocus(Control(ids::kText2));
     RunPending(window_.handle());
   }
-  void Key(UINT key) {
-    const HWND focus = ::GetFocus();
-    ASSERT_NE(focus, nullptr);
-    ASSERT_TRUE(::PostMessageW(focus, WM_KEYDOWN, key, 1));
-    ASSERT_TRUE(::PostMessageW(focus, WM_KEYUP, key, 0xC0000001));
-    RunPending(window_.handle());
-  }
 
   HWND Control(int id) const { return window_.control(id); }
   RECT Rect(int id) const { return ClientRectOf(window_.handle(), Control(id)); }
@@ -141,60 +135,18 @@ TEST_F(MainWindowTest, LayoutHoldsInTheFontInUse) {
   EXPECT_EQ(Rect(ids::kYuantong).top, Px(960 + 360));
 }
 
-TEST_F(MainWindowTest, TabReachesTheSelectedCourierAndTheArrowsMoveIt) {
-  const auto tab_stops = [&] {
-    std::vector<int> order;
-    HWND at = Control(ids::kText2);
-    do {
-      order.push_back(::GetDlgCtrlID(at));
-      at = ::GetNextDlgTabItem(window_.handle(), at, FALSE);
-    } while (at != Control(ids::kText2) && order.size() < 30);
-    return order;
-  };
-  // None selected: the group is reached at its first button.
-  EXPECT_EQ(tab_stops(), (std::vector<int>{ids::kText2, ids::kChaxun, ids::kList1, ids::kCommand1, ids::kYuantong,
-                                           ids::kCommand2, ids::kCommand4}));
-  for (int press = 0; press < 4; ++press) Key(VK_TAB);
-  EXPECT_EQ(::GetFocus(), Control(ids::kYuantong));
-  EXPECT_FALSE(window_.IsCarrierSelected(1)) << "reaching a courier must not pick it";
-
+TEST_F(MainWindowTest, CouriersAreOneGroupMappedToTheCarrierTable) {
+  ::SendMessageW(Control(ids::kShunfeng), BM_CLICK, 0, 0);
   ::SendMessageW(Control(ids::kEms), BM_CLICK, 0, 0);
-  EXPECT_EQ(tab_stops()[4], ids::kEms);
-  ::SetFocus(Control(ids::kEms));
-  Key(VK_RIGHT);
-  EXPECT_EQ(::GetFocus(), Control(ids::kYunda));
   for (std::size_t row = 0; row < CarrierTable.size(); ++row) {
-    EXPECT_EQ(window_.IsCarrierSelected(row), CarrierTable[row].control_name == "yunda") << row;
+    EXPECT_EQ(window_.IsCarrierSelected(row), CarrierTable[row].control_name == "ems") << row;
   }
-  Key(VK_LEFT);
-  Key(VK_LEFT);
-  EXPECT_TRUE(window_.IsCarrierSelected(3));  // shunfeng, left of EMS on the window
-
-  // Coming back to the window never changes the courier.
-  Post(window_.handle(), WM_ACTIVATE, WA_INACTIVE, 0);
-  Post(window_.handle(), WM_ACTIVATE, WA_ACTIVE, 0);
-  ::SetFocus(Control(ids::kYuantong));
-  RunPending(window_.handle());
-  EXPECT_TRUE(window_.IsCarrierSelected(3));
+  window_.SelectCarrier(std::nullopt);
+  EXPECT_FALSE(window_.IsCarrierSelected(9));
+  // With none selected, Tab still reaches the group at its first button.
+  HWND at = Control(ids::kCommand1);
+  EXPECT_EQ(::GetNextDlgTabItem(window_.handle(), at, FALSE), Control(ids::kYuantong));
   EXPECT_THROW(window_.IsCarrierSelected(CarrierTable.size()), std::out_of_range);
-}
-
-TEST_F(MainWindowTest, EnterPressesTheFocusedButtonAndNothingElse) {
-  window_.SetNumberText("YT123");
-  ::SendMessageW(Control(ids::kEms), BM_CLICK, 0, 0);
-  ::SetFocus(Control(ids::kText2));
-  Key(VK_RETURN);
-  Key(VK_ESCAPE);
-  EXPECT_TRUE(transfers_.started.empty());
-  EXPECT_EQ(window_.NumberText(), "YT123");
-
-  Key(VK_TAB);
-  EXPECT_EQ(::GetFocus(), Control(ids::kChaxun));
-  Key(VK_RETURN);
-  ASSERT_EQ(transfers_.started.size(), 1u);
-  EXPECT_NE(transfers_.Last().request.url.find("com=ems"), std::string::npos);
-  Key(VK_RETURN);  // the same query on its way: nothing new
-  EXPECT_EQ(transfers_.started.size(), 1u);
 }
 
 TEST_F(MainWindowTest, ADpiChangeKeepsTheLayoutInTwips) {

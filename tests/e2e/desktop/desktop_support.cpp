@@ -301,19 +301,6 @@ void EndEveryInstance() {
   }
 }
 
-e2e::UniqueHandle StartAnotherInstance() {
-  const std::wstring& exe = e2e::GetSettings().quenzil_exe;
-  std::wstring command_line = L"\"" + exe + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION created{};
-  if (!::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &created))
-    return e2e::UniqueHandle();
-  ::CloseHandle(created.hThread);
-  return e2e::UniqueHandle(created.hProcess);
-}
-
 std::wstring WindowTextOf(HWND window) {
   DWORD_PTR length = 0;
   if (!::SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length)) return {};

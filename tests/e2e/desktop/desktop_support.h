@@ -84,10 +84,6 @@ std::string PollAnswer(const std::string& com, const std::string& number, const 
 void EndEveryInstance();
 std::vector<DWORD> RunningInstances();
 
-// Starts quenzil.exe whether or not one runs already (the driver's Launch
-// waits for the earlier one to end); null handle on failure.
-e2e::UniqueHandle StartAnotherInstance();
-
 // A top-level window of the process with this class and title (any title
 // when null), visible ones only when asked.
 HWND FindWindowOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, bool visible_only);

@@ -1,13 +1,11 @@
-// Desktop scenarios: the account dialog and its storage, keyed queries and
-// courier detection, the watch list with its menus and background refresh,
-// single-instance start, and the watch file surviving a killed program. Each
-// test starts from no stored account, no watch file and no running program.
+// Desktop scenarios: the account dialog and its storage, keyed queries, the
+// watch list with its menus, background refresh and file. Each test starts
+// from no stored account, no watch file and no running program.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <random>
 
 #include "desktop_support.h"
 #include "dialog_ids.h"
@@ -48,11 +46,6 @@ const std::wstring kWatchNeedsRows = L"请先查询出物流信息，再关注�
 const std::wstring kWatchedAlready = L"此单号已在关注列表中。";
 const std::wstring kWatchFileMovedHead = L"关注列表文件无法读取，已改名保存为：\n";
 const std::wstring kWatchFileMovedTail = L"\n关注列表从空开始。";
-
-const std::vector<int> kCarrierIds = {
-    ids::kYuantong, ids::kShentong,      ids::kZhongtong, ids::kShunfeng,   ids::kEms,
-    ids::kYunda,    ids::kHuitongkuaidi, ids::kTiantian,  ids::kZhaijisong, ids::kQuanfengkuaidi,
-};
 
 // The rows List1 shows for an answer: carrier and state, then time and
 // context per event, oldest first.
@@ -403,34 +396,6 @@ TEST_F(Desktop, KeyedQueryShowsRowsAndEachFailureItsWay) {
   }
 }
 
-TEST_F(Desktop, CourierDetectionPicksTheCarrier) {
-  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
-  ASSERT_TRUE(Start());
-
-  // A courier outside the ten: no button, still queried and named.
-  const Events jt_events = {{"2026-12-05 12:00:00", "【杭州市】快件已揽收"}};
-  ASSERT_TRUE(e2e::SetBehavior("detect:JT7001", R"(json:[{"comCode":"jtexpress","name":"极兔速递"}])"));
-  ASSERT_TRUE(e2e::SetBehavior("poll:JT7001", "json:" + PollAnswer("jtexpress", "JT7001", "0", false, jt_events)));
-  ASSERT_TRUE(Query("JT7001", 0));
-  EXPECT_TRUE(WaitForLogLine("/autonumber/auto?num=JT7001&key=***"));
-  EXPECT_TRUE(WaitForLogLine(PollLine("jtexpress", "JT7001")));
-  EXPECT_TRUE(app_->WaitForRows(ExpectedRows(L"极兔速递  在途", jt_events), 10s));
-  for (int carrier : kCarrierIds) EXPECT_FALSE(app_->IsChecked(carrier)) << "carrier " << carrier << " selected";
-
-  // One of the ten: its button gets selected.
-  const Events yt_events = {{"2026-12-05 13:00:00", "【北京市】派件中"}, {"2026-12-04 09:00:00", "【北京市】已到达"}};
-  ASSERT_TRUE(e2e::SetBehavior(
-      "detect:YT7002", R"(json:[{"comCode":"yuantong","name":"圆通速递"},{"comCode":"zhongtong","name":"中通快递"}])"));
-  ASSERT_TRUE(e2e::SetBehavior("poll:YT7002", "json:" + PollAnswer("yuantong", "YT7002", "5", false, yt_events)));
-  ASSERT_TRUE(Query("YT7002", 0));
-  EXPECT_TRUE(WaitForLogLine("/autonumber/auto?num=YT7002&key=***"));
-  EXPECT_TRUE(WaitForLogLine(PollLine("yuantong", "YT7002")));
-  EXPECT_TRUE(app_->WaitForRows(ExpectedRows(L"圆通速递  派件", yt_events), 10s));
-  EXPECT_TRUE(WaitUntil([&] { return app_->IsChecked(ids::kYuantong); }, 2s)) << "圆通 not selected";
-  for (const auto& line : ServerLog()) EXPECT_EQ(line.find(kKey), std::string::npos) << line;
-  EXPECT_TRUE(NoBoxFor(0ms));
-}
-
 // ---- the watch list -------------------------------------------------------------------------------
 
 TEST_F(Desktop, WatchFromTheListAndDriveTheTrayMenu) {
@@ -615,84 +580,6 @@ TEST_F(Desktop, UnreadableWatchFileIsKeptAsideAndToldOnce) {
   ASSERT_TRUE(Start());
   EXPECT_TRUE(NoBoxFor(1500ms));
   EXPECT_EQ(ReadBytes(aside), std::optional<std::string>(garbage));
-}
-
-// ---- single instance -------------------------------------------------------------------------------
-
-TEST_F(Desktop, SecondStartBringsTheFirstForward) {
-  ASSERT_TRUE(Start());
-  ASSERT_TRUE(HideToTray());
-  const e2e::UniqueHandle second = StartAnotherInstance();
-  ASSERT_TRUE(second) << "cannot start a second quenzil.exe";
-  EXPECT_EQ(::WaitForSingleObject(second.get(), 5000), WAIT_OBJECT_0) << "the second start keeps running";
-  DWORD code = 1234;
-  ::GetExitCodeProcess(second.get(), &code);
-  EXPECT_EQ(code, 0u);
-  EXPECT_TRUE(WaitUntil([&] { return app_->FormVisible(); }, 3s)) << "the first window stays hidden";
-  EXPECT_EQ(RunningInstances().size(), 1u);
-}
-
-// ---- crash safety ----------------------------------------------------------------------------------
-
-TEST_F(Desktop, KilledWhileRefreshingLeavesAWholeFile) {
-  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
-  // Long histories make every save write a few hundred kilobytes: a save
-  // that is not all-or-nothing then has time to be caught halfway.
-  constexpr int kParcels = 12;
-  constexpr int kEventsEach = 120;
-  std::vector<std::string> numbers;
-  json initial = {{"version", 1}, {"parcels", json::array()}};
-  for (int parcel = 0; parcel < kParcels; ++parcel) {
-    const std::string number = "ZT80" + std::to_string(10 + parcel);
-    numbers.push_back(number);
-    initial["parcels"].push_back({{"number", number}, {"carrier", "zhongtong"}});
-    Events events;
-    for (int event = kEventsEach; event > 0; --event) {
-      char time[32];
-      std::snprintf(time, sizeof time, "2026-11-%02d %02d:%02d:00", 1 + event / 24, event % 24, event % 60);
-      events.emplace_back(time, "【杭州市】快件已到达 杭州转运中心，正在发往下一站 " + number + " #" + std::to_string(event));
-    }
-    ASSERT_TRUE(e2e::SetBehavior("poll:" + number, "json:" + PollAnswer("zhongtong", number, "0", false, events)));
-  }
-  std::string written = initial.dump();
-  const unsigned seed = std::random_device{}();
-  std::printf("[ seed ] %u\n", seed);
-  std::mt19937 random(seed);
-  // Kills land within a few tens of milliseconds after the service answered
-  // one of the first refreshes: while the answer is taken in and saved.
-  std::uniform_int_distribution<std::size_t> refreshes(1, 3);
-  std::uniform_int_distribution<int> delay_ms(0, 60);
-  constexpr int kRuns = 20;
-  int runs_that_wrote = 0;
-  for (int run = 0; run < kRuns; ++run) {
-    SCOPED_TRACE("run " + std::to_string(run));
-    ASSERT_TRUE(WriteBytes(WatchFilePath(), written));
-    const std::size_t polls = LogLinesStartingWith("POST /poll/").size() + refreshes(random);
-    app_ = App::Launch();
-    ASSERT_TRUE(app_);
-    ASSERT_TRUE(app_->WaitForWindow(10s));
-    ASSERT_TRUE(WaitUntil([&] { return LogLinesStartingWith("POST /poll/").size() >= polls; }, 10s, 2ms))
-        << "the refreshes did not start";
-    ::Sleep(static_cast<DWORD>(delay_ms(random)));  // a random moment, not a wait for a condition
-    HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid());
-    ASSERT_NE(process, nullptr);
-    ::TerminateProcess(process, 77);
-    ::WaitForSingleObject(process, 5000);
-    ::CloseHandle(process);
-    app_.reset();
-
-    json file;
-    ASSERT_TRUE(ReadWatchFile(file));
-    ASSERT_TRUE(file.contains("parcels") && file["parcels"].is_array());
-    ASSERT_EQ(file["parcels"].size(), numbers.size());
-    for (const auto& number : numbers) ASSERT_NE(ParcelIn(file, number), nullptr) << number;
-    if (file.dump() != written) ++runs_that_wrote;
-    // Every entry due again next run, so the program is saving when killed.
-    for (auto& parcel : file["parcels"]) parcel.erase("last_checked");
-    written = file.dump();
-  }
-  std::printf("[ figure ] %d of %d killed runs had written the file\n", runs_that_wrote, kRuns);
-  EXPECT_GE(runs_that_wrote, kRuns / 2) << "too few runs wrote anything to be killed during";
 }
 
 }  // namespace
