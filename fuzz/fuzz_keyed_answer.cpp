@@ -43,7 +43,9 @@ int Depth(const Json& root) {
 }
 
 // A parsed document within the limits, or nothing.
+// A NUL byte is no part of a JSON text, though nlohmann stops there.
 std::optional<Json> Parse(std::string_view text) {
+  if (text.find('\0') != std::string_view::npos) return std::nullopt;
   Json document = Json::parse(text, nullptr, false);
   if (document.is_discarded() || Depth(document) > quenzil::kMaxAnswerDepth) return std::nullopt;
   return document;

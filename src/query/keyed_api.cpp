@@ -195,6 +195,11 @@ class ShallowReader {
 std::string Read(std::string_view body, ShallowReader& reader) {
   if (body.size() > kMaxAnswerBytes) return "回答过大（超过 16 MiB）";
   if (body.find_first_not_of(" \t\r\n") == std::string_view::npos) return "回答为空";
+  // The parser would take a NUL for the end of the text and quietly drop
+  // whatever follows it.
+  if (const auto nul = body.find('\0'); nul != std::string_view::npos) {
+    return "回答不是有效的 JSON（第 " + std::to_string(nul + 1) + " 字节处）";
+  }
   if (JsonNestedDeeperThan(body, kMaxAnswerDepth)) return "回答嵌套过深";
   try {
     if (Json::sax_parse(body.data(), body.data() + body.size(), &reader)) return {};

@@ -127,7 +127,8 @@ TEST(PollAnswers, MalformedNeverThrows) {
       R"({"state":"0","data":[],"nu":5})", R"({"state":"0","data":[],"com":[]})",
       R"({"state":"0","data":[],"ischeck":false})", R"({"returnCode":null,"message":"x"})",
       R"({"returnCode":["500"]})", "{\"state\":\"0\",\"data\":[],\"nu\":\"\xFF\"}",
-      R"({"state":"0","data":[],"n":1e999})"};
+      R"({"state":"0","data":[],"n":1e999})",
+      std::string(R"({"state":"0","data":[]})") + '\0' + "garbage"};
   for (const std::string& body : bodies) {
     PollAnswer answer;
     ASSERT_NO_THROW(answer = ReadPollAnswer(body)) << body;
