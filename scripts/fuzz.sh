@@ -7,6 +7,7 @@
 #   scripts/fuzz.sh                    all targets
 #   scripts/fuzz.sh fuzz_answer        some of them
 #   QUENZIL_FUZZ_SECONDS=600 scripts/fuzz.sh
+#   QUENZIL_FUZZ_SEED=1 scripts/fuzz.sh   the same inputs on every run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -61,6 +62,8 @@ for target in "${targets[@]}"; do
   cp -n "$root/fuzz/corpus/$target"/* "$corpus"/ 2>/dev/null || true
   before=$(find "$artifacts" -type f | sort)
 
+  seed=()
+  [ -z "${QUENZIL_FUZZ_SEED:-}" ] || seed=(-seed="$QUENZIL_FUZZ_SEED")
   dict=()
   [ ! -f "$root/fuzz/$target.dict" ] || dict=(-dict="$root/fuzz/$target.dict")
 
@@ -70,7 +73,7 @@ for target in "${targets[@]}"; do
   # clock (a stuck input is caught by -timeout first).
   timeout --kill-after=30 $((seconds + 120)) "$binary" \
     -max_total_time="$seconds" -rss_limit_mb=2048 -max_len="$(max_len_of "$target")" \
-    -timeout=30 -print_final_stats=1 -artifact_prefix="$artifacts/" "${dict[@]}" \
+    -timeout=30 -print_final_stats=1 -artifact_prefix="$artifacts/" "${seed[@]}" "${dict[@]}" \
     "$corpus" >"$log" 2>&1 || result=$?
 
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)

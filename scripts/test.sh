@@ -11,8 +11,9 @@ cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Release
 cmake --build build/native -j"$jobs"
 ctest --test-dir build/native --output-on-failure --timeout 300 -j"$jobs"
 
-# A short fuzzing run of the core; longer ones: QUENZIL_FUZZ_SECONDS=600 scripts/fuzz.sh
-QUENZIL_FUZZ_SECONDS=${QUENZIL_FUZZ_SECONDS:-45} scripts/fuzz.sh
+# A short fuzzing run of the core with a fixed seed, so a failure here can be
+# replayed; exploring runs: QUENZIL_FUZZ_SECONDS=600 scripts/fuzz.sh
+QUENZIL_FUZZ_SEED=${QUENZIL_FUZZ_SEED:-1} QUENZIL_FUZZ_SECONDS=${QUENZIL_FUZZ_SECONDS:-45} scripts/fuzz.sh
 
 cmake -S . -B build/win -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
