@@ -158,10 +158,13 @@ std::string DecodeUtf8(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
-std::string DecodeBytes(std::span<const std::uint8_t> body) {
-  if (!IsUtf8(body)) return DecodeCp936(body);
+std::string DecodeUtf8WithoutBom(std::span<const std::uint8_t> body) {
   if (StartsWithBom(body)) body = body.subspan(3);
   return DecodeUtf8(body);
+}
+
+std::string DecodeBytes(std::span<const std::uint8_t> body) {
+  return IsUtf8(body) ? DecodeUtf8WithoutBom(body) : DecodeCp936(body);
 }
 
 }  // namespace quenzil

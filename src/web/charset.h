@@ -20,6 +20,9 @@ bool IsUtf8(std::span<const std::uint8_t> body);
 // is dropped; an invalid sequence becomes U+FFFD.
 std::string DecodeBytes(std::span<const std::uint8_t> body);
 
+// The body read as UTF-8 whatever it holds, a leading byte-order mark dropped.
+std::string DecodeUtf8WithoutBom(std::span<const std::uint8_t> body);
+
 // The two converters behind DecodeBytes, exposed for tests.
 std::string DecodeUtf8(std::span<const std::uint8_t> bytes);
 std::string DecodeCp936(std::span<const std::uint8_t> bytes);  // platform converter

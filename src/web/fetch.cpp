@@ -39,8 +39,4 @@ bool IsUnreachable(FetchFailure kind) {
   }
 }
 
-FetchError::FetchError(FetchFailure kind, std::string cause)
-    : std::runtime_error(cause), kind_(kind), user_message_(FetchFailureMessage(kind)),
-      cause_(std::move(cause)) {}
-
 }  // namespace quenzil

@@ -46,19 +46,15 @@ std::string FetchFailureMessage(FetchFailure kind);
 // (as opposed to an answer that came but was refused).
 bool IsUnreachable(FetchFailure kind);
 
-// A transfer that did not deliver a whole body. user_message is Chinese and
-// meant for a message box; cause is the technical detail (API and code).
+// A transfer that did not deliver a whole body: its kind, and what() holds
+// the technical detail (API and code).
 class FetchError : public std::runtime_error {
  public:
-  FetchError(FetchFailure kind, std::string cause);
+  FetchError(FetchFailure kind, const std::string& cause) : std::runtime_error(cause), kind_(kind) {}
   FetchFailure kind() const { return kind_; }
-  const std::string& user_message() const { return user_message_; }
-  const std::string& cause() const { return cause_; }
 
  private:
   FetchFailure kind_;
-  std::string user_message_;
-  std::string cause_;
 };
 
 // How the body's bytes become text.

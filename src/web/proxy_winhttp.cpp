@@ -134,12 +134,27 @@ void LookupMain(std::shared_ptr<ProxyLookups> lookups) noexcept {
   }
 }
 
-// The first proxy of a script's list, for this scheme.
-std::wstring FirstProxy(const std::string& proxies, std::string_view scheme) {
-  return Widen(ProxyForScheme(proxies.substr(0, proxies.find_first_of("; ")), scheme));
+// The proxy a setting gives for the address, empty to go direct.
+std::wstring Chosen(const std::string& proxies, const std::string& bypass, const AddressParts& address) {
+  const std::string proxy = ProxyForScheme(proxies, address.scheme);
+  if (proxy.empty() || BypassesProxy(bypass, address.scheme, address.host, address.port)) return L"";
+  return Widen(proxy);
 }
 
 }  // namespace
+
+bool WaitOrCancel(HANDLE event, HANDLE cancel, Clock::time_point deadline, const std::string& timed_out) {
+  const HANDLE handles[2] = {event, cancel};
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) throw FetchError(FetchFailure::kTimedOut, timed_out);
+    const DWORD woke = ::WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(std::min<long long>(left, 0x7FFFFFFF)));
+    if (woke == WAIT_OBJECT_0) return true;
+    if (woke == WAIT_OBJECT_0 + 1) return false;
+    // A time-out only sends us back to the deadline check.
+    if (woke != WAIT_TIMEOUT) throw FetchError(FetchFailure::kOther, "WaitForMultipleObjects: " + std::to_string(::GetLastError()));
+  }
+}
 
 ProxyFinder::ProxyFinder() : lookups_(std::make_shared<ProxyLookups>()) {}
 
@@ -193,25 +208,12 @@ std::optional<std::wstring> ProxyFinder::ProxyFor(const AddressParts& address, H
         }
       }
     }
-    const HANDLE handles[2] = {lookup->done.get(), cancel};
-    for (;;) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) throw FetchError(FetchFailure::kTimedOut, "proxy script: no answer in time");
-      const DWORD woke = ::WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(std::min<long long>(left, 0x7FFFFFFF)));
-      if (woke == WAIT_OBJECT_0 + 1) return std::nullopt;
-      if (woke == WAIT_OBJECT_0) break;
-      if (woke != WAIT_TIMEOUT) throw FetchError(FetchFailure::kOther, "WaitForMultipleObjects: " + std::to_string(::GetLastError()));
-    }
-    if (lookup->answered) {
-      if (lookup->proxies.empty() || BypassesProxy(lookup->bypass, address.scheme, address.host, address.port)) return L"";
-      return FirstProxy(lookup->proxies, address.scheme);
-    }
+    if (!WaitOrCancel(lookup->done.get(), cancel, deadline, "proxy script: no answer in time")) return std::nullopt;
+    if (lookup->answered) return Chosen(lookup->proxies, lookup->bypass, address);
     // A script that cannot be fetched or run: browsers fall back to the
     // named proxy, if any, and so does this.
   }
-  const std::string proxy = ProxyForScheme(settings.proxy, address.scheme);
-  if (proxy.empty() || BypassesProxy(settings.bypass, address.scheme, address.host, address.port)) return L"";
-  return Widen(proxy);
+  return Chosen(settings.proxy, settings.bypass, address);
 }
 
 }  // namespace quenzil

@@ -18,6 +18,12 @@ namespace quenzil {
 
 struct ProxyLookups;
 
+// Waits for `event` until `deadline`: true once it is set, false once
+// `cancel` is. Throws FetchError: timed out (with `timed_out` as the cause)
+// at the deadline, or the wait's own failure.
+bool WaitOrCancel(HANDLE event, HANDLE cancel, std::chrono::steady_clock::time_point deadline,
+                  const std::string& timed_out);
+
 class ProxyFinder {
  public:
   ProxyFinder();

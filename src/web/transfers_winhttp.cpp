@@ -253,7 +253,7 @@ class Exchange {
     parts.dwUrlPathLength = static_cast<DWORD>(-1);
     parts.dwExtraInfoLength = static_cast<DWORD>(-1);
     if (!::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
-      ThrowCode("WinHttpCrackUrl", ::GetLastError());
+      ThrowLastError("WinHttpCrackUrl");
     }
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring target(parts.lpszUrlPath, parts.dwUrlPathLength);
@@ -280,8 +280,9 @@ class Exchange {
 
     auto events = std::make_unique<RequestEvents>();
     if (!events->step_done || !events->closed) {
+      const DWORD create_error = ::GetLastError();  // before the close can overwrite it
       ::WinHttpCloseHandle(request_handle);
-      ThrowLastError("CreateEventW");
+      ThrowCode("CreateEventW", create_error);
     }
     events->request_body = request.body;
     auto context = reinterpret_cast<DWORD_PTR>(events.get());
@@ -308,14 +309,7 @@ class Exchange {
     }
     std::vector<std::uint8_t> body = ReadBody(request_handle, shared);
     outcome.ok = true;
-    if (request.decoding == BodyText::kUtf8) {
-      std::span<const std::uint8_t> bytes(body);
-      constexpr std::uint8_t kBom[] = {0xEF, 0xBB, 0xBF};
-      if (bytes.size() >= 3 && std::equal(kBom, kBom + 3, bytes.begin())) bytes = bytes.subspan(3);
-      outcome.text = DecodeUtf8(bytes);
-    } else {
-      outcome.text = DecodeBytes(body);
-    }
+    outcome.text = request.decoding == BodyText::kUtf8 ? DecodeUtf8WithoutBom(body) : DecodeBytes(body);
     return outcome;
   }
 
@@ -396,17 +390,9 @@ class Exchange {
   // count for a read or a data-available. Throws on failure, cancellation
   // and the deadline.
   DWORD WaitFor(RequestEvents& shared, RequestEvents::Step expected) {
-    const HANDLE handles[2] = {shared.step_done.get(), job_.cancel.get()};
+    const std::string timed_out = "no answer within " + std::to_string(limits_.total.count()) + " ms";
     for (;;) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now());
-      if (left.count() <= 0) {
-        throw FetchError(FetchFailure::kTimedOut,
-                         "no answer within " + std::to_string(limits_.total.count()) + " ms");
-      }
-      const DWORD woke = ::WaitForMultipleObjects(2, handles, FALSE, ClampedMillis(left));
-      if (woke == WAIT_OBJECT_0 + 1) throw Cancelled{};
-      if (woke == WAIT_TIMEOUT) continue;  // the deadline check above decides
-      if (woke != WAIT_OBJECT_0) ThrowLastError("WaitForMultipleObjects");
+      if (!WaitOrCancel(shared.step_done.get(), job_.cancel.get(), deadline_, timed_out)) throw Cancelled{};
       std::lock_guard lock(shared.mutex);
       if (shared.step == RequestEvents::Step::kError) ThrowCode("WinHTTP", shared.error);
       if (shared.step != expected) continue;  // not this operation's completion
@@ -473,7 +459,7 @@ void RunJob(TransferPool& pool, Job& job) noexcept {
   } catch (const Cancelled&) {
     cancelled = true;
   } catch (const FetchError& error) {
-    outcome = FetchOutcome::Failed(error.kind(), error.cause());
+    outcome = FetchOutcome::Failed(error.kind(), error.what());
   } catch (const std::bad_alloc&) {
     outcome = FetchOutcome::Failed(FetchFailure::kOther, "out of memory");
   } catch (const std::exception& error) {
@@ -566,12 +552,6 @@ void WinHttpTransfers::Cancel(TransferId id) {
   if (const auto running = pool_->running.find(id); running != pool_->running.end()) {
     ::SetEvent(running->second->cancel.get());
   }
-}
-
-void WinHttpTransfers::CancelAll() {
-  std::lock_guard lock(pool_->mutex);
-  pool_->queued.clear();
-  for (auto& [id, job] : pool_->running) ::SetEvent(job->cancel.get());
 }
 
 std::size_t WinHttpTransfers::alive() const {

@@ -32,7 +32,6 @@ class WinHttpTransfers final : public Transfers {
 
   TransferId Start(FetchRequest request) override;
   void Cancel(TransferId id) override;
-  void CancelAll();
 
   // Transfers holding a worker now (running, or cancelled and winding down).
   std::size_t alive() const;
