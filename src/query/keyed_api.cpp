@@ -513,13 +513,10 @@ std::string PollSign(std::string_view param, const Credentials& credentials) {
   return sign;
 }
 
-// The same rule as a query value; a space is %20, never "+".
-std::string FormEncode(std::string_view value) { return PercentEncode(value); }
-
 std::string PollFormBody(std::string_view customer, std::string_view param,
                          std::string_view sign) {
-  return "customer=" + FormEncode(customer) + "&param=" + FormEncode(param) +
-         "&sign=" + FormEncode(sign);
+  return "customer=" + PercentEncode(customer) + "&param=" + PercentEncode(param) +
+         "&sign=" + PercentEncode(sign);
 }
 
 FetchRequest BuildPollRequest(std::string_view poll_host, const Credentials& credentials,
@@ -540,7 +537,7 @@ FetchRequest BuildDetectRequest(std::string_view detect_host, std::string_view n
                                 std::string_view key, const FetchLimits& limits) {
   FetchRequest request;
   request.url = "https://" + std::string(detect_host) + "/autonumber/auto?num=" +
-                FormEncode(number) + "&key=" + FormEncode(key);
+                PercentEncode(number) + "&key=" + PercentEncode(key);
   request.method = "GET";
   request.decoding = BodyText::kUtf8;
   request.limits = limits;

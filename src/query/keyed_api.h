@@ -83,13 +83,10 @@ std::string PollParam(std::string_view carrier_code, std::string_view number,
 // if the platform has no MD5 (so does BuildPollRequest).
 std::string PollSign(std::string_view param, const Credentials& credentials);
 
-// customer=…&param=…&sign=…, each value form-encoded.
+// customer=…&param=…&sign=…, each value percent-encoded: unreserved ASCII
+// stays, a space and every other byte become %XX (never "+").
 std::string PollFormBody(std::string_view customer, std::string_view param,
                          std::string_view sign);
-
-// One form value: unreserved ASCII stays, a space and every other byte
-// become %XX.
-std::string FormEncode(std::string_view value);
 
 // POST https://<poll_host>/poll/query.do, signed, answer read as UTF-8.
 FetchRequest BuildPollRequest(std::string_view poll_host, const Credentials& credentials,

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/unique_handle.h"
+
 namespace quenzil {
 
 namespace {
@@ -39,26 +41,7 @@ bool MakeFolders(const std::string& folder, std::string* error) {
   return true;
 }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now and tells whether the close went well (it can report a
-  // write that failed late).
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
+using Descriptor = UniqueAny<int, decltype(&::close), ::close, -1>;
 
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -130,7 +113,8 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std:
   if (file.get() < 0) return fail("open", errno);
   if (!WriteAll(file.get(), bytes)) return fail("write", errno);
   if (::fsync(file.get()) != 0) return fail("fsync", errno);
-  if (!file.Close()) return fail("close", errno);
+  // A close can report a write that failed late.
+  if (::close(file.release()) != 0) return fail("close", errno);
   if (::rename(temporary.c_str(), path.c_str()) != 0) return fail("rename", errno);
   return SyncFolder(folder, error);
 }

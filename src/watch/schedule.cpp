@@ -84,7 +84,7 @@ std::optional<UnixSeconds> RefreshSchedule::NextWake(const WatchList& list,
   return std::max(*soonest, EarliestStart(list, now));
 }
 
-void RefreshSchedule::NoteStarted(const WatchList&, UnixSeconds now) { last_start_ = now; }
+void RefreshSchedule::NoteStarted(UnixSeconds now) { last_start_ = now; }
 
 void RefreshSchedule::NoteUnreachable(UnixSeconds now) {
   next_pause_ = next_pause_ == 0 ? settings_.offline_retry

@@ -36,7 +36,7 @@ class RefreshSchedule {
   // active entries) later (at least 1 s), so a full round is spread over
   // half the interval. The gap follows the list as it is when the next one
   // is due, so entries added meanwhile shorten it.
-  void NoteStarted(const WatchList& list, UnixSeconds now);
+  void NoteStarted(UnixSeconds now);
   // The network was out of reach: pause every entry, doubling the pause
   // each time up to the interval.
   void NoteUnreachable(UnixSeconds now);
@@ -45,8 +45,6 @@ class RefreshSchedule {
   void NoteKeyRefused(UnixSeconds now);
   // An answer came, or the key changed: the pause is over.
   void NoteReachable();
-
-  const ScheduleSettings& settings() const { return settings_; }
 
  private:
   // The earliest start the gap and the pause allow. A gap or pause that

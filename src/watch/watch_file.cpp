@@ -1,6 +1,7 @@
 #include "watch/watch_file.h"
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdint>
 #include <utility>
@@ -124,42 +125,8 @@ json WriteParcel(const WatchedParcel& parcel) {
   return object;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const auto year_of_era = static_cast<unsigned>(year - era * 400);
-  const unsigned day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
-}
-
-struct CivilDate {
-  std::int64_t year;
-  unsigned month;
-  unsigned day;
-};
-
-CivilDate CivilFromDays(std::int64_t days) {
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const auto day_of_era = static_cast<unsigned>(days - era * 146097);
-  const unsigned year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const unsigned shifted_month = (5 * day_of_year + 2) / 153;
-  const unsigned day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
-  const unsigned month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
-  const std::int64_t year = static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2 ? 1 : 0);
-  return {year, month, day};
-}
-
-bool IsLeap(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-unsigned DaysInMonth(std::int64_t year, unsigned month) {
-  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
+// 10000-01-01T00:00:00Z: four digits of year and no more.
+constexpr UnixSeconds kYear10000 = 253402300800;
 
 // Copying and writing JSON recurse once per level: a hand-made file nested
 // thousands deep would overflow the stack, so it is refused before parsing.
@@ -220,15 +187,14 @@ std::string SerializeWatchFile(const WatchList& list) {
 }
 
 std::string IsoUtc(UnixSeconds seconds) {
-  if (seconds <= 0) return {};
-  const std::int64_t days = seconds / 86400;
+  if (seconds <= 0 || seconds >= kYear10000) return {};
+  const std::chrono::sys_days days{std::chrono::days{seconds / 86400}};
+  const std::chrono::year_month_day date{days};
   const std::int64_t rest = seconds % 86400;
-  const CivilDate date = CivilFromDays(days);
-  if (date.year > 9999) return {};
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year),
-                date.month, date.day, static_cast<int>(rest / 3600),
-                static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
   return text;
 }
 
@@ -244,12 +210,15 @@ UnixSeconds ParseIsoUtc(std::string_view text) {
   const int hour = Digits(text, 11, 2);
   const int minute = Digits(text, 14, 2);
   const int second = Digits(text, 17, 2);
-  if (year < 1970 || month < 1 || month > 12 || day < 1 ||
-      day > static_cast<int>(DaysInMonth(year, static_cast<unsigned>(month))) || hour < 0 ||
-      hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
+  if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
+      minute < 0 || minute > 59 || second < 0 || second > 59) {
     return 0;
   }
-  return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+  const std::chrono::year_month_day date{std::chrono::year{year},
+                                         std::chrono::month{static_cast<unsigned>(month)},
+                                         std::chrono::day{static_cast<unsigned>(day)}};
+  if (!date.ok()) return 0;  // 30 February and the like
+  return static_cast<UnixSeconds>(std::chrono::sys_days{date}.time_since_epoch().count()) * 86400 +
          hour * 3600 + minute * 60 + second;
 }
 

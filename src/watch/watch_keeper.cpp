@@ -165,7 +165,7 @@ void WatchKeeper::StartDue() {
   running_carrier_ = parcel.carrier;
   running_ = transfers_.Start(BuildPollRequest(poll_host_, credentials_, parcel.carrier,
                                                parcel.number, parcel.phone, limits_));
-  schedule_.NoteStarted(list_, now);
+  schedule_.NoteStarted(now);
 }
 
 void WatchKeeper::Advance() {

@@ -24,8 +24,7 @@ WatchStore::Loaded WatchFileStore::Load() {
 
 bool WatchFileStore::Save(const WatchList& list) {
   if (frozen_) return false;
-  std::string error;
-  return ReplaceFileAtomically(path_, SerializeWatchFile(list), &error);
+  return ReplaceFileAtomically(path_, SerializeWatchFile(list), nullptr);
 }
 
 }  // namespace quenzil

@@ -29,7 +29,6 @@ class WatchFileStore final : public WatchStore {
   explicit WatchFileStore(std::string path) : path_(std::move(path)) {}
   Loaded Load() override;
   bool Save(const WatchList& list) override;
-  const std::string& path() const { return path_; }
 
  private:
   std::string path_;

@@ -51,7 +51,7 @@ TEST(Schedule, MostOverdueFirstWithAGapBetweenStarts) {
                              {.number = "c", .carrier = "ems", .added = kT0 - 1000},
                              Checked("d", kT0)}};
   EXPECT_EQ(schedule.PickDue(list, kT0), 2u) << "never fetched: waiting since it was added";
-  schedule.NoteStarted(list, kT0);
+  schedule.NoteStarted(kT0);
   list.parcels[2] = Checked("c", kT0);
   // Four active entries: 600 / (2 × 4) = 75 s between starts.
   EXPECT_FALSE(schedule.PickDue(list, kT0 + 74));
