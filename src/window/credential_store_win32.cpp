@@ -22,7 +22,8 @@ void Wipe(void* data, std::size_t size) {
   if (data != nullptr && size != 0) ::SecureZeroMemory(data, size);
 }
 
-// A value's bytes and type; nullopt when it is not there.
+// A value's bytes and type: false on a read error; present is false when
+// the value does not exist.
 bool ReadValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& bytes, bool& present) {
   DWORD size = 0;
   present = false;

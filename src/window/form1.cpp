@@ -171,13 +171,17 @@ void Form1::chaxun_Click() {
     row = SelectedCarrier([this](std::size_t table_row) { return view_.IsCarrierSelected(table_row); });
     if (row && detected_ && detected_->second == *row && detected_->first != number &&
         credentials_.complete()) {
+      // Detection's pick for another number: unselected, so the user can
+      // pick that courier for this one.
       row.reset();
+      detected_.reset();
+      view_.SelectCarrier(std::nullopt);
     }
   }
   // Pressed again (or Enter held down) while the same query is on its way:
   // its answer is coming, nothing new is asked.
   if (query_ && !number.empty() && query_->number == number && query_->chosen_row == row &&
-      query_->keyed == credentials_.complete()) {
+      (query_->kind != QueryKind::kOld) == credentials_.complete()) {
     return;
   }
   CancelQuery();
@@ -204,7 +208,6 @@ void Form1::chaxun_Click() {
   query.kind = QueryKind::kPoll;
   query.number = number;
   query.chosen_row = row;
-  query.keyed = true;
   query.carrier_code = std::string(CarrierTable[*row].service_code);
   query.carrier_name = CarrierName(query.carrier_code);
   query.phone = PhoneFor(number, query.carrier_code);
@@ -229,7 +232,6 @@ void Form1::StartDetect(const std::string& number, std::optional<std::size_t> ch
   query.kind = QueryKind::kDetect;
   query.number = number;
   query.chosen_row = chosen_row;
-  query.keyed = true;
   query.transfer = transfers_.Start(
       BuildDetectRequest(hosts_.tracking_detect, number, credentials_.key, hosts_.query_limits));
   query_ = std::move(query);
@@ -303,7 +305,6 @@ void Form1::FinishDetect(const ActiveQuery& query, const FetchOutcome& outcome) 
   // The press that started this chose no courier; pressing again with the
   // detected one selected is the same query.
   poll.chosen_row = row;
-  poll.keyed = true;
   poll.carrier_code = best.code;
   poll.carrier_name = CarrierName(best.code, best.name);
   poll.phone = PhoneFor(query.number, best.code);
@@ -494,7 +495,8 @@ void Form1::TrayIcon_Notify(std::uint32_t mouse_message) {
       TrayMenu();
       return;
     case kBalloonClicked:
-      if (notified_parcel_) {
+      // Not while a box or dialog is up: the parcel would replace what it asks about.
+      if (notified_parcel_ && modal_depth_ == 0) {
         const auto index = FindParcel(keeper_.list(), notified_parcel_->first, notified_parcel_->second);
         if (index) {
           ShowWatchedParcel(*index);

@@ -99,7 +99,6 @@ class Form1 final : private WatchHost {
     TransferId transfer = 0;
     std::string number;
     std::optional<std::size_t> chosen_row;  // the courier picked when it started
-    bool keyed = false;
     std::string carrier_code;  // kPoll
     std::string carrier_name;  // kPoll
     std::string phone;         // kPoll

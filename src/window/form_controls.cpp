@@ -329,8 +329,6 @@ void FormControls::SetBold(std::size_t label_row, bool bold) {
   FitLabel(label_row);
 }
 
-bool FormControls::IsBold(std::size_t label_row) const { return bold_[label_row]; }
-
 HBRUSH FormControls::Colour(HDC dc, HWND control) const {
   const std::size_t row = RowOfId(::GetDlgCtrlID(control));
   if (row >= kControls.size() || ::GetParent(control) != form_) return nullptr;

@@ -73,7 +73,6 @@ class FormControls {
   RECT WindowRectFor(UINT dpi) const;
 
   void SetBold(std::size_t label_row, bool bold);
-  bool IsBold(std::size_t label_row) const;
   // WM_CTLCOLORSTATIC for one of the labels or the frame.
   HBRUSH Colour(HDC dc, HWND control) const;
   void SystemColoursChanged();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
@@ -102,6 +103,15 @@ void OutcomeMailbox::Deliver(TransferId id, FetchOutcome outcome) {
 std::deque<std::pair<TransferId, FetchOutcome>> OutcomeMailbox::TakeAll() {
   std::lock_guard lock(mutex_);
   return std::exchange(outcomes_, {});
+}
+
+void OutcomeMailbox::PutBack(std::deque<std::pair<TransferId, FetchOutcome>> rest) {
+  std::lock_guard lock(mutex_);
+  if (window_ == nullptr || rest.empty()) return;
+  // Anything delivered since the take has posted its wake already.
+  if (outcomes_.empty()) ::PostMessageW(window_, ids::kTransfersDoneMessage, 0, 0);
+  outcomes_.insert(outcomes_.begin(), std::make_move_iterator(rest.begin()),
+                   std::make_move_iterator(rest.end()));
 }
 
 void OutcomeMailbox::Open(HWND window) {
@@ -381,9 +391,17 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void MainWindow::OnTransfersDone() {
-  for (auto& [id, outcome] : mailbox_->TakeAll()) {
-    if (form_ == nullptr || hwnd_ == nullptr) return;
-    form_->OnTransferDone(id, outcome);
+  auto outcomes = mailbox_->TakeAll();
+  while (!outcomes.empty() && form_ != nullptr && hwnd_ != nullptr) {
+    const auto [id, outcome] = std::move(outcomes.front());
+    outcomes.pop_front();
+    try {
+      form_->OnTransferDone(id, outcome);
+    } catch (...) {
+      // The failure is told as any other; the outcomes after it still count.
+      mailbox_->PutBack(std::move(outcomes));
+      throw;
+    }
   }
 }
 

@@ -32,6 +32,8 @@ class OutcomeMailbox {
  public:
   void Deliver(TransferId id, FetchOutcome outcome);
   std::deque<std::pair<TransferId, FetchOutcome>> TakeAll();
+  // Outcomes taken but not handled go back in front, with a wake of their own.
+  void PutBack(std::deque<std::pair<TransferId, FetchOutcome>> rest);
   void Open(HWND window);
   void Close();
 

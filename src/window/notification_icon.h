@@ -25,7 +25,6 @@ class NotificationIcon {
   bool Show(HICON icon, std::wstring_view tip);
   // Nothing happens without an icon.
   void Remove();
-  bool present() const { return present_; }
   // A new image (another DPI) for an icon that is there.
   void ChangeImage(HICON icon);
   // After the shell restarted: adds the icon again if it was there; false

@@ -100,8 +100,9 @@ quenzil::DeployHosts Deployment() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   using namespace quenzil;
 
-  // One instance per user: two would write the same watch list.
-  const UniqueHandle instance_lock(::CreateMutexW(nullptr, FALSE, (L"Local\\Dravimo.Quenzil." + UserSid()).c_str()));
+  // One instance per user, in whichever session: two would write the same
+  // watch list. A mutex in the global namespace needs no privilege.
+  const UniqueHandle instance_lock(::CreateMutexW(nullptr, FALSE, (L"Global\\Dravimo.Quenzil." + UserSid()).c_str()));
   if (instance_lock && ::GetLastError() == ERROR_ALREADY_EXISTS) {
     BringFirstInstanceForward();
     return 0;

@@ -44,40 +44,6 @@ std::optional<std::string> ReadWholeFile(const std::wstring& path) {
   return content;
 }
 
-
-struct WindowSearch {
-  DWORD process_id;
-  const wchar_t* class_name;
-  const wchar_t* title;  // null: any
-  bool visible_only;
-  HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
-  auto& search = *reinterpret_cast<WindowSearch*>(context);
-  DWORD owner = 0;
-  ::GetWindowThreadProcessId(window, &owner);
-  if (owner != search.process_id) return TRUE;
-  wchar_t class_name[64] = {};
-  if (::GetClassNameW(window, class_name, 64) == 0 || wcscmp(class_name, search.class_name) != 0)
-    return TRUE;
-  if (search.title != nullptr) {
-    wchar_t title[256] = {};
-    ::GetWindowTextW(window, title, 256);
-    if (wcscmp(title, search.title) != 0) return TRUE;
-  }
-  if (search.visible_only && !::IsWindowVisible(window)) return TRUE;
-  search.found = window;
-  return FALSE;
-}
-
-HWND FindTopLevel(DWORD process_id, const wchar_t* class_name, const wchar_t* title,
-                  bool visible_only) {
-  WindowSearch search{process_id, class_name, title, visible_only, nullptr};
-  ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 std::optional<LRESULT> SendBounded(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   DWORD_PTR result = 0;
   if (!::SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
@@ -93,7 +59,50 @@ std::wstring DescribeRows(const std::optional<std::vector<std::wstring>>& rows) 
   return text;
 }
 
+struct WindowSearch {
+  DWORD pid;
+  const wchar_t* class_name;
+  const wchar_t* title;
+  bool visible_only;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
+  auto& search = *reinterpret_cast<WindowSearch*>(context);
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(window, &owner);
+  if (owner != search.pid) return TRUE;
+  wchar_t class_name[64] = {};
+  ::GetClassNameW(window, class_name, 64);
+  if (search.class_name != nullptr && wcscmp(class_name, search.class_name) != 0) return TRUE;
+  if (search.title != nullptr && WindowTextOf(window) != search.title) return TRUE;
+  if (search.visible_only && !::IsWindowVisible(window)) return TRUE;
+  search.found.push_back(window);
+  return TRUE;
+}
+
 }  // namespace
+
+std::wstring WindowTextOf(HWND window) {
+  const auto length = SendBounded(window, WM_GETTEXTLENGTH, 0, 0);
+  if (!length || *length < 0) return {};
+  std::wstring text(static_cast<size_t>(*length) + 1, L'\0');
+  const auto copied = SendBounded(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  if (!copied || *copied < 0) return {};
+  text.resize(std::min(static_cast<size_t>(*copied), static_cast<size_t>(*length)));
+  return text;
+}
+
+std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, bool visible_only) {
+  WindowSearch search{pid, class_name, title, visible_only, {}};
+  ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND FindWindowOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, bool visible_only) {
+  const auto found = WindowsOf(pid, class_name, title, visible_only);
+  return found.empty() ? nullptr : found.front();
+}
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -612,7 +621,7 @@ bool InstanceAlive() {
   LPWSTR sid = nullptr;
   if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid))
     return false;
-  const std::wstring name = L"Local\\Dravimo.Quenzil." + std::wstring(sid);
+  const std::wstring name = L"Global\\Dravimo.Quenzil." + std::wstring(sid);
   ::LocalFree(sid);
   HANDLE lock = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
   if (lock == nullptr) return false;
@@ -647,7 +656,7 @@ App::~App() {
   if (!process_) return;
   // The ordinary way out: a close request answered with OK. With a box of
   // its own open the program would not ask.
-  const bool box_open = FindTopLevel(process_id_, L"#32770", nullptr, false) != nullptr;
+  const bool box_open = FindWindowOf(process_id_, L"#32770", nullptr, false) != nullptr;
   bool asked = false;
   if (HWND form = FindForm(); Running() && !box_open && form != nullptr &&
                               ::PostMessageW(form, WM_CLOSE, 0, 0)) {
@@ -660,7 +669,7 @@ App::~App() {
 }
 
 HWND App::FindForm() const {
-  return FindTopLevel(process_id_, quenzil::ids::kFormClassName, nullptr, false);
+  return FindWindowOf(process_id_, quenzil::ids::kFormClassName, nullptr, false);
 }
 
 bool App::FormVisible() const {
@@ -672,7 +681,7 @@ bool App::FormVisible() const {
   HWND found = nullptr;
   const bool shown = WaitUntil(
       [&] {
-        found = FindTopLevel(process_id_, quenzil::ids::kFormClassName, nullptr, true);
+        found = FindWindowOf(process_id_, quenzil::ids::kFormClassName, nullptr, true);
         return found != nullptr || !Running();
       },
       limit);
@@ -1081,7 +1090,7 @@ HWND App::WaitForMessageBox(const std::wstring& title, Millis limit) const {
   HWND box = nullptr;
   WaitUntil(
       [&] {
-        box = FindTopLevel(process_id_, L"#32770", title.c_str(), true);
+        box = FindWindowOf(process_id_, L"#32770", title.c_str(), true);
         return box != nullptr || !Running();
       },
       limit);
@@ -1090,7 +1099,7 @@ HWND App::WaitForMessageBox(const std::wstring& title, Millis limit) const {
 
 bool App::NoMessageBoxFor(const std::wstring& title, Millis time) const {
   return !WaitUntil(
-      [&] { return FindTopLevel(process_id_, L"#32770", title.c_str(), false) != nullptr; }, time);
+      [&] { return FindWindowOf(process_id_, L"#32770", title.c_str(), false) != nullptr; }, time);
 }
 
 std::wstring App::MessageBoxText(HWND box) {

@@ -43,6 +43,13 @@ class WinsockSession {
 // The non-empty lines of a text, without their CR.
 std::vector<std::string> SplitLines(const std::string& text);
 
+// Top-level windows of the process with this class and title (any when
+// null), visible ones only when asked; the first of them, or null.
+std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, bool visible_only);
+HWND FindWindowOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, bool visible_only);
+// A window's text; empty when it cannot be read.
+std::wstring WindowTextOf(HWND window);
+
 // An environment variable's value; empty when unset.
 std::wstring EnvironmentText(const wchar_t* name);
 

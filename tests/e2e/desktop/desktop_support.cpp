@@ -41,34 +41,6 @@ struct KeyCloser {
 }
 
 
-struct Search {
-  DWORD pid;
-  const wchar_t* class_name;
-  const wchar_t* title;
-  bool visible_only;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK Collect(HWND window, LPARAM context) {
-  auto& search = *reinterpret_cast<Search*>(context);
-  DWORD owner = 0;
-  ::GetWindowThreadProcessId(window, &owner);
-  if (owner != search.pid) return TRUE;
-  wchar_t class_name[64] = {};
-  ::GetClassNameW(window, class_name, 64);
-  if (search.class_name != nullptr && wcscmp(class_name, search.class_name) != 0) return TRUE;
-  if (search.title != nullptr && WindowTextOf(window) != search.title) return TRUE;
-  if (search.visible_only && !::IsWindowVisible(window)) return TRUE;
-  search.found.push_back(window);
-  return TRUE;
-}
-
-std::vector<HWND> WindowsOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, bool visible_only) {
-  Search search{pid, class_name, title, visible_only, {}};
-  ::EnumWindows(Collect, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 BOOL CALLBACK CollectText(HWND window, LPARAM context) {
   auto& texts = *reinterpret_cast<std::vector<std::wstring>*>(context);
   texts.push_back(WindowTextOf(window));
@@ -299,23 +271,6 @@ void EndEveryInstance() {
     ::WaitForSingleObject(process, 5000);
     ::CloseHandle(process);
   }
-}
-
-std::wstring WindowTextOf(HWND window) {
-  DWORD_PTR length = 0;
-  if (!::SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length)) return {};
-  std::wstring text(length + 1, L'\0');
-  DWORD_PTR copied = 0;
-  if (!::SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                             kSendTimeoutMs, &copied))
-    return {};
-  text.resize(std::min<std::size_t>(copied, length));
-  return text;
-}
-
-HWND FindWindowOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, bool visible_only) {
-  const auto found = WindowsOf(pid, class_name, title, visible_only);
-  return found.empty() ? nullptr : found.front();
 }
 
 HWND WaitForWindowOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, Millis limit) {

@@ -84,13 +84,12 @@ std::string PollAnswer(const std::string& com, const std::string& number, const 
 void EndEveryInstance();
 std::vector<DWORD> RunningInstances();
 
-// A top-level window of the process with this class and title (any title
-// when null), visible ones only when asked.
-HWND FindWindowOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, bool visible_only);
+using e2e::FindWindowOf;
+using e2e::WindowsOf;
+using e2e::WindowTextOf;
 HWND WaitForWindowOf(DWORD pid, const wchar_t* class_name, const wchar_t* title, Millis limit);
 // Titles of the process's visible dialogs and message boxes.
 std::vector<std::wstring> VisibleBoxes(DWORD pid);
-std::wstring WindowTextOf(HWND window);
 // Every text the process's windows show (captions and children).
 std::vector<std::wstring> AllWindowTexts(DWORD pid);
 
