@@ -251,9 +251,12 @@ TEST(TransfersTest, BodiesAreDecodedWhateverTheStatus) {
   const FetchOutcome failed = harness.Fetch(Get(Api("status:500:error.html")));
   EXPECT_EQ(Text(failed), "server error: 服务暂停");
   EXPECT_EQ(failed.status, 500u);
-  const FetchOutcome missing = harness.Fetch(Get(Plain() + "/no-such-answer"));
+  // The target reaches the server exactly as given.
+  const std::string target = "/api?id=1&com=yuantong&nu=AB%20C%2F1%E4%B8%AD&valicode=[]&temp=0.25";
+  const FetchOutcome missing = harness.Fetch(Get(Plain() + target));
   EXPECT_EQ(Text(missing), "not found");
   EXPECT_EQ(missing.status, 404u);
+  EXPECT_TRUE(Logged("QUENZIL_FAKE_LOG", target));
   // Read as UTF-8, a GBK body is never taken for GBK.
   FetchRequest gbk = Get(Api("gbk:中"));
   gbk.decoding = BodyText::kUtf8;
@@ -262,13 +265,6 @@ TEST(TransfersTest, BodiesAreDecodedWhateverTheStatus) {
   FetchRequest utf8 = Get(Api("json:{\"message\":\"签收\"}"));
   utf8.decoding = BodyText::kUtf8;
   EXPECT_EQ(Text(harness.Fetch(utf8)), "{\"message\":\"签收\"}");
-}
-
-TEST(TransfersTest, ServerSeesTheTargetExactlyAsGiven) {
-  Harness harness;
-  const std::string target = "/api?id=1&com=yuantong&nu=AB%20C%2F1%E4%B8%AD&valicode=[]&temp=0.25";
-  EXPECT_EQ(Text(harness.Fetch(Get(Plain() + target))), "not found");
-  EXPECT_TRUE(Logged("QUENZIL_FAKE_LOG", target));
 }
 
 TEST(TransfersTest, SignedPostArrivesIntactOverTls) {
@@ -306,17 +302,11 @@ TEST(TransfersTest, BodiesStopAtTheLimit) {
   EXPECT_EQ(Text(harness.Fetch(Get(Plain() + "/small.txt", limits))), "small answer");
 }
 
-TEST(TransfersTest, SilentAndDrippingServersTimeOut) {
+TEST(TransfersTest, SilentServerTimesOut) {
   Harness harness;
-  auto start = steady_clock::now();
+  const auto start = steady_clock::now();
   EXPECT_EQ(FailureOf(harness.Fetch(Get(Api("stall"), Limits(1000, 20000)))), FetchFailure::kTimedOut);
   EXPECT_LT(steady_clock::now() - start, milliseconds{4000}) << "the receive limit did not end the wait";
-  // Each byte comes within the receive limit; the whole never does.
-  start = steady_clock::now();
-  EXPECT_EQ(FailureOf(harness.Fetch(Get(Api("drip:page.html"), Limits(3000, 2000)))), FetchFailure::kTimedOut);
-  const auto took = steady_clock::now() - start;
-  EXPECT_GE(took, milliseconds{1900});
-  EXPECT_LT(took, milliseconds{3500}) << "the total limit did not end the wait";
 }
 
 // --- HTTPS -----------------------------------------------------------------
@@ -397,6 +387,26 @@ class ProxyPass : public ::testing::Test {
   }
 };
 
+// Plain HTTP to the first port goes through the proxy, HTTPS to it tunnels
+// through the proxy, and the second port goes direct. The bodies and the
+// number tell this pass's requests from the other passes' in the shared logs.
+void ExpectProxiedTunnelledAndDirect(const std::string& proxied_body, const std::string& number,
+                                     const std::string& direct_body) {
+  Harness harness;
+  const std::string url = Api("body:" + proxied_body);
+  EXPECT_EQ(Text(harness.Fetch(Get(url))), proxied_body);
+  EXPECT_TRUE(Logged("QUENZIL_PROXY_LOG", "GET " + url));
+
+  const std::string tunnel = "CONNECT 127.0.0.1:" + Port("QUENZIL_FAKE_TLS_PORT");
+  const std::size_t tunnels = Count("QUENZIL_PROXY_LOG", tunnel);
+  ExpectPollAccepted(harness.Fetch(PollRequest(number)));
+  EXPECT_EQ(Count("QUENZIL_PROXY_LOG", tunnel), tunnels + 1);
+
+  const std::string base = "http://127.0.0.1:" + Port("QUENZIL_FAKE_PORT2");
+  EXPECT_EQ(Text(harness.Fetch(Get(Api("body:" + direct_body, base)))), direct_body);
+  EXPECT_FALSE(LoggedWith("QUENZIL_PROXY_LOG", ":" + Port("QUENZIL_FAKE_PORT2") + "/"));
+}
+
 // "localhost:<proxy>" with the bypass list "<local>;*.invalid;127.0.0.1:<second port>".
 class NamedProxyTest : public ProxyPass {
  protected:
@@ -404,22 +414,11 @@ class NamedProxyTest : public ProxyPass {
 };
 
 TEST_F(NamedProxyTest, HttpGoesThroughItHttpsTunnelsAndBypassGoesDirect) {
-  Harness harness;
-  const std::string url = Api("body:by proxy");
-  EXPECT_EQ(Text(harness.Fetch(Get(url))), "by proxy");
-  EXPECT_TRUE(Logged("QUENZIL_PROXY_LOG", "GET " + url));
-
-  const std::string tunnel = "CONNECT 127.0.0.1:" + Port("QUENZIL_FAKE_TLS_PORT");
-  const std::size_t tunnels = Count("QUENZIL_PROXY_LOG", tunnel);
-  ExpectPollAccepted(harness.Fetch(PollRequest("QZ-TUNNEL")));
-  EXPECT_EQ(Count("QUENZIL_PROXY_LOG", tunnel), tunnels + 1);
+  ExpectProxiedTunnelledAndDirect("by proxy", "QZ-TUNNEL", "direct");
   EXPECT_TRUE(Logged("QUENZIL_FAKE_LOG", "POST /poll/query.do com=yuantong num=QZ-TUNNEL phone=13800005678"));
-
-  // The bypass list names the second port: that goes direct.
+  // The bypass list names the second port: that went direct.
   const std::string base = "http://127.0.0.1:" + Port("QUENZIL_FAKE_PORT2");
-  EXPECT_EQ(Text(harness.Fetch(Get(Api("body:direct", base)))), "direct");
   EXPECT_TRUE(Logged("QUENZIL_FAKE_LOG", Api("body:direct", base).substr(base.size())));
-  EXPECT_FALSE(LoggedWith("QUENZIL_PROXY_LOG", ":" + Port("QUENZIL_FAKE_PORT2") + "/"));
 }
 
 // The script at http://127.0.0.1:<port>/proxy.pac. A process keeps the
@@ -440,20 +439,10 @@ class ProxyScriptTest : public ProxyPass {
   }
 };
 
+// The script proxies only the bare first-port addresses and says DIRECT
+// for the second port.
 TEST_F(ProxyScriptTest, ScriptSeesOnlySchemeHostAndPortAndMaySayDirect) {
-  Harness harness;
-  const std::string url = Api("body:scripted");
-  EXPECT_EQ(Text(harness.Fetch(Get(url))), "scripted");
-  EXPECT_TRUE(Logged("QUENZIL_PROXY_LOG", "GET " + url));
-  const std::string tunnel = "CONNECT 127.0.0.1:" + Port("QUENZIL_FAKE_TLS_PORT");
-  const std::size_t tunnels = Count("QUENZIL_PROXY_LOG", tunnel);
-  ExpectPollAccepted(harness.Fetch(PollRequest("QZ-SCRIPTED")));
-  EXPECT_EQ(Count("QUENZIL_PROXY_LOG", tunnel), tunnels + 1);
-
-  // DIRECT from the script goes direct.
-  const std::string base = "http://127.0.0.1:" + Port("QUENZIL_FAKE_PORT2");
-  EXPECT_EQ(Text(harness.Fetch(Get(Api("body:told direct", base)))), "told direct");
-  EXPECT_FALSE(LoggedWith("QUENZIL_PROXY_LOG", ":" + Port("QUENZIL_FAKE_PORT2") + "/"));
+  ExpectProxiedTunnelledAndDirect("scripted", "QZ-SCRIPTED", "told direct");
 }
 
 // The same script address, in a process of its own, whose script never comes.

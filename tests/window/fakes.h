@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstddef>
-#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -30,12 +29,8 @@ class FakeFormView : public FormView {
   std::string number_text;
   std::array<bool, CarrierTable.size()> carrier_selected{};
   std::vector<std::string> rows;
-  std::string title;
-  bool label3_bold = false;
-  bool label5_bold = false;
   bool window_shown = false;
   bool shown_once = false;
-  bool tray_icon_present = false;
   bool program_ended = false;
   std::string clipboard;
   std::map<FormTimer, std::chrono::milliseconds> timers;
@@ -44,18 +39,11 @@ class FakeFormView : public FormView {
   bool confirm_answer = false;
   bool tray_accepts = true;
   int clipboard_busy_for = 0;  // attempts that find it held
-  std::optional<Credentials> credentials_answer;
   std::optional<std::string> phone_answer;
-  std::optional<std::string> note_answer = std::string();
-  std::optional<int> menu_answer;
 
   // What was asked of it.
   std::vector<ShownMessage> messages;
-  std::vector<std::string> opened_urls;
   std::vector<std::string> tray_tips;
-  std::vector<std::pair<std::string, std::string>> notifications;
-  std::vector<std::vector<MenuItem>> menus;
-  int title_sets = 0;
   int phone_asks = 0;
   mutable std::vector<std::size_t> carrier_reads;
 
@@ -87,38 +75,26 @@ class FakeFormView : public FormView {
     messages.push_back({std::string(prompt), std::string(caption)});
     return confirm_answer;
   }
-  std::optional<Credentials> AskCredentials(const Credentials&) override { return credentials_answer; }
+  std::optional<Credentials> AskCredentials(const Credentials&) override { return std::nullopt; }
   std::optional<std::string> AskPhoneDigits(std::string_view, std::string_view) override {
     ++phone_asks;
     return phone_answer;
   }
-  std::optional<std::string> AskWatchNote(std::string_view) override { return note_answer; }
-  std::optional<int> ShowPopupMenu(const std::vector<MenuItem>& items) override {
-    menus.push_back(items);
-    return menu_answer;
-  }
+  std::optional<std::string> AskWatchNote(std::string_view) override { return std::nullopt; }
+  std::optional<int> ShowPopupMenu(const std::vector<MenuItem>&) override { return std::nullopt; }
 
-  void SetTitle(std::string_view text) override {
-    ++title_sets;
-    title = text;
-  }
-  void SetLinkBold(LinkLabel label, bool bold) override {
-    (label == LinkLabel::kLabel3 ? label3_bold : label5_bold) = bold;
-  }
+  void SetTitle(std::string_view) override {}
+  void SetLinkBold(LinkLabel, bool) override {}
   void ShowFirstTime() override { window_shown = shown_once = true; }
   void HideWindow() override { window_shown = false; }
   void ShowWindow() override { window_shown = true; }
 
   bool ShowTrayIcon(std::string_view tip) override {
     tray_tips.emplace_back(tip);
-    if (tray_accepts) tray_icon_present = true;
     return tray_accepts;
   }
-  void RemoveTrayIcon() override { tray_icon_present = false; }
-  bool ShowNotification(std::string_view title_text, std::string_view text) override {
-    notifications.emplace_back(title_text, text);
-    return tray_icon_present;
-  }
+  void RemoveTrayIcon() override {}
+  bool ShowNotification(std::string_view, std::string_view) override { return true; }
   bool TryPutOnClipboard(std::string_view text) override {
     if (clipboard_busy_for > 0) {
       --clipboard_busy_for;
@@ -129,11 +105,8 @@ class FakeFormView : public FormView {
   }
   void StartTimer(FormTimer timer, std::chrono::milliseconds delay) override { timers[timer] = delay; }
   void StopTimer(FormTimer timer) override { timers.erase(timer); }
-  void OpenInBrowser(std::string_view url) override { opened_urls.emplace_back(url); }
-  void EndProgram() override {
-    program_ended = true;
-    tray_icon_present = false;
-  }
+  void OpenInBrowser(std::string_view) override {}
+  void EndProgram() override { program_ended = true; }
 
   // Fires a started timer, as the window would.
   bool Fire(FormTimer timer) { return timers.erase(timer) != 0; }
@@ -172,31 +145,21 @@ class FakeTransfers : public Transfers {
 class FakeCredentialStore : public CredentialStore {
  public:
   Loaded stored;
-  bool accepts = true;
-  int saves = 0;
   Loaded Load() override { return stored; }
   bool Save(const Credentials& credentials) override {
-    ++saves;
-    if (accepts) stored.credentials = credentials;
-    return accepts;
+    stored.credentials = credentials;
+    return true;
   }
   bool Clear() override {
     stored = {};
-    return accepts;
+    return true;
   }
 };
 
 class FakeWatchStore : public WatchStore {
  public:
-  Loaded to_load;
-  std::optional<WatchList> saved;
-  int saves = 0;
-  Loaded Load() override { return to_load; }
-  bool Save(const WatchList& list) override {
-    ++saves;
-    saved = list;
-    return true;
-  }
+  Loaded Load() override { return {}; }
+  bool Save(const WatchList&) override { return true; }
 };
 
 }  // namespace quenzil::testing
