@@ -82,6 +82,8 @@ class BenchHost final : public quenzil::WatchHost {
  public:
   explicit BenchHost(quenzil::WatchStore& store) : store_(store) {}
   UnixSeconds Now() const override { return now_; }
+  std::int64_t UtcOffset(UnixSeconds) const override { return 0; }
+  void RefreshPausedForAccount(const quenzil::ServiceFailure&) override {}
   void WakeAt(std::optional<UnixSeconds> when) override { wake_ = when; }
   bool Save(const quenzil::WatchList& list) override {
     ++saves_;
@@ -152,8 +154,12 @@ int wmain(int argc, wchar_t** argv) {
   CountedTransfers transfers(winhttp);
   quenzil::ScheduleSettings schedule;
   schedule.interval = quenzil::deploy::kWatchIntervalSeconds;
+  // Every entry every interval, day and night: the most refreshes a run can make.
+  schedule.requery_guard = 0;
+  schedule.quiet_hours.reset();
   quenzil::WatchKeeper keeper(transfers, host, schedule, quenzil::deploy::kTrackingPollHost,
                               quenzil::FetchLimits{});
+  keeper.SetMode(quenzil::RefreshMode::kHourly);
   keeper.SetCredentials(TestCredentials());
   keeper.Load(BenchWatchList(parcels, host.Now()));
   if (!store.Save(keeper.list())) {

@@ -530,6 +530,7 @@ FetchRequest BuildPollRequest(std::string_view poll_host, const Credentials& cre
   request.body = PollFormBody(credentials.customer, param, PollSign(param, credentials));
   request.decoding = BodyText::kUtf8;
   request.limits = limits;
+  request.billable = true;
   return request;
 }
 
@@ -541,7 +542,19 @@ FetchRequest BuildDetectRequest(std::string_view detect_host, std::string_view n
   request.method = "GET";
   request.decoding = BodyText::kUtf8;
   request.limits = limits;
+  request.billable = true;
   return request;
+}
+
+FetchOutcome WithStatusChecked(FetchOutcome outcome) {
+  if (!outcome.ok || outcome.status == 200) return outcome;
+  std::string cause = "HTTP " + std::to_string(outcome.status);
+  if (outcome.status == 407) {
+    cause += "，代理服务器要求验证身份";
+  } else if (outcome.status >= 500 && outcome.status < 600) {
+    cause += "，服务器出错";
+  }
+  return FetchOutcome::Failed(FetchFailure::kBadStatus, std::move(cause));
 }
 
 std::string StateText(std::string_view state) {

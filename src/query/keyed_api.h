@@ -3,6 +3,8 @@
 // MD5 and JSON come from libraries.
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -25,6 +27,9 @@ struct TrackingEvent {
   std::string context;  // what happened
   std::string area;     // areaName, may be empty
   std::string status;   // the event's own status word, may be empty
+  // Fields a stored copy of the event holds that this program does not
+  // know: written back as they were read.
+  nlohmann::json unknown = nlohmann::json::object();
   bool operator==(const TrackingEvent&) const = default;
 };
 
@@ -96,6 +101,10 @@ FetchRequest BuildPollRequest(std::string_view poll_host, const Credentials& cre
 // GET https://<detect_host>/autonumber/auto?num=…&key=…, answer read as UTF-8.
 FetchRequest BuildDetectRequest(std::string_view detect_host, std::string_view number,
                                 std::string_view key, const FetchLimits& limits);
+
+// The service answers with status 200 only: any other status (a proxy's
+// 407, a 5xx page) makes the outcome a failure, whatever its body holds.
+FetchOutcome WithStatusChecked(FetchOutcome outcome);
 
 // The state as the list shows it: "0" → "在途", "3" → "已签收", …; a value
 // it does not know, as it comes.

@@ -1,5 +1,6 @@
 #include "watch/watch_file.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -15,9 +16,11 @@ using nlohmann::json;
 constexpr int kVersion = 1;
 
 constexpr std::array<std::string_view, 2> kTopKeys = {"version", "parcels"};
-constexpr std::array<std::string_view, 12> kParcelKeys = {
+constexpr std::array<std::string_view, 16> kParcelKeys = {
     "number", "carrier", "carrier_name", "phone", "note", "state", "signed",
-    "events", "added", "last_checked", "last_changed", "last_problem"};
+    "events", "added", "last_checked", "last_changed", "last_answered", "last_problem",
+    "failures", "failing_since", "needs_phone"};
+constexpr std::array<std::string_view, 4> kEventKeys = {"time", "context", "area", "status"};
 
 template <std::size_t N>
 bool IsKnown(const std::array<std::string_view, N>& keys, std::string_view key) {
@@ -55,6 +58,9 @@ TrackingEvent ReadEvent(const json& value, const std::string& where) {
   event.context = OptionalString(value, "context", where);
   event.area = OptionalString(value, "area", where);
   event.status = OptionalString(value, "status", where);
+  for (const auto& [key, field] : value.items()) {
+    if (!IsKnown(kEventKeys, key)) event.unknown[key] = field;
+  }
   return event;
 }
 
@@ -79,7 +85,17 @@ WatchedParcel ReadParcel(const json& value, std::size_t index) {
   parcel.added = OptionalTime(value, "added", where);
   parcel.last_checked = OptionalTime(value, "last_checked", where);
   parcel.last_changed = OptionalTime(value, "last_changed", where);
+  parcel.last_answered = OptionalTime(value, "last_answered", where);
   parcel.last_problem = OptionalString(value, "last_problem", where);
+  if (const auto found = value.find("failures"); found != value.end()) {
+    if (!found->is_number_integer() || found->get<std::int64_t>() < 0) Fail(where + "的 failures 不是非负整数");
+    parcel.failures = static_cast<int>(std::min<std::int64_t>(found->get<std::int64_t>(), 1000));
+  }
+  parcel.failing_since = OptionalTime(value, "failing_since", where);
+  if (const auto found = value.find("needs_phone"); found != value.end()) {
+    if (!found->is_boolean()) Fail(where + "的 needs_phone 不是 true 或 false");
+    parcel.needs_phone = found->get<bool>();
+  }
   for (const auto& [key, field] : value.items()) {
     if (!IsKnown(kParcelKeys, key)) parcel.unknown[key] = field;
   }
@@ -111,7 +127,14 @@ json WriteParcel(const WatchedParcel& parcel) {
   if (!parcel.events.empty()) {
     json events = json::array();
     for (const TrackingEvent& event : parcel.events) {
-      json item = {{"time", event.time}, {"context", event.context}};
+      json item = json::object();
+      if (event.unknown.is_object()) {
+        for (const auto& [key, field] : event.unknown.items()) {
+          if (!IsKnown(kEventKeys, key)) item[key] = field;
+        }
+      }
+      item["time"] = event.time;
+      item["context"] = event.context;
       PutIfSet(item, "area", event.area);
       PutIfSet(item, "status", event.status);
       events.push_back(std::move(item));
@@ -121,7 +144,11 @@ json WriteParcel(const WatchedParcel& parcel) {
   PutTimeIfSet(object, "added", parcel.added);
   PutTimeIfSet(object, "last_checked", parcel.last_checked);
   PutTimeIfSet(object, "last_changed", parcel.last_changed);
+  PutTimeIfSet(object, "last_answered", parcel.last_answered);
   PutIfSet(object, "last_problem", parcel.last_problem);
+  if (parcel.failures > 0) object["failures"] = parcel.failures;
+  PutTimeIfSet(object, "failing_since", parcel.failing_since);
+  if (parcel.needs_phone) object["needs_phone"] = true;
   return object;
 }
 

@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "query/keyed_api.h"
 #include "watch/schedule.h"
@@ -20,17 +23,23 @@ class WatchHost {
  public:
   virtual ~WatchHost() = default;
   virtual UnixSeconds Now() const = 0;
+  // The local time's offset from UTC at that moment, in seconds east.
+  virtual std::int64_t UtcOffset(UnixSeconds at) const = 0;
   // Arms the one refresh timer for that moment (replacing any earlier one);
   // nullopt: no timer needed.
   virtual void WakeAt(std::optional<UnixSeconds> when) = 0;
   // Writes the list to disk; false if it failed (the keeper tries again at
-  // the next change).
+  // the next change and when it stops).
   virtual bool Save(const WatchList& list) = 0;
   // A parcel moved: show a notification for it. Never a message box.
   virtual void Notify(std::string_view number, std::string_view carrier, std::string_view title,
                       std::string_view text) = 0;
   // Entries were added, removed or changed: menus and the tray icon follow.
   virtual void WatchListChanged() = 0;
+  // The service refused the account in the background (spent, expired,
+  // wrong key): background refresh stops until ResumeRefresh. The failure
+  // as the service told it.
+  virtual void RefreshPausedForAccount(const ServiceFailure& failure) = 0;
 };
 
 class WatchKeeper {
@@ -38,22 +47,34 @@ class WatchKeeper {
   WatchKeeper(Transfers& transfers, WatchHost& host, ScheduleSettings settings,
               std::string poll_host, FetchLimits limits);
 
-  // Background refresh happens only with complete credentials. New
-  // credentials lift a pause the old ones caused.
+  // Background refresh happens only with complete credentials.
   void SetCredentials(Credentials credentials);
-  // The list read at start (already parsed); arms the timer.
+  void SetMode(RefreshMode mode);
+  RefreshMode mode() const { return schedule_.policy().mode; }
+  // Paused for the account (as kept from an earlier run), or not.
+  void SetPausedForAccount(bool paused);
+  bool paused_for_account() const { return paused_for_account_; }
+  // The account may work again (its settings were confirmed, or a query by
+  // hand got rows): background refresh goes on.
+  void ResumeRefresh();
+
+  // The list read at start (already parsed); arms the timer. Entries added
+  // before it was read join it; until then nothing is saved, so the file
+  // is never written over before it has been read.
   void Load(WatchList list);
+  bool loaded() const { return loaded_; }
 
   const WatchList& list() const { return list_; }
   bool empty() const { return list_.parcels.empty(); }
+  const RefreshPolicy& policy() const { return schedule_.policy(); }
 
   // Saves at once; kFull at kMaxWatched.
   AddResult Add(WatchedParcel parcel);
   // Removes the entry (and cancels its refresh if one runs); false if none.
   bool Remove(std::string_view number, std::string_view carrier);
-  // A user's query of a watched parcel gave a fresh answer: take it in
-  // without a notification.
-  void TakeUserResult(const TrackingResult& result, std::string_view carrier);
+  // A user's query of a watched parcel got rows: taken in without a
+  // notification, with the phone's digits that got them (if any).
+  void TakeUserResult(const TrackingResult& result, std::string_view carrier, std::string_view phone = {});
 
   // The refresh timer fired.
   void OnWake();
@@ -64,14 +85,27 @@ class WatchKeeper {
   void Stop();
 
  private:
+  using ParcelKey = std::pair<std::string, std::string>;  // number, carrier
+  // What a transport failure changed in an entry, to be undone when it
+  // turns out the whole network was out of reach.
+  struct Penalty {
+    ParcelKey parcel;
+    WatchedParcel before;
+  };
+
   // Starts a refresh if one is due, then arms the timer for the next.
   void Advance();
   void StartDue();
   void Rearm();
   void SaveNow();
   // Takes one refresh's outcome into the entry; false when nothing about it
-  // changed (the network was out of reach).
+  // changed.
   bool TakeOutcome(WatchedParcel& parcel, const FetchOutcome& outcome, UnixSeconds now);
+  void NoteFailure(WatchedParcel& parcel, std::string problem, UnixSeconds now);
+  // Connection-level failures: the entry's own back-off, unless every entry
+  // tried lately failed the same way (offline).
+  bool NoteTransportFailure(WatchedParcel& parcel, std::string problem, UnixSeconds now);
+  std::size_t ActiveEntries(UnixSeconds now) const;
 
   Transfers& transfers_;
   WatchHost& host_;
@@ -80,12 +114,16 @@ class WatchKeeper {
   FetchLimits limits_;
   Credentials credentials_;
   WatchList list_;
+  bool loaded_ = false;
+  std::vector<ParcelKey> removed_before_load_;
   bool stopped_ = false;
-  bool unsaved_ = false;  // the last Save failed
+  bool unsaved_ = false;  // the last Save failed or was held back
+  bool paused_for_account_ = false;
+  bool offline_ = false;  // every entry tried lately was out of reach
+  std::vector<Penalty> failing_in_a_row_;
   // The one refresh in flight, if any.
   std::optional<TransferId> running_;
-  std::string running_number_;
-  std::string running_carrier_;
+  ParcelKey running_parcel_;
 };
 
 }  // namespace quenzil

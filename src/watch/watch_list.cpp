@@ -145,11 +145,22 @@ MergeOutcome MergeResult(WatchedParcel& parcel, const TrackingResult& fresh, Uni
   outcome.changed = first || new_events || new_state;
   outcome.notify = outcome.changed && !first;
 
+  // An event seen before keeps what its stored copy held beyond the
+  // service's fields.
+  for (TrackingEvent& event : events) {
+    const auto kept = std::find_if(parcel.events.begin(), parcel.events.end(),
+                                   [&](const TrackingEvent& old) { return SameEvent(old, event); });
+    if (kept != parcel.events.end()) event.unknown = kept->unknown;
+  }
   parcel.events = std::move(events);
   parcel.state = fresh.state;
   parcel.signed_for = fresh.signed_for;
   parcel.last_checked = now;
+  parcel.last_answered = now;
   parcel.last_problem.clear();
+  parcel.failures = 0;
+  parcel.failing_since = 0;
+  parcel.needs_phone = false;
   if (outcome.changed) parcel.last_changed = now;
   return outcome;
 }
@@ -191,8 +202,9 @@ std::string NotificationText(const WatchedParcel& parcel) {
 
 std::string MenuLabel(const WatchedParcel& parcel, UnixSeconds now) {
   std::string label = DisplayName(parcel) + " " + Shortened(NoteOrNumber(parcel), kMenuNameUnits);
+  const bool failing_long = parcel.failing_since > 0 && now - parcel.failing_since >= kFailingShownAfterSeconds;
   if (!parcel.answered()) {
-    label += parcel.last_problem.empty() ? "（等待刷新）" : "（刷新失败）";
+    label += parcel.needs_phone ? "（需要手机号后四位）" : failing_long ? "（刷新失败）" : "（等待刷新）";
     return EscapeAmpersands(label);
   }
   label += ' ';
@@ -201,7 +213,9 @@ std::string MenuLabel(const WatchedParcel& parcel, UnixSeconds now) {
     label += parcel.state == kStateReturned ? "（已退签，不再刷新）" : "（已签收，不再刷新）";
   } else if (IsRetired(parcel, now)) {
     label += "（30天无变化，不再刷新）";
-  } else if (!parcel.last_problem.empty()) {
+  } else if (parcel.needs_phone) {
+    label += "（需要手机号后四位）";
+  } else if (failing_long) {
     label += "（刷新失败）";
   }
   return EscapeAmpersands(label);

@@ -23,6 +23,8 @@ inline constexpr std::size_t kMaxWatched = 200;
 inline constexpr UnixSeconds kRetireAfterSeconds = 30 * 24 * 3600;
 // Events kept per entry, the newest.
 inline constexpr std::size_t kMaxEvents = 300;
+// An entry whose refreshes have failed this long says so in the menu.
+inline constexpr UnixSeconds kFailingShownAfterSeconds = 24 * 3600;
 
 struct WatchedParcel {
   std::string number;
@@ -34,9 +36,13 @@ struct WatchedParcel {
   bool signed_for = false;
   std::vector<TrackingEvent> events;  // last seen, oldest first
   UnixSeconds added = 0;
-  UnixSeconds last_checked = 0;  // 0: never fetched
-  UnixSeconds last_changed = 0;  // 0: never
-  std::string last_problem;      // why the last refresh gave nothing; empty when it went well
+  UnixSeconds last_checked = 0;   // 0: never fetched
+  UnixSeconds last_changed = 0;   // 0: never
+  UnixSeconds last_answered = 0;  // the last answer with rows; 0: none kept
+  std::string last_problem;       // why the last refresh gave nothing; empty when it went well
+  int failures = 0;               // refreshes failed in a row
+  UnixSeconds failing_since = 0;  // the first of them; 0 while refreshes go well
+  bool needs_phone = false;       // the service asks for the phone's last four digits
   // Fields of the file that this program does not know, written back as read.
   nlohmann::json unknown = nlohmann::json::object();
 
@@ -48,8 +54,17 @@ struct WatchedParcel {
   bool answered() const { return !state.empty() || !events.empty(); }
 };
 
+// An entry of the file that this program cannot take as a parcel (wrong
+// types, no number, a second copy of a parcel, past the limit): kept as it
+// was, at its place among the others, written back unchanged and never shown.
+struct UnreadEntry {
+  std::size_t position = 0;  // index in the file's array when it was read
+  nlohmann::json value;
+};
+
 struct WatchList {
   std::vector<WatchedParcel> parcels;
+  std::vector<UnreadEntry> unread;  // by position
   nlohmann::json unknown = nlohmann::json::object();  // top-level fields not known
 };
 
@@ -86,7 +101,8 @@ std::string NotificationTitle(const WatchedParcel& parcel);
 // The newest event: "<time> <context>" (fits the shell's 255 characters).
 std::string NotificationText(const WatchedParcel& parcel);
 // One item of the tray menu: carrier, note or number, state, and why it is
-// no longer refreshed where that is so.
+// not refreshed (signed for, quiet for 30 days, waiting for the phone's
+// digits) or that its refreshes have failed for a day.
 std::string MenuLabel(const WatchedParcel& parcel, UnixSeconds now);
 // The rows List1 shows for the entry, as after a query.
 std::vector<std::string> ParcelRows(const WatchedParcel& parcel);

@@ -20,6 +20,8 @@ std::string FetchFailureMessage(FetchFailure kind) {
       return "服务器的转向次数过多，无法取得结果。";
     case FetchFailure::kSecureChannel:
       return "安全连接失败，无法确认服务器的身份。请检查系统时间和网络环境（代理、防火墙）后再试。";
+    case FetchFailure::kBadStatus:
+      return "服务器返回了错误状态，没有给出结果，请稍后再试。";
     case FetchFailure::kOther:
       break;
   }

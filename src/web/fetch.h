@@ -36,6 +36,7 @@ enum class FetchFailure {
   kTooLarge,
   kTooManyRedirects,
   kSecureChannel,  // TLS: unknown issuer, wrong host name, broken handshake
+  kBadStatus,      // an answer whose HTTP status the caller does not take (a proxy's 407, a 5xx page)
   kOther,
 };
 
@@ -70,6 +71,8 @@ struct FetchRequest {
   std::string body;
   BodyText decoding = BodyText::kSniffed;
   FetchLimits limits;
+  // The service charges the user for this request: it is counted.
+  bool billable = false;
 };
 
 struct FetchOutcome {

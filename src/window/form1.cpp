@@ -5,6 +5,7 @@
 #include <exception>
 #include <utility>
 
+#include "common/local_time.h"
 #include "query/answer.h"
 #include "query/carriers.h"
 #include "web/pattern.h"
@@ -654,6 +655,10 @@ UnixSeconds Form1::Now() const {
              std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
+
+std::int64_t Form1::UtcOffset(UnixSeconds at) const { return LocalUtcOffset(at); }
+
+void Form1::RefreshPausedForAccount(const ServiceFailure&) {}
 
 void Form1::WakeAt(std::optional<UnixSeconds> when) {
   if (ended_) return;

@@ -137,6 +137,8 @@ class Form1 final : private WatchHost {
 
   // WatchHost
   UnixSeconds Now() const override;
+  std::int64_t UtcOffset(UnixSeconds at) const override;
+  void RefreshPausedForAccount(const ServiceFailure& failure) override;
   void WakeAt(std::optional<UnixSeconds> when) override;
   bool Save(const WatchList& list) override;
   void Notify(std::string_view number, std::string_view carrier, std::string_view title,

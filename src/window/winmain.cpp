@@ -92,6 +92,8 @@ quenzil::DeployHosts Deployment() {
   deployment.query_limits.receive = step_timeout;
   deployment.query_limits.total = std::chrono::milliseconds{deploy::kQueryTotalTimeoutMs};
   deployment.watch_schedule.interval = deploy::kWatchIntervalSeconds;
+  deployment.watch_schedule.requery_guard = deploy::kKeyedRequerySeconds;
+  deployment.watch_schedule.quiet_hours = ParseQuietHours(deploy::kWatchQuietHours);
   return deployment;
 }
 

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ class FakeTransfers : public Transfers {
 class FakeHost : public WatchHost {
  public:
   UnixSeconds Now() const override { return now; }
+  std::int64_t UtcOffset(UnixSeconds) const override { return 0; }
+  void RefreshPausedForAccount(const ServiceFailure& failure) override { paused.push_back(failure.return_code); }
   void WakeAt(std::optional<UnixSeconds> when) override { wake = when; }
   bool Save(const WatchList& list) override {
     if (save_works) saved = list;
@@ -43,6 +46,7 @@ class FakeHost : public WatchHost {
   bool save_works = true;
   WatchList saved;
   std::vector<std::string> notes;
+  std::vector<std::string> paused;
 };
 
 std::string PollBody(const std::string& state, int events) {
@@ -62,6 +66,7 @@ FetchOutcome Answered(const std::string& state, int events) {
 
 class Keeper : public testing::Test {
  protected:
+  void SetUp() override { keeper_.Load({}); }
   void Watch(std::initializer_list<const char*> numbers) {
     for (const char* number : numbers) keeper_.Add({.number = number, .carrier = "yunda"});
   }
@@ -91,21 +96,31 @@ class Keeper : public testing::Test {
 
   FakeTransfers transfers_;
   FakeHost host_;
-  WatchKeeper keeper_{transfers_, host_, {.interval = 60, .offline_retry = 5}, "poll.test", {}};
+  // Daytime all along (kT0 is 09:30 UTC and the host's offset is 0); a short
+  // guard so the interval decides.
+  WatchKeeper keeper_{transfers_, host_,
+                      {.interval = 60, .offline_retry = 5, .requery_guard = 30, .quiet_hours = QuietHours{}},
+                      "poll.test", {}};
 };
+
+FetchOutcome Failed() { return FetchOutcome::Failed(FetchFailure::kConnectionLost, "reset"); }
+FetchOutcome ServiceSays(const std::string& code) {
+  return FetchOutcome::Answered(R"({"result":false,"returnCode":")" + code + R"(","message":"m"})");
+}
 
 TEST_F(Keeper, FirstFetchIsSilentThenOneNotificationPerChange) {
   keeper_.SetCredentials(kCredentials);
   Watch({"YD1"});
   ASSERT_EQ(transfers_.started.size(), 1u) << "a new entry is fetched at once";
   EXPECT_EQ(transfers_.started[0].url, "https://poll.test/poll/query.do");
+  EXPECT_TRUE(transfers_.started[0].billable);
   EXPECT_FALSE(host_.wake) << "no timer while a refresh runs";
   ASSERT_TRUE(Finish(Answered("0", 1)));
   EXPECT_EQ(host_.saved.parcels.at(0).events.size(), 1u);
 
   RunUntil(kT0 + 600, [&] { return Answered("0", host_.now > kT0 + 300 ? 2 : 1); });
   EXPECT_EQ(host_.notes, std::vector<std::string>{"YD1|韵达快递 YD1：在途|2026-12-02 08:00:00 第2站"});
-  // Once an interval and a few seconds: ten refreshes in ten minutes.
+  // Changed lately: once an interval and a few seconds, ten refreshes in ten minutes.
   EXPECT_EQ(transfers_.started.size(), 10u);
 }
 
@@ -121,47 +136,100 @@ TEST_F(Keeper, OneTransferAtATimeSpreadOverHalfTheInterval) {
   EXPECT_EQ(host_.wake, kT0 + 10);
 }
 
-TEST_F(Keeper, UnreachableNetworkPausesEverythingAndTheEntryStaysDue) {
+TEST_F(Keeper, AFailingEntryBacksOffAloneWhileTheOthersKeepTheirTurns) {
   keeper_.SetCredentials(kCredentials);
-  Watch({"A", "B", "C", "D", "E", "F", "G", "H", "I", "J"});  // 3 s between starts
-  Finish(FetchOutcome::Failed(FetchFailure::kCannotConnect, "offline"));
-  EXPECT_FALSE(Entry("A").fetched());
-  EXPECT_EQ(host_.wake, kT0 + 5);
-  Wake();
-  Finish(FetchOutcome::Failed(FetchFailure::kNameNotResolved, "offline"));
-  EXPECT_EQ(host_.wake, kT0 + 15) << "the pause doubles";
-  Wake();
+  Watch({"A", "B", "C"});
+  std::map<std::string, int> asked{{"A", 1}};
   Finish(Answered("0", 1));
-  EXPECT_TRUE(Entry("A").fetched());
-  EXPECT_EQ(host_.wake, kT0 + 18) << "the pause is over: the gap between starts again";
+  RunUntil(kT0 + 3600, [&] {
+    const std::string& body = transfers_.started.back().body;
+    const std::string number = body.find("%22A%22") != std::string::npos   ? "A"
+                               : body.find("%22B%22") != std::string::npos ? "B"
+                                                                           : "C";
+    ++asked[number];
+    return number == "B" ? Failed() : Answered("0", 1);
+  });
+  // A healthy entry is asked about once a minute; the failing one waits 30,
+  // 60, 120, ... s on its own.
+  EXPECT_GE(asked["A"], 50);
+  EXPECT_GE(asked["C"], 50);
+  EXPECT_LE(asked["B"], 9);
+  EXPECT_GE(Entry("B").failures, 6);
+  EXPECT_EQ(Entry("B").failing_since, kT0 + 10);
+  EXPECT_EQ(Entry("A").failures, 0);
 }
 
-TEST_F(Keeper, RefusedKeyPausesAllForAnIntervalOtherFailuresCountAsChecked) {
+TEST_F(Keeper, WhenEveryEntryFailsTheListPausesAndTheEntriesStayDue) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A", "B", "C", "D", "E", "F"});  // 5 s between starts
+  for (int tried = 0; tried < 3; ++tried) {
+    Finish(FetchOutcome::Failed(FetchFailure::kCannotConnect, "offline"));
+    if (tried < 2) Wake();
+  }
+  // Three entries in a row out of reach: the network is, not the entries.
+  for (const char* number : {"A", "B", "C"}) {
+    EXPECT_FALSE(Entry(number).fetched()) << number;
+    EXPECT_EQ(Entry(number).failures, 0) << number;
+  }
+  EXPECT_EQ(host_.wake, kT0 + 10 + 5);
+  Wake();
+  Finish(FetchOutcome::Failed(FetchFailure::kNameNotResolved, "offline"));
+  EXPECT_EQ(host_.wake, kT0 + 15 + 10) << "the pause doubles";
+  Wake();
+  Finish(Answered("0", 1));
+  EXPECT_EQ(host_.wake, kT0 + 25 + 5) << "the pause is over: the gap between starts again";
+}
+
+TEST_F(Keeper, SpentAccountPausesUntilResumedAndPhoneWaitsForTheDigits) {
   keeper_.SetCredentials(kCredentials);
   Watch({"A", "B"});
-  Finish(FetchOutcome::Answered(R"({"result":false,"returnCode":"503","message":"验证签名失败"})"));
-  EXPECT_NE(Entry("A").last_problem.find("验证签名失败"), std::string::npos);
-  EXPECT_FALSE(Entry("A").fetched());
-  EXPECT_EQ(host_.wake, kT0 + 60);
-  host_.now = kT0 + 20;
-  keeper_.SetCredentials({"CUSTOMER", "NEWKEY"});
-  EXPECT_EQ(transfers_.started.size(), 2u) << "a new key lifts the pause";
+  Finish(ServiceSays("601"));
+  EXPECT_EQ(host_.paused, std::vector<std::string>{"601"});
+  EXPECT_TRUE(keeper_.paused_for_account());
+  EXPECT_FALSE(Entry("A").fetched()) << "the entry stays due";
+  EXPECT_FALSE(host_.wake);
+  host_.now = kT0 + 7200;
+  keeper_.OnWake();
+  EXPECT_EQ(transfers_.started.size(), 1u) << "nothing is sent while paused";
+  keeper_.ResumeRefresh();
+  ASSERT_EQ(transfers_.started.size(), 2u);
 
-  Finish(FetchOutcome::Answered(R"({"returnCode":"500","message":"查询无结果"})"));
+  Finish(ServiceSays("408"));
+  EXPECT_TRUE(Entry("A").needs_phone);
+  RunUntil(kT0 + 7200 + 600, [] { return Answered("0", 1); });
+  const auto polls_of_a = std::count_if(transfers_.started.begin(), transfers_.started.end(), [](const FetchRequest& r) {
+    return r.body.find("%22A%22") != std::string::npos;
+  });
+  EXPECT_EQ(polls_of_a, 2) << "not asked again without the digits";
+  TrackingResult result = ReadPollAnswer(PollBody("0", 1)).result;
+  result.number = "A";
+  keeper_.TakeUserResult(result, "yunda", "1234");
+  EXPECT_FALSE(Entry("A").needs_phone);
+  EXPECT_EQ(Entry("A").phone, "1234");
+  EXPECT_EQ(host_.saved.parcels.at(0).phone, "1234");
+}
+
+TEST_F(Keeper, OtherFailuresCountAsChecksOfTheirEntry) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A"});
+  Finish(ServiceSays("500"));
   EXPECT_TRUE(Entry("A").fetched());
-  EXPECT_TRUE(Entry("A").last_problem.empty());
+  EXPECT_EQ(Entry("A").failures, 0);
+  int failures = 0;
   for (const FetchOutcome& outcome :
-       {FetchOutcome::Answered(R"({"returnCode":"408","message":"手机号不对"})"),
-        FetchOutcome::Answered("<html>busy</html>"), FetchOutcome::Failed(FetchFailure::kTooLarge, "")}) {
+       {ServiceSays("400"), FetchOutcome::Answered("<html>busy</html>"), FetchOutcome::Failed(FetchFailure::kTooLarge, "")}) {
     Wake();
-    Finish(outcome);
-    const auto& parcels = keeper_.list().parcels;
-    const auto checked = std::find_if(parcels.begin(), parcels.end(), [&](const WatchedParcel& parcel) {
-      return parcel.last_checked == host_.now;
-    });
-    ASSERT_NE(checked, parcels.end()) << outcome.text;
-    EXPECT_FALSE(checked->last_problem.empty()) << outcome.text;
+    ASSERT_TRUE(Finish(outcome)) << outcome.text;
+    EXPECT_EQ(Entry("A").failures, ++failures) << outcome.text;
+    EXPECT_EQ(Entry("A").last_checked, host_.now) << outcome.text;
+    EXPECT_FALSE(Entry("A").last_problem.empty()) << outcome.text;
   }
+  // A 502 page is no answer, whatever it holds; for the only entry it
+  // means everything fails: the list pauses.
+  Wake();
+  ASSERT_TRUE(Finish(FetchOutcome::Answered(PollBody("0", 1), 502)));
+  EXPECT_TRUE(Entry("A").events.empty());
+  EXPECT_EQ(Entry("A").failures, failures);
 }
 
 TEST_F(Keeper, RemovingTheEntryBeingRefreshedCancelsIt) {
@@ -201,6 +269,19 @@ TEST_F(Keeper, FailedSaveIsTriedAgainAndTheLimitHolds) {
   EXPECT_EQ(keeper_.Add({.number = "over", .carrier = "ems"}), AddResult::kFull);
   EXPECT_EQ(keeper_.Add({.number = "A", .carrier = "yunda"}), AddResult::kAlreadyWatched);
   EXPECT_EQ(host_.saved.parcels.size(), kMaxWatched);
+}
+
+TEST_F(Keeper, NothingIsWrittenBeforeTheFileIsReadAndNothingIsLost) {
+  WatchKeeper fresh{transfers_, host_, {.interval = 60}, "poll.test", {}};
+  fresh.SetCredentials(kCredentials);
+  fresh.Add({.number = "NEW", .carrier = "ems"});
+  fresh.Add({.number = "GONE", .carrier = "ems"});
+  fresh.Remove("GONE", "ems");
+  EXPECT_TRUE(host_.saved.parcels.empty() && transfers_.started.empty()) << "the file is not read yet";
+  fresh.Load({.parcels = {{.number = "OLD", .carrier = "ems"}, {.number = "GONE", .carrier = "ems"}}});
+  ASSERT_EQ(host_.saved.parcels.size(), 2u);
+  EXPECT_EQ(host_.saved.parcels[0].number, "OLD");
+  EXPECT_EQ(host_.saved.parcels[1].number, "NEW");
 }
 
 TEST_F(Keeper, AUserQueryIsTakenInSilentlyAndCountsAsARefresh) {

@@ -112,8 +112,15 @@ TEST(Texts, MenuLabelAndRowsFollowTheEntry) {
 
   MergeResult(parcel, Answer("0", {kPicked, kSorted}), kT0);
   EXPECT_EQ(ParcelRows(parcel), ResultRows(Answer("0", {kPicked, kSorted}), "圆通速递"));
+  // A failure says so only once the entry has failed for a day.
   parcel.last_problem = "超时";
-  EXPECT_EQ(MenuLabel(parcel, kT0), "圆通速递 V0303 在途（刷新失败）");
+  parcel.failures = 3;
+  parcel.failing_since = kT0;
+  EXPECT_EQ(MenuLabel(parcel, kT0 + kDay - 1), "圆通速递 V0303 在途");
+  EXPECT_EQ(MenuLabel(parcel, kT0 + kDay), "圆通速递 V0303 在途（刷新失败）");
+  parcel.needs_phone = true;
+  EXPECT_EQ(MenuLabel(parcel, kT0), "圆通速递 V0303 在途（需要手机号后四位）");
+  parcel.needs_phone = false;
   parcel.last_checked = kT0 + 30 * kDay;
   EXPECT_EQ(MenuLabel(parcel, kT0 + 30 * kDay), "圆通速递 V0303 在途（30天无变化，不再刷新）");
   MergeResult(parcel, Answer("3", {kPicked}, true), kT0 + 31 * kDay);

@@ -1,0 +1,87 @@
+// The last queries that got rows: the 最近查询 menu, and the kept keyed
+// answers that hold back a second query of the same number for a while,
+// across restarts and across the program and its console companion. On
+// disk as UTF-8 JSON,
+//   {"version":1,"entries":[{"number":"…","carrier":"yuantong", …}, …]}
+// newest first. Fields this program does not know, and entries it cannot
+// read, are kept and written back as they were, as in the watch list.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "query/keyed_api.h"
+#include "watch/watch_list.h"
+
+namespace quenzil {
+
+inline constexpr std::size_t kMaxHistory = 20;
+
+struct HistoryEntry {
+  std::string number;
+  std::string carrier;       // the service's code, e.g. "yuantong"
+  std::string carrier_name;  // empty: CarrierName(carrier)
+  std::string first_row;     // the list's first row, as shown
+  std::string phone;         // the phone's last four digits that got the rows, or empty
+  UnixSeconds answered = 0;  // when the rows came
+  // A keyed answer: what follows is kept whole, and the requery guard
+  // holds for it. The old address's rows are not kept beyond first_row.
+  bool keyed = false;
+  std::string state;
+  bool signed_for = false;
+  std::vector<TrackingEvent> events;  // oldest first, the newest kMaxEvents
+  nlohmann::json unknown = nlohmann::json::object();
+};
+
+struct History {
+  std::vector<HistoryEntry> entries;  // newest first, one per number
+  std::vector<UnreadEntry> unread;    // by position, as in the watch list
+  nlohmann::json unknown = nlohmann::json::object();
+};
+
+// Puts the entry first. An earlier entry of the same number goes (what it
+// held that this program does not know stays with the new one); entries
+// past kMaxHistory go, the oldest first.
+void RecordEntry(History& history, HistoryEntry entry);
+
+// The file cannot be taken as a history (not JSON, not an object, a
+// version this program does not know, entries not a list).
+class HistoryFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+History ParseHistoryFile(std::string_view text);
+std::string SerializeHistoryFile(const History& history);
+
+class HistoryStore {
+ public:
+  virtual ~HistoryStore() = default;
+  // The history as it is on disk now; empty when there is none or it
+  // cannot be read.
+  virtual History Load() = 0;
+  // Reads the file, applies the change and writes it back, as one step
+  // among every process of the user; false when it could not be written.
+  virtual bool Update(const std::function<void(History&)>& change) = 0;
+};
+
+// %APPDATA%\Quenzil\history.json. A file that is not a history at all is
+// moved aside without a word (the history is a convenience); one that is
+// busy for a moment is read again shortly.
+class HistoryFileStore final : public HistoryStore {
+ public:
+  explicit HistoryFileStore(std::string path) : path_(std::move(path)) {}
+  History Load() override;
+  bool Update(const std::function<void(History&)>& change) override;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace quenzil

@@ -1,0 +1,77 @@
+// When a watched parcel is next worth a keyed query. Every query costs the
+// user money, and the service locks a number asked too often, so the policy
+// asks often only while something is happening: a parcel that moved lately
+// or is out for delivery is asked every interval, a quiet one less and less
+// often, a failing one backs off on its own, and nothing is asked in the
+// night. A pure function of the entry, its history and the clock.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "watch/watch_list.h"
+
+namespace quenzil {
+
+// The user's choice of background refresh.
+enum class RefreshMode {
+  kSmart,   // the cadence follows the parcel (the default)
+  kHourly,  // every entry every interval, day and night
+  kOff,     // no background refresh at all
+};
+
+// Local hours without background refresh: from `from`:00 up to `to`:00,
+// across midnight when from > to.
+struct QuietHours {
+  int from = 23;
+  int to = 7;
+  bool operator==(const QuietHours&) const = default;
+};
+
+// "23-7" (hours 0–23, blanks allowed around them); nullopt for an empty
+// text, equal hours or anything else.
+std::optional<QuietHours> ParseQuietHours(std::string_view text);
+
+struct RefreshPolicy {
+  RefreshMode mode = RefreshMode::kSmart;
+  UnixSeconds interval = 3600;       // the base: an entry that moves is asked this often
+  UnixSeconds requery_guard = 1800;  // a number answered with rows is not asked again sooner
+  std::optional<QuietHours> quiet_hours = QuietHours{};  // smart mode only
+};
+
+inline constexpr UnixSeconds kHourSeconds = 3600;
+// The longest gap between two refreshes in the daytime, and the longest
+// back-off of a failing entry.
+inline constexpr UnixSeconds kLongestGapSeconds = 6 * kHourSeconds;
+// An entry that changed less than this long before its last check is asked
+// every interval. Real hours, whatever the interval.
+inline constexpr UnixSeconds kRecentChangeSeconds = 4 * kHourSeconds;
+
+// True while an answer with rows at `answered` holds back another query of
+// the same number: 0 ≤ now − answered < guard.
+bool WithinRequeryGuard(UnixSeconds answered, UnixSeconds now, UnixSeconds guard);
+
+// When the entry is next due; nullopt when it is not refreshed in the
+// background at all (mode off, retired, waiting for the phone's digits).
+// `utc_offset` is the local time's offset from UTC in seconds (east
+// positive), for the quiet hours.
+//  - never checked: due since it was added (at once);
+//  - checked "later" than now (the clock went back): due now;
+//  - failed n times in a row: interval/2 × 2^(n−1) after the last check, at
+//    most kLongestGapSeconds;
+//  - smart: the interval while the parcel is out for delivery or changed
+//    within kRecentChangeSeconds of its last check, else half the time it
+//    has been quiet, between the interval and kLongestGapSeconds;
+//  - hourly: the interval;
+//  plus a steady offset of its own under a tenth of the interval, never
+//  inside the requery guard, and in smart mode moved out of the quiet hours
+//  to their end.
+std::optional<UnixSeconds> NextRefreshAt(const WatchedParcel& parcel, UnixSeconds now,
+                                         std::int64_t utc_offset, const RefreshPolicy& policy);
+
+// Out for delivery: state 5 (or one of its sub-states), or the newest event
+// says the parcel is being delivered.
+bool IsOutForDelivery(const WatchedParcel& parcel);
+
+}  // namespace quenzil
