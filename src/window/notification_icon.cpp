@@ -5,10 +5,16 @@
 #include <algorithm>
 #include <cstring>
 
-#include "window/win32_util.h"
+#include "window/message_filter_win32.h"
 
 namespace quenzil {
 namespace {
+
+#ifdef NIIF_RESPECT_QUIET_TIME
+constexpr DWORD kRespectQuietTime = NIIF_RESPECT_QUIET_TIME;
+#else
+constexpr DWORD kRespectQuietTime = 0x00000080;  // older SDK headers lack it
+#endif
 
 // Copies a text into a fixed field, cut to fit but never between the two
 // halves of a surrogate pair.
@@ -24,14 +30,8 @@ void CopyField(wchar_t (&field)[N], std::wstring_view text) {
 
 void NotificationIcon::Attach(HWND owner, UINT taskbar_created_message) {
   owner_ = owner;
-  using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
-  static const auto allow_message = User32Entry<FilterFn>("ChangeWindowMessageFilterEx");
-  constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW
-  // An elevated instance would not hear a restarted shell otherwise. Where
-  // the call is missing there is no such filter either.
-  if (allow_message != nullptr && taskbar_created_message != 0) {
-    allow_message(owner, taskbar_created_message, kAllow, nullptr);
-  }
+  // An elevated instance would not hear a restarted shell otherwise.
+  AllowMessageFromLowerProcesses(owner, taskbar_created_message);
 }
 
 NOTIFYICONDATAW NotificationIcon::Data(UINT flags) const {
@@ -88,7 +88,9 @@ bool NotificationIcon::ShowBalloon(std::wstring_view title, std::wstring_view te
   NOTIFYICONDATAW data = Data(NIF_INFO);
   CopyField(data.szInfoTitle, title);
   CopyField(data.szInfo, text);
-  data.dwInfoFlags = NIIF_INFO;
+  // The system holds the balloon back during the user's quiet hours
+  // (do-not-disturb, a full-screen program, the first hour after setup).
+  data.dwInfoFlags = NIIF_INFO | kRespectQuietTime;
   return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
