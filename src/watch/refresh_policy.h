@@ -45,8 +45,9 @@ inline constexpr UnixSeconds kHourSeconds = 3600;
 // back-off of a failing entry.
 inline constexpr UnixSeconds kLongestGapSeconds = 6 * kHourSeconds;
 // An entry that changed less than this long before its last check is asked
-// every interval. Real hours, whatever the interval.
-inline constexpr UnixSeconds kRecentChangeSeconds = 4 * kHourSeconds;
+// every interval. Real hours, whatever the interval: a build with a short
+// interval treats every entry it watched change as recently changed.
+inline constexpr UnixSeconds kRecentChangeSeconds = 1 * kHourSeconds;
 
 // True while an answer with rows at `answered` holds back another query of
 // the same number: 0 ≤ now − answered < guard.
@@ -60,18 +61,24 @@ bool WithinRequeryGuard(UnixSeconds answered, UnixSeconds now, UnixSeconds guard
 //  - checked "later" than now (the clock went back): due now;
 //  - failed n times in a row: interval/2 × 2^(n−1) after the last check, at
 //    most kLongestGapSeconds;
-//  - smart: the interval while the parcel is out for delivery or changed
-//    within kRecentChangeSeconds of its last check, else half the time it
-//    has been quiet, between the interval and kLongestGapSeconds;
+//  - smart: the interval while the parcel is out for delivery (or has
+//    reached its outlet) or changed within kRecentChangeSeconds of its last
+//    check; 1.75 intervals while it waits in a locker or pickup station;
+//    else as long as it has been quiet (outside the quiet hours, from its
+//    newest event), between the interval and kLongestGapSeconds, at most
+//    two intervals while it heads for its outlet;
 //  - hourly: the interval;
 //  plus a steady offset of its own under a tenth of the interval, never
-//  inside the requery guard, and in smart mode moved out of the quiet hours
-//  to their end.
+//  inside the requery guard. In smart mode a moment inside the quiet hours
+//  moves to their end, or, for an entry asked every interval or two, to
+//  just before they begin, so what happens late in the evening is seen
+//  before the night.
 std::optional<UnixSeconds> NextRefreshAt(const WatchedParcel& parcel, UnixSeconds now,
                                          std::int64_t utc_offset, const RefreshPolicy& policy);
 
-// Out for delivery: state 5 (or one of its sub-states), or the newest event
-// says the parcel is being delivered.
+// Out for delivery: state 5 or one of its sub-states (but 501, waiting in
+// a locker or a pickup station), or the newest event says the parcel is
+// being delivered or has reached the outlet that delivers it.
 bool IsOutForDelivery(const WatchedParcel& parcel);
 
 }  // namespace quenzil
