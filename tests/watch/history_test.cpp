@@ -214,7 +214,7 @@ TEST_F(HistoryStoreTest, UpdateReadsChangesAndWritesAndABrokenFileIsMovedAside) 
   EXPECT_EQ(store.Load().entries.size(), 1u);
   std::size_t aside = 0;
   for (const auto& file : fs::directory_iterator(folder_ / "sub")) {
-    aside += file.path().filename().u8string().find(u8".unreadable-") != std::u8string::npos;
+    if (file.path().filename().u8string().find(u8".unreadable-") != std::u8string::npos) ++aside;
   }
   EXPECT_EQ(aside, 2u);
 }
