@@ -1,20 +1,29 @@
-// Whole-file reads and crash-safe replacement. Paths are UTF-8. One
-// implementation per platform.
+// Whole-file reads, crash-safe replacement and a lock among the user's
+// processes. Paths are UTF-8. One implementation per platform.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace quenzil {
 
+// The program's own files are far smaller; a bigger one is not read.
+inline constexpr std::size_t kMaxStoredFileBytes = 16u * 1024u * 1024u;
+
 struct FileRead {
   bool exists = false;
-  bool ok = false;       // read whole
+  bool ok = false;         // read whole
+  // Another program holds the file for a moment (a virus scanner, a backup
+  // tool): it is not broken, only to be read again later.
+  bool busy = false;
+  bool too_large = false;  // more than max_bytes; nothing read
   std::string bytes;
-  std::string error;     // when it exists but could not be read
+  std::string error;       // when it exists but could not be read
 };
-FileRead ReadWholeFile(const std::string& path);
+FileRead ReadWholeFile(const std::string& path, std::size_t max_bytes = kMaxStoredFileBytes);
 
 // Writes a temporary file beside the target ("<path>.tmp"), flushes it to
 // the disk and puts it in the target's place in one step: after a crash at
@@ -26,5 +35,28 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std:
 // Renames the file to "<path>.unreadable-YYYYMMDD-HHMMSS" (with a counter
 // if that exists) and returns the new path; nullopt if it could not.
 std::optional<std::string> MoveAside(const std::string& path);
+
+// Held from construction to destruction: one read-change-write of the file
+// at a time among all processes of the user (Windows: a named mutex made
+// from the path; elsewhere: flock on "<path>.lock"). Waits at most `wait`;
+// held() is false when the lock did not come in that time or could not be
+// made at all.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path,
+                    std::chrono::milliseconds wait = std::chrono::milliseconds{2000});
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  ~FileLock();
+  bool held() const { return held_; }
+
+ private:
+#ifdef _WIN32
+  void* mutex_ = nullptr;
+#else
+  int descriptor_ = -1;
+#endif
+  bool held_ = false;
+};
 
 }  // namespace quenzil

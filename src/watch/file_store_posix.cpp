@@ -1,12 +1,15 @@
 #include "watch/file_store.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "common/unique_handle.h"
 
@@ -71,28 +74,48 @@ bool SyncFolder(const std::string& folder, std::string* error) {
   return true;
 }
 
+// Another process holds the file for a moment.
+bool IsBusy(int code) { return code == EACCES || code == EAGAIN || code == EBUSY; }
+
 }  // namespace
 
-FileRead ReadWholeFile(const std::string& path) {
+FileRead ReadWholeFile(const std::string& path, std::size_t max_bytes) {
   FileRead read;
   Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return read;
+    const int code = errno;
+    if (code == ENOENT || code == ENOTDIR) return read;
     read.exists = true;
-    read.error = Failure("open", errno);
+    read.busy = IsBusy(code);
+    read.error = Failure("open", code);
     return read;
   }
   read.exists = true;
+  struct stat info {};
+  if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+      static_cast<std::uintmax_t>(info.st_size) > max_bytes) {
+    read.too_large = true;
+    read.error = "larger than " + std::to_string(max_bytes) + " bytes";
+    return read;
+  }
   char buffer[65536];
   while (true) {
     const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
+      read.busy = IsBusy(errno);
       read.error = Failure("read", errno);
       read.bytes.clear();
       return read;
     }
     if (got == 0) break;
+    // It may have grown since the size was looked at.
+    if (static_cast<std::size_t>(got) > max_bytes - read.bytes.size()) {
+      read.too_large = true;
+      read.error = "larger than " + std::to_string(max_bytes) + " bytes";
+      read.bytes.clear();
+      return read;
+    }
     read.bytes.append(buffer, static_cast<std::size_t>(got));
   }
   read.ok = true;
@@ -134,6 +157,28 @@ std::optional<std::string> MoveAside(const std::string& path) {
     return aside;
   }
   return std::nullopt;
+}
+
+FileLock::FileLock(const std::string& path, std::chrono::milliseconds wait) {
+  // The first write of a file makes its folder; the lock comes before it.
+  if (!MakeFolders(FolderOf(path), nullptr)) return;
+  descriptor_ = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (descriptor_ < 0) return;
+  const auto end = std::chrono::steady_clock::now() + wait;
+  while (true) {
+    if (::flock(descriptor_, LOCK_EX | LOCK_NB) == 0) {
+      held_ = true;
+      return;
+    }
+    if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= end) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds{10});
+  }
+}
+
+FileLock::~FileLock() {
+  // Closing the descriptor lets the lock go. The lock file stays: removing
+  // it could let two processes lock two different files of one name.
+  if (descriptor_ >= 0) ::close(descriptor_);
 }
 
 }  // namespace quenzil

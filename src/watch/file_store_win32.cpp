@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 
 #include "common/utf.h"
@@ -74,9 +75,40 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   return true;
 }
 
+// Another program holds the file or a part of it for a moment (a virus
+// scanner, a backup tool, an editor).
+bool IsBusy(DWORD code) {
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION || code == ERROR_ACCESS_DENIED;
+}
+
+// One name per file for every process of the user, in every session; the
+// path decides it, in any case and with either slash.
+std::wstring LockName(const std::string& path) {
+  std::wstring wide = Widen(path);
+  for (wchar_t& unit : wide) {
+    if (unit == L'/') unit = L'\\';
+  }
+  if (!wide.empty()) {
+    const int size = static_cast<int>(wide.size());
+    std::wstring lower(wide.size(), L'\0');
+    if (::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, wide.data(), size, lower.data(), size,
+                        nullptr, nullptr, 0) == size) {
+      wide = std::move(lower);
+    }
+  }
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (const wchar_t unit : wide) {
+    hash = (hash ^ (static_cast<unsigned>(unit) & 0xFFu)) * 1099511628211ull;
+    hash = (hash ^ (static_cast<unsigned>(unit) >> 8)) * 1099511628211ull;
+  }
+  std::wstring name = L"Global\\Dravimo.Quenzil.Lock.";
+  for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(hash >> shift) & 0xF];
+  return name;
+}
+
 }  // namespace
 
-FileRead ReadWholeFile(const std::string& path) {
+FileRead ReadWholeFile(const std::string& path, std::size_t max_bytes) {
   FileRead read;
   const std::wstring wide = Widen(path);
   if (wide.empty()) {
@@ -91,19 +123,36 @@ FileRead ReadWholeFile(const std::string& path) {
     const DWORD code = ::GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return read;
     read.exists = true;
+    read.busy = IsBusy(code);
     read.error = Failure("CreateFileW", code);
     return read;
   }
   read.exists = true;
+  const std::string too_large = "larger than " + std::to_string(max_bytes) + " bytes";
+  LARGE_INTEGER size{};
+  if (::GetFileSizeEx(file.get(), &size) && static_cast<unsigned long long>(size.QuadPart) > max_bytes) {
+    read.too_large = true;
+    read.error = too_large;
+    return read;
+  }
   char buffer[65536];
   while (true) {
     DWORD got = 0;
     if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
-      read.error = Failure("ReadFile", ::GetLastError());
+      const DWORD code = ::GetLastError();
+      read.busy = IsBusy(code);
+      read.error = Failure("ReadFile", code);
       read.bytes.clear();
       return read;
     }
     if (got == 0) break;
+    // It may have grown since the size was looked at.
+    if (got > max_bytes - read.bytes.size()) {
+      read.too_large = true;
+      read.error = too_large;
+      read.bytes.clear();
+      return read;
+    }
     read.bytes.append(buffer, got);
   }
   read.ok = true;
@@ -165,6 +214,21 @@ std::optional<std::string> MoveAside(const std::string& path) {
     if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) return std::nullopt;
   }
   return std::nullopt;
+}
+
+FileLock::FileLock(const std::string& path, std::chrono::milliseconds wait) {
+  mutex_ = ::CreateMutexW(nullptr, FALSE, LockName(path).c_str());
+  if (mutex_ == nullptr) return;
+  // An owner that ended without letting go leaves the file whole: every
+  // write replaces it in one step.
+  const DWORD waited = ::WaitForSingleObject(mutex_, static_cast<DWORD>(wait.count()));
+  held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
+FileLock::~FileLock() {
+  if (mutex_ == nullptr) return;
+  if (held_) ::ReleaseMutex(mutex_);
+  ::CloseHandle(mutex_);
 }
 
 }  // namespace quenzil

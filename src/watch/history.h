@@ -50,8 +50,16 @@ struct History {
 // past kMaxHistory go, the oldest first.
 void RecordEntry(History& history, HistoryEntry entry);
 
-// The file cannot be taken as a history (not JSON, not an object, a
-// version this program does not know, entries not a list).
+// The 最近查询 menu's item for an entry: carrier, number, and the state
+// (keyed) or the first row cut to 24 characters; at most 64 characters,
+// the number cut when it must be; '&' doubled for the menu.
+std::string RecentLabel(const HistoryEntry& entry);
+
+// The file cannot be taken as a history (not JSON, not an object, nested
+// deeper than 64, over 16 MiB, a version this program does not know,
+// entries not a list). A missing version counts as 1; an entry that cannot
+// be read (wrong types, no number or carrier, a second one of a number,
+// past kMaxHistory) is kept in `unread`.
 class HistoryFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -73,7 +81,11 @@ class HistoryStore {
 
 // %APPDATA%\Quenzil\history.json. A file that is not a history at all is
 // moved aside without a word (the history is a convenience); one that is
-// busy for a moment is read again shortly.
+// busy for a moment reads as empty and is not written (Update gives false).
+// Both steps take the lock of the user's processes (FileLock); when it does
+// not come within its wait they go on without it, since the history must
+// never hold the program up: the file stays whole either way, and at worst
+// one of two changes made at the same moment is lost.
 class HistoryFileStore final : public HistoryStore {
  public:
   explicit HistoryFileStore(std::string path) : path_(std::move(path)) {}

@@ -32,70 +32,78 @@ bool IsKnown(const std::array<std::string_view, N>& keys, std::string_view key) 
 
 [[noreturn]] void Fail(const std::string& what) { throw WatchFileError(what); }
 
-// A string field: absent gives "", another type is an error.
-std::string OptionalString(const json& object, const char* key, const std::string& where) {
+// An entry that cannot be taken as a parcel: it is kept unread instead.
+struct BadEntry {};
+[[noreturn]] void Refuse() { throw BadEntry{}; }
+
+// A string field: absent gives "", another type makes the entry unread.
+std::string OptionalString(const json& object, const char* key) {
   const auto found = object.find(key);
   if (found == object.end()) return {};
-  if (!found->is_string()) Fail(where + "的 " + key + " 不是文本");
+  if (!found->is_string()) Refuse();
   return found->get<std::string>();
 }
 
-std::string RequiredString(const json& object, const char* key, const std::string& where) {
-  if (!object.contains(key)) Fail(where + "缺少 " + key);
-  std::string value = OptionalString(object, key, where);
-  if (value.empty()) Fail(where + "的 " + key + " 是空的");
+std::string RequiredString(const json& object, const char* key) {
+  std::string value = OptionalString(object, key);
+  if (value.empty()) Refuse();
   return value;
 }
 
-UnixSeconds OptionalTime(const json& object, const char* key, const std::string& where) {
-  return ParseIsoUtc(OptionalString(object, key, where));
+bool OptionalFlag(const json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end()) return false;
+  if (!found->is_boolean()) Refuse();
+  return found->get<bool>();
 }
 
-TrackingEvent ReadEvent(const json& value, const std::string& where) {
-  if (!value.is_object()) Fail(where + "的一条记录不是对象");
+UnixSeconds OptionalTime(const json& object, const char* key) {
+  return ParseIsoUtc(OptionalString(object, key));
+}
+
+TrackingEvent ReadEvent(const json& value) {
+  if (!value.is_object()) Refuse();
   TrackingEvent event;
-  event.time = OptionalString(value, "time", where);
-  event.context = OptionalString(value, "context", where);
-  event.area = OptionalString(value, "area", where);
-  event.status = OptionalString(value, "status", where);
+  event.time = OptionalString(value, "time");
+  event.context = OptionalString(value, "context");
+  event.area = OptionalString(value, "area");
+  event.status = OptionalString(value, "status");
   for (const auto& [key, field] : value.items()) {
     if (!IsKnown(kEventKeys, key)) event.unknown[key] = field;
   }
   return event;
 }
 
-WatchedParcel ReadParcel(const json& value, std::size_t index) {
-  const std::string where = "第 " + std::to_string(index + 1) + " 个单号";
-  if (!value.is_object()) Fail(where + "不是对象");
+std::vector<TrackingEvent> ReadEvents(const json& value) {
+  if (!value.is_array()) Refuse();
+  std::vector<TrackingEvent> events;
+  events.reserve(value.size());
+  for (const json& event : value) events.push_back(ReadEvent(event));
+  return events;
+}
+
+WatchedParcel ReadParcel(const json& value) {
+  if (!value.is_object()) Refuse();
   WatchedParcel parcel;
-  parcel.number = RequiredString(value, "number", where);
-  parcel.carrier = RequiredString(value, "carrier", where);
-  parcel.carrier_name = OptionalString(value, "carrier_name", where);
-  parcel.phone = OptionalString(value, "phone", where);
-  parcel.note = OptionalString(value, "note", where);
-  parcel.state = OptionalString(value, "state", where);
-  if (const auto found = value.find("signed"); found != value.end()) {
-    if (!found->is_boolean()) Fail(where + "的 signed 不是 true 或 false");
-    parcel.signed_for = found->get<bool>();
-  }
-  if (const auto found = value.find("events"); found != value.end()) {
-    if (!found->is_array()) Fail(where + "的 events 不是数组");
-    for (const json& event : *found) parcel.events.push_back(ReadEvent(event, where));
-  }
-  parcel.added = OptionalTime(value, "added", where);
-  parcel.last_checked = OptionalTime(value, "last_checked", where);
-  parcel.last_changed = OptionalTime(value, "last_changed", where);
-  parcel.last_answered = OptionalTime(value, "last_answered", where);
-  parcel.last_problem = OptionalString(value, "last_problem", where);
+  parcel.number = RequiredString(value, "number");
+  parcel.carrier = RequiredString(value, "carrier");
+  parcel.carrier_name = OptionalString(value, "carrier_name");
+  parcel.phone = OptionalString(value, "phone");
+  parcel.note = OptionalString(value, "note");
+  parcel.state = OptionalString(value, "state");
+  parcel.signed_for = OptionalFlag(value, "signed");
+  if (const auto found = value.find("events"); found != value.end()) parcel.events = ReadEvents(*found);
+  parcel.added = OptionalTime(value, "added");
+  parcel.last_checked = OptionalTime(value, "last_checked");
+  parcel.last_changed = OptionalTime(value, "last_changed");
+  parcel.last_answered = OptionalTime(value, "last_answered");
+  parcel.last_problem = OptionalString(value, "last_problem");
   if (const auto found = value.find("failures"); found != value.end()) {
-    if (!found->is_number_integer() || found->get<std::int64_t>() < 0) Fail(where + "的 failures 不是非负整数");
+    if (!found->is_number_integer() || found->get<std::int64_t>() < 0) Refuse();
     parcel.failures = static_cast<int>(std::min<std::int64_t>(found->get<std::int64_t>(), 1000));
   }
-  parcel.failing_since = OptionalTime(value, "failing_since", where);
-  if (const auto found = value.find("needs_phone"); found != value.end()) {
-    if (!found->is_boolean()) Fail(where + "的 needs_phone 不是 true 或 false");
-    parcel.needs_phone = found->get<bool>();
-  }
+  parcel.failing_since = OptionalTime(value, "failing_since");
+  parcel.needs_phone = OptionalFlag(value, "needs_phone");
   for (const auto& [key, field] : value.items()) {
     if (!IsKnown(kParcelKeys, key)) parcel.unknown[key] = field;
   }
@@ -124,23 +132,7 @@ json WriteParcel(const WatchedParcel& parcel) {
   PutIfSet(object, "note", parcel.note);
   PutIfSet(object, "state", parcel.state);
   if (parcel.signed_for) object["signed"] = true;
-  if (!parcel.events.empty()) {
-    json events = json::array();
-    for (const TrackingEvent& event : parcel.events) {
-      json item = json::object();
-      if (event.unknown.is_object()) {
-        for (const auto& [key, field] : event.unknown.items()) {
-          if (!IsKnown(kEventKeys, key)) item[key] = field;
-        }
-      }
-      item["time"] = event.time;
-      item["context"] = event.context;
-      PutIfSet(item, "area", event.area);
-      PutIfSet(item, "status", event.status);
-      events.push_back(std::move(item));
-    }
-    object["events"] = std::move(events);
-  }
+  if (!parcel.events.empty()) object["events"] = WriteStoredEvents(parcel.events);
   PutTimeIfSet(object, "added", parcel.added);
   PutTimeIfSet(object, "last_checked", parcel.last_checked);
   PutTimeIfSet(object, "last_changed", parcel.last_changed);
@@ -176,18 +168,29 @@ WatchList ParseWatchFile(std::string_view text) {
   const json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
   if (document.is_discarded()) Fail("不是有效的 JSON");
   if (!document.is_object()) Fail("最外层不是对象");
-  const auto version = document.find("version");
-  if (version == document.end() || !version->is_number_integer()) Fail("缺少版本号");
-  if (version->get<std::int64_t>() != kVersion) {
-    Fail("版本 " + version->dump() + " 不是本程序认识的版本");
+  if (const auto version = document.find("version"); version != document.end()) {
+    if (!version->is_number_integer()) Fail("版本号不是整数");
+    if (*version != kVersion) {
+      throw WatchFileVersionError("版本 " + version->dump() + " 不是本程序认识的版本");
+    }
   }
   WatchList list;
   if (const auto parcels = document.find("parcels"); parcels != document.end()) {
     if (!parcels->is_array()) Fail("parcels 不是数组");
     for (std::size_t index = 0; index < parcels->size(); ++index) {
-      WatchedParcel parcel = ReadParcel((*parcels)[index], index);
-      // A second entry of the same parcel adds nothing; the first stays.
-      if (!FindParcel(list, parcel.number, parcel.carrier)) list.parcels.push_back(std::move(parcel));
+      const json& value = (*parcels)[index];
+      std::optional<WatchedParcel> parcel;
+      try {
+        parcel = ReadParcel(value);
+      } catch (const BadEntry&) {
+      }
+      // A second entry of the same parcel stays unread; the first is the one shown.
+      if (parcel && list.parcels.size() < kMaxWatched &&
+          !FindParcel(list, parcel->number, parcel->carrier)) {
+        list.parcels.push_back(std::move(*parcel));
+      } else {
+        list.unread.push_back({index, value});
+      }
     }
   }
   for (const auto& [key, field] : document.items()) {
@@ -206,11 +209,53 @@ std::string SerializeWatchFile(const WatchList& list) {
   document["version"] = kVersion;
   json parcels = json::array();
   for (const WatchedParcel& parcel : list.parcels) parcels.push_back(WriteParcel(parcel));
-  document["parcels"] = std::move(parcels);
+  document["parcels"] = WithUnreadEntries(std::move(parcels), list.unread);
   // Text from the network that is not valid UTF-8 must not stop the save.
   std::string text = document.dump(1, '\t', /*ensure_ascii=*/false, json::error_handler_t::replace);
   text += '\n';
   return text;
+}
+
+std::optional<std::vector<TrackingEvent>> ReadStoredEvents(const json& value) {
+  try {
+    return ReadEvents(value);
+  } catch (const BadEntry&) {
+    return std::nullopt;
+  }
+}
+
+json WriteStoredEvents(const std::vector<TrackingEvent>& events) {
+  json written = json::array();
+  for (const TrackingEvent& event : events) {
+    json item = json::object();
+    if (event.unknown.is_object()) {
+      for (const auto& [key, field] : event.unknown.items()) {
+        if (!IsKnown(kEventKeys, key)) item[key] = field;
+      }
+    }
+    item["time"] = event.time;
+    item["context"] = event.context;
+    PutIfSet(item, "area", event.area);
+    PutIfSet(item, "status", event.status);
+    written.push_back(std::move(item));
+  }
+  return written;
+}
+
+json WithUnreadEntries(json entries, const std::vector<UnreadEntry>& unread) {
+  std::vector<const UnreadEntry*> order;
+  order.reserve(unread.size());
+  for (const UnreadEntry& entry : unread) order.push_back(&entry);
+  std::stable_sort(order.begin(), order.end(),
+                   [](const UnreadEntry* left, const UnreadEntry* right) { return left->position < right->position; });
+  json merged = json::array();
+  std::size_t next = 0;
+  for (const UnreadEntry* entry : order) {
+    while (merged.size() < entry->position && next < entries.size()) merged.push_back(std::move(entries[next++]));
+    merged.push_back(entry->value);
+  }
+  while (next < entries.size()) merged.push_back(std::move(entries[next++]));
+  return merged;
 }
 
 std::string IsoUtc(UnixSeconds seconds) {

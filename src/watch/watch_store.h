@@ -18,12 +18,20 @@ class WatchStore {
     // Empty text when it could not even be moved; the store then never
     // writes, so the file is not lost under an empty list.
     std::optional<std::string> moved_aside;
+    // Another program held the file for a moment: nothing was read or
+    // moved, and the store does not write until a later Load reads it.
+    bool busy = false;
+    // A newer version of the program wrote the file: it is left as it is,
+    // and the store does not write it during this run.
+    bool newer_version = false;
   };
   virtual ~WatchStore() = default;
   virtual Loaded Load() = 0;
   virtual bool Save(const WatchList& list) = 0;
 };
 
+// Writes only after a Load that read the file or found none: a list saved
+// before that would take the place of parcels never read.
 class WatchFileStore final : public WatchStore {
  public:
   explicit WatchFileStore(std::string path) : path_(std::move(path)) {}
@@ -32,7 +40,8 @@ class WatchFileStore final : public WatchStore {
 
  private:
   std::string path_;
-  bool frozen_ = false;
+  bool read_ = false;    // the last Load read the file or found none
+  bool frozen_ = false;  // never written during this run
 };
 
 }  // namespace quenzil

@@ -6,12 +6,29 @@
 #include <string>
 
 #include "watch/file_store.h"
+#include "watch/watch_store.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "common/utf.h"
+#endif
 
 namespace quenzil {
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+
+bool IsVersionError(const std::string& text) {
+  try {
+    ParseWatchFile(text);
+  } catch (const WatchFileVersionError&) {
+    return true;
+  } catch (const WatchFileError&) {
+  }
+  return false;
+}
 
 TEST(IsoTime, KnownMomentsAndRefusals) {
   EXPECT_EQ(IsoUtc(1796722200), "2026-12-08T09:30:00Z");
@@ -27,7 +44,7 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
   const std::string text = R"({"version":1,"theme":{"dark":true},"parcels":[
     {"number":"V0303","carrier":"yuantong","carrier_name":"圆通","phone":"1234","note":"书 & 笔",
      "state":"3","signed":true,"events":[{"time":"2026-12-07 08:00:00","context":"已揽收",
-     "area":"上海","status":"揽收"}],"added":"2026-12-01T00:00:00Z",
+     "area":"上海","status":"揽收","courier":{"name":"王"}}],"added":"2026-12-01T00:00:00Z",
      "last_checked":"2026-12-08T09:30:00Z","last_changed":"2026-12-07T10:00:00Z",
      "last_problem":"超时","colour":"red","tags":[1,2]},
     {"number":"SF1","carrier":"shunfeng"}]})";
@@ -38,7 +55,8 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
   EXPECT_EQ(full.phone, "1234");
   EXPECT_EQ(full.note, "书 & 笔");
   EXPECT_TRUE(full.signed_for);
-  EXPECT_EQ(full.events, (std::vector<TrackingEvent>{{"2026-12-07 08:00:00", "已揽收", "上海", "揽收"}}));
+  EXPECT_EQ(full.events, (std::vector<TrackingEvent>{
+                             {"2026-12-07 08:00:00", "已揽收", "上海", "揽收", {{"courier", {{"name", "王"}}}}}}));
   EXPECT_EQ(full.last_checked, 1796722200);
   EXPECT_EQ(full.last_problem, "超时");
 
@@ -53,28 +71,64 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
   EXPECT_EQ(SerializeWatchFile(ParseWatchFile(written)), written);
 }
 
-TEST(WatchFile, BrokenFilesAreRefused) {
-  for (const std::string& text : std::vector<std::string>{
-           "", "not json", R"({"version":1,"parcels":[)", "[]", R"({"parcels":[]})",
-           R"({"version":2,"parcels":[]})", R"({"version":"1","parcels":[]})",
-           R"({"version":1.0,"parcels":[]})", R"({"version":1,"parcels":{}})",
-           R"({"version":1,"parcels":[7]})", R"({"version":1,"parcels":[{"number":"1"}]})",
-           R"({"version":1,"parcels":[{"number":"","carrier":"ems"}]})",
-           R"({"version":1,"parcels":[{"number":1,"carrier":"ems"}]})",
-           R"({"version":1,"parcels":[{"number":"1","carrier":"ems","signed":"yes"}]})",
-           R"({"version":1,"parcels":[{"number":"1","carrier":"ems","events":{}}]})",
-           R"({"version":1,"parcels":[{"number":"1","carrier":"ems","events":["x"]}]})",
-           R"({"version":1,"parcels":[{"number":"1","carrier":"ems","added":5}]})",
-           R"({"version":1,"x":)" + std::string(100000, '[') + std::string(100000, ']') + "}",
-       }) {
+TEST(WatchFile, FilesThatAreNoWatchListAreRefusedAndANewerOneToldApart) {
+  const auto nested = [](int depth) { return R"({"x":)" + std::string(depth, '[') + std::string(depth, ']') + "}"; };
+  for (const std::string& text : {std::string(), std::string("[]"), std::string(R"({"version":1,"parcels":[)"),
+                                  std::string(R"({"version":"1"})"), std::string(R"({"version":1.0})"),
+                                  std::string(R"({"parcels":{}})"), std::string(R"({"parcels":null})"), nested(64)}) {
     EXPECT_THROW(ParseWatchFile(text), WatchFileError) << text.substr(0, 80);
+    EXPECT_FALSE(IsVersionError(text)) << text.substr(0, 80);
+  }
+  for (const char* text : {R"({"version":2,"parcels":[]})", R"({"version":0})", R"({"version":18446744073709551615})"}) {
+    EXPECT_TRUE(IsVersionError(text)) << text;
+  }
+  EXPECT_EQ(ParseWatchFile(R"({"parcels":[{"number":"1","carrier":"ems"}]})").parcels.size(), 1u) << "no version";
+  EXPECT_EQ(ParseWatchFile(nested(63)).unknown.size(), 1u);
+}
+
+TEST(WatchFile, EntriesThatCannotBeReadStayUnreadAtTheirPlace) {
+  std::vector<std::string> bad = {"7", "null", "[]", R"({"number":"1"})", R"({"carrier":"ems"})",
+                                  R"({"number":"","carrier":"ems"})", R"({"number":"1","carrier":"ems","events":[7]})",
+                                  R"({"number":"1","carrier":"ems","events":[{"time":"t"},{"area":false}]})",
+                                  R"({"number":"1","carrier":"ems","failures":-1})",
+                                  R"({"number":"SF1","carrier":"shunfeng","note":"a second copy"})"};
+  for (const char* field : {"number", "carrier", "carrier_name", "phone", "note", "state", "signed", "events",
+                            "added", "last_checked", "last_changed", "last_answered", "last_problem", "failures",
+                            "failing_since", "needs_phone"}) {
+    json entry = {{"number", "1"}, {"carrier", "ems"}};
+    entry[field] = std::string(field) == "signed" || std::string(field) == "needs_phone" ? json(1) : json({{"x", 1}});
+    bad.push_back(entry.dump());
+  }
+  for (const std::string& entry : bad) {
+    const std::string text = R"({"parcels":[{"number":"SF1","carrier":"shunfeng"},)" + entry +
+                             R"(,{"number":"1","carrier":"yunda"}]})";
+    const WatchList list = ParseWatchFile(text);
+    ASSERT_EQ(list.parcels.size(), 2u) << entry;
+    ASSERT_EQ(list.unread.size(), 1u) << entry;
+    EXPECT_EQ(list.unread[0].position, 1u) << entry;
+    EXPECT_EQ(json::parse(SerializeWatchFile(list))["parcels"], json::parse(text)["parcels"]) << entry;
   }
 }
 
-TEST(WatchFile, DuplicatesCollapseAndBadUtf8DoesNotStopASave) {
-  WatchList list = ParseWatchFile(
-      R"({"version":1,"parcels":[{"number":"1","carrier":"ems","note":"a"},{"number":"1","carrier":"ems"}]})");
-  ASSERT_EQ(list.parcels.size(), 1u);
+TEST(WatchFile, EntriesPastTheLimitStayUnreadAndUnreadOnesGoBackInOrder) {
+  json parcels = {"broken"};
+  for (std::size_t i = 0; i < kMaxWatched + 3; ++i) parcels.push_back({{"number", std::to_string(i)}, {"carrier", "ems"}});
+  const json document = {{"version", 1}, {"parcels", parcels}};
+  const WatchList list = ParseWatchFile(document.dump());
+  EXPECT_EQ(list.parcels.size(), kMaxWatched);
+  ASSERT_EQ(list.unread.size(), 4u);
+  EXPECT_EQ(list.unread[1].position, kMaxWatched + 1);
+  EXPECT_EQ(json::parse(SerializeWatchFile(list)), document);
+
+  // After removals an unread entry goes back at its place or at the end.
+  WatchList shrunk{.parcels = {{.number = "a", .carrier = "ems"}, {.number = "b", .carrier = "ems"}},
+                   .unread = {{7, "late"}, {0, "first"}, {2, "middle"}}};
+  EXPECT_EQ(json::parse(SerializeWatchFile(shrunk))["parcels"],
+            json::parse(R"(["first",{"number":"a","carrier":"ems"},"middle",{"number":"b","carrier":"ems"},"late"])"));
+}
+
+TEST(WatchFile, BadUtf8DoesNotStopASave) {
+  WatchList list = ParseWatchFile(R"({"version":1,"parcels":[{"number":"1","carrier":"ems","note":"a"}]})");
   list.parcels[0].note = "bad \xFF byte";
   EXPECT_EQ(ParseWatchFile(SerializeWatchFile(list)).parcels[0].note, "bad \xEF\xBF\xBD byte");
 }
@@ -92,6 +146,9 @@ class FileStore : public testing::Test {
     return {text.begin(), text.end()};
   }
   fs::path folder_;
+  std::size_t Files() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
+  }
 };
 
 TEST_F(FileStore, ReplaceCreatesFoldersAndLeavesNoTemporaryFile) {
@@ -121,6 +178,66 @@ TEST_F(FileStore, MoveAsideKeepsEveryUnreadableFile) {
   EXPECT_FALSE(ReadWholeFile(path).exists);
   EXPECT_FALSE(MoveAside(path));
 }
+
+TEST_F(FileStore, WatchStoreKeepsEveryFileItCannotTakeWhole) {
+  const std::string path = Utf8(folder_ / "watch.json");
+  const WatchList one{.parcels = {{.number = "SF1", .carrier = "shunfeng"}}};
+  WatchFileStore fresh(path);
+  EXPECT_FALSE(fresh.Save(one)) << "written before the file was read";
+  EXPECT_TRUE(fresh.Load().list.parcels.empty());
+  ASSERT_TRUE(fresh.Save(one));
+
+  std::string error;
+  ASSERT_TRUE(ReplaceFileAtomically(path, R"({"parcels":[7,{"number":"SF1","carrier":"shunfeng"}]})", &error));
+  WatchFileStore store(path);
+  const WatchStore::Loaded loaded = store.Load();
+  EXPECT_FALSE(loaded.moved_aside);
+  ASSERT_TRUE(store.Save(loaded.list));
+  EXPECT_EQ(json::parse(ReadWholeFile(path).bytes)["parcels"][0], 7);
+
+  const std::string newer = R"({"version":2,"parcels":[{"number":"SF1","carrier":"shunfeng"}]})";
+  ASSERT_TRUE(ReplaceFileAtomically(path, newer, &error)) << error;
+  WatchFileStore later(path);
+  EXPECT_TRUE(later.Load().newer_version);
+  EXPECT_FALSE(later.Save(one));
+  EXPECT_EQ(ReadWholeFile(path).bytes, newer);
+  EXPECT_EQ(Files(), 1u);
+
+  // Not a watch list, or too large to be read: moved aside, a new list begins.
+  for (const std::string& text : {std::string("{"), std::string(kMaxStoredFileBytes + 1, ' ')}) {
+    ASSERT_TRUE(ReplaceFileAtomically(path, text, &error)) << error;
+    EXPECT_TRUE(ReadWholeFile(path, text.size()).ok);
+    EXPECT_TRUE(ReadWholeFile(path, text.size() - 1).too_large);
+    WatchFileStore broken(path);
+    const WatchStore::Loaded moved = broken.Load();
+    ASSERT_TRUE(moved.moved_aside && !moved.moved_aside->empty()) << text.size();
+    EXPECT_EQ(ReadWholeFile(*moved.moved_aside, text.size()).bytes, text);
+    EXPECT_TRUE(broken.Save(one));
+  }
+  EXPECT_EQ(Files(), 3u);
+}
+
+#ifdef _WIN32
+// Held by another program (a virus scanner, a backup tool): busy, and
+// nothing is moved or written until it lets go.
+TEST_F(FileStore, AFileOpenedWithoutSharingIsBusyNotBroken) {
+  const std::string path = Utf8(folder_ / "watch.json");
+  std::string error;
+  ASSERT_TRUE(ReplaceFileAtomically(path, R"({"parcels":[{"number":"1","carrier":"ems"}]})", &error)) << error;
+  const HANDLE held = ::CreateFileW(Widen(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const FileRead read = ReadWholeFile(path);
+  EXPECT_TRUE(read.exists && read.busy && !read.ok) << read.error;
+  WatchFileStore store(path);
+  const WatchStore::Loaded loaded = store.Load();
+  EXPECT_TRUE(loaded.busy && !loaded.moved_aside);
+  EXPECT_FALSE(store.Save(WatchList{}));
+  ::CloseHandle(held);
+  EXPECT_EQ(store.Load().list.parcels.size(), 1u);
+  EXPECT_EQ(Files(), 1u);
+}
+#endif
 
 }  // namespace
 }  // namespace quenzil

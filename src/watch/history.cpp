@@ -1,0 +1,269 @@
+#include "watch/history.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+#include "watch/file_store.h"
+#include "watch/watch_file.h"
+
+namespace quenzil {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kVersion = 1;
+// Copying and writing JSON recurse once per level.
+constexpr int kMaxDepth = 64;
+
+constexpr std::size_t kMaxLabelCharacters = 64;
+constexpr std::size_t kMaxTailCharacters = 24;
+// Below this the whole label is cut instead of the number alone.
+constexpr std::size_t kMinNumberCharacters = 8;
+
+constexpr std::string_view kEllipsis = "…";
+
+constexpr std::array<std::string_view, 2> kTopKeys = {"version", "entries"};
+constexpr std::array<std::string_view, 10> kEntryKeys = {
+    "number", "carrier", "carrier_name", "first_row", "phone", "answered", "keyed", "state", "signed", "events"};
+
+template <std::size_t N>
+bool IsKnown(const std::array<std::string_view, N>& keys, std::string_view key) {
+  return std::find(keys.begin(), keys.end(), key) != keys.end();
+}
+
+[[noreturn]] void Fail(const std::string& what) { throw HistoryFileError(what); }
+
+// A field into `out` when present; false when it has another type.
+bool ReadText(const json& object, const char* key, std::string& out) {
+  const auto found = object.find(key);
+  if (found == object.end()) return true;
+  if (!found->is_string()) return false;
+  out = found->get<std::string>();
+  return true;
+}
+
+bool ReadFlag(const json& object, const char* key, bool& out) {
+  const auto found = object.find(key);
+  if (found == object.end()) return true;
+  if (!found->is_boolean()) return false;
+  out = found->get<bool>();
+  return true;
+}
+
+std::optional<HistoryEntry> ReadEntry(const json& value) {
+  if (!value.is_object()) return std::nullopt;
+  HistoryEntry entry;
+  std::string answered;
+  if (!ReadText(value, "number", entry.number) || !ReadText(value, "carrier", entry.carrier) ||
+      !ReadText(value, "carrier_name", entry.carrier_name) || !ReadText(value, "first_row", entry.first_row) ||
+      !ReadText(value, "phone", entry.phone) || !ReadText(value, "answered", answered) ||
+      !ReadFlag(value, "keyed", entry.keyed) || !ReadText(value, "state", entry.state) ||
+      !ReadFlag(value, "signed", entry.signed_for)) {
+    return std::nullopt;
+  }
+  if (entry.number.empty() || entry.carrier.empty()) return std::nullopt;
+  entry.answered = ParseIsoUtc(answered);
+  if (const auto found = value.find("events"); found != value.end()) {
+    std::optional<std::vector<TrackingEvent>> events = ReadStoredEvents(*found);
+    if (!events) return std::nullopt;
+    entry.events = std::move(*events);
+  }
+  for (const auto& [key, field] : value.items()) {
+    if (!IsKnown(kEntryKeys, key)) entry.unknown[key] = field;
+  }
+  return entry;
+}
+
+void PutIfSet(json& object, const char* key, const std::string& value) {
+  if (!value.empty()) object[key] = value;
+}
+
+json WriteEntry(const HistoryEntry& entry) {
+  json object = json::object();
+  if (entry.unknown.is_object()) {
+    for (const auto& [key, field] : entry.unknown.items()) {
+      if (!IsKnown(kEntryKeys, key)) object[key] = field;
+    }
+  }
+  object["number"] = entry.number;
+  object["carrier"] = entry.carrier;
+  PutIfSet(object, "carrier_name", entry.carrier_name);
+  PutIfSet(object, "first_row", entry.first_row);
+  PutIfSet(object, "phone", entry.phone);
+  PutIfSet(object, "answered", IsoUtc(entry.answered));
+  if (entry.keyed) object["keyed"] = true;
+  PutIfSet(object, "state", entry.state);
+  if (entry.signed_for) object["signed"] = true;
+  if (!entry.events.empty()) object["events"] = WriteStoredEvents(entry.events);
+  return object;
+}
+
+bool IsContinuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
+std::size_t Characters(std::string_view text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char byte) { return !IsContinuation(byte); }));
+}
+
+// The text itself if it has at most `max` characters, else its head and
+// "…" in `max`; never cut inside a character.
+std::string Shortened(std::string_view text, std::size_t max) {
+  if (Characters(text) <= max) return std::string(text);
+  if (max == 0) return {};
+  std::size_t at = 0;
+  for (std::size_t kept = 0; at < text.size(); ++at) {
+    if (IsContinuation(text[at])) continue;
+    if (kept == max - 1) break;
+    ++kept;
+  }
+  return std::string(text.substr(0, at)).append(kEllipsis);
+}
+
+// A menu item is one line; a tab would start its shortcut column.
+std::string OneLine(std::string text) {
+  for (char& character : text) {
+    if (static_cast<unsigned char>(character) < 0x20 || character == 0x7F) character = ' ';
+  }
+  return text;
+}
+
+// Menus take '&' as the mark of a shortcut key.
+std::string EscapeAmpersands(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char character : text) {
+    escaped += character;
+    if (character == '&') escaped += '&';
+  }
+  return escaped;
+}
+
+// The file now, and whether it may be written over: not when it is busy or
+// could not be moved aside.
+struct ReadOutcome {
+  History history;
+  bool writable = false;
+};
+
+ReadOutcome ReadHistory(const std::string& path) {
+  ReadOutcome outcome;
+  const FileRead read = ReadWholeFile(path);
+  if (read.busy) return outcome;
+  outcome.writable = true;
+  if (!read.exists) return outcome;
+  if (read.ok) {
+    try {
+      outcome.history = ParseHistoryFile(read.bytes);
+      return outcome;
+    } catch (const HistoryFileError&) {
+      // Kept aside below.
+    }
+  }
+  outcome.writable = MoveAside(path).has_value();
+  return outcome;
+}
+
+}  // namespace
+
+void RecordEntry(History& history, HistoryEntry entry) {
+  std::vector<HistoryEntry>& entries = history.entries;
+  if (!entry.unknown.is_object()) entry.unknown = json::object();
+  const auto earlier = std::find_if(entries.begin(), entries.end(),
+                                    [&](const HistoryEntry& old) { return old.number == entry.number; });
+  if (earlier != entries.end() && earlier->unknown.is_object()) {
+    for (const auto& [key, field] : earlier->unknown.items()) {
+      if (!entry.unknown.contains(key)) entry.unknown[key] = field;
+    }
+  }
+  std::erase_if(entries, [&](const HistoryEntry& old) { return old.number == entry.number; });
+  if (entry.events.size() > kMaxEvents) {
+    entry.events.erase(entry.events.begin(), entry.events.end() - static_cast<std::ptrdiff_t>(kMaxEvents));
+  }
+  entries.insert(entries.begin(), std::move(entry));
+  if (entries.size() > kMaxHistory) entries.resize(kMaxHistory);
+}
+
+std::string RecentLabel(const HistoryEntry& entry) {
+  const std::string head = OneLine(CarrierName(entry.carrier, entry.carrier_name));
+  const std::string number = OneLine(entry.number);
+  const std::string tail =
+      Shortened(OneLine(entry.keyed ? StateText(entry.state) : entry.first_row), kMaxTailCharacters);
+  const std::size_t fixed = Characters(head) + 1 + (tail.empty() ? 0 : 1 + Characters(tail));
+  std::string label;
+  if (fixed + kMinNumberCharacters <= kMaxLabelCharacters) {
+    label = head + " " + Shortened(number, kMaxLabelCharacters - fixed);
+    if (!tail.empty()) label += " " + tail;
+  } else {
+    // A carrier's name too long to leave room for the number.
+    label = head + " " + number;
+    if (!tail.empty()) label += " " + tail;
+    label = Shortened(label, kMaxLabelCharacters);
+  }
+  return EscapeAmpersands(label);
+}
+
+History ParseHistoryFile(std::string_view text) {
+  if (text.size() > kMaxStoredFileBytes) Fail("文件过大");
+  if (JsonNestedDeeperThan(text, kMaxDepth)) Fail("嵌套层数过多");
+  const json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (document.is_discarded()) Fail("不是有效的 JSON");
+  if (!document.is_object()) Fail("最外层不是对象");
+  if (const auto version = document.find("version"); version != document.end()) {
+    if (!version->is_number_integer() || *version != kVersion) Fail("版本 " + version->dump() + " 不是本程序认识的版本");
+  }
+  History history;
+  if (const auto entries = document.find("entries"); entries != document.end()) {
+    if (!entries->is_array()) Fail("entries 不是数组");
+    for (std::size_t index = 0; index < entries->size(); ++index) {
+      const json& value = (*entries)[index];
+      std::optional<HistoryEntry> entry = ReadEntry(value);
+      const bool taken = entry && history.entries.size() < kMaxHistory &&
+                         std::none_of(history.entries.begin(), history.entries.end(),
+                                      [&](const HistoryEntry& kept) { return kept.number == entry->number; });
+      if (taken) {
+        history.entries.push_back(std::move(*entry));
+      } else {
+        history.unread.push_back({index, value});
+      }
+    }
+  }
+  for (const auto& [key, field] : document.items()) {
+    if (!IsKnown(kTopKeys, key)) history.unknown[key] = field;
+  }
+  return history;
+}
+
+std::string SerializeHistoryFile(const History& history) {
+  json document = json::object();
+  if (history.unknown.is_object()) {
+    for (const auto& [key, field] : history.unknown.items()) {
+      if (!IsKnown(kTopKeys, key)) document[key] = field;
+    }
+  }
+  document["version"] = kVersion;
+  json entries = json::array();
+  for (const HistoryEntry& entry : history.entries) entries.push_back(WriteEntry(entry));
+  document["entries"] = WithUnreadEntries(std::move(entries), history.unread);
+  // Text from the network that is not valid UTF-8 must not stop the save.
+  std::string text = document.dump(1, '\t', /*ensure_ascii=*/false, json::error_handler_t::replace);
+  text += '\n';
+  return text;
+}
+
+History HistoryFileStore::Load() {
+  const FileLock lock(path_);
+  return ReadHistory(path_).history;
+}
+
+bool HistoryFileStore::Update(const std::function<void(History&)>& change) {
+  const FileLock lock(path_);
+  ReadOutcome read = ReadHistory(path_);
+  if (!read.writable) return false;
+  change(read.history);
+  return ReplaceFileAtomically(path_, SerializeHistoryFile(read.history), nullptr);
+}
+
+}  // namespace quenzil
