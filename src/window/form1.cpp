@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <exception>
 #include <utility>
 
 #include "common/local_time.h"
-#include "query/answer.h"
 #include "query/carriers.h"
-#include "web/pattern.h"
+#include "query/tracking_number.h"
 
 namespace quenzil {
 
@@ -22,27 +20,16 @@ constexpr std::uint32_t kRightButtonUp = 0x0205;    // WM_RBUTTONUP
 constexpr std::uint32_t kContextMenu = 0x007B;      // WM_CONTEXTMENU
 constexpr std::uint32_t kBalloonClicked = 0x0405;   // NIN_BALLOONUSERCLICK
 
-// The service's answer codes the window treats on its own.
-constexpr std::string_view kNoResultYet = "500";
-constexpr std::string_view kPhoneMismatch = "408";
-
 // A copy retried while another program holds the clipboard.
 constexpr int kCopyTries = 10;
 constexpr std::chrono::milliseconds kCopyRetryDelay{30};
 // Timers are re-armed at least this often, so a wake-up is never missed
 // after the machine slept.
 constexpr UnixSeconds kLongestWakeSeconds = 600;
-
-std::string FailureMessage(std::string_view sentence, std::string_view detail) {
-  std::string message = "查询失败：";
-  message += sentence;
-  if (!detail.empty()) {
-    message += "\n（";
-    message += detail;
-    message += "）";
-  }
-  return message;
-}
+// How often a box that waits for another looks again.
+constexpr std::chrono::milliseconds kWaitingBoxesPoll{150};
+// The watch file held by another program is read again, less and less often.
+constexpr std::chrono::milliseconds kLongestWatchFileRetry{30000};
 
 std::optional<std::size_t> CarrierRowOf(std::string_view code) {
   for (std::size_t row = 0; row < CarrierTable.size(); ++row) {
@@ -51,16 +38,22 @@ std::optional<std::size_t> CarrierRowOf(std::string_view code) {
   return std::nullopt;
 }
 
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
 }  // namespace
 
-Form1::Form1(FormView& view, Transfers& transfers, CredentialStore& credentials,
-             WatchStore& watch_store, DeployHosts hosts)
+Form1::Form1(FormView& view, Transfers& transfers, FormStores stores, DeployHosts hosts, StartOptions start)
     : view_(view),
       transfers_(transfers),
-      credential_store_(credentials),
-      watch_store_(watch_store),
+      stores_(stores),
       hosts_(std::move(hosts)),
-      keeper_(transfers, *this, hosts_.watch_schedule, hosts_.tracking_poll, hosts_.query_limits) {}
+      start_(std::move(start)),
+      keeper_(transfers, *this, hosts_.watch_schedule, hosts_.tracking_poll, hosts_.query_limits),
+      answers_([this]() -> const WatchList& { return keeper_.list(); }, stores_.history,
+               [this](const QueryOutcome& rows) { keeper_.TakeUserResult(*rows.result, rows.carrier_code, rows.phone); }),
+      flow_(transfers, answers_, *this,
+            QueryFlowSettings{hosts_.tracking_api, hosts_.tracking_poll, hosts_.tracking_detect, hosts_.query_limits,
+                              hosts_.watch_schedule.requery_guard}) {}
 
 std::string Form1::UpdateCheckUrl() const { return "http://" + hosts_.maker + "/gengxin.txt"; }
 std::string Form1::MakerHomeUrl() const { return "http://" + hosts_.maker + "/"; }
@@ -70,10 +63,12 @@ std::string Form1::TrackingHomeUrl() const { return "http://" + hosts_.tracking_
 // ---- start and end ---------------------------------------------------------
 
 void Form1::Form_Load() {
-  const CredentialStore::Loaded stored = credential_store_.Load();
-  credentials_ = stored.credentials;
+  const CredentialStore::Loaded stored = stores_.credentials.Load();
   credentials_unreadable_ = stored.unreadable;
-  keeper_.SetCredentials(credentials_);
+  flow_.SetCredentials(stored.credentials);
+  keeper_.SetMode(stores_.settings.LoadRefreshMode());
+  keeper_.SetPausedForAccount(stores_.settings.LoadRefreshPaused());
+  keeper_.SetCredentials(stored.credentials);
 
   FetchRequest request;
   request.url = UpdateCheckUrl();
@@ -91,24 +86,38 @@ void Form1::FinishUpdateCheck(const FetchOutcome& outcome) {
     return;
   }
   view_.AppendRow(ResultPlaceholderLine);
-  view_.ShowFirstTime();
+  started_ = true;
+  hidden_to_tray_ = start_.background && !start_.number;
+  // Started at login: only the icon, unless there can be none.
+  if (!hidden_to_tray_ || !UpdateTrayIcon()) {
+    hidden_to_tray_ = false;
+    view_.ShowFirstTime();
+  }
   // The watch list is read once the window is up, so it never delays it.
   view_.StartTimer(FormTimer::kDeferredStart, std::chrono::milliseconds{1});
+  if (start_.number) HandOver(*std::exchange(start_.number, std::nullopt));
 }
 
 void Form1::LoadWatchList() {
-  WatchStore::Loaded loaded = watch_store_.Load();
+  WatchStore::Loaded loaded = stores_.watch.Load();
+  if (loaded.busy) {
+    // Another program (a scanner, a backup) holds the file for a moment: it
+    // is read later, and nothing is written before.
+    view_.StartTimer(FormTimer::kWatchFileRetry, watch_file_retry_);
+    watch_file_retry_ = std::min(watch_file_retry_ * 2, kLongestWatchFileRetry);
+    return;
+  }
   keeper_.Load(std::move(loaded.list));  // the icon follows through WatchListChanged
-  if (credentials_unreadable_) {
-    credentials_unreadable_ = false;
-    ShowMessage(kCredentialsUnreadablePrompt);
+  if (loaded.newer_version) {
+    watch_file_frozen_ = true;
+    ShowMessage(kWatchFileNewerPrompt);
   }
   if (loaded.moved_aside) {
     if (loaded.moved_aside->empty()) {
+      watch_file_frozen_ = true;
       ShowMessage(kWatchFileStuckPrompt);
     } else {
-      ShowMessage(std::string(kWatchFileMovedPrompt) + *loaded.moved_aside +
-                  std::string(kWatchFileMovedTail));
+      ShowMessage(std::string(kWatchFileMovedPrompt) + *loaded.moved_aside + std::string(kWatchFileMovedTail));
     }
   }
 }
@@ -118,9 +127,11 @@ bool Form1::Form_QueryUnload() {
   // A box is up already (the close came through the taskbar or the tray):
   // one question at a time.
   if (modal_depth_ > 0) return true;
-  ++modal_depth_;
-  const bool quit = view_.ConfirmOkCancel(kExitPrompt, kExitTitle);
-  --modal_depth_;
+  bool quit = false;
+  {
+    ModalScope modal(*this);
+    quit = view_.ConfirmOkCancel(kExitPrompt, kExitTitle);
+  }
   if (!quit || ended_) return !ended_;
   EndProgram();
   return false;
@@ -134,8 +145,9 @@ void Form1::Form_EndSession() {
 void Form1::EndProgram() {
   if (ended_) return;
   ended_ = true;
+  waiting_for_boxes_.clear();
   keeper_.Stop();
-  CancelQuery();
+  flow_.Cancel();
   if (update_check_) transfers_.Cancel(*update_check_);
   update_check_.reset();
   view_.EndProgram();
@@ -148,216 +160,99 @@ void Form1::OnTransferDone(TransferId id, const FetchOutcome& outcome) {
     FinishUpdateCheck(outcome);
     return;
   }
-  if (query_ && query_->transfer == id) {
-    ActiveQuery finished = std::move(*query_);
-    query_.reset();
-    switch (finished.kind) {
-      case QueryKind::kOld: FinishOldQuery(finished, outcome); break;
-      case QueryKind::kDetect: FinishDetect(finished, outcome); break;
-      case QueryKind::kPoll: FinishPoll(std::move(finished), outcome); break;
-    }
-    return;
-  }
-  // A refresh of a watched parcel, or an outcome nobody waits for any more.
-  keeper_.OnTransferDone(id, outcome);
+  // A query from the window, else a refresh of a watched parcel, or an
+  // outcome nobody waits for any more.
+  if (!flow_.OnTransferDone(id, outcome)) keeper_.OnTransferDone(id, outcome);
 }
 
 // ---- the query ---------------------------------------------------------------
 
 void Form1::chaxun_Click() {
   if (ended_) return;
-  const std::string number = view_.NumberText();
-  std::optional<std::size_t> row;
-  if (!number.empty()) {
-    row = SelectedCarrier([this](std::size_t table_row) { return view_.IsCarrierSelected(table_row); });
-    if (row && detected_ && detected_->second == *row && detected_->first != number &&
-        credentials_.complete()) {
+  QueryAsk ask;
+  ask.number = view_.NumberText();
+  if (!ask.number.empty()) {
+    ask.chosen_row = SelectedCarrier([this](std::size_t table_row) { return view_.IsCarrierSelected(table_row); });
+    if (ask.chosen_row && detected_ && detected_->second == *ask.chosen_row && detected_->first != ask.number &&
+        flow_.keyed()) {
       // Detection's pick for another number: unselected, so the user can
       // pick that courier for this one.
-      row.reset();
+      ask.chosen_row.reset();
       detected_.reset();
       view_.SelectCarrier(std::nullopt);
     }
   }
+  RunQuery(std::move(ask));
+}
+
+void Form1::RunQuery(QueryAsk ask) {
   // Pressed again (or Enter held down) while the same query is on its way:
   // its answer is coming, nothing new is asked.
-  if (query_ && !number.empty() && query_->number == number && query_->chosen_row == row &&
-      (query_->kind != QueryKind::kOld) == credentials_.complete()) {
-    return;
-  }
-  CancelQuery();
+  if (flow_.OnItsWay(ask)) return;
+  flow_.Cancel();
   view_.ClearRows();
   shown_.reset();
+  asked_number_ = ask.number;
+  flow_.Start(std::move(ask));
+}
 
-  if (number.empty()) {
-    ShowMessage(kEnterNumberPrompt);
-    return;
-  }
-  if (!row) {
-    if (!credentials_.complete()) {
-      ShowMessage(kChooseCarrierPrompt);
+void Form1::QueryDone(const QueryOutcome& outcome) {
+  switch (outcome.kind) {
+    case QueryOutcome::Kind::kRows:
+      view_.AppendRows(outcome.rows);
+      shown_ = ShownParcel{outcome.number, outcome.carrier_code, outcome.carrier_name, outcome.phone,
+                           outcome.result, outcome.answered_at};
+      // Rows by hand: the account works again.
+      if (outcome.result && !outcome.kept) ResumeRefresh();
       return;
+    case QueryOutcome::Kind::kAdvice:
+      view_.AppendRows(outcome.rows);
+      return;
+    case QueryOutcome::Kind::kFailure:
+    case QueryOutcome::Kind::kNotice:
+      ShowMessage(outcome.prompt, outcome.title);
+      return;
+    case QueryOutcome::Kind::kNothing:
+      return;
+  }
+}
+
+void Form1::CarrierDetected(std::optional<std::size_t> row) {
+  if (!row) return;
+  view_.SelectCarrier(row);
+  if (asked_number_) detected_.emplace(*asked_number_, *row);
+}
+
+bool Form1::PhoneNeeded(std::string_view carrier_name, std::string_view number) {
+  WhenNoBoxIsUp([this, carrier_name = std::string(carrier_name), number = std::string(number)] {
+    // Another query may have started meanwhile: this one is over.
+    if (ended_ || asked_number_ != number) return;
+    std::optional<std::string> digits;
+    {
+      ModalScope modal(*this);
+      digits = view_.AskPhoneDigits(carrier_name, number);
     }
-    StartDetect(number, std::nullopt);
-    return;
-  }
-  if (!credentials_.complete()) {
-    StartOldQuery(number, *row);
-    return;
-  }
-  ActiveQuery query;
-  query.kind = QueryKind::kPoll;
-  query.number = number;
-  query.chosen_row = row;
-  query.carrier_code = std::string(CarrierTable[*row].service_code);
-  query.carrier_name = CarrierName(query.carrier_code);
-  query.phone = PhoneFor(number, query.carrier_code);
-  StartPoll(std::move(query));
+    if (!ended_) flow_.PhoneDigits(std::move(digits));
+  });
+  return true;
 }
 
-void Form1::StartOldQuery(const std::string& number, std::size_t row) {
-  FetchRequest request;
-  request.url = BuildQueryUrl(hosts_.tracking_api, number, CarrierTable[row].service_code);
-  request.limits = hosts_.query_limits;
-  ActiveQuery query;
-  query.kind = QueryKind::kOld;
-  query.number = number;
-  query.chosen_row = row;
-  query.carrier_code = std::string(CarrierTable[row].service_code);
-  query.transfer = transfers_.Start(std::move(request));
-  query_ = std::move(query);
-}
-
-void Form1::StartDetect(const std::string& number, std::optional<std::size_t> chosen_row) {
-  ActiveQuery query;
-  query.kind = QueryKind::kDetect;
-  query.number = number;
-  query.chosen_row = chosen_row;
-  query.transfer = transfers_.Start(
-      BuildDetectRequest(hosts_.tracking_detect, number, credentials_.key, hosts_.query_limits));
-  query_ = std::move(query);
-}
-
-void Form1::StartPoll(ActiveQuery query) {
-  query.kind = QueryKind::kPoll;
-  query.transfer = transfers_.Start(BuildPollRequest(hosts_.tracking_poll, credentials_, query.carrier_code,
-                                                     query.number, query.phone, hosts_.query_limits));
-  query_ = std::move(query);
-}
-
-void Form1::CancelQuery() {
-  if (query_) transfers_.Cancel(query_->transfer);
-  query_.reset();
-}
-
-void Form1::ShowQueryFailure(std::string_view sentence, std::string_view detail) {
-  // Nothing the user sees may carry the key.
-  ShowMessage(WithoutSecret(FailureMessage(sentence, detail), credentials_.key), kQueryFailedTitle);
-}
-
-void Form1::FinishOldQuery(const ActiveQuery& query, const FetchOutcome& outcome) {
-  if (!outcome.ok) {
-    ShowQueryFailure(FetchFailureMessage(outcome.failure), outcome.cause);
+// A second start hands the number over; so does the command line.
+void Form1::HandOver(const std::string& text) {
+  RestoreWindow();
+  if (modal_depth_ > 0) {
+    WhenNoBoxIsUp([this, text] { HandOver(text); });
     return;
   }
-  Answer answer;
-  try {
-    answer = ClassifyAnswer(outcome.text);
-  } catch (const PatternError& error) {
-    ShowQueryFailure(kUnreadableAnswer, error.what());
-    return;
-  }
-  view_.AppendRows(answer.rows);
-  if (answer.kind == AnswerKind::kTracking && !answer.rows.empty()) {
-    shown_ = ShownParcel{query.number, query.carrier_code, CarrierName(query.carrier_code), {}, std::nullopt};
-  }
+  const std::string number(TrimBlanks(text));
+  view_.SetNumberText(number);
+  if (IsTrackingNumber(number)) chaxun_Click();
 }
 
-void Form1::FinishDetect(const ActiveQuery& query, const FetchOutcome& outcome) {
-  if (!outcome.ok) {
-    ShowQueryFailure(FetchFailureMessage(outcome.failure), outcome.cause);
-    return;
-  }
-  const DetectionAnswer answer = ReadDetectionAnswer(outcome.text);
-  switch (answer.kind) {
-    case DetectionAnswer::Kind::kMalformed:
-      ShowQueryFailure(kUnreadableAnswer, answer.malformed);
-      return;
-    case DetectionAnswer::Kind::kFailure:
-      // Not a parcel number, an expired key: either way the user picks.
-      ShowMessage(std::string(kChooseCarrierPrompt) + "\n\n自动识别失败：" +
-                  ServiceFailureText(answer.failure, credentials_.key));
-      return;
-    case DetectionAnswer::Kind::kCandidates:
-      break;
-  }
-  if (answer.candidates.empty()) {
-    ShowMessage(kChooseCarrierPrompt);
-    return;
-  }
-  const CarrierCandidate& best = answer.candidates.front();
-  const std::optional<std::size_t> row = CarrierRowOf(best.code);
-  if (row) {
-    view_.SelectCarrier(row);
-    detected_.emplace(query.number, *row);
-  }
-  ActiveQuery poll;
-  poll.number = query.number;
-  // The press that started this chose no courier; pressing again with the
-  // detected one selected is the same query.
-  poll.chosen_row = row;
-  poll.carrier_code = best.code;
-  poll.carrier_name = CarrierName(best.code, best.name);
-  poll.phone = PhoneFor(query.number, best.code);
-  StartPoll(std::move(poll));
-}
-
-void Form1::FinishPoll(ActiveQuery query, const FetchOutcome& outcome) {
-  if (!outcome.ok) {
-    ShowQueryFailure(FetchFailureMessage(outcome.failure), outcome.cause);
-    return;
-  }
-  const PollAnswer answer = ReadPollAnswer(outcome.text);
-  switch (answer.kind) {
-    case PollAnswer::Kind::kMalformed:
-      ShowQueryFailure(kUnreadableAnswer, answer.malformed);
-      return;
-    case PollAnswer::Kind::kFailure:
-      break;
-    case PollAnswer::Kind::kResult: {
-      // The parcel is the number as typed, however the answer spells it.
-      TrackingResult result = answer.result;
-      result.number = query.number;
-      view_.AppendRows(ResultRows(result, query.carrier_name));
-      keeper_.TakeUserResult(result, query.carrier_code);
-      shown_ = ShownParcel{query.number, query.carrier_code, query.carrier_name, query.phone, std::move(result)};
-      return;
-    }
-  }
-  const ServiceFailure& failure = answer.failure;
-  if (failure.return_code == kNoResultYet) {
-    // Like the old service's 未收录: advice in the list, not a failure box.
-    view_.AppendRow(AdviceMessage(AnswerKind::kNotRecorded));
-    return;
-  }
-  if (failure.return_code == kPhoneMismatch && !query.phone_asked) {
-    ++modal_depth_;
-    const std::optional<std::string> digits = view_.AskPhoneDigits(query.carrier_name, query.number);
-    --modal_depth_;
-    // Another query may have started meanwhile (from the tray), or the
-    // program may be ending: then this one is over.
-    if (!digits || ended_ || query_) return;
-    query.phone = *digits;
-    query.phone_asked = true;
-    StartPoll(std::move(query));
-    return;
-  }
-  ShowMessage(ServiceFailureText(failure, credentials_.key), kQueryFailedTitle);
-}
-
-std::string Form1::PhoneFor(std::string_view number, std::string_view carrier_code) const {
-  const auto index = FindParcel(keeper_.list(), number, carrier_code);
-  return index ? keeper_.list().parcels[*index].phone : std::string();
+void Form1::ResumeRefresh() {
+  if (!keeper_.paused_for_account()) return;
+  keeper_.ResumeRefresh();
+  stores_.settings.SaveRefreshPaused(false);
 }
 
 // ---- the list ---------------------------------------------------------------
@@ -376,7 +271,7 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Command2_Click() {
-  CancelQuery();
+  flow_.Cancel();
   shown_.reset();
   view_.SetNumberText("");
   view_.ClearRows();
@@ -404,31 +299,170 @@ void Form1::OnTimer(FormTimer timer) {
       keeper_.OnWake();
       return;
     case FormTimer::kDeferredStart:
+      if (credentials_unreadable_) {
+        credentials_unreadable_ = false;
+        ShowMessage(kCredentialsUnreadablePrompt);
+      }
       LoadWatchList();
+      return;
+    case FormTimer::kWatchFileRetry:
+      if (!keeper_.loaded()) LoadWatchList();
+      return;
+    case FormTimer::kWaitingBoxes:
+      if (waiting_for_boxes_.empty()) return;
+      if (modal_depth_ > 0) {
+        view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll);
+        return;
+      }
+      {
+        const std::function<void()> action = std::move(waiting_for_boxes_.front());
+        waiting_for_boxes_.pop_front();
+        if (!waiting_for_boxes_.empty()) view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll);
+        action();
+      }
       return;
   }
 }
 
 void Form1::List1_ContextMenu() {
   if (ended_ || modal_depth_ > 0) return;
+  const ParcelMenu recent = RecentMenu(stores_.history.Load());
   const std::vector<MenuItem> items = {
-      {commands::kCopy, std::string(kCopyCommand), true, {}},
-      {commands::kWatch, std::string(kWatchCommand), CanWatchShown(), {}},
+      {commands::kCopy, std::string(kCopyCommand), true, false, {}},
+      {commands::kWatch, std::string(kWatchCommand), shown_.has_value(), false, {}},
+      {},
+      {0, std::string(kRecentCommand), true, false, recent.items},
   };
-  ++modal_depth_;
-  const std::optional<int> chosen = view_.ShowPopupMenu(items);
-  --modal_depth_;
+  std::optional<int> chosen;
+  {
+    ModalScope modal(*this);
+    chosen = view_.ShowPopupMenu(items);
+  }
   if (!chosen || ended_) return;
-  if (*chosen == commands::kCopy) Command1_Click();
-  if (*chosen == commands::kWatch) Watch_Click();
+  if (*chosen == commands::kCopy) {
+    Command1_Click();
+  } else if (*chosen == commands::kWatch) {
+    Watch_Click();
+  } else if (*chosen == commands::kRecentClear) {
+    stores_.history.Update([](History& history) { history.entries.clear(); });
+  } else {
+    RunRecent(recent, *chosen);
+  }
+}
+
+void Form1::RunRecent(const ParcelMenu& menu, int command) {
+  const std::optional<ParcelKey> parcel =
+      ParcelOfCommand(menu, command, commands::kRecentFirst, commands::kRecentStep);
+  if (!parcel) return;
+  QueryAsk ask;
+  ask.number = parcel->first;
+  ask.chosen_row = CarrierRowOf(parcel->second);
+  // A courier outside the ten is asked for by its code.
+  if (!ask.chosen_row) ask.carrier_code = parcel->second;
+  view_.SetNumberText(ask.number);
+  view_.SelectCarrier(ask.chosen_row);
+  RunQuery(std::move(ask));
+}
+
+// ---- the system menu -----------------------------------------------------------
+
+SystemMenuState Form1::SystemMenuOpening() {
+  SystemMenuState state;
+  state.can_watch = shown_.has_value();
+  const Autostart::State autostart = stores_.autostart.Read();
+  state.autostart_on = autostart.registered && autostart.enabled;
+  system_recent_ = RecentMenu(stores_.history.Load());
+  state.recent = {0, std::string(kRecentCommand), true, false, system_recent_.items};
+  return state;
+}
+
+bool Form1::SystemMenu_Click(int command) {
+  if (ended_) return true;
+  switch (command) {
+    case commands::kKeySettings: KeySettings_Click(); return true;
+    case commands::kWatch: Watch_Click(); return true;
+    case commands::kAutostart: Autostart_Click(); return true;
+    case commands::kRecentClear:
+      stores_.history.Update([](History& history) { history.entries.clear(); });
+      return true;
+    default:
+      break;
+  }
+  if (!ParcelOfCommand(system_recent_, command, commands::kRecentFirst, commands::kRecentStep)) return false;
+  if (modal_depth_ == 0) RunRecent(system_recent_, command);
+  return true;
+}
+
+void Form1::Autostart_Click() {
+  if (modal_depth_ > 0) return;
+  const Autostart::State state = stores_.autostart.Read();
+  const bool changed = state.registered && state.enabled ? stores_.autostart.TurnOff() : stores_.autostart.TurnOn();
+  if (!changed) ShowMessage(kAutostartFailedPrompt);
+}
+
+void Form1::OfferAutostartOnce() {
+  if (stores_.settings.LoadAutostartAsked() || stores_.autostart.Read().registered) return;
+  bool yes = false;
+  {
+    ModalScope modal(*this);
+    yes = view_.AskYesNo(kAutostartPrompt, kSystemNoticeTitle);
+  }
+  stores_.settings.SaveAutostartAsked();
+  if (yes && !ended_ && !stores_.autostart.TurnOn()) ShowMessage(kAutostartFailedPrompt);
+}
+
+void Form1::KeySettings_Click() {
+  if (ended_ || modal_depth_ > 0) return;
+  const AccountSettings current{flow_.credentials(), keeper_.mode(), stores_.counter.ThisMonth()};
+  std::optional<AccountSettings> entered;
+  {
+    ModalScope modal(*this);
+    entered = view_.AskAccount(current);
+  }
+  if (!entered || ended_) return;
+  const Credentials& credentials = entered->credentials;
+  bool saved = credentials.customer.empty() && credentials.key.empty() ? stores_.credentials.Clear()
+                                                                       : stores_.credentials.Save(credentials);
+  if (entered->refresh != keeper_.mode()) {
+    saved = stores_.settings.SaveRefreshMode(entered->refresh) && saved;
+    keeper_.SetMode(entered->refresh);
+  }
+  credentials_unreadable_ = false;
+  flow_.SetCredentials(credentials);
+  keeper_.SetCredentials(credentials);
+  // Confirmed (perhaps after topping up the account): refresh goes on.
+  ResumeRefresh();
+  if (!saved) ShowMessage(kCredentialsNotSavedPrompt);
 }
 
 // ---- the window, the clock, the links ------------------------------------------
 
 void Form1::ShowMessage(std::string_view prompt, std::string_view title) {
-  ++modal_depth_;
-  view_.ShowMessage(prompt, title);
-  --modal_depth_;
+  WhenNoBoxIsUp([this, prompt = std::string(prompt), title = std::string(title)] {
+    ModalScope modal(*this);
+    view_.ShowMessage(prompt, title);
+  });
+}
+
+void Form1::WhenNoBoxIsUp(std::function<void()> action) {
+  if (modal_depth_ == 0 && waiting_for_boxes_.empty()) {
+    action();
+    return;
+  }
+  waiting_for_boxes_.push_back(std::move(action));
+  view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll);
+}
+
+void Form1::Form_Activate() {
+  if (ended_ || !started_ || modal_depth_ > 0) return;
+  const std::string typed = view_.NumberText();
+  if (!typed.empty()) return;
+  const std::optional<ClipboardContent> clipboard = view_.ReadClipboard();
+  if (!clipboard) return;
+  if (const auto number = clipboard_offer_.Offer(clipboard->sequence, clipboard->text, typed)) {
+    view_.SetNumberText(*number);
+    view_.SelectNumberText();
+  }
 }
 
 void Form1::Form_MouseMove() {
@@ -460,9 +494,19 @@ void Form1::Label3_MouseMove() { view_.SetLinkBold(LinkLabel::kLabel3, true); }
 void Form1::Label5_Click() { view_.OpenInBrowser(MakerLinkUrl()); }
 void Form1::Label5_MouseMove() { view_.SetLinkBold(LinkLabel::kLabel5, true); }
 
-void Form1::SecondInstance_Activate() {
-  if (ended_ || update_check_) return;  // not shown yet: it will be shortly
-  RestoreWindow();
+void Form1::SecondInstance_Activate(std::optional<std::string> handed_over) {
+  if (ended_) return;
+  if (!started_) {
+    // Not up yet: it comes forward (with the number) once it is.
+    start_.background = false;
+    if (handed_over) start_.number = std::move(handed_over);
+    return;
+  }
+  if (handed_over) {
+    HandOver(*handed_over);
+  } else {
+    RestoreWindow();
+  }
 }
 
 void Form1::RestoreWindow() {
@@ -471,6 +515,7 @@ void Form1::RestoreWindow() {
     hidden_to_tray_ = false;
     UpdateTrayIcon();
   }
+  Form_Activate();
 }
 
 // The icon is there while the window hides in it, and while anything is
@@ -536,17 +581,19 @@ void Form1::Watch_Click() {
     return;
   }
   const ShownParcel parcel = *shown_;
-  ++modal_depth_;
-  const std::optional<std::string> note = view_.AskWatchNote(parcel.number);
-  --modal_depth_;
+  std::optional<std::string> note;
+  {
+    ModalScope modal(*this);
+    note = view_.AskWatchNote(parcel.number);
+  }
   if (!note || ended_) return;
 
   WatchedParcel entry;
   if (parcel.result) {
     entry = ParcelFromResult(*parcel.result, parcel.carrier_name, parcel.phone, *note, Now());
+    entry.last_answered = parcel.answered_at;
   } else {
     // From the old service's rows: fetched at the first refresh.
-    entry.number = parcel.number;
     entry.note = *note;
     entry.added = Now();
   }
@@ -555,9 +602,11 @@ void Form1::Watch_Click() {
   entry.number = parcel.number;
   entry.carrier = parcel.carrier_code;
   entry.carrier_name = parcel.carrier_name;
+  entry.phone = parcel.phone.empty() ? answers_.PhoneFor(parcel.number, parcel.carrier_code) : parcel.phone;
   switch (keeper_.Add(std::move(entry))) {
     case AddResult::kAdded:
-      if (!credentials_.complete()) ShowMessage(kWatchWithoutKeyPrompt);
+      if (!flow_.keyed()) ShowMessage(kWatchWithoutKeyPrompt);
+      OfferAutostartOnce();
       return;
     case AddResult::kAlreadyWatched:
       ShowMessage(kWatchAlreadyPrompt);
@@ -570,51 +619,22 @@ void Form1::Watch_Click() {
 
 void Form1::TrayMenu() {
   if (modal_depth_ > 0) return;
-  const UnixSeconds now = Now();
-  // Parcels are named by number and carrier, not by index: the list may
-  // change while the menu is open.
-  std::vector<std::pair<std::string, std::string>> parcels;
-  std::vector<MenuItem> items;
-  MenuItem unwatch{0, std::string(kUnwatchCommand), true, {}};
-  const auto& watched = keeper_.list().parcels;
-  for (std::size_t index = 0; index < watched.size(); ++index) {
-    parcels.emplace_back(watched[index].number, watched[index].carrier);
-    const std::string label = MenuLabel(watched[index], now);
-    items.push_back({commands::kShowParcelFirst + static_cast<int>(index), label, true, {}});
-    unwatch.submenu.push_back({commands::kUnwatchFirst + static_cast<int>(index), label, true, {}});
+  const ParcelMenu menu = quenzil::TrayMenu(keeper_.list(), Now(), {keeper_.loaded(), keeper_.paused_for_account()});
+  std::optional<int> chosen;
+  {
+    ModalScope modal(*this);
+    chosen = view_.ShowPopupMenu(menu.items);
   }
-  if (!items.empty()) {
-    items.push_back({});
-    items.push_back(std::move(unwatch));
-    items.push_back({});
+  if (!chosen || ended_) return;
+  switch (*chosen) {
+    case commands::kShowWindow: RestoreWindow(); return;
+    case commands::kExit: Form_QueryUnload(); return;
+    case commands::kKeySettings: KeySettings_Click(); return;
+    default: break;
   }
-  items.push_back({commands::kShowWindow, std::string(kShowWindowCommand), true, {}});
-  items.push_back({commands::kExit, std::string(kExitCommand), true, {}});
-
-  ++modal_depth_;
-  const std::optional<int> chosen = view_.ShowPopupMenu(items);
-  --modal_depth_;
-  if (chosen && !ended_) RunMenuCommand(*chosen, parcels);
-}
-
-void Form1::RunMenuCommand(int command, const std::vector<std::pair<std::string, std::string>>& parcels) {
-  if (command == commands::kShowWindow) {
-    RestoreWindow();
-    return;
-  }
-  if (command == commands::kExit) {
-    Form_QueryUnload();
-    return;
-  }
-  // Each parcel's two commands count from their own base, far apart.
-  const auto parcel_at = [&](int first) -> const std::pair<std::string, std::string>* {
-    const int index = command - first;
-    if (index < 0 || static_cast<std::size_t>(index) >= parcels.size()) return nullptr;
-    return &parcels[static_cast<std::size_t>(index)];
-  };
-  if (const auto* parcel = parcel_at(commands::kUnwatchFirst)) {
+  if (const auto parcel = ParcelOfCommand(menu, *chosen, commands::kUnwatchFirst)) {
     keeper_.Remove(parcel->first, parcel->second);
-  } else if (const auto* shown = parcel_at(commands::kShowParcelFirst)) {
+  } else if (const auto shown = ParcelOfCommand(menu, *chosen, commands::kShowParcelFirst)) {
     if (const auto index = FindParcel(keeper_.list(), shown->first, shown->second)) ShowWatchedParcel(*index);
   }
 }
@@ -622,7 +642,7 @@ void Form1::RunMenuCommand(int command, const std::vector<std::pair<std::string,
 void Form1::ShowWatchedParcel(std::size_t index) {
   const WatchedParcel& parcel = keeper_.list().parcels.at(index);
   RestoreWindow();
-  CancelQuery();
+  flow_.Cancel();
   view_.SetNumberText(parcel.number);
   view_.SelectCarrier(CarrierRowOf(parcel.carrier));
   view_.ClearRows();
@@ -630,35 +650,14 @@ void Form1::ShowWatchedParcel(std::size_t index) {
   shown_.reset();
 }
 
-void Form1::KeySettings_Click() {
-  if (ended_ || modal_depth_ > 0) return;
-  ++modal_depth_;
-  const std::optional<Credentials> entered = view_.AskCredentials(credentials_);
-  --modal_depth_;
-  if (!entered || ended_) return;
-  bool saved = false;
-  if (entered->customer.empty() && entered->key.empty()) {
-    saved = credential_store_.Clear();
-  } else {
-    saved = credential_store_.Save(*entered);
-  }
-  credentials_ = *entered;
-  credentials_unreadable_ = false;
-  keeper_.SetCredentials(credentials_);
-  if (!saved) ShowMessage(kCredentialsNotSavedPrompt);
-}
-
 // ---- WatchHost ----------------------------------------------------------------
 
 UnixSeconds Form1::Now() const {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
 
 std::int64_t Form1::UtcOffset(UnixSeconds at) const { return LocalUtcOffset(at); }
-
-void Form1::RefreshPausedForAccount(const ServiceFailure&) {}
 
 void Form1::WakeAt(std::optional<UnixSeconds> when) {
   if (ended_) return;
@@ -671,16 +670,30 @@ void Form1::WakeAt(std::optional<UnixSeconds> when) {
   view_.StartTimer(FormTimer::kWatchWake, std::chrono::seconds{wait} + std::chrono::milliseconds{50});
 }
 
-bool Form1::Save(const WatchList& list) { return watch_store_.Save(list); }
+bool Form1::Save(const WatchList& list) {
+  const bool saved = stores_.watch.Save(list);
+  // Told once a run, never in a box: this is background work.
+  if (!saved && !watch_file_frozen_ && !save_failure_told_) {
+    save_failure_told_ = view_.ShowNotification(kWatchNotSavedTitle, kWatchNotSavedText);
+  }
+  return saved;
+}
 
-void Form1::Notify(std::string_view number, std::string_view carrier, std::string_view title,
-                   std::string_view text) {
+void Form1::Notify(std::string_view number, std::string_view carrier, std::string_view title, std::string_view text) {
   if (ended_) return;
   if (view_.ShowNotification(title, text)) notified_parcel_.emplace(number, carrier);
 }
 
 void Form1::WatchListChanged() {
   if (!ended_) UpdateTrayIcon();
+}
+
+void Form1::RefreshPausedForAccount(const ServiceFailure& failure) {
+  stores_.settings.SaveRefreshPaused(true);
+  if (ended_) return;
+  view_.ShowNotification(kRefreshPausedTitle,
+                         RefreshPausedText(FirstLine(ServiceFailureText(failure, flow_.credentials().key))));
+  notified_parcel_.reset();
 }
 
 }  // namespace quenzil

@@ -1,22 +1,33 @@
 // The handlers of the main window form1, free of the platform: they reach the
-// window through FormView, the network through Transfers and the disk
-// through the stores, so their logic runs natively against fakes. No handler
-// waits: a transfer is started, and its outcome comes back later through
-// OnTransferDone.
+// window through FormView, the network through Transfers and the disk and
+// the registry through the stores, so their logic runs natively against
+// fakes. No handler waits: a transfer is started, and its outcome comes back
+// later through OnTransferDone. The query itself is QueryFlow's; the form
+// turns its outcomes into rows and boxes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "query/keyed_api.h"
+#include "watch/history.h"
 #include "watch/watch_keeper.h"
 #include "watch/watch_store.h"
 #include "web/fetch.h"
+#include "window/answer_book.h"
+#include "window/clipboard_offer.h"
+#include "window/command_line.h"
 #include "window/form_view.h"
+#include "window/menus.h"
+#include "window/query_flow.h"
+#include "window/settings.h"
 #include "window/texts.h"
 
 namespace quenzil {
@@ -29,28 +40,34 @@ struct DeployHosts {
   std::string tracking_detect;  // courier detection (https)
   // How long a query may take; the update check has its own, shorter limits.
   FetchLimits query_limits{};
-  // Background refresh of watched parcels.
+  // Background refresh of watched parcels, and the requery guard.
   ScheduleSettings watch_schedule{};
 };
 
-// Commands of the menus (system menu ids are multiples of 16).
-namespace commands {
-inline constexpr int kKeySettings = 0x0110;
-inline constexpr int kWatch = 0x0120;
-inline constexpr int kCopy = 0x0130;
-inline constexpr int kShowWindow = 0x0140;
-inline constexpr int kExit = 0x0150;
-inline constexpr int kShowParcelFirst = 0x1000;  // + index in the watch list
-inline constexpr int kUnwatchFirst = 0x2000;     // + index in the watch list
-}  // namespace commands
+// Where the form keeps what outlives a run.
+struct FormStores {
+  CredentialStore& credentials;
+  WatchStore& watch;
+  HistoryStore& history;
+  SettingsStore& settings;
+  QueryCounter& counter;
+  Autostart& autostart;
+};
 
-class Form1 final : private WatchHost {
+// What the system menu shows when it opens.
+struct SystemMenuState {
+  bool can_watch = false;
+  bool autostart_on = false;
+  MenuItem recent;  // the 最近查询 submenu
+};
+
+class Form1 final : private WatchHost, private QueryFlowHost {
  public:
-  Form1(FormView& view, Transfers& transfers, CredentialStore& credentials, WatchStore& watch_store,
-        DeployHosts hosts);
+  Form1(FormView& view, Transfers& transfers, FormStores stores, DeployHosts hosts, StartOptions start = {});
 
   // Start: reads the settings and starts the update check. The window is
-  // shown once the check has answered or given up.
+  // shown once the check has answered or given up (or stays in the
+  // notification area for a start in the background).
   void Form_Load();
   // Every transfer's outcome, on the window's thread.
   void OnTransferDone(TransferId id, const FetchOutcome& outcome);
@@ -58,6 +75,8 @@ class Form1 final : private WatchHost {
   bool Form_QueryUnload();
   // The session ends (logoff, shutdown): no question, no box.
   void Form_EndSession();
+  // The window became the active one: the clipboard may offer a number.
+  void Form_Activate();
   // The pointer over the window's bare surface.
   void Form_MouseMove();
   // A report of the notification-area icon (WM_LBUTTONDOWN, WM_RBUTTONUP,
@@ -65,8 +84,9 @@ class Form1 final : private WatchHost {
   void TrayIcon_Notify(std::uint32_t mouse_message);
   // The shell restarted and the icon was added again, or could not be.
   void TrayIcon_Recreated(bool added);
-  // A second start of the program asked this one to come forward.
-  void SecondInstance_Activate();
+  // A second start of the program asked this one to come forward, with the
+  // text it was given (a number to query) or without.
+  void SecondInstance_Activate(std::optional<std::string> handed_over = std::nullopt);
   void Timer1_Timer(const LocalDateTime& now);
   void OnTimer(FormTimer timer);
   void chaxun_Click();
@@ -77,12 +97,11 @@ class Form1 final : private WatchHost {
   void Label3_MouseMove();
   void Label5_Click();
   void Label5_MouseMove();
-  // The system menu's and the list's commands.
-  void KeySettings_Click();
-  void Watch_Click();
   void List1_ContextMenu();
-  // Whether 关注此单号 can act now.
-  bool CanWatchShown() const { return shown_.has_value(); }
+  // The system menu: what it shows as it opens, and its commands; false for
+  // a command that is not the form's.
+  SystemMenuState SystemMenuOpening();
+  bool SystemMenu_Click(int command);
 
   std::string UpdateCheckUrl() const;
   std::string MakerHomeUrl() const;      // "http://host/" (update branch)
@@ -92,18 +111,6 @@ class Form1 final : private WatchHost {
   const WatchKeeper& watch() const { return keeper_; }
 
  private:
-  enum class QueryKind { kOld, kDetect, kPoll };
-  // The one query from the window that is on its way.
-  struct ActiveQuery {
-    QueryKind kind = QueryKind::kOld;
-    TransferId transfer = 0;
-    std::string number;
-    std::optional<std::size_t> chosen_row;  // the courier picked when it started
-    std::string carrier_code;  // kPoll
-    std::string carrier_name;  // kPoll
-    std::string phone;         // kPoll
-    bool phone_asked = false;  // the phone was asked for once already
-  };
   // What List1 shows after a query that gave rows: the parcel 关注此单号 takes.
   struct ShownParcel {
     std::string number;
@@ -111,66 +118,95 @@ class Form1 final : private WatchHost {
     std::string carrier_name;
     std::string phone;
     std::optional<TrackingResult> result;  // none after the old API's rows
+    UnixSeconds answered_at = 0;
+  };
+  // A box, dialog or menu of the program is up while it lives.
+  class ModalScope {
+   public:
+    explicit ModalScope(Form1& form) : form_(form) { ++form_.modal_depth_; }
+    ~ModalScope() { --form_.modal_depth_; }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+
+   private:
+    Form1& form_;
   };
 
   // Queries.
-  void StartOldQuery(const std::string& number, std::size_t row);
-  void StartDetect(const std::string& number, std::optional<std::size_t> chosen_row);
-  void StartPoll(ActiveQuery query);
-  void CancelQuery();
-  void FinishOldQuery(const ActiveQuery& query, const FetchOutcome& outcome);
-  void FinishDetect(const ActiveQuery& query, const FetchOutcome& outcome);
-  void FinishPoll(ActiveQuery query, const FetchOutcome& outcome);
-  void FinishUpdateCheck(const FetchOutcome& outcome);
-  void ShowQueryFailure(std::string_view sentence, std::string_view detail);
-  std::string PhoneFor(std::string_view number, std::string_view carrier_code) const;
+  void RunQuery(QueryAsk ask);
+  void HandOver(const std::string& text);
+  void RunRecent(const ParcelMenu& menu, int command);
+  void ResumeRefresh();
+
+  // Boxes: one at a time; what would open another waits for it.
+  void ShowMessage(std::string_view prompt, std::string_view title = kSystemNoticeTitle);
+  void WhenNoBoxIsUp(std::function<void()> action);
+  void KeySettings_Click();
+  void Watch_Click();
+  void Autostart_Click();
+  void OfferAutostartOnce();
 
   // The window, the icon, the watch list.
-  void ShowMessage(std::string_view prompt, std::string_view title = kSystemNoticeTitle);
+  void FinishUpdateCheck(const FetchOutcome& outcome);
   void RestoreWindow();
   bool UpdateTrayIcon();
   void TrayMenu();
   void ShowWatchedParcel(std::size_t index);
-  void RunMenuCommand(int command, const std::vector<std::pair<std::string, std::string>>& parcels);
   void LoadWatchList();
   void EndProgram();
 
-  // WatchHost
+  // QueryFlowHost
+  void QueryDone(const QueryOutcome& outcome) override;
+  void CarrierDetected(std::optional<std::size_t> row) override;
+  bool PhoneNeeded(std::string_view carrier_name, std::string_view number) override;
+
+  // WatchHost (Now serves both)
   UnixSeconds Now() const override;
   std::int64_t UtcOffset(UnixSeconds at) const override;
-  void RefreshPausedForAccount(const ServiceFailure& failure) override;
   void WakeAt(std::optional<UnixSeconds> when) override;
   bool Save(const WatchList& list) override;
   void Notify(std::string_view number, std::string_view carrier, std::string_view title,
               std::string_view text) override;
   void WatchListChanged() override;
+  void RefreshPausedForAccount(const ServiceFailure& failure) override;
 
   FormView& view_;
   Transfers& transfers_;
-  CredentialStore& credential_store_;
-  WatchStore& watch_store_;
+  FormStores stores_;
   DeployHosts hosts_;
+  StartOptions start_;
   WatchKeeper keeper_;
+  AnswerBook answers_;
+  QueryFlow flow_;
+  ClipboardOffer clipboard_offer_;
 
-  Credentials credentials_;
   bool credentials_unreadable_ = false;
   std::optional<TransferId> update_check_;
-  std::optional<ActiveQuery> query_;
+  bool started_ = false;  // the update check is over: the window is up (or hides in the tray)
+  std::optional<std::string> asked_number_;  // of the query on its way
   std::optional<ShownParcel> shown_;
   // The courier detection picked, and for which number: for another number
   // it counts as no pick, so detection runs again.
   std::optional<std::pair<std::string, std::size_t>> detected_;
   bool hidden_to_tray_ = false;
   bool ended_ = false;
-  // Modal boxes and dialogs up now: other handlers still run meanwhile, but
-  // must not open menus or boxes on top of them.
+  // Boxes, dialogs and menus up now: other handlers still run meanwhile, but
+  // must not open another on top of them.
   int modal_depth_ = 0;
+  std::deque<std::function<void()>> waiting_for_boxes_;
   std::string shown_title_;
   // Copying while another program holds the clipboard is retried briefly.
   std::string pending_copy_;
   int copy_attempts_ = 0;
   // The parcel of the last notification, for a click on it.
-  std::optional<std::pair<std::string, std::string>> notified_parcel_;
+  std::optional<ParcelKey> notified_parcel_;
+  // The 最近查询 items of the system menu as it last opened.
+  ParcelMenu system_recent_;
+  // The watch file: read again shortly while another program holds it;
+  // never written when it cannot be taken as ours.
+  std::chrono::milliseconds watch_file_retry_{250};
+  bool watch_file_frozen_ = false;
+  bool save_failure_told_ = false;
 };
 
 }  // namespace quenzil

@@ -6,26 +6,45 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "query/keyed_api.h"
+#include "watch/refresh_policy.h"
 
 namespace quenzil {
 
 enum class LinkLabel { kLabel3, kLabel5 };
 
 // One-shot timers of the handlers (Timer1, the clock, is the shell's own).
-enum class FormTimer { kClipboardRetry, kWatchWake, kDeferredStart };
+enum class FormTimer { kClipboardRetry, kWatchWake, kDeferredStart, kWatchFileRetry, kWaitingBoxes };
+inline constexpr FormTimer kFormTimers[] = {FormTimer::kClipboardRetry, FormTimer::kWatchWake,
+                                            FormTimer::kDeferredStart, FormTimer::kWatchFileRetry,
+                                            FormTimer::kWaitingBoxes};
 
 // A popup menu as data; the view shows it and says which command was chosen.
 struct MenuItem {
   int command = 0;  // 0 with no submenu: a separator
   std::string text;
   bool enabled = true;
+  bool checked = false;
   std::vector<MenuItem> submenu;
+};
+
+// What the 快递100 授权 dialog shows and changes.
+struct AccountSettings {
+  Credentials credentials;
+  RefreshMode refresh = RefreshMode::kSmart;
+  std::uint32_t queries_this_month = 0;  // shown only
+};
+
+// The clipboard's text and the number that tells one content from the next.
+struct ClipboardContent {
+  std::uint32_t sequence = 0;
+  std::string text;
 };
 
 class FormView {
@@ -35,6 +54,8 @@ class FormView {
   // Text2, the couriers, List1.
   virtual std::string NumberText() const = 0;
   virtual void SetNumberText(std::string_view text) = 0;
+  // Selects the whole number and puts the keyboard focus there.
+  virtual void SelectNumberText() = 0;
   virtual bool IsCarrierSelected(std::size_t table_row) const = 0;  // CarrierTable index
   // Selects that courier and clears the others; nullopt clears them all.
   virtual void SelectCarrier(std::optional<std::size_t> table_row) = 0;
@@ -49,9 +70,10 @@ class FormView {
   // Modal boxes and dialogs. Other handlers may run while one is up.
   virtual void ShowMessage(std::string_view prompt, std::string_view title) = 0;  // OK only
   virtual bool ConfirmOkCancel(std::string_view prompt, std::string_view title) = 0;  // true: OK
+  virtual bool AskYesNo(std::string_view prompt, std::string_view title) = 0;          // true: Yes
   // 快递100 授权: nullopt when cancelled; empty credentials when the user
   // chose to remove them.
-  virtual std::optional<Credentials> AskCredentials(const Credentials& current) = 0;
+  virtual std::optional<AccountSettings> AskAccount(const AccountSettings& current) = 0;
   // The phone's last four digits for a parcel; nullopt when cancelled.
   virtual std::optional<std::string> AskPhoneDigits(std::string_view carrier_name,
                                                     std::string_view number) = 0;
@@ -78,6 +100,8 @@ class FormView {
   // can; false while another program holds it (the clipboard is then as it
   // was).
   virtual bool TryPutOnClipboard(std::string_view text) = 0;
+  // The clipboard's text, if it holds text and can be read now.
+  virtual std::optional<ClipboardContent> ReadClipboard() = 0;
 
   virtual void StartTimer(FormTimer timer, std::chrono::milliseconds delay) = 0;
   virtual void StopTimer(FormTimer timer) = 0;

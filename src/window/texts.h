@@ -32,6 +32,12 @@ inline constexpr std::string_view kCopyCommand = "复制快递信息";
 inline constexpr std::string_view kShowWindowCommand = "显示窗口";
 inline constexpr std::string_view kUnwatchCommand = "取消关注";
 inline constexpr std::string_view kExitCommand = "退出";
+inline constexpr std::string_view kAutostartCommand = "开机自动启动";
+inline constexpr std::string_view kRecentCommand = "最近查询";
+inline constexpr std::string_view kRecentClearCommand = "清除最近查询";
+inline constexpr std::string_view kRecentEmptyItem = "（无）";
+inline constexpr std::string_view kWatchListLoadingItem = "正在读取关注列表…";
+inline constexpr std::string_view kRefreshPausedItem = "后台刷新已暂停，请检查快递100 授权…";
 
 inline constexpr std::string_view kCredentialsUnreadablePrompt =
     "保存的快递100 授权无法读取（可能是在其他用户或其他电脑上保存的），本次按未设置处理。"
@@ -49,6 +55,15 @@ inline constexpr std::string_view kWatchFileMovedTail = "\n关注列表从空开
 inline constexpr std::string_view kWatchFileStuckPrompt =
     "关注列表文件无法读取，也无法改名保存。为了不覆盖它，本次运行不会保存关注列表。";
 
+inline constexpr std::string_view kWatchFileNewerPrompt =
+    "关注列表文件是更新版本的程序保存的，本程序无法读取。为了不覆盖它，本次运行不会保存关注列表。";
+inline constexpr std::string_view kWatchNotSavedTitle = "关注列表没能保存";
+inline constexpr std::string_view kWatchNotSavedText =
+    "关注列表文件无法写入（可能是只读或磁盘已满）。程序会在下次变化和退出时再试。";
+inline constexpr std::string_view kRefreshPausedTitle = "快递100 授权";
+inline constexpr std::string_view kAutostartPrompt = "要在开机时自动启动本程序，以便在后台继续关注单号吗？";
+inline constexpr std::string_view kAutostartFailedPrompt = "无法更改开机自动启动的设置。";
+
 struct LocalDateTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
@@ -61,5 +76,9 @@ std::string TrayTipText(std::string_view maker_host);
 
 // Every row followed by CR LF, the last one too.
 std::string ClipboardText(const std::vector<std::string>& rows);
+
+// The notification when the service refuses the account in the background:
+// 后台刷新已暂停, the service's words and what to do.
+std::string RefreshPausedText(std::string_view service_words);
 
 }  // namespace quenzil

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <cstddef>
 #include <map>
 #include <optional>
@@ -11,9 +12,11 @@
 #include <vector>
 
 #include "query/carriers.h"
+#include "watch/history.h"
 #include "watch/watch_store.h"
 #include "web/fetch.h"
 #include "window/form_view.h"
+#include "window/settings.h"
 
 namespace quenzil::testing {
 
@@ -37,13 +40,22 @@ class FakeFormView : public FormView {
 
   // How the platform and the user answer.
   bool confirm_answer = false;
+  bool yes_answer = false;
   bool tray_accepts = true;
   int clipboard_busy_for = 0;  // attempts that find it held
   std::optional<std::string> phone_answer;
+  std::optional<AccountSettings> account_answer;
+  std::optional<std::string> note_answer;
+  std::optional<ClipboardContent> clipboard_content;
+  // Called while a box is up, as messages that arrive meanwhile would be.
+  std::function<void()> while_box_is_up;
 
   // What was asked of it.
   std::vector<ShownMessage> messages;
   std::vector<std::string> tray_tips;
+  std::vector<std::string> notifications;  // title|text
+  std::optional<AccountSettings> account_shown;
+  bool number_selected = false;
   int phone_asks = 0;
   mutable std::vector<std::size_t> carrier_reads;
 
@@ -55,7 +67,11 @@ class FakeFormView : public FormView {
   }
 
   std::string NumberText() const override { return number_text; }
-  void SetNumberText(std::string_view text) override { number_text = text; }
+  void SetNumberText(std::string_view text) override {
+    number_text = text;
+    number_selected = false;
+  }
+  void SelectNumberText() override { number_selected = true; }
   bool IsCarrierSelected(std::size_t table_row) const override {
     carrier_reads.push_back(table_row);
     return carrier_selected.at(table_row);
@@ -70,17 +86,27 @@ class FakeFormView : public FormView {
 
   void ShowMessage(std::string_view prompt, std::string_view caption) override {
     messages.push_back({std::string(prompt), std::string(caption)});
+    BoxIsUp();
   }
   bool ConfirmOkCancel(std::string_view prompt, std::string_view caption) override {
     messages.push_back({std::string(prompt), std::string(caption)});
+    BoxIsUp();
     return confirm_answer;
   }
-  std::optional<Credentials> AskCredentials(const Credentials&) override { return std::nullopt; }
+  bool AskYesNo(std::string_view prompt, std::string_view caption) override {
+    messages.push_back({std::string(prompt), std::string(caption)});
+    BoxIsUp();
+    return yes_answer;
+  }
+  std::optional<AccountSettings> AskAccount(const AccountSettings& current) override {
+    account_shown = current;
+    return account_answer;
+  }
   std::optional<std::string> AskPhoneDigits(std::string_view, std::string_view) override {
     ++phone_asks;
     return phone_answer;
   }
-  std::optional<std::string> AskWatchNote(std::string_view) override { return std::nullopt; }
+  std::optional<std::string> AskWatchNote(std::string_view) override { return note_answer; }
   std::optional<int> ShowPopupMenu(const std::vector<MenuItem>&) override { return std::nullopt; }
 
   void SetTitle(std::string_view) override {}
@@ -94,7 +120,10 @@ class FakeFormView : public FormView {
     return tray_accepts;
   }
   void RemoveTrayIcon() override {}
-  bool ShowNotification(std::string_view, std::string_view) override { return true; }
+  bool ShowNotification(std::string_view title, std::string_view text) override {
+    notifications.push_back(std::string(title) + "|" + std::string(text));
+    return true;
+  }
   bool TryPutOnClipboard(std::string_view text) override {
     if (clipboard_busy_for > 0) {
       --clipboard_busy_for;
@@ -103,6 +132,7 @@ class FakeFormView : public FormView {
     clipboard = text;
     return true;
   }
+  std::optional<ClipboardContent> ReadClipboard() override { return clipboard_content; }
   void StartTimer(FormTimer timer, std::chrono::milliseconds delay) override { timers[timer] = delay; }
   void StopTimer(FormTimer timer) override { timers.erase(timer); }
   void OpenInBrowser(std::string_view) override {}
@@ -110,6 +140,14 @@ class FakeFormView : public FormView {
 
   // Fires a started timer, as the window would.
   bool Fire(FormTimer timer) { return timers.erase(timer) != 0; }
+
+ private:
+  void BoxIsUp() {
+    if (!while_box_is_up) return;
+    const auto meanwhile = std::move(while_box_is_up);
+    while_box_is_up = nullptr;
+    meanwhile();
+  }
 };
 
 // Transfers that never run by themselves: the test hands out the outcomes.
@@ -158,8 +196,78 @@ class FakeCredentialStore : public CredentialStore {
 
 class FakeWatchStore : public WatchStore {
  public:
-  Loaded Load() override { return {}; }
-  bool Save(const WatchList&) override { return true; }
+  Loaded stored;
+  int busy_for = 0;  // loads that find the file held by another program
+  bool save_works = true;
+  int saves = 0;
+  Loaded Load() override {
+    if (busy_for > 0) {
+      --busy_for;
+      Loaded busy;
+      busy.busy = true;
+      return busy;
+    }
+    return stored;
+  }
+  bool Save(const WatchList& list) override {
+    ++saves;
+    if (save_works) stored.list = list;
+    return save_works;
+  }
+};
+
+class FakeHistoryStore : public HistoryStore {
+ public:
+  History history;
+  History Load() override { return history; }
+  bool Update(const std::function<void(History&)>& change) override {
+    change(history);
+    return true;
+  }
+};
+
+class FakeSettingsStore : public SettingsStore {
+ public:
+  RefreshMode mode = RefreshMode::kSmart;
+  bool paused = false;
+  bool autostart_asked = false;
+  RefreshMode LoadRefreshMode() override { return mode; }
+  bool SaveRefreshMode(RefreshMode value) override {
+    mode = value;
+    return true;
+  }
+  bool LoadRefreshPaused() override { return paused; }
+  bool SaveRefreshPaused(bool value) override {
+    paused = value;
+    return true;
+  }
+  bool LoadAutostartAsked() override { return autostart_asked; }
+  bool SaveAutostartAsked() override {
+    autostart_asked = true;
+    return true;
+  }
+};
+
+class FakeQueryCounter : public QueryCounter {
+ public:
+  std::uint32_t count = 0;
+  void CountOne() override { ++count; }
+  std::uint32_t ThisMonth() override { return count; }
+};
+
+class FakeAutostart : public Autostart {
+ public:
+  State state;
+  bool works = true;
+  State Read() override { return state; }
+  bool TurnOn() override {
+    if (works) state = {true, true};
+    return works;
+  }
+  bool TurnOff() override {
+    if (works) state = {};
+    return works;
+  }
 };
 
 }  // namespace quenzil::testing

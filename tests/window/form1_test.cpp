@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,12 @@
 namespace quenzil {
 namespace {
 
+using testing::FakeAutostart;
 using testing::FakeCredentialStore;
 using testing::FakeFormView;
+using testing::FakeHistoryStore;
+using testing::FakeQueryCounter;
+using testing::FakeSettingsStore;
 using testing::FakeTransfers;
 using testing::FakeWatchStore;
 using testing::ShownMessage;
@@ -23,7 +28,9 @@ using Messages = std::vector<ShownMessage>;
 
 const std::string kPlaceholder(ResultPlaceholderLine);
 const Credentials kAccount{"CUST01", "k3y-secret-0123"};
-const DeployHosts kHosts{"api.test:8080", "home.test", "maker.test", "poll.test", "detect.test", {}, {}};
+// No quiet hours: the form runs on the real clock.
+const DeployHosts kHosts{"api.test:8080", "home.test", "maker.test", "poll.test", "detect.test", {},
+                         {.interval = 3600, .offline_retry = 300, .requery_guard = 1800, .quiet_hours = std::nullopt}};
 
 std::string TrackingAnswer(const Rows& values) {
   std::string answer = "<table><tr><th>时间</th></tr>\n";
@@ -48,9 +55,14 @@ class Form1Test : public ::testing::Test {
   FakeTransfers transfers;
   FakeCredentialStore credentials;
   FakeWatchStore watch_store;
+  FakeHistoryStore history;
+  FakeSettingsStore settings;
+  FakeQueryCounter counter;
+  FakeAutostart autostart;
   std::unique_ptr<Form1> form;
 
-  void SetUp() override { form = std::make_unique<Form1>(view, transfers, credentials, watch_store, kHosts); }
+  FormStores Stores() { return {credentials, watch_store, history, settings, counter, autostart}; }
+  void SetUp() override { form = std::make_unique<Form1>(view, transfers, Stores(), kHosts); }
   void Answer(std::string text) { form->OnTransferDone(transfers.Last().id, FetchOutcome::Answered(std::move(text))); }
   void Fail(FetchFailure kind, std::string cause) {
     form->OnTransferDone(transfers.Last().id, FetchOutcome::Failed(kind, std::move(cause)));
@@ -77,7 +89,7 @@ TEST_F(Form1Test, AnyOtherUpdateAnswerStartsNormally) {
   for (const std::string_view text : {"1", "2\r\n", " 2", "", "02", "２"}) {
     FakeFormView fresh_view;
     FakeTransfers fresh_transfers;
-    Form1 fresh(fresh_view, fresh_transfers, credentials, watch_store, kHosts);
+    Form1 fresh(fresh_view, fresh_transfers, Stores(), kHosts);
     fresh.Form_Load();
     EXPECT_FALSE(fresh_view.shown_once) << text;
     EXPECT_EQ(fresh_transfers.Last().request.url, "http://maker.test/gengxin.txt") << text;
@@ -117,7 +129,7 @@ TEST_F(Form1Test, QueryReturnsAtOnceAndTheAnswerFillsTheList) {
   Answer(TrackingAnswer({"2013-01-20", "<b>上海</b>", "已签收"}));
   EXPECT_EQ(view.rows, (Rows{"2013-01-20", "<b>上海", "已签收"}));
   EXPECT_TRUE(view.messages.empty());
-  EXPECT_TRUE(form->CanWatchShown());
+  EXPECT_TRUE(form->SystemMenuOpening().can_watch);
 }
 
 TEST_F(Form1Test, FailedTransferIsToldAndKeepsNumberAndCourier) {
@@ -234,6 +246,7 @@ TEST_F(Form1Test, DetectionPicksTheCourierWhenNoneIsSelected) {
   form->chaxun_Click();
   EXPECT_NE(transfers.Last().request.body.find("ems"), std::string::npos);
 
+  view.number_text = "JT1";
   view.SelectCarrierNamed("none");
   form->chaxun_Click();
   Answer(R"([{"comCode":"jtexpress","name":"极兔速递"}])");
@@ -241,6 +254,7 @@ TEST_F(Form1Test, DetectionPicksTheCourierWhenNoneIsSelected) {
   Answer(PollResult("jtexpress", "5"));
   EXPECT_EQ(view.rows.front(), "极兔速递  派件");
 
+  view.number_text = "XX1";
   form->chaxun_Click();
   Answer("[]");
   EXPECT_EQ(view.messages, (Messages{{"请选择快递公司", "系统提示"}}));
@@ -280,6 +294,132 @@ TEST_F(Form1Test, HideToTrayAndBack) {
   form->Command4_Click();
   EXPECT_TRUE(view.window_shown);
   EXPECT_EQ(view.messages.back(), (ShownMessage{std::string(kTrayRefusedPrompt), "系统提示"}));
+}
+
+// ---- one box at a time, and what outlives a run ----------------------------------
+
+TEST_F(Form1Test, AFailureArrivingUnderTheExitQuestionWaitsForIt) {
+  StartWith("9876", "shentong");
+  form->chaxun_Click();
+  view.while_box_is_up = [&] { Fail(FetchFailure::kTimedOut, "late"); };
+  EXPECT_TRUE(form->Form_QueryUnload());  // Cancel
+  ASSERT_EQ(view.messages.size(), 1u) << "nothing opened on top of the question";
+  EXPECT_EQ(view.messages[0].title, "退出确认");
+  ASSERT_TRUE(view.Fire(FormTimer::kWaitingBoxes));
+  form->OnTimer(FormTimer::kWaitingBoxes);
+  ASSERT_EQ(view.messages.size(), 2u);
+  EXPECT_EQ(view.messages[1].title, "查询失败");
+
+  // A box that fails leaves no box counted: the next close still asks.
+  view.while_box_is_up = [] { throw std::runtime_error("MessageBoxW: 5"); };
+  form->chaxun_Click();
+  EXPECT_THROW(Fail(FetchFailure::kTimedOut, "again"), std::runtime_error);
+  EXPECT_EQ(view.messages.size(), 3u);
+  EXPECT_TRUE(form->Form_QueryUnload());
+  EXPECT_EQ(view.messages.back().title, "退出确认");
+}
+
+TEST_F(Form1Test, ANumberHandedOverIsQueriedOnlyWhenItIsOne) {
+  form->Form_Load();
+  form->SecondInstance_Activate(" YT1234567890\r\n");  // before the window is up: kept
+  EXPECT_EQ(transfers.started.size(), 1u);
+  view.SelectCarrierNamed("yuantong");
+  Answer("1");
+  EXPECT_TRUE(view.window_shown);
+  EXPECT_EQ(view.number_text, "YT1234567890");
+  ASSERT_EQ(transfers.started.size(), 2u);
+  EXPECT_EQ(transfers.Last().request.url, BuildQueryUrl("api.test:8080", "YT1234567890", "yuantong"));
+
+  form->Command4_Click();
+  form->SecondInstance_Activate("where is my parcel");
+  EXPECT_TRUE(view.window_shown);
+  EXPECT_EQ(view.number_text, "where is my parcel");
+  EXPECT_EQ(transfers.started.size(), 2u) << "a sentence is not queried";
+}
+
+TEST_F(Form1Test, TheClipboardOffersANumberOnceAndNeverOverTypedText) {
+  StartWith("", "none");
+  view.clipboard_content = ClipboardContent{7, "SF1234567890123\r\n"};
+  form->Form_Activate();
+  EXPECT_EQ(view.number_text, "SF1234567890123");
+  EXPECT_TRUE(view.number_selected);
+  EXPECT_EQ(transfers.started.size(), 1u) << "nothing is queried";
+  view.number_text.clear();
+  form->Form_Activate();
+  EXPECT_EQ(view.number_text, "") << "offered once";
+  view.number_text = "typed";
+  view.clipboard_content = ClipboardContent{8, "YT9988776655"};
+  form->Form_Activate();
+  EXPECT_EQ(view.number_text, "typed");
+}
+
+TEST_F(Form1Test, StartedAtLoginItStaysInTheTrayUntilAskedForward) {
+  Form1 background(view, transfers, Stores(), kHosts, StartOptions{.background = true});
+  background.Form_Load();
+  background.OnTransferDone(transfers.Last().id, FetchOutcome::Answered("1"));
+  EXPECT_FALSE(view.shown_once);
+  EXPECT_EQ(view.tray_tips.size(), 1u);
+  background.SecondInstance_Activate();
+  EXPECT_TRUE(view.window_shown);
+}
+
+TEST_F(Form1Test, AWatchFileHeldElsewhereIsReadLaterAndNeverWrittenBefore) {
+  watch_store.busy_for = 2;
+  watch_store.stored.list.parcels.push_back({.number = "ZT1", .carrier = "zhongtong"});
+  form->Form_Load();
+  Answer("1");
+  for (const FormTimer timer : {FormTimer::kDeferredStart, FormTimer::kWatchFileRetry, FormTimer::kWatchFileRetry}) {
+    ASSERT_TRUE(view.Fire(timer));
+    form->OnTimer(timer);
+  }
+  EXPECT_EQ(form->watch().list().parcels.size(), 1u);
+  EXPECT_EQ(watch_store.saves, 0);
+  EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(Form1Test, ARefusedAccountPausesRefreshUntilConfirmedAndSaysSoOnce) {
+  watch_store.stored.list.parcels.push_back({.number = "YT1", .carrier = "yuantong"});
+  StartKeyed("", "none");
+  ASSERT_EQ(transfers.started.size(), 2u) << "the watched parcel is fetched";
+  Answer(PollFailure("601", "key已过期"));
+  ASSERT_EQ(view.notifications.size(), 1u);
+  EXPECT_NE(view.notifications[0].find("后台刷新已暂停"), std::string::npos) << view.notifications[0];
+  EXPECT_TRUE(settings.paused);
+  EXPECT_TRUE(view.messages.empty()) << "background work raises no box";
+
+  counter.count = 42;
+  view.account_answer = AccountSettings{kAccount, RefreshMode::kHourly, 0};
+  form->SystemMenu_Click(commands::kKeySettings);
+  EXPECT_EQ(view.account_shown->queries_this_month, 42u);
+  EXPECT_EQ(view.account_shown->refresh, RefreshMode::kSmart);
+  EXPECT_EQ(settings.mode, RefreshMode::kHourly);
+  EXPECT_FALSE(settings.paused);
+  EXPECT_TRUE(view.timers.count(FormTimer::kWatchWake)) << "refresh goes on";
+}
+
+TEST_F(Form1Test, WatchingAsksOnceAboutStartingAtLoginAndAFailedSaveIsToldOnce) {
+  watch_store.save_works = false;
+  view.note_answer = "";
+  StartKeyed("YT1", "yuantong");
+  for (const char* number : {"YT1", "YT2"}) {
+    view.number_text = number;
+    form->chaxun_Click();
+    Answer(PollResult("yuantong", "0"));
+    form->SystemMenu_Click(commands::kWatch);
+  }
+  EXPECT_EQ(form->watch().list().parcels.size(), 2u) << "kept in memory though not saved";
+  EXPECT_EQ(view.messages, (Messages{{std::string(kAutostartPrompt), "系统提示"}})) << "asked once, answered No";
+  EXPECT_TRUE(settings.autostart_asked);
+  EXPECT_FALSE(autostart.state.registered);
+  EXPECT_EQ(view.notifications, std::vector<std::string>{std::string(kWatchNotSavedTitle) + "|" +
+                                                         std::string(kWatchNotSavedText)});
+  form->SystemMenu_Click(commands::kAutostart);
+  EXPECT_TRUE(autostart.state.enabled);
+  EXPECT_TRUE(form->SystemMenuOpening().autostart_on);
+  watch_store.save_works = true;
+  view.confirm_answer = true;
+  form->Form_QueryUnload();
+  EXPECT_EQ(watch_store.stored.list.parcels.size(), 2u) << "saved once more at exit";
 }
 
 }  // namespace

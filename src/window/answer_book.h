@@ -1,0 +1,39 @@
+// The answers the query flow keeps and finds again: the watch list's
+// entries and the last queries. The window keeps fresh keyed rows in the
+// watch list too; the console companion only reads it.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "watch/history.h"
+#include "watch/watch_list.h"
+#include "window/query_flow.h"
+
+namespace quenzil {
+
+class AnswerBook final : public AnswerKeeping {
+ public:
+  using WatchedList = std::function<const WatchList&()>;
+  using KeepWatched = std::function<void(const QueryOutcome&)>;
+
+  // `watched` gives the watch list as it is now; `keep_watched` (may be
+  // empty) takes fresh keyed rows into it.
+  AnswerBook(WatchedList watched, HistoryStore& history, KeepWatched keep_watched = {});
+
+  std::optional<KeptAnswer> Kept(std::string_view number, std::string_view carrier_code) const override;
+  std::string PhoneFor(std::string_view number, std::string_view carrier_code) const override;
+  void Keep(const QueryOutcome& outcome) override;
+
+ private:
+  WatchedList watched_;
+  HistoryStore& history_;
+  KeepWatched keep_watched_;
+};
+
+// The entry of the last queries that a query's rows make.
+HistoryEntry HistoryEntryOf(const QueryOutcome& outcome);
+
+}  // namespace quenzil
