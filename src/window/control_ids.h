@@ -50,6 +50,8 @@ inline constexpr unsigned kTimer1 = 1;
 inline constexpr unsigned kClipboardRetryTimer = 2;
 inline constexpr unsigned kWatchWakeTimer = 3;
 inline constexpr unsigned kDeferredStartTimer = 4;
+inline constexpr unsigned kWatchFileRetryTimer = 5;
+inline constexpr unsigned kWaitingBoxesTimer = 6;
 
 // Dialogs and their controls: see res/dialog_ids.h.
 }  // namespace quenzil::ids

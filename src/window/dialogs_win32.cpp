@@ -3,6 +3,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <iterator>
+#include <string>
 
 #include "common/utf.h"
 #include "dialog_ids.h"
@@ -52,9 +54,29 @@ INT_PTR Guarded(HWND dialog, Body body) {
 }
 
 struct CredentialsState {
-  Credentials current;
-  std::optional<Credentials> result;
+  AccountSettings current;
+  std::optional<AccountSettings> result;
 };
+
+// The choices of 自动刷新, in the order the list shows them.
+constexpr RefreshMode kRefreshChoices[] = {RefreshMode::kSmart, RefreshMode::kHourly, RefreshMode::kOff};
+constexpr const wchar_t* kRefreshChoiceTexts[] = {L"智能（推荐）", L"每小时", L"关闭"};
+
+void FillRefreshChoices(HWND dialog, RefreshMode current) {
+  const HWND combo = ::GetDlgItem(dialog, QZ_COMBO_REFRESH);
+  for (std::size_t index = 0; index < std::size(kRefreshChoices); ++index) {
+    if (::SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kRefreshChoiceTexts[index])) < 0) {
+      ThrowWin32("CB_ADDSTRING");
+    }
+    if (kRefreshChoices[index] == current) ::SendMessageW(combo, CB_SETCURSEL, index, 0);
+  }
+}
+
+RefreshMode ChosenRefresh(HWND dialog, RefreshMode fallback) {
+  const LRESULT chosen = ::SendDlgItemMessageW(dialog, QZ_COMBO_REFRESH, CB_GETCURSEL, 0, 0);
+  if (chosen < 0 || static_cast<std::size_t>(chosen) >= std::size(kRefreshChoices)) return fallback;
+  return kRefreshChoices[chosen];
+}
 
 INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* state = StateOf<CredentialsState>(dialog, message, lparam);
@@ -62,10 +84,13 @@ INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wparam, LPARA
   return Guarded(dialog, [&]() -> INT_PTR {
     switch (message) {
       case WM_INITDIALOG:
-        SetText(::GetDlgItem(dialog, QZ_EDIT_CUSTOMER), Widen(state->current.customer));
+        SetText(::GetDlgItem(dialog, QZ_EDIT_CUSTOMER), Widen(state->current.credentials.customer));
+        FillRefreshChoices(dialog, state->current.refresh);
+        SetText(::GetDlgItem(dialog, QZ_TEXT_QUERY_COUNT),
+                Widen("本月已查询 " + std::to_string(state->current.queries_this_month) + " 次"));
         // The stored key is never put back into a window, masked or not:
         // left empty, it stays as it is.
-        if (!state->current.key.empty()) {
+        if (!state->current.credentials.key.empty()) {
           ::SendDlgItemMessageW(dialog, QZ_EDIT_KEY, EM_SETCUEBANNER, TRUE,
                                 reinterpret_cast<LPARAM>(L"已保存；留空则不变"));
         }
@@ -73,20 +98,26 @@ INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wparam, LPARA
       case WM_COMMAND:
         switch (LOWORD(wparam)) {
           case IDOK: {
-            Credentials entered{ItemText(dialog, QZ_EDIT_CUSTOMER), ItemText(dialog, QZ_EDIT_KEY)};
-            if (entered.key.empty()) entered.key = state->current.key;
-            if (!entered.complete()) {
+            AccountSettings entered = state->current;
+            entered.credentials = {ItemText(dialog, QZ_EDIT_CUSTOMER), ItemText(dialog, QZ_EDIT_KEY)};
+            if (entered.credentials.key.empty()) entered.credentials.key = state->current.credentials.key;
+            if (!entered.credentials.complete()) {
               Warn(dialog, "请填写公司编号和授权key。要改回原来的查询方式，请按“清除授权”。");
               return TRUE;
             }
+            entered.refresh = ChosenRefresh(dialog, state->current.refresh);
             state->result = std::move(entered);
             ::EndDialog(dialog, IDOK);
             return TRUE;
           }
-          case QZ_BUTTON_REMOVE_CREDENTIALS:
-            state->result = Credentials{};
+          case QZ_BUTTON_REMOVE_CREDENTIALS: {
+            AccountSettings removed = state->current;
+            removed.credentials = {};
+            removed.refresh = ChosenRefresh(dialog, state->current.refresh);
+            state->result = std::move(removed);
             ::EndDialog(dialog, IDOK);
             return TRUE;
+          }
           case IDCANCEL:
             ::EndDialog(dialog, IDCANCEL);
             return TRUE;
@@ -150,7 +181,7 @@ void Run(HINSTANCE instance, HWND owner, int dialog_id, DLGPROC procedure, State
 
 }  // namespace
 
-std::optional<Credentials> AskCredentialsDialog(HINSTANCE instance, HWND owner, const Credentials& current) {
+std::optional<AccountSettings> AskAccountDialog(HINSTANCE instance, HWND owner, const AccountSettings& current) {
   CredentialsState state{current, std::nullopt};
   Run(instance, owner, QZ_DIALOG_CREDENTIALS, CredentialsProc, state);
   return state.result;

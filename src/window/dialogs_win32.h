@@ -9,11 +9,12 @@
 #include <string_view>
 
 #include "query/keyed_api.h"
+#include "window/form_view.h"
 
 namespace quenzil {
 
 // nullopt: cancelled; empty credentials: the user chose to remove them.
-std::optional<Credentials> AskCredentialsDialog(HINSTANCE instance, HWND owner, const Credentials& current);
+std::optional<AccountSettings> AskAccountDialog(HINSTANCE instance, HWND owner, const AccountSettings& current);
 // Exactly four digits, or nullopt when cancelled.
 std::optional<std::string> AskPhoneDialog(HINSTANCE instance, HWND owner, std::string_view carrier_name,
                                           std::string_view number);

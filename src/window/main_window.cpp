@@ -11,7 +11,10 @@
 
 #include "common/utf.h"
 #include "query/carriers.h"
+#include "window/command_line.h"
 #include "window/control_ids.h"
+#include "window/menus.h"
+#include "window/message_filter_win32.h"
 #include "window/dialogs_win32.h"
 #include "window/texts.h"
 #include "window/win32_util.h"
@@ -62,30 +65,43 @@ UINT TimerIdOf(FormTimer timer) {
     case FormTimer::kClipboardRetry: return ids::kClipboardRetryTimer;
     case FormTimer::kWatchWake: return ids::kWatchWakeTimer;
     case FormTimer::kDeferredStart: return ids::kDeferredStartTimer;
+    case FormTimer::kWatchFileRetry: return ids::kWatchFileRetryTimer;
+    case FormTimer::kWaitingBoxes: return ids::kWaitingBoxesTimer;
   }
   return 0;
 }
 
+UINT MenuFlags(const MenuItem& item) {
+  return MF_STRING | (item.enabled ? 0 : MF_GRAYED) | (item.checked ? MF_CHECKED : 0);
+}
+
+// Fills a menu with the items; submenus are made and owned by it.
+void AppendItems(HMENU menu, const std::vector<MenuItem>& items);
+
 HMENU BuildMenu(const std::vector<MenuItem>& items) {
   UniqueMenu menu(::CreatePopupMenu());
   if (!menu) ThrowWin32("CreatePopupMenu");
+  AppendItems(menu.get(), items);
+  return menu.release();
+}
+
+void AppendItems(HMENU menu, const std::vector<MenuItem>& items) {
   for (const MenuItem& item : items) {
     BOOL appended = FALSE;
     if (!item.submenu.empty()) {
       UniqueMenu submenu(BuildMenu(item.submenu));
-      appended = ::AppendMenuW(menu.get(), MF_POPUP | MF_STRING | (item.enabled ? 0 : MF_GRAYED),
-                               reinterpret_cast<UINT_PTR>(submenu.get()), Widen(item.text).c_str());
+      appended = ::AppendMenuW(menu, MF_POPUP | MenuFlags(item), reinterpret_cast<UINT_PTR>(submenu.get()),
+                               Widen(item.text).c_str());
       if (appended) submenu.release();  // the menu owns it now
     } else if (item.command == 0) {
-      appended = ::AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+      appended = ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     } else {
-      appended = ::AppendMenuW(menu.get(), MF_STRING | (item.enabled ? 0 : MF_GRAYED),
-                               static_cast<UINT_PTR>(item.command), Widen(item.text).c_str());
+      appended = ::AppendMenuW(menu, MenuFlags(item), static_cast<UINT_PTR>(item.command), Widen(item.text).c_str());
     }
     if (!appended) ThrowWin32("AppendMenuW");
   }
-  return menu.release();
 }
+
 
 }  // namespace
 
@@ -165,6 +181,9 @@ void MainWindow::Create() {
   }
   mailbox_->Open(hwnd_);
   tray_icon_.Attach(hwnd_, taskbar_created_message_);
+  // A normal second start must reach an elevated first instance too.
+  if (show_yourself_message_ != 0) AllowMessageFromLowerProcesses(hwnd_, show_yourself_message_);
+  AllowMessageFromLowerProcesses(hwnd_, WM_COPYDATA);
   controls_.Create(hwnd_, instance_, DpiOfWindow(hwnd_), maker_host_);
   LoadIcons();
   AddSystemMenuCommands();
@@ -174,11 +193,40 @@ void MainWindow::Create() {
 void MainWindow::AddSystemMenuCommands() {
   const HMENU system_menu = ::GetSystemMenu(hwnd_, FALSE);
   if (system_menu == nullptr) return;  // no system menu, no commands there: the list's menu has them
+  UniqueMenu recent(::CreatePopupMenu());
+  if (!recent) ThrowWin32("CreatePopupMenu");
   if (!::AppendMenuW(system_menu, MF_SEPARATOR, 0, nullptr) ||
       !::AppendMenuW(system_menu, MF_STRING, commands::kKeySettings, Widen(kKeySettingsCommand).c_str()) ||
-      !::AppendMenuW(system_menu, MF_STRING | MF_GRAYED, commands::kWatch, Widen(kWatchCommand).c_str())) {
+      !::AppendMenuW(system_menu, MF_STRING | MF_GRAYED, commands::kWatch, Widen(kWatchCommand).c_str()) ||
+      !::AppendMenuW(system_menu, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(recent.get()),
+                     Widen(kRecentCommand).c_str())) {
     ThrowWin32("AppendMenuW");
   }
+  recent_submenu_ = recent.release();  // the system menu owns it now
+  if (!::AppendMenuW(system_menu, MF_STRING, commands::kAutostart, Widen(kAutostartCommand).c_str())) {
+    ThrowWin32("AppendMenuW");
+  }
+}
+
+// The system menu shows the form's state as it opens.
+void MainWindow::SystemMenuOpening(HMENU system_menu) {
+  const SystemMenuState state = form_->SystemMenuOpening();
+  ::EnableMenuItem(system_menu, commands::kWatch, MF_BYCOMMAND | (state.can_watch ? MF_ENABLED : MF_GRAYED));
+  ::CheckMenuItem(system_menu, commands::kAutostart, MF_BYCOMMAND | (state.autostart_on ? MF_CHECKED : MF_UNCHECKED));
+  if (recent_submenu_ == nullptr) return;
+  for (int count = ::GetMenuItemCount(recent_submenu_); count > 0; --count) {
+    if (!::DeleteMenu(recent_submenu_, 0, MF_BYPOSITION)) ThrowWin32("DeleteMenu");
+  }
+  AppendItems(recent_submenu_, state.recent.submenu);
+}
+
+// A second start handed a number over.
+bool MainWindow::OnCopyData(const COPYDATASTRUCT& data) {
+  const std::string_view bytes(static_cast<const char*>(data.lpData), data.lpData == nullptr ? 0 : data.cbData);
+  const std::optional<std::string> text = ReadHandOver(data.dwData, bytes);
+  if (!text) return false;
+  form_->SecondInstance_Activate(*text);
+  return true;
 }
 
 void MainWindow::LoadIcons() {
@@ -308,21 +356,18 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case DM_GETDEFID:
       return DefaultButtonId();
     case WM_SYSCOMMAND:
-      if (form_ != nullptr && (wparam & 0xFFF0) == commands::kKeySettings) {
-        form_->KeySettings_Click();
-        return 0;
-      }
-      if (form_ != nullptr && (wparam & 0xFFF0) == commands::kWatch) {
-        form_->Watch_Click();
+      // The system's own commands start at SC_SIZE.
+      if (form_ != nullptr && (wparam & 0xFFF0) < SC_SIZE && form_->SystemMenu_Click(static_cast<int>(wparam & 0xFFF0))) {
         return 0;
       }
       break;
     case WM_INITMENUPOPUP:
-      if (HIWORD(lparam) != 0 && form_ != nullptr) {  // the system menu
-        ::EnableMenuItem(reinterpret_cast<HMENU>(wparam), commands::kWatch,
-                         MF_BYCOMMAND | (form_->CanWatchShown() ? MF_ENABLED : MF_GRAYED));
+      if (form_ != nullptr && reinterpret_cast<HMENU>(wparam) == ::GetSystemMenu(hwnd_, FALSE)) {
+        SystemMenuOpening(reinterpret_cast<HMENU>(wparam));
       }
       break;
+    case WM_COPYDATA:
+      return form_ != nullptr && lparam != 0 && OnCopyData(*reinterpret_cast<const COPYDATASTRUCT*>(lparam)) ? TRUE : FALSE;
     case WM_CONTEXTMENU:
       if (form_ != nullptr && reinterpret_cast<HWND>(wparam) == controls_.Child(kList1Row)) {
         form_->List1_ContextMenu();
@@ -333,7 +378,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       if (wparam == ids::kTimer1) {
         OnClockTick();
       } else if (form_ != nullptr) {
-        for (const FormTimer timer : {FormTimer::kClipboardRetry, FormTimer::kWatchWake, FormTimer::kDeferredStart}) {
+        for (const FormTimer timer : kFormTimers) {
           if (wparam != TimerIdOf(timer)) continue;
           ::KillTimer(hwnd_, wparam);  // one-shot
           form_->OnTimer(timer);
@@ -373,9 +418,13 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return 0;
-    case WM_ACTIVATE:
-      if (OnActivate(LOWORD(wparam) != WA_INACTIVE)) return 0;
+    case WM_ACTIVATE: {
+      const bool active = LOWORD(wparam) != WA_INACTIVE;
+      const bool focused = OnActivate(active);
+      if (active && form_ != nullptr) form_->Form_Activate();
+      if (focused) return 0;
       break;
+    }
     case WM_SYSCOLORCHANGE:
       controls_.SystemColoursChanged();
       break;
@@ -485,6 +534,12 @@ std::string MainWindow::NumberText() const { return Narrow(WindowText(controls_.
 
 void MainWindow::SetNumberText(std::string_view text) { SetText(controls_.Child(kText2Row), Widen(text)); }
 
+void MainWindow::SelectNumberText() {
+  const HWND text2 = controls_.Child(kText2Row);
+  ::SetFocus(text2);
+  ::SendMessageW(text2, EM_SETSEL, 0, -1);
+}
+
 bool MainWindow::IsCarrierSelected(std::size_t table_row) const {
   if (table_row >= CarrierTable.size()) throw std::out_of_range("IsCarrierSelected: no such carrier");
   const std::size_t row = RowOfName(CarrierTable[table_row].control_name);
@@ -555,8 +610,14 @@ bool MainWindow::ConfirmOkCancel(std::string_view prompt, std::string_view title
   return answer == IDOK;
 }
 
-std::optional<Credentials> MainWindow::AskCredentials(const Credentials& current) {
-  return AskCredentialsDialog(instance_, hwnd_, current);
+bool MainWindow::AskYesNo(std::string_view prompt, std::string_view title) {
+  const int answer = ::MessageBoxW(hwnd_, Widen(prompt).c_str(), Widen(title).c_str(), MB_YESNO | MB_ICONQUESTION);
+  if (answer == 0) ThrowWin32("MessageBoxW");
+  return answer == IDYES;
+}
+
+std::optional<AccountSettings> MainWindow::AskAccount(const AccountSettings& current) {
+  return AskAccountDialog(instance_, hwnd_, current);
 }
 
 std::optional<std::string> MainWindow::AskPhoneDigits(std::string_view carrier_name, std::string_view number) {
@@ -599,6 +660,10 @@ void MainWindow::HideWindow() { ::ShowWindow(hwnd_, SW_HIDE); }
 void MainWindow::ShowWindow() {
   ::ShowWindow(hwnd_, ::IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
   ::SetForegroundWindow(hwnd_);  // may be refused by the system; the window is shown anyway
+  // Shown for the first time from the notification area: the number box
+  // takes the keys, as at an ordinary start.
+  const HWND focus = ::GetFocus();
+  if (focus == nullptr || !::IsChild(hwnd_, focus)) ::SetFocus(controls_.Child(kText2Row));
 }
 
 bool MainWindow::ShowTrayIcon(std::string_view tip) { return tray_icon_.Show(small_icon_.get(), Widen(tip)); }
@@ -627,6 +692,26 @@ bool MainWindow::TryPutOnClipboard(std::string_view text) {
   if (::SetClipboardData(CF_UNICODETEXT, memory.get()) == nullptr) return false;
   memory.release();  // the clipboard owns it now
   return true;
+}
+
+std::optional<ClipboardContent> MainWindow::ReadClipboard() {
+  ClipboardContent content;
+  content.sequence = ::GetClipboardSequenceNumber();
+  if (content.sequence == 0 || !::IsClipboardFormatAvailable(CF_UNICODETEXT)) return std::nullopt;
+  // Held by another program right now: nothing is offered this time.
+  if (!::OpenClipboard(hwnd_)) return std::nullopt;
+  const auto close = scope_exit([] { ::CloseClipboard(); });
+  const HANDLE data = ::GetClipboardData(CF_UNICODETEXT);
+  if (data == nullptr) return std::nullopt;
+  const auto* text = static_cast<const wchar_t*>(::GlobalLock(data));
+  if (text == nullptr) return std::nullopt;
+  const auto unlock = scope_exit([data] { ::GlobalUnlock(data); });
+  // Only a short text can be one tracking number: a long one is not read.
+  const std::size_t limit = ::GlobalSize(data) / sizeof(wchar_t);
+  const std::size_t length = std::wstring_view(text, limit).find(L'\0');
+  if (length == std::wstring_view::npos || length > 256) return std::nullopt;
+  content.text = Narrow(std::wstring_view(text, length));
+  return content;
 }
 
 void MainWindow::StartTimer(FormTimer timer, std::chrono::milliseconds delay) {

@@ -68,6 +68,7 @@ class MainWindow final : public FormView {
   // FormView
   std::string NumberText() const override;
   void SetNumberText(std::string_view text) override;
+  void SelectNumberText() override;
   bool IsCarrierSelected(std::size_t table_row) const override;
   void SelectCarrier(std::optional<std::size_t> table_row) override;
   void ClearRows() override;
@@ -76,7 +77,8 @@ class MainWindow final : public FormView {
   std::vector<std::string> Rows() const override;
   void ShowMessage(std::string_view prompt, std::string_view title) override;
   bool ConfirmOkCancel(std::string_view prompt, std::string_view title) override;
-  std::optional<Credentials> AskCredentials(const Credentials& current) override;
+  bool AskYesNo(std::string_view prompt, std::string_view title) override;
+  std::optional<AccountSettings> AskAccount(const AccountSettings& current) override;
   std::optional<std::string> AskPhoneDigits(std::string_view carrier_name, std::string_view number) override;
   std::optional<std::string> AskWatchNote(std::string_view number) override;
   std::optional<int> ShowPopupMenu(const std::vector<MenuItem>& items) override;
@@ -89,6 +91,7 @@ class MainWindow final : public FormView {
   void RemoveTrayIcon() override;
   bool ShowNotification(std::string_view title, std::string_view text) override;
   bool TryPutOnClipboard(std::string_view text) override;
+  std::optional<ClipboardContent> ReadClipboard() override;
   void StartTimer(FormTimer timer, std::chrono::milliseconds delay) override;
   void StopTimer(FormTimer timer) override;
   void OpenInBrowser(std::string_view url) override;
@@ -102,6 +105,8 @@ class MainWindow final : public FormView {
   void PlaceWindowAtStart();
   void ArmClock(unsigned delay_ms);
   void AddSystemMenuCommands();
+  void SystemMenuOpening(HMENU system_menu);
+  bool OnCopyData(const COPYDATASTRUCT& data);
 
   void OnCommand(int id, int notification);
   void OnClockTick();
@@ -128,6 +133,7 @@ class MainWindow final : public FormView {
   HWND focus_before_deactivation_ = nullptr;
   UINT taskbar_created_message_ = 0;
   UINT show_yourself_message_ = 0;
+  HMENU recent_submenu_ = nullptr;  // owned by the system menu
   bool reporting_failure_ = false;
   std::string last_failure_;
   ULONGLONG last_failure_tick_ = 0;

@@ -3,79 +3,42 @@
 
 #include <commctrl.h>
 #include <objbase.h>
-#include <sddl.h>
-#include <shlobj.h>
+#include <shellapi.h>
 
 #include <chrono>
 #include <exception>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/unique_handle.h"
 #include "common/utf.h"
 #include "deploy_config.h"
+#include "watch/history.h"
 #include "watch/watch_store.h"
+#include "web/counting_transfers.h"
 #include "web/transfers_winhttp.h"
-#include "window/control_ids.h"
+#include "window/app_paths_win32.h"
+#include "window/command_line.h"
 #include "window/credential_store_win32.h"
 #include "window/form1.h"
 #include "window/main_window.h"
+#include "window/settings_store_win32.h"
+#include "window/single_instance_win32.h"
 #include "window/texts.h"
 
 namespace {
 
-using quenzil::UniqueAny;
-using UniqueHandle = UniqueAny<HANDLE, decltype(&::CloseHandle), ::CloseHandle>;
-
-// The current user's SID as text, so one instance runs per user even
-// across sessions; empty if it cannot be read.
-std::wstring UserSid() {
-  HANDLE token_handle = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token_handle)) return {};
-  const UniqueHandle token(token_handle);
-  DWORD size = 0;
-  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  std::string buffer(size, '\0');
-  if (size == 0 || !::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return {};
-  LPWSTR text = nullptr;
-  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) return {};
-  std::wstring sid(text);
-  ::LocalFree(text);
-  return sid;
-}
-
-// Asks the instance already running to come forward.
-void BringFirstInstanceForward() {
-  const UINT show_yourself = ::RegisterWindowMessageW(quenzil::ids::kShowYourselfMessage);
-  // It may still be making its window: look a little while, not forever.
-  for (int attempt = 0; attempt < 40; ++attempt) {
-    if (const HWND first = ::FindWindowW(quenzil::ids::kFormClassName, nullptr); first != nullptr) {
-      DWORD process_id = 0;
-      ::GetWindowThreadProcessId(first, &process_id);
-      ::AllowSetForegroundWindow(process_id);
-      ::PostMessageW(first, show_yourself, 0, 0);
-      return;
-    }
-    ::Sleep(50);
-  }
-}
-
-// %APPDATA%\Quenzil\watch.json
-std::string WatchFilePath() {
-  PWSTR folder = nullptr;
-  std::wstring path;
-  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, KF_FLAG_CREATE, nullptr, &folder))) {
-    path = folder;
-  }
-  ::CoTaskMemFree(folder);
-  if (path.empty()) {
-    wchar_t fallback[MAX_PATH] = {};
-    const DWORD length = ::GetEnvironmentVariableW(L"APPDATA", fallback, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) path = fallback;
-  }
-  if (path.empty()) return {};
-  return quenzil::Narrow(path + L"\\Quenzil\\watch.json");
+// The arguments after the program's name, UTF-8.
+std::vector<std::string> Arguments() {
+  int count = 0;
+  LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (words == nullptr) return {};
+  std::vector<std::string> arguments;
+  for (int index = 1; index < count; ++index) arguments.push_back(quenzil::Narrow(words[index]));
+  ::LocalFree(words);
+  return arguments;
 }
 
 quenzil::DeployHosts Deployment() {
@@ -102,11 +65,12 @@ quenzil::DeployHosts Deployment() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   using namespace quenzil;
 
+  StartOptions start = ParseStartArguments(Arguments());
   // One instance per user, in whichever session: two would write the same
-  // watch list. A mutex in the global namespace needs no privilege.
-  const UniqueHandle instance_lock(::CreateMutexW(nullptr, FALSE, (L"Global\\Dravimo.Quenzil." + UserSid()).c_str()));
-  if (instance_lock && ::GetLastError() == ERROR_ALREADY_EXISTS) {
-    BringFirstInstanceForward();
+  // watch list. A second start hands its number over and ends.
+  const SingleInstance instance_lock = SingleInstance::Acquire();
+  if (!instance_lock.first()) {
+    HandOverToFirstInstance(start.number);
     return 0;
   }
 
@@ -123,15 +87,22 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   });
 
   try {
-    // Transfers hand their outcomes to the window through the mailbox.
+    RegistryQueryCounter counter;
+    // Transfers hand their outcomes to the window through the mailbox;
+    // every keyed request is counted as it starts.
     const auto mailbox = std::make_shared<OutcomeMailbox>();
-    WinHttpTransfers transfers(
+    WinHttpTransfers winhttp(
         [mailbox](TransferId id, FetchOutcome outcome) { mailbox->Deliver(id, std::move(outcome)); });
+    CountingTransfers transfers(winhttp, [&counter] { counter.CountOne(); });
     MainWindow window(instance, mailbox, deploy::kMakerHost);
     window.Create();
     RegistryCredentialStore credentials;
-    WatchFileStore watch_store(WatchFilePath());
-    Form1 form(window, transfers, credentials, watch_store, Deployment());
+    WatchFileStore watch_store(AppDataFile("watch.json"));
+    HistoryFileStore history(AppDataFile("history.json"));
+    RegistrySettingsStore settings;
+    RunKeyAutostart autostart;
+    Form1 form(window, transfers, FormStores{credentials, watch_store, history, settings, counter, autostart},
+               Deployment(), std::move(start));
     window.AttachForm(form);
     window.StartTimer();
     // The update check runs before the window is ever shown; the window

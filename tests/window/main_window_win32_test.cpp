@@ -89,7 +89,12 @@ class MainWindowTest : public ::testing::Test {
   testing::FakeTransfers transfers_;
   testing::FakeCredentialStore credentials_;
   testing::FakeWatchStore watch_store_;
-  Form1 form_{window_, transfers_, credentials_, watch_store_, DeployHosts{"127.0.0.1:1", "127.0.0.1:1", "127.0.0.1:2", "127.0.0.1:1", "127.0.0.1:1"}};
+  testing::FakeHistoryStore history_;
+  testing::FakeSettingsStore settings_;
+  testing::FakeQueryCounter counter_;
+  testing::FakeAutostart autostart_;
+  Form1 form_{window_, transfers_, FormStores{credentials_, watch_store_, history_, settings_, counter_, autostart_},
+              DeployHosts{"127.0.0.1:1", "127.0.0.1:1", "127.0.0.1:2", "127.0.0.1:1", "127.0.0.1:1"}};
 };
 
 TEST_F(MainWindowTest, LayoutHoldsInTheFontInUse) {
