@@ -49,6 +49,7 @@ class WatchKeeper {
 
   // Background refresh happens only with complete credentials.
   void SetCredentials(Credentials credentials);
+  const Credentials& credentials() const { return credentials_; }
   void SetMode(RefreshMode mode);
   RefreshMode mode() const { return schedule_.policy().mode; }
   // Paused for the account (as kept from an earlier run), or not.
@@ -85,7 +86,6 @@ class WatchKeeper {
   void Stop();
 
  private:
-  using ParcelKey = std::pair<std::string, std::string>;  // number, carrier
   // What a transport failure changed in an entry, to be undone when it
   // turns out the whole network was out of reach.
   struct Penalty {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "query/keyed_api.h"
@@ -67,6 +68,9 @@ struct WatchList {
   std::vector<UnreadEntry> unread;  // by position
   nlohmann::json unknown = nlohmann::json::object();  // top-level fields not known
 };
+
+// A parcel named by number and carrier.
+using ParcelKey = std::pair<std::string, std::string>;
 
 // Same number and same carrier: the same parcel.
 std::optional<std::size_t> FindParcel(const WatchList& list, std::string_view number,

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <utility>
 
-#include "common/local_time.h"
 #include "query/carriers.h"
 #include "query/tracking_number.h"
 
@@ -23,13 +22,8 @@ constexpr std::uint32_t kBalloonClicked = 0x0405;   // NIN_BALLOONUSERCLICK
 // A copy retried while another program holds the clipboard.
 constexpr int kCopyTries = 10;
 constexpr std::chrono::milliseconds kCopyRetryDelay{30};
-// Timers are re-armed at least this often, so a wake-up is never missed
-// after the machine slept.
-constexpr UnixSeconds kLongestWakeSeconds = 600;
 // How often a box that waits for another looks again.
 constexpr std::chrono::milliseconds kWaitingBoxesPoll{150};
-// The watch file held by another program is read again, less and less often.
-constexpr std::chrono::milliseconds kLongestWatchFileRetry{30000};
 
 std::optional<std::size_t> CarrierRowOf(std::string_view code) {
   for (std::size_t row = 0; row < CarrierTable.size(); ++row) {
@@ -37,8 +31,6 @@ std::optional<std::size_t> CarrierRowOf(std::string_view code) {
   }
   return std::nullopt;
 }
-
-std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 }  // namespace
 
@@ -48,12 +40,16 @@ Form1::Form1(FormView& view, Transfers& transfers, FormStores stores, DeployHost
       stores_(stores),
       hosts_(std::move(hosts)),
       start_(std::move(start)),
-      keeper_(transfers, *this, hosts_.watch_schedule, hosts_.tracking_poll, hosts_.query_limits),
+      desk_(view, transfers, stores.watch, stores.settings, hosts_.watch_schedule, hosts_.tracking_poll,
+            hosts_.query_limits,
+            {[this] { UpdateTrayIcon(); }, [this](std::string_view prompt) { ShowMessage(prompt); }}),
+      keeper_(desk_.keeper()),
       answers_([this]() -> const WatchList& { return keeper_.list(); }, stores_.history,
                [this](const QueryOutcome& rows) { keeper_.TakeUserResult(*rows.result, rows.carrier_code, rows.phone); }),
       flow_(transfers, answers_, *this,
             QueryFlowSettings{hosts_.tracking_api, hosts_.tracking_poll, hosts_.tracking_detect, hosts_.query_limits,
-                              hosts_.watch_schedule.requery_guard}) {}
+                              hosts_.watch_schedule.requery_guard}),
+      modal_([this] { view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll); }) {}
 
 std::string Form1::UpdateCheckUrl() const { return "http://" + hosts_.maker + "/gengxin.txt"; }
 std::string Form1::MakerHomeUrl() const { return "http://" + hosts_.maker + "/"; }
@@ -98,38 +94,14 @@ void Form1::FinishUpdateCheck(const FetchOutcome& outcome) {
   if (start_.number) HandOver(*std::exchange(start_.number, std::nullopt));
 }
 
-void Form1::LoadWatchList() {
-  WatchStore::Loaded loaded = stores_.watch.Load();
-  if (loaded.busy) {
-    // Another program (a scanner, a backup) holds the file for a moment: it
-    // is read later, and nothing is written before.
-    view_.StartTimer(FormTimer::kWatchFileRetry, watch_file_retry_);
-    watch_file_retry_ = std::min(watch_file_retry_ * 2, kLongestWatchFileRetry);
-    return;
-  }
-  keeper_.Load(std::move(loaded.list));  // the icon follows through WatchListChanged
-  if (loaded.newer_version) {
-    watch_file_frozen_ = true;
-    ShowMessage(kWatchFileNewerPrompt);
-  }
-  if (loaded.moved_aside) {
-    if (loaded.moved_aside->empty()) {
-      watch_file_frozen_ = true;
-      ShowMessage(kWatchFileStuckPrompt);
-    } else {
-      ShowMessage(std::string(kWatchFileMovedPrompt) + *loaded.moved_aside + std::string(kWatchFileMovedTail));
-    }
-  }
-}
-
 bool Form1::Form_QueryUnload() {
   if (ended_) return false;
   // A box is up already (the close came through the taskbar or the tray):
   // one question at a time.
-  if (modal_depth_ > 0) return true;
+  if (!modal_.clear()) return true;
   bool quit = false;
   {
-    ModalScope modal(*this);
+    ModalGate::Scope modal(modal_);
     quit = view_.ConfirmOkCancel(kExitPrompt, kExitTitle);
   }
   if (!quit || ended_) return !ended_;
@@ -145,8 +117,8 @@ void Form1::Form_EndSession() {
 void Form1::EndProgram() {
   if (ended_) return;
   ended_ = true;
-  waiting_for_boxes_.clear();
-  keeper_.Stop();
+  modal_.Drop();
+  desk_.Stop();
   flow_.Cancel();
   if (update_check_) transfers_.Cancel(*update_check_);
   update_check_.reset();
@@ -224,12 +196,12 @@ void Form1::CarrierDetected(std::optional<std::size_t> row) {
 }
 
 bool Form1::PhoneNeeded(std::string_view carrier_name, std::string_view number) {
-  WhenNoBoxIsUp([this, carrier_name = std::string(carrier_name), number = std::string(number)] {
+  modal_.WhenClear([this, carrier_name = std::string(carrier_name), number = std::string(number)] {
     // Another query may have started meanwhile: this one is over.
     if (ended_ || asked_number_ != number) return;
     std::optional<std::string> digits;
     {
-      ModalScope modal(*this);
+      ModalGate::Scope modal(modal_);
       digits = view_.AskPhoneDigits(carrier_name, number);
     }
     if (!ended_) flow_.PhoneDigits(std::move(digits));
@@ -240,8 +212,8 @@ bool Form1::PhoneNeeded(std::string_view carrier_name, std::string_view number) 
 // A second start hands the number over; so does the command line.
 void Form1::HandOver(const std::string& text) {
   RestoreWindow();
-  if (modal_depth_ > 0) {
-    WhenNoBoxIsUp([this, text] { HandOver(text); });
+  if (!modal_.clear()) {
+    modal_.WhenClear([this, text] { HandOver(text); });
     return;
   }
   const std::string number(TrimBlanks(text));
@@ -296,36 +268,24 @@ void Form1::OnTimer(FormTimer timer) {
       }
       return;
     case FormTimer::kWatchWake:
-      keeper_.OnWake();
+    case FormTimer::kWatchFileRetry:
+      desk_.OnTimer(timer);
       return;
     case FormTimer::kDeferredStart:
       if (credentials_unreadable_) {
         credentials_unreadable_ = false;
         ShowMessage(kCredentialsUnreadablePrompt);
       }
-      LoadWatchList();
-      return;
-    case FormTimer::kWatchFileRetry:
-      if (!keeper_.loaded()) LoadWatchList();
+      desk_.Load();
       return;
     case FormTimer::kWaitingBoxes:
-      if (waiting_for_boxes_.empty()) return;
-      if (modal_depth_ > 0) {
-        view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll);
-        return;
-      }
-      {
-        const std::function<void()> action = std::move(waiting_for_boxes_.front());
-        waiting_for_boxes_.pop_front();
-        if (!waiting_for_boxes_.empty()) view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll);
-        action();
-      }
+      modal_.Retry();
       return;
   }
 }
 
 void Form1::List1_ContextMenu() {
-  if (ended_ || modal_depth_ > 0) return;
+  if (ended_ || !modal_.clear()) return;
   const ParcelMenu recent = RecentMenu(stores_.history.Load());
   const std::vector<MenuItem> items = {
       {commands::kCopy, std::string(kCopyCommand), true, false, {}},
@@ -335,7 +295,7 @@ void Form1::List1_ContextMenu() {
   };
   std::optional<int> chosen;
   {
-    ModalScope modal(*this);
+    ModalGate::Scope modal(modal_);
     chosen = view_.ShowPopupMenu(items);
   }
   if (!chosen || ended_) return;
@@ -389,12 +349,12 @@ bool Form1::SystemMenu_Click(int command) {
       break;
   }
   if (!ParcelOfCommand(system_recent_, command, commands::kRecentFirst, commands::kRecentStep)) return false;
-  if (modal_depth_ == 0) RunRecent(system_recent_, command);
+  if (modal_.clear()) RunRecent(system_recent_, command);
   return true;
 }
 
 void Form1::Autostart_Click() {
-  if (modal_depth_ > 0) return;
+  if (!modal_.clear()) return;
   const Autostart::State state = stores_.autostart.Read();
   const bool changed = state.registered && state.enabled ? stores_.autostart.TurnOff() : stores_.autostart.TurnOn();
   if (!changed) ShowMessage(kAutostartFailedPrompt);
@@ -404,7 +364,7 @@ void Form1::OfferAutostartOnce() {
   if (stores_.settings.LoadAutostartAsked() || stores_.autostart.Read().registered) return;
   bool yes = false;
   {
-    ModalScope modal(*this);
+    ModalGate::Scope modal(modal_);
     yes = view_.AskYesNo(kAutostartPrompt, kSystemNoticeTitle);
   }
   stores_.settings.SaveAutostartAsked();
@@ -412,11 +372,11 @@ void Form1::OfferAutostartOnce() {
 }
 
 void Form1::KeySettings_Click() {
-  if (ended_ || modal_depth_ > 0) return;
+  if (ended_ || !modal_.clear()) return;
   const AccountSettings current{flow_.credentials(), keeper_.mode(), stores_.counter.ThisMonth()};
   std::optional<AccountSettings> entered;
   {
-    ModalScope modal(*this);
+    ModalGate::Scope modal(modal_);
     entered = view_.AskAccount(current);
   }
   if (!entered || ended_) return;
@@ -438,23 +398,14 @@ void Form1::KeySettings_Click() {
 // ---- the window, the clock, the links ------------------------------------------
 
 void Form1::ShowMessage(std::string_view prompt, std::string_view title) {
-  WhenNoBoxIsUp([this, prompt = std::string(prompt), title = std::string(title)] {
-    ModalScope modal(*this);
+  modal_.WhenClear([this, prompt = std::string(prompt), title = std::string(title)] {
+    ModalGate::Scope modal(modal_);
     view_.ShowMessage(prompt, title);
   });
 }
 
-void Form1::WhenNoBoxIsUp(std::function<void()> action) {
-  if (modal_depth_ == 0 && waiting_for_boxes_.empty()) {
-    action();
-    return;
-  }
-  waiting_for_boxes_.push_back(std::move(action));
-  view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll);
-}
-
 void Form1::Form_Activate() {
-  if (ended_ || !started_ || modal_depth_ > 0) return;
+  if (ended_ || !started_ || !modal_.clear()) return;
   const std::string typed = view_.NumberText();
   if (!typed.empty()) return;
   const std::optional<ClipboardContent> clipboard = view_.ReadClipboard();
@@ -542,8 +493,8 @@ void Form1::TrayIcon_Notify(std::uint32_t mouse_message) {
       return;
     case kBalloonClicked:
       // Not while a box or dialog is up: the parcel would replace what it asks about.
-      if (notified_parcel_ && modal_depth_ == 0) {
-        const auto index = FindParcel(keeper_.list(), notified_parcel_->first, notified_parcel_->second);
+      if (const auto& notified = desk_.notified(); notified && modal_.clear()) {
+        const auto index = FindParcel(keeper_.list(), notified->first, notified->second);
         if (index) {
           ShowWatchedParcel(*index);
           return;
@@ -567,7 +518,7 @@ void Form1::TrayIcon_Recreated(bool added) {
 // ---- watching ----------------------------------------------------------------
 
 void Form1::Watch_Click() {
-  if (ended_ || modal_depth_ > 0) return;
+  if (ended_ || !modal_.clear()) return;
   if (!shown_) {
     ShowMessage(kWatchNeedsRowsPrompt);
     return;
@@ -583,7 +534,7 @@ void Form1::Watch_Click() {
   const ShownParcel parcel = *shown_;
   std::optional<std::string> note;
   {
-    ModalScope modal(*this);
+    ModalGate::Scope modal(modal_);
     note = view_.AskWatchNote(parcel.number);
   }
   if (!note || ended_) return;
@@ -618,11 +569,11 @@ void Form1::Watch_Click() {
 }
 
 void Form1::TrayMenu() {
-  if (modal_depth_ > 0) return;
+  if (!modal_.clear()) return;
   const ParcelMenu menu = quenzil::TrayMenu(keeper_.list(), Now(), {keeper_.loaded(), keeper_.paused_for_account()});
   std::optional<int> chosen;
   {
-    ModalScope modal(*this);
+    ModalGate::Scope modal(modal_);
     chosen = view_.ShowPopupMenu(menu.items);
   }
   if (!chosen || ended_) return;
@@ -648,52 +599,6 @@ void Form1::ShowWatchedParcel(std::size_t index) {
   view_.ClearRows();
   view_.AppendRows(ParcelRows(parcel));
   shown_.reset();
-}
-
-// ---- WatchHost ----------------------------------------------------------------
-
-UnixSeconds Form1::Now() const {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
-std::int64_t Form1::UtcOffset(UnixSeconds at) const { return LocalUtcOffset(at); }
-
-void Form1::WakeAt(std::optional<UnixSeconds> when) {
-  if (ended_) return;
-  if (!when) {
-    view_.StopTimer(FormTimer::kWatchWake);
-    return;
-  }
-  const UnixSeconds wait = std::clamp<UnixSeconds>(*when - Now(), 0, kLongestWakeSeconds);
-  // A moment past the due second, so the keeper finds the entry due.
-  view_.StartTimer(FormTimer::kWatchWake, std::chrono::seconds{wait} + std::chrono::milliseconds{50});
-}
-
-bool Form1::Save(const WatchList& list) {
-  const bool saved = stores_.watch.Save(list);
-  // Told once a run, never in a box: this is background work.
-  if (!saved && !watch_file_frozen_ && !save_failure_told_) {
-    save_failure_told_ = view_.ShowNotification(kWatchNotSavedTitle, kWatchNotSavedText);
-  }
-  return saved;
-}
-
-void Form1::Notify(std::string_view number, std::string_view carrier, std::string_view title, std::string_view text) {
-  if (ended_) return;
-  if (view_.ShowNotification(title, text)) notified_parcel_.emplace(number, carrier);
-}
-
-void Form1::WatchListChanged() {
-  if (!ended_) UpdateTrayIcon();
-}
-
-void Form1::RefreshPausedForAccount(const ServiceFailure& failure) {
-  stores_.settings.SaveRefreshPaused(true);
-  if (ended_) return;
-  view_.ShowNotification(kRefreshPausedTitle,
-                         RefreshPausedText(FirstLine(ServiceFailureText(failure, flow_.credentials().key))));
-  notified_parcel_.reset();
 }
 
 }  // namespace quenzil

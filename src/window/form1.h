@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,9 +25,11 @@
 #include "window/command_line.h"
 #include "window/form_view.h"
 #include "window/menus.h"
+#include "window/modal_gate.h"
 #include "window/query_flow.h"
 #include "window/settings.h"
 #include "window/texts.h"
+#include "window/watch_desk.h"
 
 namespace quenzil {
 
@@ -61,7 +62,7 @@ struct SystemMenuState {
   MenuItem recent;  // the 最近查询 submenu
 };
 
-class Form1 final : private WatchHost, private QueryFlowHost {
+class Form1 final : private QueryFlowHost {
  public:
   Form1(FormView& view, Transfers& transfers, FormStores stores, DeployHosts hosts, StartOptions start = {});
 
@@ -108,7 +109,7 @@ class Form1 final : private WatchHost, private QueryFlowHost {
   std::string MakerLinkUrl() const;      // "http://host"  (Label5)
   std::string TrackingHomeUrl() const;   // "http://host"  (Label3)
 
-  const WatchKeeper& watch() const { return keeper_; }
+  const WatchKeeper& watch() const { return desk_.keeper(); }
 
  private:
   // What List1 shows after a query that gave rows: the parcel 关注此单号 takes.
@@ -120,18 +121,6 @@ class Form1 final : private WatchHost, private QueryFlowHost {
     std::optional<TrackingResult> result;  // none after the old API's rows
     UnixSeconds answered_at = 0;
   };
-  // A box, dialog or menu of the program is up while it lives.
-  class ModalScope {
-   public:
-    explicit ModalScope(Form1& form) : form_(form) { ++form_.modal_depth_; }
-    ~ModalScope() { --form_.modal_depth_; }
-    ModalScope(const ModalScope&) = delete;
-    ModalScope& operator=(const ModalScope&) = delete;
-
-   private:
-    Form1& form_;
-  };
-
   // Queries.
   void RunQuery(QueryAsk ask);
   void HandOver(const std::string& text);
@@ -140,7 +129,6 @@ class Form1 final : private WatchHost, private QueryFlowHost {
 
   // Boxes: one at a time; what would open another waits for it.
   void ShowMessage(std::string_view prompt, std::string_view title = kSystemNoticeTitle);
-  void WhenNoBoxIsUp(std::function<void()> action);
   void KeySettings_Click();
   void Watch_Click();
   void Autostart_Click();
@@ -152,7 +140,6 @@ class Form1 final : private WatchHost, private QueryFlowHost {
   bool UpdateTrayIcon();
   void TrayMenu();
   void ShowWatchedParcel(std::size_t index);
-  void LoadWatchList();
   void EndProgram();
 
   // QueryFlowHost
@@ -160,22 +147,15 @@ class Form1 final : private WatchHost, private QueryFlowHost {
   void CarrierDetected(std::optional<std::size_t> row) override;
   bool PhoneNeeded(std::string_view carrier_name, std::string_view number) override;
 
-  // WatchHost (Now serves both)
-  UnixSeconds Now() const override;
-  std::int64_t UtcOffset(UnixSeconds at) const override;
-  void WakeAt(std::optional<UnixSeconds> when) override;
-  bool Save(const WatchList& list) override;
-  void Notify(std::string_view number, std::string_view carrier, std::string_view title,
-              std::string_view text) override;
-  void WatchListChanged() override;
-  void RefreshPausedForAccount(const ServiceFailure& failure) override;
+  UnixSeconds Now() const override { return desk_.Now(); }
 
   FormView& view_;
   Transfers& transfers_;
   FormStores stores_;
   DeployHosts hosts_;
   StartOptions start_;
-  WatchKeeper keeper_;
+  WatchDesk desk_;
+  WatchKeeper& keeper_;  // the desk's
   AnswerBook answers_;
   QueryFlow flow_;
   ClipboardOffer clipboard_offer_;
@@ -192,21 +172,13 @@ class Form1 final : private WatchHost, private QueryFlowHost {
   bool ended_ = false;
   // Boxes, dialogs and menus up now: other handlers still run meanwhile, but
   // must not open another on top of them.
-  int modal_depth_ = 0;
-  std::deque<std::function<void()>> waiting_for_boxes_;
+  ModalGate modal_;
   std::string shown_title_;
   // Copying while another program holds the clipboard is retried briefly.
   std::string pending_copy_;
   int copy_attempts_ = 0;
-  // The parcel of the last notification, for a click on it.
-  std::optional<ParcelKey> notified_parcel_;
   // The 最近查询 items of the system menu as it last opened.
   ParcelMenu system_recent_;
-  // The watch file: read again shortly while another program holds it;
-  // never written when it cannot be taken as ours.
-  std::chrono::milliseconds watch_file_retry_{250};
-  bool watch_file_frozen_ = false;
-  bool save_failure_told_ = false;
 };
 
 }  // namespace quenzil

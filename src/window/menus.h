@@ -32,9 +32,6 @@ inline constexpr int kUnwatchFirst = 0x2000;     // + index in the watch list
 inline constexpr int kRecentStep = 16;
 }  // namespace commands
 
-// A parcel named by number and carrier.
-using ParcelKey = std::pair<std::string, std::string>;
-
 // A menu and the parcels its items act on.
 struct ParcelMenu {
   std::vector<MenuItem> items;
