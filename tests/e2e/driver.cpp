@@ -630,7 +630,7 @@ bool InstanceAlive() {
 }
 }  // namespace
 
-std::unique_ptr<App> App::Launch(bool second_instance) {
+std::unique_ptr<App> App::Launch(bool second_instance, const std::wstring& arguments) {
   const auto& exe = GetSettings().quenzil_exe;
   if (exe.empty()) return nullptr;
   if (!second_instance && !WaitUntil([] { return !InstanceAlive(); }, 10s)) {
@@ -638,6 +638,7 @@ std::unique_ptr<App> App::Launch(bool second_instance) {
     return nullptr;
   }
   std::wstring command_line = L"\"" + exe + L"\"";
+  if (!arguments.empty()) command_line += L" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION created{};
@@ -649,6 +650,7 @@ std::unique_ptr<App> App::Launch(bool second_instance) {
   ::CloseHandle(created.hThread);
   app->process_.reset(created.hProcess);
   app->process_id_ = created.dwProcessId;
+  app->second_instance_ = second_instance;
   return app;
 }
 
@@ -664,7 +666,8 @@ App::~App() {
   }
   if (!WaitForExit(asked ? 4s : 0ms)) ::TerminateProcess(process_.get(), 99);
   // The next test may start the program only once this one is gone.
-  if (!WaitForExit(10s) || !WaitUntil([] { return !InstanceAlive(); }, 5s))
+  // A second instance never held the lock: the first one still does.
+  if (!WaitForExit(10s) || (!second_instance_ && !WaitUntil([] { return !InstanceAlive(); }, 5s)))
     std::fprintf(stderr, "quenzil.exe (pid %lu) did not end\n", process_id_);
 }
 
@@ -1119,7 +1122,14 @@ std::wstring App::MessageBoxText(HWND box) {
   return ::testing::AssertionSuccess();
 }
 
-void AppTest::SetUp() { ASSERT_TRUE(RemoveStoredState()) << "a stored key or watch list stays"; }
+void AppTest::SetUp() {
+  ASSERT_TRUE(RemoveStoredState()) << "a stored key or watch list stays";
+  // A number left on the clipboard would be offered to the number box.
+  if (::OpenClipboard(nullptr)) {
+    ::EmptyClipboard();
+    ::CloseClipboard();
+  }
+}
 
 void AppTest::TearDown() {
   app_.reset();

@@ -174,7 +174,7 @@ class App {
   // Starts the program once no earlier one is left (a second instance
   // would only bring the first forward), or at once as a second instance;
   // the window is not waited for.
-  static std::unique_ptr<App> Launch(bool second_instance = false);
+  static std::unique_ptr<App> Launch(bool second_instance = false, const std::wstring& arguments = {});
   App(const App&) = delete;
   App& operator=(const App&) = delete;
   // Ends the program if it still runs: WM_CLOSE and OK, else
@@ -274,6 +274,7 @@ class App {
   UniqueHandle process_;
   DWORD process_id_ = 0;
   DWORD thread_id_ = 0;
+  bool second_instance_ = false;
   HWND form_ = nullptr;
   std::chrono::steady_clock::time_point started_at_{};
   mutable std::wstring host_directory_;

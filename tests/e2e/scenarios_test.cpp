@@ -688,6 +688,66 @@ TEST_F(Quenzil, SecondStartBringsTheFirstForward) {
   EXPECT_TRUE(WaitUntil([] { return !NotificationAreaShown(); }, 3s)) << "the icon stays";
 }
 
+TEST_F(Quenzil, SecondStartHandsOverItsNumberToTheHiddenWindow) {
+  ASSERT_TRUE(SetBehavior("YT1234567890", "file:rows3"));
+  ASSERT_TRUE(Start());
+  const std::size_t requests = ApiRequestsInServerLog().size();
+  ASSERT_TRUE(app_->SelectCarrier(ids::kYuantong));
+  ASSERT_TRUE(app_->Click(ids::kCommand4));
+  ASSERT_TRUE(WaitUntil([&] { return !app_->FormVisible(); }, 3s));
+  // Blanks and line breaks around it are dropped; it is queried at once.
+  const auto second = App::Launch(true, L"\" YT1234567890\r\n\"");
+  ASSERT_TRUE(second);
+  DWORD exit_code = 1;
+  EXPECT_TRUE(second->WaitForExit(5s, &exit_code)) << "the second instance stays";
+  EXPECT_EQ(exit_code, 0u);
+  EXPECT_TRUE(WaitUntil([&] { return app_->FormVisible(); }, 3s)) << "the first did not come forward";
+  EXPECT_TRUE(WaitUntil([&] { return app_->Text2() == L"YT1234567890"; }, 3s));
+  EXPECT_TRUE(app_->WaitForRows(kThreeRows, 10s));
+  EXPECT_EQ(ApiRequestsInServerLog().size(), requests + 1);
+
+  // A text that is no tracking number goes into the box, unasked.
+  const auto third = App::Launch(true, L"where is it");
+  ASSERT_TRUE(third && third->WaitForExit(5s));
+  EXPECT_TRUE(WaitUntil([&] { return app_->Text2() == L"where is it"; }, 3s));
+  EXPECT_TRUE(HoldsFor([&] { return ApiRequestsInServerLog().size() == requests + 1; }, 1s));
+  EXPECT_TRUE(app_->NoMessageBoxFor(kNoticeTitle, 0ms));
+}
+
+TEST_F(Quenzil, AClipboardNumberIsOfferedOnceAndNeverOverTypedText) {
+  ForeignWindow other;
+  ASSERT_TRUE(Start());
+  const std::size_t requests = ApiRequestsInServerLog().size();
+  ASSERT_TRUE(PutTextOnClipboard(L"  SF1234567890123\r\n"));
+  ASSERT_TRUE(other.Activate());
+  ASSERT_TRUE(app_->BringToFront());
+  EXPECT_TRUE(WaitUntil([&] { return app_->Text2() == L"SF1234567890123"; }, 3s)) << "not offered";
+  DWORD from = 1, to = 0;
+  ::SendMessageTimeoutW(app_->Control(ids::kText2), EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+                        reinterpret_cast<LPARAM>(&to), SMTO_ABORTIFHUNG, 3000, nullptr);
+  EXPECT_EQ(from, 0u);
+  EXPECT_EQ(to, 15u) << "the number is not selected";
+  EXPECT_EQ(ApiRequestsInServerLog().size(), requests) << "an offer queries nothing";
+
+  // Cleared, the same clipboard content is not offered again.
+  ASSERT_TRUE(app_->Click(ids::kCommand2));
+  ASSERT_TRUE(other.Activate());
+  ASSERT_TRUE(app_->BringToFront());
+  EXPECT_TRUE(HoldsFor([&] { return app_->Text2() == L""; }, 1s)) << "offered twice";
+  // Typed text is never replaced; a sentence is never taken.
+  ASSERT_TRUE(app_->TypeNumber(L"typed"));
+  ASSERT_TRUE(PutTextOnClipboard(L"YT9988776655"));
+  ASSERT_TRUE(other.Activate());
+  ASSERT_TRUE(app_->BringToFront());
+  EXPECT_TRUE(HoldsFor([&] { return app_->Text2() == L"typed"; }, 1s));
+  ASSERT_TRUE(app_->Click(ids::kCommand2));
+  ASSERT_TRUE(PutTextOnClipboard(L"快递单号 YT9988776655 请查收"));
+  ASSERT_TRUE(other.Activate());
+  ASSERT_TRUE(app_->BringToFront());
+  EXPECT_TRUE(HoldsFor([&] { return app_->Text2() == L""; }, 1s));
+  e2e::TakeScreenshot("clipboard-offer");
+}
+
 TEST_F(Quenzil, SessionEndNeitherAsksNorWaits) {
   ASSERT_TRUE(Start());
   ASSERT_TRUE(app_->Click(ids::kCommand4));

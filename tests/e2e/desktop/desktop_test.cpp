@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 #include "desktop_support.h"
@@ -584,6 +585,132 @@ TEST_F(Desktop, UnreadableWatchFileIsKeptAsideAndToldOnce) {
   ASSERT_TRUE(Start());
   EXPECT_TRUE(NoBoxFor(1500ms));
   EXPECT_EQ(ReadBytes(aside), std::optional<std::string>(garbage));
+}
+
+// ---- spending little -------------------------------------------------------------------------------
+
+// The keyed requests the registry has counted this month.
+std::optional<DWORD> QueriesCounted() {
+  const auto count = ReadSetting(L"QueryCount");
+  if (!count || count->type != REG_DWORD || count->bytes.size() != sizeof(DWORD)) return std::nullopt;
+  DWORD value = 0;
+  std::memcpy(&value, count->bytes.data(), sizeof value);
+  return value;
+}
+
+TEST_F(Desktop, AnsweredNumbersAreNotSentAgainAndEveryRequestIsCounted) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  ASSERT_TRUE(Start());
+  const Events events = {{"2026-12-08 09:10:00", "【上海市】快件已到达 上海转运中心"}};
+  ASSERT_TRUE(e2e::SetBehavior("poll:YT7001", "json:" + PollAnswer("yuantong", "YT7001", "0", false, events)));
+  ASSERT_TRUE(e2e::SetBehavior("detect:YT7001", R"(json:[{"comCode":"yuantong","name":"圆通速递"}])"));
+  ASSERT_TRUE(Query("YT7001", 0));  // detected, then asked
+  Rows rows = ExpectedRows(L"圆通速递  在途", events);
+  ASSERT_TRUE(app_->WaitForRows(rows, 10s));
+  // Pressed again, three times, and Enter held on the button: the kept rows, nothing sent.
+  for (int press = 0; press < 3; ++press) ASSERT_TRUE(app_->Click(ids::kChaxun));
+  ASSERT_TRUE(app_->BringToFront());
+  ASSERT_TRUE(app_->TabAround(ids::kChaxun));
+  ASSERT_TRUE(app_->HoldKey(VK_RETURN, 1500ms));
+  rows.front() += L"（刚刚查询）";
+  EXPECT_TRUE(app_->WaitForRows(rows, 5s));
+  EXPECT_EQ(CountPolls("YT7001"), 1u);
+  EXPECT_EQ(LogLinesStartingWith("/autonumber/").size(), 1u);
+  EXPECT_EQ(QueriesCounted(), std::optional<DWORD>(2));
+
+  // A proxy's 407 page is a failure, never rows; failures start no guard.
+  ASSERT_TRUE(PutAnswerFile("desk-407.html", "<html>Proxy Authentication Required</html>"));
+  ASSERT_TRUE(e2e::SetBehavior("poll:ZT7002", "status:407:desk-407.html"));
+  ASSERT_TRUE(Query("ZT7002", ids::kZhongtong));
+  HWND box = app_->WaitForMessageBox(e2e::kFailedTitle, 10s);
+  ASSERT_NE(box, nullptr) << "no 查询失败 box; shown: " << Describe(VisibleBoxes(pid()));
+  EXPECT_TRUE(Contains(App::MessageBoxText(box), "HTTP 407")) << Narrow(App::MessageBoxText(box));
+  ASSERT_TRUE(App::Answer(box, IDOK));
+  EXPECT_TRUE(app_->WaitForRows({}, 2s));
+  ASSERT_TRUE(Query("ZT7002", ids::kZhongtong));
+  EXPECT_TRUE(WaitForLogLine(PollLine("zhongtong", "ZT7002"), 2));
+  EXPECT_TRUE(App::Answer(app_->WaitForMessageBox(e2e::kFailedTitle, 10s), IDOK));
+
+  // The month's count in the account dialog, as the registry keeps it.
+  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAccountCommand, 0));
+  HWND dialog = WaitForDialog(kAccountTitle);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, QZ_TEXT_QUERY_COUNT)), L"本月已查询 4 次");
+  EXPECT_EQ(QueriesCounted(), std::optional<DWORD>(4));
+  ASSERT_TRUE(ClickItem(dialog, IDCANCEL));
+  ASSERT_TRUE(WaitGone(dialog));
+}
+
+TEST_F(Desktop, BackgroundFailuresStayWithTheirParcel) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  ASSERT_TRUE(WriteBytes(WatchFilePath(), R"({"version":1,"parcels":[
+    {"number":"ZT8001","carrier":"zhongtong"},
+    {"number":"ZT8002","carrier":"zhongtong"},
+    {"number":"SF8003","carrier":"shunfeng"}]})"));
+  ASSERT_TRUE(e2e::SetBehavior("poll:ZT8001", "json:" + PollAnswer("zhongtong", "ZT8001", "0", false,
+                                                                     {{"2026-12-08 08:00:00", "已揽收"}})));
+  ASSERT_TRUE(e2e::SetBehavior("poll:ZT8002", "reset"));
+  ASSERT_TRUE(PutAnswerFile("desk-sf8003.json", PollAnswer("shunfeng", "SF8003", "0", false, {{"2026-12-08 08:00:00", "已收件"}})));
+  ASSERT_TRUE(e2e::SetBehavior("poll:SF8003", "needphone:4321:desk-sf8003.json"));
+  ASSERT_TRUE(Start());
+  // The connection cut for one parcel holds back only that parcel; the one
+  // that needs the phone's digits is asked once and then waits for them.
+  EXPECT_TRUE(WaitUntil([] { return CountPolls("ZT8001") >= 3; }, 40s)) << "the healthy parcel starves";
+  EXPECT_LE(CountPolls("ZT8002"), 5u);
+  EXPECT_EQ(CountPolls("SF8003"), 1u);
+  EXPECT_TRUE(NoBoxFor(0ms)) << "background work raised a box";
+  json file;
+  ASSERT_TRUE(WaitForWatchFile([](const json& f) {
+    const json* sf = ParcelIn(f, "SF8003");
+    return sf != nullptr && sf->value("needs_phone", false);
+  }, 5s));
+  ASSERT_TRUE(ReadWatchFile(file));
+  EXPECT_GE(ParcelIn(file, "ZT8002")->value("failures", 0), 1);
+
+  // The digits typed in a query of it go with every later refresh.
+  ASSERT_TRUE(Query("SF8003", ids::kShunfeng));
+  HWND phone = WaitForDialog(kPhoneTitle);
+  ASSERT_NE(phone, nullptr) << "no phone dialog";
+  ASSERT_TRUE(SetItemText(phone, QZ_EDIT_PHONE, L"4321"));
+  ASSERT_TRUE(ClickItem(phone, IDOK));
+  ASSERT_TRUE(WaitGone(phone));
+  EXPECT_TRUE(WaitForWatchFile([](const json& f) {
+    const json* sf = ParcelIn(f, "SF8003");
+    return sf != nullptr && sf->value("phone", "") == "4321" && !sf->value("needs_phone", false);
+  }, 5s));
+  const std::string with_digits = PollLine("shunfeng", "SF8003", "4321");
+  EXPECT_TRUE(WaitUntil([&] {
+    const auto log = ServerLog();
+    return std::count(log.begin(), log.end(), with_digits) >= 2;
+  }, 25s)) << "not refreshed with the digits";
+}
+
+TEST_F(Desktop, ASpentAccountPausesBackgroundRefreshWithoutABox) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  ASSERT_TRUE(WriteBytes(WatchFilePath(), R"({"version":1,"parcels":[
+    {"number":"YT9101","carrier":"yuantong"},{"number":"YT9102","carrier":"yuantong"}]})"));
+  const std::string spent = R"(json:{"result":false,"returnCode":"601","message":"key已过期"})";
+  ASSERT_TRUE(e2e::SetBehavior("poll:YT9101", spent));
+  ASSERT_TRUE(e2e::SetBehavior("poll:YT9102", spent));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(WaitUntil([] { return ReadSetting(L"RefreshPaused").has_value(); }, 10s)) << "not paused";
+  const std::size_t asked = CountPolls("YT9101") + CountPolls("YT9102");
+  EXPECT_EQ(asked, 1u);
+  EXPECT_TRUE(NoBoxFor(2 * kInterval)) << "background work raised a box";
+  EXPECT_EQ(CountPolls("YT9101") + CountPolls("YT9102"), asked) << "refreshed while paused";
+
+  // A query by hand still tells its failure; one that gets rows lifts the pause.
+  ASSERT_TRUE(Query("YT9101", ids::kYuantong));
+  EXPECT_TRUE(ExpectBox(e2e::kFailedTitle,
+                        L"key已过期（601）\n授权key已过期或查询额度已用完，请在窗口系统菜单的“快递100 授权…”中检查。"));
+  ASSERT_TRUE(e2e::SetBehavior("poll:YT9102", "json:" + PollAnswer("yuantong", "YT9102", "0", false,
+                                                                     {{"2026-12-08 08:00:00", "已揽收"}})));
+  ASSERT_TRUE(Query("YT9102", ids::kYuantong));
+  ASSERT_TRUE(app_->WaitForRows(ExpectedRows(L"圆通速递  在途", {{"2026-12-08 08:00:00", "已揽收"}}), 10s));
+  EXPECT_TRUE(WaitUntil([] {
+    const auto paused = ReadSetting(L"RefreshPaused");
+    return paused && paused->bytes.size() == 4 && paused->bytes[0] == 0;
+  }, 3s)) << "still paused";
 }
 
 }  // namespace
