@@ -35,7 +35,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$build" --target quenzil_fuzzers -j"$jobs"
 
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_decode fuzz_answer fuzz_query_url fuzz_keyed_answer)
+[ "${#targets[@]}" -gt 0 ] || targets=(fuzz_decode fuzz_answer fuzz_query_url fuzz_keyed_answer fuzz_stored_files)
 
 max_len_of() {
   case "$1" in
