@@ -644,9 +644,17 @@ std::unique_ptr<App> App::Launch(bool second_instance, const std::wstring& argum
   PROCESS_INFORMATION created{};
   std::unique_ptr<App> app(new App());
   app->started_at_ = std::chrono::steady_clock::now();
-  if (!::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &created))
-    return nullptr;
+  // Under load the compatibility layer may refuse a start for a moment.
+  bool started = false;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    started = ::CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &created) != FALSE;
+    if (!started) {
+      std::fprintf(stderr, "CreateProcessW failed: %lu\n", ::GetLastError());
+      ::Sleep(200);
+    }
+  }
+  if (!started) return nullptr;
   ::CloseHandle(created.hThread);
   app->process_.reset(created.hProcess);
   app->process_id_ = created.dwProcessId;
