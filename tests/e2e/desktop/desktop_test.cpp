@@ -637,8 +637,16 @@ TEST_F(Desktop, AnsweredNumbersAreNotSentAgainAndEveryRequestIsCounted) {
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, QZ_TEXT_QUERY_COUNT)), L"本月已查询 4 次");
   EXPECT_EQ(QueriesCounted(), std::optional<DWORD>(4));
-  ASSERT_TRUE(ClickItem(dialog, IDCANCEL));
+  // 自动刷新 ▸ 每小时, kept in the registry.
+  HWND refresh = ::GetDlgItem(dialog, QZ_COMBO_REFRESH);
+  EXPECT_EQ(::SendMessageW(refresh, CB_GETCURSEL, 0, 0), 0) << "智能 is the default";
+  ASSERT_NE(::SendMessageW(refresh, CB_SETCURSEL, 1, 0), CB_ERR);
+  ASSERT_TRUE(ClickItem(dialog, IDOK));
   ASSERT_TRUE(WaitGone(dialog));
+  EXPECT_TRUE(WaitUntil([] {
+    const auto mode = ReadSetting(L"AutoRefresh");
+    return mode && mode->type == REG_SZ && AsText(*mode) == L"hourly";
+  }, 3s)) << "每小时 is not kept";
 }
 
 TEST_F(Desktop, BackgroundFailuresStayWithTheirParcel) {
