@@ -7,46 +7,33 @@ namespace {
 
 using Kind = Command::Kind;
 
-struct ArgumentCase {
-  std::vector<std::string> arguments;
-  std::optional<Command> command;  // nullopt: refused
-  std::string error_part;          // part of the refusal
-};
-
 TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
-  const Command help{Kind::kHelp};
-  const std::vector<ArgumentCase> cases = {
+  const struct {
+    std::vector<std::string> arguments;
+    std::optional<Command> command;  // nullopt: refused with the error part
+    std::string error_part;
+  } cases[] = {
       {{"YT1"}, Command{Kind::kQuery, "YT1"}, ""},
       {{"\xE3\x80\x80 YT1\t"}, Command{Kind::kQuery, "YT1"}, ""},
       {{"--json", "--phone", "1234", "YT1", "--courier", "jtexpress"},
        Command{Kind::kQuery, "YT1", "jtexpress", "1234", true}, ""},
-      {{"YT1", "--courier", "yuantong", "--json"}, Command{Kind::kQuery, "YT1", "yuantong", "", true}, ""},
-      {{"--watched"}, Command{Kind::kWatched}, ""},
       {{"--json", "--watched"}, Command{Kind::kWatched, "", "", "", true}, ""},
-      {{"--help"}, help, ""},
-      {{"-h"}, help, ""},
-      {{"YT1", "--bogus", "/?"}, help, ""},
+      {{"--help"}, Command{Kind::kHelp}, ""},
+      {{"-h"}, Command{Kind::kHelp}, ""},
+      {{"YT1", "--bogus", "/?"}, Command{Kind::kHelp}, ""},
       {{}, std::nullopt, "请输入快递单号"},
-      {{"  "}, std::nullopt, "请输入快递单号"},
-      {{"--json"}, std::nullopt, "请输入快递单号"},
+      {{"  ", "--json"}, std::nullopt, "请输入快递单号"},
       {{"YT1", "YT2"}, std::nullopt, "多余的参数：YT2"},
       {{"YT1", "--json", "--json"}, std::nullopt, "--json 重复"},
-      {{"--watched", "--watched"}, std::nullopt, "--watched 重复"},
       {{"YT1", "--courier", "ems", "--courier", "ems"}, std::nullopt, "--courier 重复"},
-      {{"YT1", "--phone", "1234", "--phone", "1234"}, std::nullopt, "--phone 重复"},
       {{"YT1", "--courier"}, std::nullopt, "--courier 缺少取值"},
-      {{"YT1", "--courier", "--json"}, std::nullopt, "--courier 缺少取值"},
-      {{"YT1", "--phone"}, std::nullopt, "--phone 缺少取值"},
+      {{"YT1", "--phone", "--json"}, std::nullopt, "--phone 缺少取值"},
       {{"YT1", "--verbose"}, std::nullopt, "未知的选项：--verbose"},
-      {{"YT1", "-x"}, std::nullopt, "未知的选项：-x"},
       {{"YT1", "--courier", "YuanTong"}, std::nullopt, "小写字母和数字"},
-      {{"YT1", "--courier", "yuan-tong"}, std::nullopt, "小写字母和数字"},
-      {{"YT1", "--phone", "123"}, std::nullopt, "后四位"},
-      {{"YT1", "--phone", "12a4"}, std::nullopt, "后四位"},
+      {{"YT1", "--phone", "12a"}, std::nullopt, "后四位"},
       {{"--watched", "YT1"}, std::nullopt, "--watched 不能"},
-      {{"--watched", "--courier", "ems"}, std::nullopt, "--watched 不能"},
   };
-  for (const ArgumentCase& row : cases) {
+  for (const auto& row : cases) {
     std::string shown;
     for (const std::string& word : row.arguments) shown += "[" + word + "]";
     const ParsedArguments parsed = ParseArguments(row.arguments);
@@ -60,17 +47,12 @@ TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
 TEST(Arguments, WithoutKeyOnlyTheTenOfTheOldAddress) {
   const struct {
     std::string courier;
-    bool keyed;
-    bool allowed;
-  } cases[] = {
-      {"yuantong", false, true}, {"ems", false, true},       {"jtexpress", false, false}, {"", false, false},
-      {"jtexpress", true, true}, {"yuantong", true, true},   {"", true, true},
-  };
+    bool keyed, allowed;
+  } cases[] = {{"ems", false, true}, {"jtexpress", false, false}, {"", false, false},
+               {"jtexpress", true, true}, {"", true, true}};
   for (const auto& row : cases) {
-    const Command command{Kind::kQuery, "YT1", row.courier};
-    EXPECT_EQ(CheckQuery(command, row.keyed).empty(), row.allowed) << row.courier << " keyed " << row.keyed;
+    EXPECT_EQ(CheckQuery(Command{Kind::kQuery, "YT1", row.courier}, row.keyed).empty(), row.allowed) << row.courier;
   }
-  EXPECT_EQ(CheckQuery(Command{Kind::kWatched}, false), "");
 }
 
 }  // namespace
