@@ -1,0 +1,35 @@
+// The console companion's command line: what it is asked to do. Portable;
+// the arguments come as UTF-8, without the program's name.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quenzil::cli {
+
+struct Command {
+  enum class Kind { kQuery, kWatched, kHelp };
+  Kind kind = Kind::kQuery;
+  std::string number;   // kQuery: without the blanks around it, never empty
+  std::string courier;  // kQuery: the service's code; empty: detected with the key
+  std::string phone;    // kQuery: the phone's last four digits, or empty
+  bool json = false;
+  bool operator==(const Command&) const = default;
+};
+
+struct ParsedArguments {
+  std::optional<Command> command;
+  std::string error;  // a short Chinese sentence when there is no command
+};
+
+// A help word anywhere wins; every option may be given once, in any order
+// around the number.
+ParsedArguments ParseArguments(const std::vector<std::string>& arguments);
+
+// What only the stored account decides: without a key the courier must be
+// named, and be one of the ten of the old public address. Empty when the
+// query may go, else why not.
+std::string CheckQuery(const Command& command, bool keyed);
+
+}  // namespace quenzil::cli

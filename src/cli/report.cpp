@@ -1,0 +1,141 @@
+#include "cli/report.h"
+
+#include <nlohmann/json.hpp>
+
+#include <utility>
+
+#include "query/carriers.h"
+#include "query/keyed_api.h"
+#include "watch/watch_file.h"
+
+namespace quenzil::cli {
+
+namespace {
+
+// Keys in the order the README shows them.
+using Json = nlohmann::ordered_json;
+
+// Network text is not trusted to be valid UTF-8: a bad byte is replaced
+// rather than ending the program.
+std::string Dump(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n"; }
+
+Json TextOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
+
+Json EventsJson(const std::vector<TrackingEvent>& events) {
+  Json list = Json::array();
+  for (const TrackingEvent& event : events) {
+    list.push_back({{"time", event.time}, {"context", event.context}, {"area", event.area}, {"status", event.status}});
+  }
+  return list;
+}
+
+std::string Lines(const std::vector<std::string>& rows) {
+  std::string text;
+  for (const std::string& row : rows) text += row + "\n";
+  return text;
+}
+
+Json QueryJson(const QueryOutcome& outcome, const QueryAsk& ask) {
+  // An advice names no parcel of its own: it is of the one asked for.
+  const std::string& number = outcome.number.empty() ? ask.number : outcome.number;
+  const std::string& code = outcome.carrier_code.empty() ? ask.carrier_code : outcome.carrier_code;
+  Json object;
+  object["number"] = number;
+  object["courier"] = TextOrNull(code);
+  object["courier_name"] =
+      code.empty() ? Json(nullptr) : Json(outcome.carrier_name.empty() ? CarrierName(code) : outcome.carrier_name);
+  object["state"] = outcome.result ? Json(outcome.result->state) : Json(nullptr);
+  object["state_text"] = outcome.result ? Json(StateText(outcome.result->state)) : Json(nullptr);
+  object["rows"] = outcome.rows;
+  object["events"] = outcome.result ? EventsJson(outcome.result->events) : Json(nullptr);
+  object["kept"] = outcome.kept;
+  return object;
+}
+
+std::string StateOf(const WatchedParcel& parcel) {
+  return parcel.state.empty() ? std::string("等待刷新") : StateText(parcel.state);
+}
+
+}  // namespace
+
+ExitCode ExitCodeOf(QueryOutcome::Kind kind) {
+  switch (kind) {
+    case QueryOutcome::Kind::kRows: return ExitCode::kRows;
+    case QueryOutcome::Kind::kAdvice: return ExitCode::kAdvice;
+    case QueryOutcome::Kind::kFailure:
+    case QueryOutcome::Kind::kNotice:
+    case QueryOutcome::Kind::kNothing: break;
+  }
+  return ExitCode::kFailure;
+}
+
+Report QueryReport(const QueryOutcome& outcome, const QueryAsk& ask, bool json) {
+  const ExitCode code = ExitCodeOf(outcome.kind);
+  if (code == ExitCode::kFailure) {
+    return FailureReport(outcome.prompt.empty() ? std::string("查询失败") : outcome.prompt);
+  }
+  return {code, json ? Dump(QueryJson(outcome, ask)) : Lines(outcome.rows), {}};
+}
+
+Report WatchedReport(const WatchList& list, bool json) {
+  Report report;
+  if (json) {
+    Json parcels = Json::array();
+    for (const WatchedParcel& parcel : list.parcels) {
+      Json object;
+      object["number"] = parcel.number;
+      object["courier"] = parcel.carrier;
+      object["courier_name"] = CarrierName(parcel.carrier, parcel.carrier_name);
+      object["note"] = TextOrNull(parcel.note);
+      object["state"] = TextOrNull(parcel.state);
+      object["state_text"] = parcel.state.empty() ? Json(nullptr) : Json(StateText(parcel.state));
+      object["signed"] = parcel.signed_for;
+      object["last_checked"] = TextOrNull(IsoUtc(parcel.last_checked));
+      object["events"] = EventsJson(parcel.events);
+      parcels.push_back(std::move(object));
+    }
+    report.out = Dump(Json{{"parcels", std::move(parcels)}});
+    return report;
+  }
+  for (const WatchedParcel& parcel : list.parcels) {
+    std::string line = CarrierName(parcel.carrier, parcel.carrier_name) + "  " + parcel.number;
+    if (!parcel.note.empty()) line += "  " + parcel.note;
+    report.out += line + "  " + StateOf(parcel) + "\n";
+  }
+  return report;
+}
+
+Report FailureReport(std::string_view message) { return {ExitCode::kFailure, {}, std::string(message) + "\n"}; }
+
+Report UsageReport(std::string_view reason) {
+  return {ExitCode::kUsage, {}, std::string(reason) + "\n\n" + UsageText()};
+}
+
+Report HelpReport() { return {ExitCode::kRows, UsageText(), {}}; }
+
+std::string UsageText() {
+  std::string couriers;
+  for (const Carrier& carrier : CarrierTable) couriers.append(" ").append(carrier.service_code);
+  std::string text =
+      "用法：\n"
+      "  quenzilc <单号> [--courier 编码] [--phone 后四位] [--json]\n"
+      "  quenzilc --watched [--json]\n"
+      "  quenzilc --help\n"
+      "\n"
+      "用 Quenzil 的快递100 授权和设置查询单号的物流信息，每行输出一条。\n"
+      "  --courier 编码   快递公司的编码，例如 yuantong、shunfeng、jtexpress。有快递100 授权时\n"
+      "                   可以省略（自动识别）；没有授权时必须指定，且只能是以下之一：\n"
+      "                  " + couriers + "\n"
+      "  --phone 后四位   寄件人或收件人手机号码的后四位（顺丰等快递公司需要）\n"
+      "  --json           输出一个 JSON 对象（UTF-8）\n"
+      "  --watched        列出关注的单号（只读取关注列表，不联网）\n"
+      "  -h, --help, /?   显示本说明\n"
+      "\n"
+      "退出码：\n";
+  for (const ExitCodeMeaning& row : kExitCodes) {
+    text.append("  ").append(std::to_string(static_cast<int>(row.code))).append("  ").append(row.meaning).append("\n");
+  }
+  return text;
+}
+
+}  // namespace quenzil::cli

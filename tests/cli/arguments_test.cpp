@@ -1,0 +1,59 @@
+#include "cli/arguments.h"
+
+#include <gtest/gtest.h>
+
+namespace quenzil::cli {
+namespace {
+
+using Kind = Command::Kind;
+
+TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
+  const struct {
+    std::vector<std::string> arguments;
+    std::optional<Command> command;  // nullopt: refused with the error part
+    std::string error_part;
+  } cases[] = {
+      {{"YT1"}, Command{Kind::kQuery, "YT1"}, ""},
+      {{"\xE3\x80\x80 YT1\t"}, Command{Kind::kQuery, "YT1"}, ""},
+      {{"--json", "--phone", "1234", "YT1", "--courier", "jtexpress"},
+       Command{Kind::kQuery, "YT1", "jtexpress", "1234", true}, ""},
+      {{"--json", "--watched"}, Command{Kind::kWatched, "", "", "", true}, ""},
+      {{"--help"}, Command{Kind::kHelp}, ""},
+      {{"-h"}, Command{Kind::kHelp}, ""},
+      {{"YT1", "--bogus", "/?"}, Command{Kind::kHelp}, ""},
+      {{}, std::nullopt, "请输入快递单号"},
+      {{"  ", "--json"}, std::nullopt, "请输入快递单号"},
+      {{"YT1", "YT2"}, std::nullopt, "多余的参数：YT2"},
+      {{"YT1", "--json", "--json"}, std::nullopt, "--json 重复"},
+      {{"YT1", "--courier", "ems", "--courier", "ems"}, std::nullopt, "--courier 重复"},
+      {{"YT1", "--courier"}, std::nullopt, "--courier 缺少取值"},
+      {{"YT1", "--phone", "--json"}, std::nullopt, "--phone 缺少取值"},
+      {{"YT1", "--verbose"}, std::nullopt, "未知的选项：--verbose"},
+      {{"YT1", "--courier", "YuanTong"}, std::nullopt, "小写字母和数字"},
+      {{"YT1", "--phone", "12a"}, std::nullopt, "后四位"},
+      {{"--watched", "YT1"}, std::nullopt, "--watched 不能"},
+  };
+  for (const auto& row : cases) {
+    std::string shown;
+    for (const std::string& word : row.arguments) shown += "[" + word + "]";
+    const ParsedArguments parsed = ParseArguments(row.arguments);
+    EXPECT_EQ(parsed.command, row.command) << shown << " error: " << parsed.error;
+    if (!row.command) {
+      EXPECT_NE(parsed.error.find(row.error_part), std::string::npos) << shown << " " << parsed.error;
+    }
+  }
+}
+
+TEST(Arguments, WithoutKeyOnlyTheTenOfTheOldAddress) {
+  const struct {
+    std::string courier;
+    bool keyed, allowed;
+  } cases[] = {{"ems", false, true}, {"jtexpress", false, false}, {"", false, false},
+               {"jtexpress", true, true}, {"", true, true}};
+  for (const auto& row : cases) {
+    EXPECT_EQ(CheckQuery(Command{Kind::kQuery, "YT1", row.courier}, row.keyed).empty(), row.allowed) << row.courier;
+  }
+}
+
+}  // namespace
+}  // namespace quenzil::cli
