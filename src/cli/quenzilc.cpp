@@ -23,6 +23,7 @@
 #include "web/counting_transfers.h"
 #include "web/transfers_winhttp.h"
 #include "window/answer_book.h"
+#include "window/deployment.h"
 #include "window/app_paths_win32.h"
 #include "window/credential_store_win32.h"
 #include "window/settings_store_win32.h"
@@ -99,20 +100,6 @@ WatchedRead ReadWatchFile() {
                      [] { std::this_thread::sleep_for(kWatchFilePause); });
 }
 
-QueryFlowSettings FlowSettings() {
-  QueryFlowSettings settings;
-  settings.tracking_api = deploy::kTrackingApiHost;
-  settings.tracking_poll = deploy::kTrackingPollHost;
-  settings.tracking_detect = deploy::kTrackingDetectHost;
-  const std::chrono::milliseconds step{deploy::kQueryStepTimeoutMs};
-  settings.limits.connect = step;
-  settings.limits.send = step;
-  settings.limits.receive = step;
-  settings.limits.total = std::chrono::milliseconds{deploy::kQueryTotalTimeoutMs};
-  settings.requery_guard = deploy::kKeyedRequerySeconds;
-  return settings;
-}
-
 Report Query(const Command& command) {
   RegistryCredentialStore credential_store;
   const CredentialStore::Loaded account = credential_store.Load();
@@ -135,7 +122,7 @@ Report Query(const Command& command) {
       [outcomes](TransferId id, FetchOutcome outcome) { outcomes->Push(id, std::move(outcome)); });
   RegistryQueryCounter counter;
   CountingTransfers transfers(winhttp, [&counter] { counter.CountOne(); });
-  const QueryFlowSettings settings = FlowSettings();
+  const QueryFlowSettings settings = FlowSettingsOf(DeployedHosts());
   BlockingQuery query(transfers, *outcomes, answers, settings, account.credentials, settings.limits.total + kStepMargin);
 
   QueryAsk ask;

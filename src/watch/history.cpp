@@ -130,17 +130,6 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-// Menus take '&' as the mark of a shortcut key.
-std::string EscapeAmpersands(std::string_view text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (const char character : text) {
-    escaped += character;
-    if (character == '&') escaped += '&';
-  }
-  return escaped;
-}
-
 // The file now, and whether it may be written over: not when it is busy or
 // could not be moved aside.
 struct ReadOutcome {
@@ -202,7 +191,7 @@ std::string RecentLabel(const HistoryEntry& entry) {
     if (!tail.empty()) label += " " + tail;
     label = Shortened(label, kMaxLabelCharacters);
   }
-  return EscapeAmpersands(label);
+  return EscapeMenuText(label);
 }
 
 History ParseHistoryFile(std::string_view text) {

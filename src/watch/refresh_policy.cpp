@@ -1,8 +1,9 @@
 #include "watch/refresh_policy.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
+
+#include "watch/watch_file.h"
 
 namespace quenzil {
 
@@ -39,34 +40,6 @@ UnixSeconds FailureGap(int failures, UnixSeconds interval) {
   return std::min(gap, kLongestGapSeconds);
 }
 
-// The service writes its event times in Beijing time: "2026-12-01 08:00:00".
-constexpr std::int64_t kServiceUtcOffset = 8 * kHourSeconds;
-
-int Digits(std::string_view text, std::size_t at, std::size_t count) {
-  int value = 0;
-  for (std::size_t i = at; i < at + count; ++i) {
-    if (text[i] < '0' || text[i] > '9') return -1;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value;
-}
-
-// When the event happened; nullopt for a time the service wrote otherwise.
-std::optional<UnixSeconds> EventMoment(std::string_view text) {
-  if (text.size() < 16 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':') return std::nullopt;
-  const int year = Digits(text, 0, 4);
-  const int month = Digits(text, 5, 2);
-  const int day = Digits(text, 8, 2);
-  const int hour = Digits(text, 11, 2);
-  const int minute = Digits(text, 14, 2);
-  if (year < 1970 || month < 1 || day < 1 || hour < 0 || hour > 23 || minute < 0 || minute > 59) return std::nullopt;
-  const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
-                                         std::chrono::day{static_cast<unsigned>(day)}};
-  if (!date.ok()) return std::nullopt;
-  return static_cast<UnixSeconds>(std::chrono::sys_days{date}.time_since_epoch().count()) * kDaySeconds +
-         hour * kHourSeconds + minute * 60 - kServiceUtcOffset;
-}
-
 // Since when the parcel has been quiet: since its newest event as the
 // service dates it, if this program saw that event come (else since it saw
 // the last change, or added the entry). An event dated before the entry was
@@ -75,9 +48,9 @@ std::optional<UnixSeconds> EventMoment(std::string_view text) {
 UnixSeconds QuietSince(const WatchedParcel& parcel) {
   const UnixSeconds seen = std::max(parcel.added, parcel.last_changed);
   if (parcel.events.empty()) return seen;
-  const std::optional<UnixSeconds> happened = EventMoment(parcel.events.back().time);
-  if (!happened || *happened > seen) return seen;
-  return std::max(*happened, parcel.added);
+  const UnixSeconds happened = ParseServiceTime(parcel.events.back().time);
+  if (happened == 0 || happened > seen) return seen;
+  return std::max(happened, parcel.added);
 }
 
 std::int64_t FloorDiv(std::int64_t value, std::int64_t divisor) {

@@ -270,18 +270,10 @@ std::string IsoUtc(UnixSeconds seconds) {
   return text;
 }
 
-UnixSeconds ParseIsoUtc(std::string_view text) {
-  // YYYY-MM-DDTHH:MM:SSZ
-  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-      text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
-    return 0;
-  }
-  const int year = Digits(text, 0, 4);
-  const int month = Digits(text, 5, 2);
-  const int day = Digits(text, 8, 2);
-  const int hour = Digits(text, 11, 2);
-  const int minute = Digits(text, 14, 2);
-  const int second = Digits(text, 17, 2);
+namespace {
+
+// Seconds since 1970 of a UTC calendar time; 0 when a field is out of range.
+UnixSeconds FromFields(int year, int month, int day, int hour, int minute, int second) {
   if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
       minute < 0 || minute > 59 || second < 0 || second > 59) {
     return 0;
@@ -292,6 +284,30 @@ UnixSeconds ParseIsoUtc(std::string_view text) {
   if (!date.ok()) return 0;  // 30 February and the like
   return static_cast<UnixSeconds>(std::chrono::sys_days{date}.time_since_epoch().count()) * 86400 +
          hour * 3600 + minute * 60 + second;
+}
+
+}  // namespace
+
+UnixSeconds ParseIsoUtc(std::string_view text) {
+  // YYYY-MM-DDTHH:MM:SSZ
+  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+      text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
+    return 0;
+  }
+  return FromFields(Digits(text, 0, 4), Digits(text, 5, 2), Digits(text, 8, 2), Digits(text, 11, 2),
+                    Digits(text, 14, 2), Digits(text, 17, 2));
+}
+
+UnixSeconds ParseServiceTime(std::string_view text) {
+  // YYYY-MM-DD HH:MM[:SS]
+  constexpr UnixSeconds kBeijing = 8 * 3600;
+  const bool seconds = text.size() == 19 && text[16] == ':';
+  if ((text.size() != 16 && !seconds) || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':') {
+    return 0;
+  }
+  const UnixSeconds local = FromFields(Digits(text, 0, 4), Digits(text, 5, 2), Digits(text, 8, 2),
+                                       Digits(text, 11, 2), Digits(text, 14, 2), seconds ? Digits(text, 17, 2) : 0);
+  return local > kBeijing ? local - kBeijing : 0;
 }
 
 }  // namespace quenzil

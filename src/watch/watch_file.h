@@ -43,6 +43,10 @@ std::string SerializeWatchFile(const WatchList& list);
 std::string IsoUtc(UnixSeconds seconds);
 UnixSeconds ParseIsoUtc(std::string_view text);
 
+// An event's time as the service writes it, in Beijing time:
+// "2026-12-01 08:00:00" (the seconds may be left out); 0 for another text.
+UnixSeconds ParseServiceTime(std::string_view text);
+
 // What the history's file shares with this one.
 // Stored events, [{"time":"…","context":"…","area":"…","status":"…"}, …],
 // each with the fields this program does not know; nullopt when anything

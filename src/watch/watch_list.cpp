@@ -62,16 +62,6 @@ std::string_view NoteOrNumber(const WatchedParcel& parcel) {
   return parcel.note.empty() ? std::string_view(parcel.number) : std::string_view(parcel.note);
 }
 
-TrackingResult AsResult(const WatchedParcel& parcel) {
-  TrackingResult result;
-  result.number = parcel.number;
-  result.carrier_code = parcel.carrier;
-  result.state = parcel.state;
-  result.signed_for = parcel.signed_for;
-  result.events = parcel.events;
-  return result;
-}
-
 bool IsFinalParcel(const WatchedParcel& parcel) {
   TrackingResult last_seen;
   last_seen.state = parcel.state;
@@ -86,17 +76,6 @@ std::vector<TrackingEvent> NewestEvents(const std::vector<TrackingEvent>& events
 
 bool SameEvent(const TrackingEvent& left, const TrackingEvent& right) {
   return left.time == right.time && left.context == right.context;
-}
-
-// Menus take '&' as the mark of a shortcut key.
-std::string EscapeAmpersands(std::string_view text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (const char character : text) {
-    escaped += character;
-    if (character == '&') escaped += '&';
-  }
-  return escaped;
 }
 
 }  // namespace
@@ -205,7 +184,7 @@ std::string MenuLabel(const WatchedParcel& parcel, UnixSeconds now) {
   const bool failing_long = parcel.failing_since > 0 && now - parcel.failing_since >= kFailingShownAfterSeconds;
   if (!parcel.answered()) {
     label += parcel.needs_phone ? "（需要手机号后四位）" : failing_long ? "（刷新失败）" : "（等待刷新）";
-    return EscapeAmpersands(label);
+    return EscapeMenuText(label);
   }
   label += ' ';
   label += StateText(parcel.state);
@@ -218,7 +197,7 @@ std::string MenuLabel(const WatchedParcel& parcel, UnixSeconds now) {
   } else if (failing_long) {
     label += "（刷新失败）";
   }
-  return EscapeAmpersands(label);
+  return EscapeMenuText(label);
 }
 
 std::vector<std::string> ParcelRows(const WatchedParcel& parcel) {
@@ -227,7 +206,27 @@ std::vector<std::string> ParcelRows(const WatchedParcel& parcel) {
     if (!parcel.last_problem.empty()) row += "（上次：" + parcel.last_problem + "）";
     return {row};
   }
-  return ResultRows(AsResult(parcel), DisplayName(parcel));
+  return ResultRows(ResultOf(parcel), DisplayName(parcel));
+}
+
+TrackingResult ResultOf(const WatchedParcel& parcel) {
+  TrackingResult result;
+  result.number = parcel.number;
+  result.carrier_code = parcel.carrier;
+  result.state = parcel.state;
+  result.signed_for = parcel.signed_for;
+  result.events = parcel.events;
+  return result;
+}
+
+std::string EscapeMenuText(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char character : text) {
+    escaped += character;
+    if (character == '&') escaped += '&';
+  }
+  return escaped;
 }
 
 }  // namespace quenzil

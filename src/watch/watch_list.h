@@ -111,4 +111,10 @@ std::string MenuLabel(const WatchedParcel& parcel, UnixSeconds now);
 // The rows List1 shows for the entry, as after a query.
 std::vector<std::string> ParcelRows(const WatchedParcel& parcel);
 
+// The entry's last answer as the service gave it.
+TrackingResult ResultOf(const WatchedParcel& parcel);
+
+// Menus take '&' as the mark of a shortcut key: each is doubled.
+std::string EscapeMenuText(std::string_view text);
+
 }  // namespace quenzil

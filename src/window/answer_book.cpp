@@ -25,25 +25,13 @@ std::optional<KeptAnswer> AnswerBook::Kept(std::string_view number, std::string_
   std::optional<KeptAnswer> best;
   for (const WatchedParcel& parcel : watched_().parcels) {
     if (!Matches(parcel.number, parcel.carrier, number, carrier_code) || parcel.last_answered == 0) continue;
-    TrackingResult result;
-    result.number = parcel.number;
-    result.carrier_code = parcel.carrier;
-    result.state = parcel.state;
-    result.signed_for = parcel.signed_for;
-    result.events = parcel.events;
     KeepNewer(best, {parcel.number, parcel.carrier, CarrierName(parcel.carrier, parcel.carrier_name), parcel.phone,
-                     std::move(result), parcel.last_answered});
+                     ResultOf(parcel), parcel.last_answered});
   }
   for (const HistoryEntry& entry : history_.Load().entries) {
     if (!entry.keyed || !Matches(entry.number, entry.carrier, number, carrier_code)) continue;
-    TrackingResult result;
-    result.number = entry.number;
-    result.carrier_code = entry.carrier;
-    result.state = entry.state;
-    result.signed_for = entry.signed_for;
-    result.events = entry.events;
     KeepNewer(best, {entry.number, entry.carrier, CarrierName(entry.carrier, entry.carrier_name), entry.phone,
-                     std::move(result), entry.answered});
+                     {entry.number, entry.carrier, entry.state, entry.signed_for, entry.events}, entry.answered});
   }
   return best;
 }

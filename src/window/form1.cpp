@@ -46,9 +46,7 @@ Form1::Form1(FormView& view, Transfers& transfers, FormStores stores, DeployHost
       keeper_(desk_.keeper()),
       answers_([this]() -> const WatchList& { return keeper_.list(); }, stores_.history,
                [this](const QueryOutcome& rows) { keeper_.TakeUserResult(*rows.result, rows.carrier_code, rows.phone); }),
-      flow_(transfers, answers_, *this,
-            QueryFlowSettings{hosts_.tracking_api, hosts_.tracking_poll, hosts_.tracking_detect, hosts_.query_limits,
-                              hosts_.watch_schedule.requery_guard}),
+      flow_(transfers, answers_, *this, FlowSettingsOf(hosts_)),
       modal_([this] { view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll); }) {}
 
 std::string Form1::UpdateCheckUrl() const { return "http://" + hosts_.maker + "/gengxin.txt"; }

@@ -23,6 +23,7 @@
 #include "window/answer_book.h"
 #include "window/clipboard_offer.h"
 #include "window/command_line.h"
+#include "window/deployment.h"
 #include "window/form_view.h"
 #include "window/menus.h"
 #include "window/modal_gate.h"
@@ -32,18 +33,6 @@
 #include "window/watch_desk.h"
 
 namespace quenzil {
-
-struct DeployHosts {
-  std::string tracking_api;     // the old query address
-  std::string tracking_home;    // Label3
-  std::string maker;            // update flag, Label5
-  std::string tracking_poll;    // the keyed API (https)
-  std::string tracking_detect;  // courier detection (https)
-  // How long a query may take; the update check has its own, shorter limits.
-  FetchLimits query_limits{};
-  // Background refresh of watched parcels, and the requery guard.
-  ScheduleSettings watch_schedule{};
-};
 
 // Where the form keeps what outlives a run.
 struct FormStores {

@@ -59,6 +59,12 @@ void WatchDesk::OnTimer(FormTimer timer) {
 
 void WatchDesk::Stop() {
   keeper_.Stop();
+  // Still held by another program since the start: one more try to read it,
+  // so what was watched meanwhile is saved with it.
+  if (!keeper_.loaded() && !stopped_) {
+    WatchStore::Loaded loaded = store_.Load();
+    if (!loaded.busy) keeper_.Load(std::move(loaded.list));
+  }
   stopped_ = true;
 }
 

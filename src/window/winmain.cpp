@@ -5,7 +5,6 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include <chrono>
 #include <exception>
 #include <memory>
 #include <string>
@@ -15,6 +14,7 @@
 #include "common/unique_handle.h"
 #include "common/utf.h"
 #include "deploy_config.h"
+#include "window/deployment.h"
 #include "watch/history.h"
 #include "watch/watch_store.h"
 #include "web/counting_transfers.h"
@@ -39,25 +39,6 @@ std::vector<std::string> Arguments() {
   for (int index = 1; index < count; ++index) arguments.push_back(quenzil::Narrow(words[index]));
   ::LocalFree(words);
   return arguments;
-}
-
-quenzil::DeployHosts Deployment() {
-  using namespace quenzil;
-  DeployHosts deployment;
-  deployment.tracking_api = deploy::kTrackingApiHost;
-  deployment.tracking_home = deploy::kTrackingHomeHost;
-  deployment.maker = deploy::kMakerHost;
-  deployment.tracking_poll = deploy::kTrackingPollHost;
-  deployment.tracking_detect = deploy::kTrackingDetectHost;
-  const std::chrono::milliseconds step_timeout{deploy::kQueryStepTimeoutMs};
-  deployment.query_limits.connect = step_timeout;
-  deployment.query_limits.send = step_timeout;
-  deployment.query_limits.receive = step_timeout;
-  deployment.query_limits.total = std::chrono::milliseconds{deploy::kQueryTotalTimeoutMs};
-  deployment.watch_schedule.interval = deploy::kWatchIntervalSeconds;
-  deployment.watch_schedule.requery_guard = deploy::kKeyedRequerySeconds;
-  deployment.watch_schedule.quiet_hours = ParseQuietHours(deploy::kWatchQuietHours);
-  return deployment;
 }
 
 }  // namespace
@@ -102,7 +83,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     RegistrySettingsStore settings;
     RunKeyAutostart autostart;
     Form1 form(window, transfers, FormStores{credentials, watch_store, history, settings, counter, autostart},
-               Deployment(), std::move(start));
+               DeployedHosts(), std::move(start));
     window.AttachForm(form);
     window.StartTimer();
     // The update check runs before the window is ever shown; the window

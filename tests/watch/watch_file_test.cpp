@@ -38,6 +38,12 @@ TEST(IsoTime, KnownMomentsAndRefusals) {
                           "2026-13-01T00:00:00Z", "2026-12-08T24:00:00Z", "2026-1a-08T09:30:00Z"}) {
     EXPECT_EQ(ParseIsoUtc(bad), 0) << bad;
   }
+  // The service's event times are Beijing time.
+  EXPECT_EQ(ParseServiceTime("2026-12-08 17:30:00"), 1796722200);
+  EXPECT_EQ(ParseServiceTime("2026-12-08 17:30"), 1796722200);
+  for (const char* bad : {"", "2026-12-08T17:30:00", "2026-12-08 17:30:0", "2026-02-30 10:00", "今天 10:00"}) {
+    EXPECT_EQ(ParseServiceTime(bad), 0) << bad;
+  }
 }
 
 TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {

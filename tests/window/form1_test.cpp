@@ -377,6 +377,21 @@ TEST_F(Form1Test, AWatchFileHeldElsewhereIsReadLaterAndNeverWrittenBefore) {
   EXPECT_TRUE(view.messages.empty());
 }
 
+TEST_F(Form1Test, WhatWasWatchedWhileTheFileWasHeldIsSavedAtExitIfItCanBeRead) {
+  watch_store.busy_for = 1;
+  watch_store.stored.list.parcels.push_back({.number = "ZT1", .carrier = "zhongtong"});
+  view.note_answer = "";
+  StartKeyed("YT1", "yuantong");
+  form->chaxun_Click();
+  Answer(PollResult("yuantong", "0"));
+  form->SystemMenu_Click(commands::kWatch);
+  EXPECT_EQ(watch_store.saves, 0) << "not before the file is read";
+  view.confirm_answer = true;
+  form->Form_QueryUnload();
+  ASSERT_EQ(watch_store.stored.list.parcels.size(), 2u);
+  EXPECT_EQ(watch_store.stored.list.parcels[1].number, "YT1");
+}
+
 TEST_F(Form1Test, ARefusedAccountPausesRefreshUntilConfirmedAndSaysSoOnce) {
   watch_store.stored.list.parcels.push_back({.number = "YT1", .carrier = "yuantong"});
   StartKeyed("", "none");
