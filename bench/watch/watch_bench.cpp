@@ -150,6 +150,8 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   quenzil::WatchFileStore store(path);
+  // As the program does: the file is read (here: found missing) before it is written.
+  store.Load();
   BenchHost host(store);
   CountedTransfers transfers(winhttp);
   quenzil::ScheduleSettings schedule;

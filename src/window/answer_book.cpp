@@ -18,8 +18,11 @@ void KeepNewer(std::optional<KeptAnswer>& best, KeptAnswer candidate) {
 
 }  // namespace
 
-AnswerBook::AnswerBook(WatchedList watched, HistoryStore& history, KeepWatched keep_watched)
-    : watched_(std::move(watched)), history_(history), keep_watched_(std::move(keep_watched)) {}
+AnswerBook::AnswerBook(WatchedList watched, HistoryStore& history, KeepWatched keep_watched, Later later)
+    : watched_(std::move(watched)),
+      history_(history),
+      keep_watched_(std::move(keep_watched)),
+      later_(std::move(later)) {}
 
 std::optional<KeptAnswer> AnswerBook::Kept(std::string_view number, std::string_view carrier_code) const {
   std::optional<KeptAnswer> best;
@@ -28,10 +31,13 @@ std::optional<KeptAnswer> AnswerBook::Kept(std::string_view number, std::string_
     KeepNewer(best, {parcel.number, parcel.carrier, CarrierName(parcel.carrier, parcel.carrier_name), parcel.phone,
                      ResultOf(parcel), parcel.last_answered});
   }
-  for (const HistoryEntry& entry : history_.Load().entries) {
-    if (!entry.keyed || !Matches(entry.number, entry.carrier, number, carrier_code)) continue;
-    KeepNewer(best, {entry.number, entry.carrier, CarrierName(entry.carrier, entry.carrier_name), entry.phone,
-                     {entry.number, entry.carrier, entry.state, entry.signed_for, entry.events}, entry.answered});
+  const History stored = history_.Load();
+  for (const auto* entries : {&kept_here_.entries, &stored.entries}) {
+    for (const HistoryEntry& entry : *entries) {
+      if (!entry.keyed || !Matches(entry.number, entry.carrier, number, carrier_code)) continue;
+      KeepNewer(best, {entry.number, entry.carrier, CarrierName(entry.carrier, entry.carrier_name), entry.phone,
+                       {entry.number, entry.carrier, entry.state, entry.signed_for, entry.events}, entry.answered});
+    }
   }
   return best;
 }
@@ -41,17 +47,29 @@ std::string AnswerBook::PhoneFor(std::string_view number, std::string_view carri
     const std::string& phone = watched_().parcels[*index].phone;
     if (!phone.empty()) return phone;
   }
-  for (const HistoryEntry& entry : history_.Load().entries) {
-    if (entry.number == number && entry.carrier == carrier_code && !entry.phone.empty()) return entry.phone;
+  const History stored = history_.Load();
+  for (const auto* entries : {&kept_here_.entries, &stored.entries}) {
+    for (const HistoryEntry& entry : *entries) {
+      if (entry.number == number && entry.carrier == carrier_code && !entry.phone.empty()) return entry.phone;
+    }
   }
   return {};
 }
 
 void AnswerBook::Keep(const QueryOutcome& outcome) {
+  if (outcome.result && keep_watched_) keep_watched_(outcome);
+  HistoryEntry entry = HistoryEntryOf(outcome);
+  RecordEntry(kept_here_, entry);
   // The last queries are a convenience: a file that cannot be written is no
   // reason to stop anything.
-  history_.Update([&](History& history) { RecordEntry(history, HistoryEntryOf(outcome)); });
-  if (outcome.result && keep_watched_) keep_watched_(outcome);
+  auto write = [this, entry = std::move(entry)] {
+    history_.Update([&entry](History& history) { RecordEntry(history, entry); });
+  };
+  if (later_) {
+    later_(std::move(write));
+  } else {
+    write();
+  }
 }
 
 HistoryEntry HistoryEntryOf(const QueryOutcome& outcome) {

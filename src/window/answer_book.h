@@ -18,10 +18,13 @@ class AnswerBook final : public AnswerKeeping {
  public:
   using WatchedList = std::function<const WatchList&()>;
   using KeepWatched = std::function<void(const QueryOutcome&)>;
+  // Runs a file write later, off the moment the rows are shown.
+  using Later = std::function<void(std::function<void()>)>;
 
   // `watched` gives the watch list as it is now; `keep_watched` (may be
-  // empty) takes fresh keyed rows into it.
-  AnswerBook(WatchedList watched, HistoryStore& history, KeepWatched keep_watched = {});
+  // empty) takes fresh keyed rows into it; `later` (may be empty: at once)
+  // runs the writes of the last queries' file.
+  AnswerBook(WatchedList watched, HistoryStore& history, KeepWatched keep_watched = {}, Later later = {});
 
   std::optional<KeptAnswer> Kept(std::string_view number, std::string_view carrier_code) const override;
   std::string PhoneFor(std::string_view number, std::string_view carrier_code) const override;
@@ -31,6 +34,10 @@ class AnswerBook final : public AnswerKeeping {
   WatchedList watched_;
   HistoryStore& history_;
   KeepWatched keep_watched_;
+  Later later_;
+  // What this process kept, newest first: found at once, before (or
+  // without) the file's write.
+  History kept_here_;
 };
 
 // The entry of the last queries that a query's rows make.

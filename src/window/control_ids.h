@@ -52,6 +52,7 @@ inline constexpr unsigned kWatchWakeTimer = 3;
 inline constexpr unsigned kDeferredStartTimer = 4;
 inline constexpr unsigned kWatchFileRetryTimer = 5;
 inline constexpr unsigned kWaitingBoxesTimer = 6;
+inline constexpr unsigned kWritesLaterTimer = 7;
 
 // Dialogs and their controls: see res/dialog_ids.h.
 }  // namespace quenzil::ids

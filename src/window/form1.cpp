@@ -45,7 +45,8 @@ Form1::Form1(FormView& view, Transfers& transfers, FormStores stores, DeployHost
             {[this] { UpdateTrayIcon(); }, [this](std::string_view prompt) { ShowMessage(prompt); }}),
       keeper_(desk_.keeper()),
       answers_([this]() -> const WatchList& { return keeper_.list(); }, stores_.history,
-               [this](const QueryOutcome& rows) { keeper_.TakeUserResult(*rows.result, rows.carrier_code, rows.phone); }),
+               [this](const QueryOutcome& rows) { keeper_.TakeUserResult(*rows.result, rows.carrier_code, rows.phone); },
+               [this](std::function<void()> write) { WriteLater(std::move(write)); }),
       flow_(transfers, answers_, *this, FlowSettingsOf(hosts_)),
       modal_([this] { view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll); }) {}
 
@@ -116,6 +117,7 @@ void Form1::EndProgram() {
   if (ended_) return;
   ended_ = true;
   modal_.Drop();
+  RunWrites();
   desk_.Stop();
   flow_.Cancel();
   if (update_check_) transfers_.Cancel(*update_check_);
@@ -219,6 +221,15 @@ void Form1::HandOver(const std::string& text) {
   if (IsTrackingNumber(number)) chaxun_Click();
 }
 
+void Form1::WriteLater(std::function<void()> write) {
+  writes_later_.push_back(std::move(write));
+  view_.StartTimer(FormTimer::kWritesLater, std::chrono::milliseconds{1});
+}
+
+void Form1::RunWrites() {
+  for (const auto& write : std::exchange(writes_later_, {})) write();
+}
+
 void Form1::ResumeRefresh() {
   if (!keeper_.paused_for_account()) return;
   keeper_.ResumeRefresh();
@@ -278,6 +289,9 @@ void Form1::OnTimer(FormTimer timer) {
       return;
     case FormTimer::kWaitingBoxes:
       modal_.Retry();
+      return;
+    case FormTimer::kWritesLater:
+      RunWrites();
       return;
   }
 }

@@ -115,6 +115,8 @@ class Form1 final : private QueryFlowHost {
   void HandOver(const std::string& text);
   void RunRecent(const ParcelMenu& menu, int command);
   void ResumeRefresh();
+  void WriteLater(std::function<void()> write);
+  void RunWrites();
 
   // Boxes: one at a time; what would open another waits for it.
   void ShowMessage(std::string_view prompt, std::string_view title = kSystemNoticeTitle);
@@ -148,6 +150,8 @@ class Form1 final : private QueryFlowHost {
   AnswerBook answers_;
   QueryFlow flow_;
   ClipboardOffer clipboard_offer_;
+  // Writes of the last queries' file, done once the rows are shown.
+  std::vector<std::function<void()>> writes_later_;
 
   bool credentials_unreadable_ = false;
   std::optional<TransferId> update_check_;

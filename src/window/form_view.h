@@ -20,10 +20,10 @@ namespace quenzil {
 enum class LinkLabel { kLabel3, kLabel5 };
 
 // One-shot timers of the handlers (Timer1, the clock, is the shell's own).
-enum class FormTimer { kClipboardRetry, kWatchWake, kDeferredStart, kWatchFileRetry, kWaitingBoxes };
+enum class FormTimer { kClipboardRetry, kWatchWake, kDeferredStart, kWatchFileRetry, kWaitingBoxes, kWritesLater };
 inline constexpr FormTimer kFormTimers[] = {FormTimer::kClipboardRetry, FormTimer::kWatchWake,
                                             FormTimer::kDeferredStart, FormTimer::kWatchFileRetry,
-                                            FormTimer::kWaitingBoxes};
+                                            FormTimer::kWaitingBoxes,   FormTimer::kWritesLater};
 
 // A popup menu as data; the view shows it and says which command was chosen.
 struct MenuItem {

@@ -67,6 +67,7 @@ UINT TimerIdOf(FormTimer timer) {
     case FormTimer::kDeferredStart: return ids::kDeferredStartTimer;
     case FormTimer::kWatchFileRetry: return ids::kWatchFileRetryTimer;
     case FormTimer::kWaitingBoxes: return ids::kWaitingBoxesTimer;
+    case FormTimer::kWritesLater: return ids::kWritesLaterTimer;
   }
   return 0;
 }

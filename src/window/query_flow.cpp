@@ -68,8 +68,10 @@ void QueryFlow::Cancel() {
 }
 
 void QueryFlow::Finish(QueryOutcome outcome) {
-  if (outcome.kind == QueryOutcome::Kind::kRows && !outcome.kept) answers_.Keep(outcome);
+  const bool keep = outcome.kind == QueryOutcome::Kind::kRows && !outcome.kept;
   host_.QueryDone(outcome);
+  // Kept once the rows are shown: writing the files is no part of the wait.
+  if (keep) answers_.Keep(outcome);
 }
 
 void QueryFlow::Notice(std::string_view prompt, std::string_view title) {
