@@ -363,7 +363,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       break;
     case WM_INITMENUPOPUP:
-      if (form_ != nullptr && reinterpret_cast<HMENU>(wparam) == ::GetSystemMenu(hwnd_, FALSE)) {
+      // The window menu as it opens (not its 最近查询 submenu, which it
+      // fills).
+      if (form_ != nullptr && HIWORD(lparam) != 0 && reinterpret_cast<HMENU>(wparam) != recent_submenu_) {
         SystemMenuOpening(reinterpret_cast<HMENU>(wparam));
       }
       break;

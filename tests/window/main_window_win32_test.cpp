@@ -97,6 +97,35 @@ class MainWindowTest : public ::testing::Test {
               DeployHosts{"127.0.0.1:1", "127.0.0.1:1", "127.0.0.1:2", "127.0.0.1:1", "127.0.0.1:1"}};
 };
 
+TEST_F(MainWindowTest, TheSystemMenuShowsTheStartAtLoginAndTheLastQueries) {
+  HistoryEntry entry;
+  entry.number = "YT1234567890";
+  entry.carrier = "yuantong";
+  entry.first_row = "圆通速递  在途";
+  history_.history.entries = {entry};
+  autostart_.state = {true, true};
+  const HMENU system_menu = ::GetSystemMenu(window_.handle(), FALSE);
+  ASSERT_NE(system_menu, nullptr);
+  ::SendMessageW(window_.handle(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(system_menu), MAKELPARAM(0, TRUE));
+  EXPECT_NE(::GetMenuState(system_menu, commands::kAutostart, MF_BYCOMMAND) & MF_CHECKED, 0u);
+  EXPECT_NE(::GetMenuState(system_menu, commands::kWatch, MF_BYCOMMAND) & MF_GRAYED, 0u);
+  const HMENU recent = ::GetSubMenu(system_menu, ::GetMenuItemCount(system_menu) - 2);
+  ASSERT_NE(recent, nullptr);
+  ASSERT_EQ(::GetMenuItemCount(recent), 3);  // the entry, a separator, 清除最近查询
+  wchar_t text[128] = {};
+  ::GetMenuStringW(recent, 0, text, 128, MF_BYPOSITION);
+  EXPECT_NE(std::wstring(text).find(L"YT1234567890"), std::wstring::npos);
+  EXPECT_EQ(::GetMenuItemID(recent, 2), static_cast<UINT>(commands::kRecentClear));
+
+  // Opened again with the start at login off and nothing in the list.
+  autostart_.state = {};
+  history_.history.entries.clear();
+  ::SendMessageW(window_.handle(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(system_menu), MAKELPARAM(0, TRUE));
+  EXPECT_EQ(::GetMenuState(system_menu, commands::kAutostart, MF_BYCOMMAND) & MF_CHECKED, 0u);
+  EXPECT_EQ(::GetMenuItemCount(recent), 3);  // （无）, a separator, 清除最近查询 (grayed)
+  EXPECT_NE(::GetMenuState(recent, commands::kRecentClear, MF_BYCOMMAND) & MF_GRAYED, 0u);
+}
+
 TEST_F(MainWindowTest, LayoutHoldsInTheFontInUse) {
   // Set when the suite runs on a scaled screen: the window must follow it.
   if (const char* expected_dpi = std::getenv("QUENZIL_EXPECT_DPI")) {
