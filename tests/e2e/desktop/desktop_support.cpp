@@ -188,6 +188,25 @@ void ClearWatchFolder() {
   return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult WaitForWatchFile(const std::function<bool(const nlohmann::json&)>& condition,
+                                            Millis limit) {
+  std::string last = "(none)";
+  if (WaitUntil([&] {
+        const auto bytes = ReadBytes(WatchFilePath());
+        if (!bytes) return false;
+        last = *bytes;
+        nlohmann::json file;
+        try {
+          file = nlohmann::json::parse(*bytes);
+        } catch (const std::exception&) {
+          return false;
+        }
+        return condition(file);
+      }, limit, 50ms))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "watch.json holds " << last;
+}
+
 bool PutAnswerFile(const std::string& name, const std::string& bytes) {
   // The wrapper keeps the answers beside the browser log.
   const std::wstring& log = e2e::GetSettings().browser_log;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +57,9 @@ std::vector<std::wstring> WatchFolderFiles();
 void ClearWatchFolder();
 // The watch file parsed; a failure says why (missing, not JSON).
 ::testing::AssertionResult ReadWatchFile(nlohmann::json& out);
+// Waits until the watch file satisfies the condition; says what it held.
+::testing::AssertionResult WaitForWatchFile(const std::function<bool(const nlohmann::json&)>& condition,
+                                            Millis limit);
 // Writes a file into the fake server's answers folder, where the
 // "file:"/"needphone:" behaviours and "poll.<num>.json" find it.
 bool PutAnswerFile(const std::string& name, const std::string& bytes);

@@ -221,24 +221,6 @@ class Desktop : public ::testing::Test {
     return WaitGone(dialog);
   }
 
-  // Waits until the watch file satisfies the condition; says what it held.
-  AssertionResult WaitForWatchFile(const std::function<bool(const json&)>& condition, Millis limit) {
-    json file;
-    std::string last = "(none)";
-    if (WaitUntil([&] {
-          const auto bytes = ReadBytes(WatchFilePath());
-          if (!bytes) return false;
-          last = *bytes;
-          try {
-            file = json::parse(*bytes);
-          } catch (const std::exception&) {
-            return false;
-          }
-          return condition(file);
-        }, limit, 50ms))
-      return AssertionSuccess();
-    return AssertionFailure() << "watch.json holds " << last;
-  }
 
   std::unique_ptr<App> app_;
 };

@@ -348,23 +348,6 @@ class Lasting : public ::testing::Test {
     return WaitForPopupMenu(pid(), 5s);
   }
 
-  AssertionResult WaitForWatchFile(const std::function<bool(const json&)>& condition, Millis limit) {
-    std::string last = "(none)";
-    if (WaitUntil([&] {
-          const auto bytes = ReadBytes(WatchFilePath());
-          if (!bytes) return false;
-          last = *bytes;
-          json file;
-          try {
-            file = json::parse(*bytes);
-          } catch (const std::exception&) {
-            return false;
-          }
-          return condition(file);
-        }, limit, 50ms))
-      return AssertionSuccess();
-    return AssertionFailure() << "watch.json holds " << last;
-  }
 
   std::unique_ptr<App> app_;
   bool check_unreadable_told_ = false;
