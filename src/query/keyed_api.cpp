@@ -396,19 +396,6 @@ std::string WithoutControls(std::string_view text) {
   return kept;
 }
 
-// At most max_characters code points, cut before a lead byte; "…" marks a cut.
-std::string CutCharacters(std::string text, std::size_t max_characters) {
-  std::size_t characters = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-    if (characters++ == max_characters) {
-      text.resize(i);
-      text += "…";
-      break;
-    }
-  }
-  return text;
-}
 
 // A text from the service made fit for a message box.
 std::string Shown(std::string_view text, std::string_view secret, std::size_t max_characters) {
@@ -628,6 +615,19 @@ bool JsonNestedDeeperThan(std::string_view text, int limit) {
     }
   }
   return false;
+}
+
+std::string CutCharacters(std::string text, std::size_t max_characters) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (characters++ == max_characters) {
+      text.resize(i);
+      text += "…";
+      break;
+    }
+  }
+  return text;
 }
 
 }  // namespace quenzil

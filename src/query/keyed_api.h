@@ -127,6 +127,9 @@ std::vector<std::string> ResultRows(const TrackingResult& result, std::string_vi
 // which could otherwise leave part of it behind.
 std::string ServiceFailureText(const ServiceFailure& failure, std::string_view secret = {});
 
+// At most max_characters code points, never cut inside one; "…" marks a cut.
+std::string CutCharacters(std::string text, std::size_t max_characters);
+
 // Every occurrence of the secret taken out of a text that may be shown.
 std::string WithoutSecret(std::string text, std::string_view secret);
 

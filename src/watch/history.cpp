@@ -15,10 +15,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kVersion = 1;
-// Copying and writing JSON recurse once per level.
-constexpr int kMaxDepth = 64;
-
 constexpr std::size_t kMaxLabelCharacters = 64;
 constexpr std::size_t kMaxTailCharacters = 24;
 // Below this the whole label is cut instead of the number alone.
@@ -26,7 +22,6 @@ constexpr std::size_t kMinNumberCharacters = 8;
 
 constexpr std::string_view kEllipsis = "…";
 
-constexpr std::array<std::string_view, 2> kTopKeys = {"version", "entries"};
 constexpr std::array<std::string_view, 10> kEntryKeys = {
     "number", "carrier", "carrier_name", "first_row", "phone", "answered", "keyed", "state", "signed", "events"};
 
@@ -34,8 +29,6 @@ template <std::size_t N>
 bool IsKnown(const std::array<std::string_view, N>& keys, std::string_view key) {
   return std::find(keys.begin(), keys.end(), key) != keys.end();
 }
-
-[[noreturn]] void Fail(const std::string& what) { throw HistoryFileError(what); }
 
 // A field into `out` when present; false when it has another type.
 bool ReadText(const json& object, const char* key, std::string& out) {
@@ -195,51 +188,33 @@ std::string RecentLabel(const HistoryEntry& entry) {
 }
 
 History ParseHistoryFile(std::string_view text) {
-  if (text.size() > kMaxStoredFileBytes) Fail("文件过大");
-  if (JsonNestedDeeperThan(text, kMaxDepth)) Fail("嵌套层数过多");
-  const json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (document.is_discarded()) Fail("不是有效的 JSON");
-  if (!document.is_object()) Fail("最外层不是对象");
-  if (const auto version = document.find("version"); version != document.end()) {
-    if (!version->is_number_integer() || *version != kVersion) Fail("版本 " + version->dump() + " 不是本程序认识的版本");
+  StoredDocument document;
+  try {
+    document = ReadStoredDocument(text, "entries");
+  } catch (const WatchFileError& error) {
+    throw HistoryFileError(error.what());
   }
   History history;
-  if (const auto entries = document.find("entries"); entries != document.end()) {
-    if (!entries->is_array()) Fail("entries 不是数组");
-    for (std::size_t index = 0; index < entries->size(); ++index) {
-      const json& value = (*entries)[index];
-      std::optional<HistoryEntry> entry = ReadEntry(value);
-      const bool taken = entry && history.entries.size() < kMaxHistory &&
-                         std::none_of(history.entries.begin(), history.entries.end(),
-                                      [&](const HistoryEntry& kept) { return kept.number == entry->number; });
-      if (taken) {
-        history.entries.push_back(std::move(*entry));
-      } else {
-        history.unread.push_back({index, value});
-      }
+  history.unknown = std::move(document.unknown);
+  for (std::size_t index = 0; index < document.list.size(); ++index) {
+    const json& value = document.list[index];
+    std::optional<HistoryEntry> entry = ReadEntry(value);
+    const bool taken = entry && history.entries.size() < kMaxHistory &&
+                       std::none_of(history.entries.begin(), history.entries.end(),
+                                    [&](const HistoryEntry& kept) { return kept.number == entry->number; });
+    if (taken) {
+      history.entries.push_back(std::move(*entry));
+    } else {
+      history.unread.push_back({index, value});
     }
-  }
-  for (const auto& [key, field] : document.items()) {
-    if (!IsKnown(kTopKeys, key)) history.unknown[key] = field;
   }
   return history;
 }
 
 std::string SerializeHistoryFile(const History& history) {
-  json document = json::object();
-  if (history.unknown.is_object()) {
-    for (const auto& [key, field] : history.unknown.items()) {
-      if (!IsKnown(kTopKeys, key)) document[key] = field;
-    }
-  }
-  document["version"] = kVersion;
   json entries = json::array();
   for (const HistoryEntry& entry : history.entries) entries.push_back(WriteEntry(entry));
-  document["entries"] = WithUnreadEntries(std::move(entries), history.unread);
-  // Text from the network that is not valid UTF-8 must not stop the save.
-  std::string text = document.dump(1, '\t', /*ensure_ascii=*/false, json::error_handler_t::replace);
-  text += '\n';
-  return text;
+  return WriteStoredDocument(history.unknown, "entries", WithUnreadEntries(std::move(entries), history.unread));
 }
 
 History HistoryFileStore::Load() {

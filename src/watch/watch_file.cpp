@@ -15,7 +15,6 @@ using nlohmann::json;
 
 constexpr int kVersion = 1;
 
-constexpr std::array<std::string_view, 2> kTopKeys = {"version", "parcels"};
 constexpr std::array<std::string_view, 16> kParcelKeys = {
     "number", "carrier", "carrier_name", "phone", "note", "state", "signed",
     "events", "added", "last_checked", "last_changed", "last_answered", "last_problem",
@@ -164,52 +163,61 @@ int Digits(std::string_view text, std::size_t at, std::size_t count) {
 }  // namespace
 
 WatchList ParseWatchFile(std::string_view text) {
-  if (JsonNestedDeeperThan(text, kMaxDepth)) Fail("嵌套层数过多");
-  const json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (document.is_discarded()) Fail("不是有效的 JSON");
-  if (!document.is_object()) Fail("最外层不是对象");
-  if (const auto version = document.find("version"); version != document.end()) {
-    if (!version->is_number_integer()) Fail("版本号不是整数");
-    if (*version != kVersion) {
-      throw WatchFileVersionError("版本 " + version->dump() + " 不是本程序认识的版本");
-    }
-  }
+  StoredDocument document = ReadStoredDocument(text, "parcels");
   WatchList list;
-  if (const auto parcels = document.find("parcels"); parcels != document.end()) {
-    if (!parcels->is_array()) Fail("parcels 不是数组");
-    for (std::size_t index = 0; index < parcels->size(); ++index) {
-      const json& value = (*parcels)[index];
-      std::optional<WatchedParcel> parcel;
-      try {
-        parcel = ReadParcel(value);
-      } catch (const BadEntry&) {
-      }
-      // A second entry of the same parcel stays unread; the first is the one shown.
-      if (parcel && list.parcels.size() < kMaxWatched &&
-          !FindParcel(list, parcel->number, parcel->carrier)) {
-        list.parcels.push_back(std::move(*parcel));
-      } else {
-        list.unread.push_back({index, value});
-      }
+  list.unknown = std::move(document.unknown);
+  for (std::size_t index = 0; index < document.list.size(); ++index) {
+    const json& value = document.list[index];
+    std::optional<WatchedParcel> parcel;
+    try {
+      parcel = ReadParcel(value);
+    } catch (const BadEntry&) {
     }
-  }
-  for (const auto& [key, field] : document.items()) {
-    if (!IsKnown(kTopKeys, key)) list.unknown[key] = field;
+    // A second entry of the same parcel stays unread; the first is the one shown.
+    if (parcel && list.parcels.size() < kMaxWatched && !FindParcel(list, parcel->number, parcel->carrier)) {
+      list.parcels.push_back(std::move(*parcel));
+    } else {
+      list.unread.push_back({index, value});
+    }
   }
   return list;
 }
 
 std::string SerializeWatchFile(const WatchList& list) {
+  json parcels = json::array();
+  for (const WatchedParcel& parcel : list.parcels) parcels.push_back(WriteParcel(parcel));
+  return WriteStoredDocument(list.unknown, "parcels", WithUnreadEntries(std::move(parcels), list.unread));
+}
+
+StoredDocument ReadStoredDocument(std::string_view text, const std::string& list_key) {
+  if (JsonNestedDeeperThan(text, kMaxDepth)) Fail("嵌套层数过多");
+  json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (document.is_discarded()) Fail("不是有效的 JSON");
+  if (!document.is_object()) Fail("最外层不是对象");
+  if (const auto version = document.find("version"); version != document.end()) {
+    if (!version->is_number_integer()) Fail("版本号不是整数");
+    if (*version != kVersion) throw WatchFileVersionError("版本 " + version->dump() + " 不是本程序认识的版本");
+    document.erase(version);
+  }
+  StoredDocument stored;
+  if (const auto list = document.find(list_key); list != document.end()) {
+    if (!list->is_array()) Fail(list_key + " 不是数组");
+    stored.list = std::move(*list);
+    document.erase(list);
+  }
+  stored.unknown = std::move(document);
+  return stored;
+}
+
+std::string WriteStoredDocument(const json& unknown, const std::string& list_key, json list) {
   json document = json::object();
-  if (list.unknown.is_object()) {
-    for (const auto& [key, field] : list.unknown.items()) {
-      if (!IsKnown(kTopKeys, key)) document[key] = field;
+  if (unknown.is_object()) {
+    for (const auto& [key, field] : unknown.items()) {
+      if (key != "version" && key != list_key) document[key] = field;
     }
   }
   document["version"] = kVersion;
-  json parcels = json::array();
-  for (const WatchedParcel& parcel : list.parcels) parcels.push_back(WriteParcel(parcel));
-  document["parcels"] = WithUnreadEntries(std::move(parcels), list.unread);
+  document[list_key] = std::move(list);
   // Text from the network that is not valid UTF-8 must not stop the save.
   std::string text = document.dump(1, '\t', /*ensure_ascii=*/false, json::error_handler_t::replace);
   text += '\n';

@@ -48,6 +48,17 @@ UnixSeconds ParseIsoUtc(std::string_view text);
 UnixSeconds ParseServiceTime(std::string_view text);
 
 // What the history's file shares with this one.
+// A stored file of this program, {"version":1,"<list_key>":[…], …}: the
+// list's values and the fields beside it. A missing version counts as 1, a
+// missing list as an empty one. Throws WatchFileError when the text is no
+// such file, WatchFileVersionError for another version.
+struct StoredDocument {
+  nlohmann::json list = nlohmann::json::array();
+  nlohmann::json unknown = nlohmann::json::object();
+};
+StoredDocument ReadStoredDocument(std::string_view text, const std::string& list_key);
+// The file's text: the fields beside the list, the version, the list.
+std::string WriteStoredDocument(const nlohmann::json& unknown, const std::string& list_key, nlohmann::json list);
 // Stored events, [{"time":"…","context":"…","area":"…","status":"…"}, …],
 // each with the fields this program does not know; nullopt when anything
 // in them has another type.

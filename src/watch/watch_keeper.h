@@ -67,7 +67,6 @@ class WatchKeeper {
 
   const WatchList& list() const { return list_; }
   bool empty() const { return list_.parcels.empty(); }
-  const RefreshPolicy& policy() const { return schedule_.policy(); }
 
   // Saves at once; kFull at kMaxWatched.
   AddResult Add(WatchedParcel parcel);

@@ -47,11 +47,10 @@ std::string AnswerBook::PhoneFor(std::string_view number, std::string_view carri
     const std::string& phone = watched_().parcels[*index].phone;
     if (!phone.empty()) return phone;
   }
-  const History stored = history_.Load();
-  for (const auto* entries : {&kept_here_.entries, &stored.entries}) {
-    for (const HistoryEntry& entry : *entries) {
-      if (entry.number == number && entry.carrier == carrier_code && !entry.phone.empty()) return entry.phone;
-    }
+  // The last queries' digits come with their kept answers; those of this
+  // process are known without reading the file again.
+  for (const HistoryEntry& entry : kept_here_.entries) {
+    if (entry.number == number && entry.carrier == carrier_code && !entry.phone.empty()) return entry.phone;
   }
   return {};
 }

@@ -43,10 +43,6 @@ ParcelMenu RecentMenu(const History& history) {
   return menu;
 }
 
-MenuItem RecentSubmenu(const History& history) {
-  return {0, std::string(kRecentCommand), true, false, RecentMenu(history).items};
-}
-
 std::optional<ParcelKey> ParcelOfCommand(const ParcelMenu& menu, int command, int first, int step) {
   const int offset = command - first;
   if (offset < 0 || offset % step != 0) return std::nullopt;

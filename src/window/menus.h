@@ -49,7 +49,6 @@ ParcelMenu TrayMenu(const WatchList& list, UnixSeconds now, TrayMenuState state)
 
 // The 最近查询 submenu: each of the last queries, then 清除最近查询.
 ParcelMenu RecentMenu(const History& history);
-MenuItem RecentSubmenu(const History& history);
 
 // The parcel a command of the menu names: the index it counts from `first`
 // (a step apart), if that is one of the menu's parcels.

@@ -107,7 +107,7 @@ void QueryFlow::Start(QueryAsk ask) {
       return;
     }
     // A kept answer of this number names its courier without detection.
-    if (ShowKept(ask, {})) return;
+    if (ShowKept(ask, {}, answers_.Kept(ask.number, {}))) return;
     StartDetect(std::move(step));
     return;
   }
@@ -115,14 +115,21 @@ void QueryFlow::Start(QueryAsk ask) {
     StartOld(std::move(step));
     return;
   }
-  if (ShowKept(ask, step.carrier_code)) return;
+  const std::optional<KeptAnswer> kept = answers_.Kept(ask.number, step.carrier_code);
+  if (ShowKept(ask, step.carrier_code, kept)) return;
   step.carrier_name = CarrierName(step.carrier_code);
-  step.phone = ask.phone.empty() ? answers_.PhoneFor(ask.number, step.carrier_code) : ask.phone;
+  step.phone = PhoneFor(ask, step.carrier_code, kept);
   StartPoll(std::move(step));
 }
 
-bool QueryFlow::ShowKept(const QueryAsk& ask, std::string_view carrier_code) {
-  const std::optional<KeptAnswer> kept = answers_.Kept(ask.number, carrier_code);
+std::string QueryFlow::PhoneFor(const QueryAsk& ask, std::string_view carrier_code,
+                                const std::optional<KeptAnswer>& kept) const {
+  if (!ask.phone.empty()) return ask.phone;
+  if (kept && kept->carrier_code == carrier_code && !kept->phone.empty()) return kept->phone;
+  return answers_.PhoneFor(ask.number, carrier_code);
+}
+
+bool QueryFlow::ShowKept(const QueryAsk& ask, std::string_view carrier_code, const std::optional<KeptAnswer>& kept) {
   const UnixSeconds now = host_.Now();
   if (!kept || !WithinRequeryGuard(kept->answered_at, now, settings_.requery_guard)) return false;
   if (carrier_code.empty()) host_.CarrierDetected(CarrierRowOf(kept->carrier_code));
@@ -230,7 +237,7 @@ void QueryFlow::FinishDetect(Step step, const FetchOutcome& outcome) {
   host_.CarrierDetected(CarrierRowOf(best.code));
   step.carrier_code = best.code;
   step.carrier_name = CarrierName(best.code, best.name);
-  step.phone = step.ask.phone.empty() ? answers_.PhoneFor(step.ask.number, best.code) : step.ask.phone;
+  step.phone = PhoneFor(step.ask, best.code, answers_.Kept(step.ask.number, best.code));
   StartPoll(std::move(step));
 }
 

@@ -68,7 +68,8 @@ class AnswerKeeping {
   // The newest kept keyed answer of the number with this courier; with any
   // courier when the code is empty.
   virtual std::optional<KeptAnswer> Kept(std::string_view number, std::string_view carrier_code) const = 0;
-  // The phone's digits known for the parcel, or empty.
+  // The phone's digits known for the parcel beyond its kept answers (which
+  // carry their own), or empty.
   virtual std::string PhoneFor(std::string_view number, std::string_view carrier_code) const = 0;
   // Fresh rows came (kRows): kept for the guard, the watch list and the
   // last queries.
@@ -140,7 +141,11 @@ class QueryFlow {
   void Finish(QueryOutcome outcome);
   void Notice(std::string_view prompt, std::string_view title);
   void Failure(std::string prompt);
-  bool ShowKept(const QueryAsk& ask, std::string_view carrier_code);
+  // Shows the kept answer when the guard holds it back; true then.
+  bool ShowKept(const QueryAsk& ask, std::string_view carrier_code, const std::optional<KeptAnswer>& kept);
+  // The digits to send: given, kept with the answer, or known otherwise.
+  std::string PhoneFor(const QueryAsk& ask, std::string_view carrier_code,
+                       const std::optional<KeptAnswer>& kept) const;
   void StartOld(Step step);
   void StartDetect(Step step);
   void StartPoll(Step step);

@@ -1,5 +1,7 @@
 #include "window/texts.h"
 
+#include "query/keyed_api.h"
+
 namespace quenzil {
 
 namespace {
@@ -49,18 +51,7 @@ std::string ClipboardText(const std::vector<std::string>& rows) {
 std::string RefreshPausedText(std::string_view service_words) {
   // First, so a cut to the shell's length never loses it.
   std::string text = "后台刷新已暂停：快递100 没有接受授权";
-  if (!service_words.empty()) {
-    // At most 60 characters of the service's words, never cut inside one.
-    std::size_t end = 0;
-    for (int characters = 0; end < service_words.size() && characters < 60; ++characters) {
-      ++end;
-      while (end < service_words.size() && (static_cast<unsigned char>(service_words[end]) & 0xC0) == 0x80) ++end;
-    }
-    text += "（";
-    text += service_words.substr(0, end);
-    if (end < service_words.size()) text += "…";
-    text += "）";
-  }
+  if (!service_words.empty()) text += "（" + CutCharacters(std::string(service_words), 60) + "）";
   text += "。请在窗口菜单的“快递100 授权…”中检查后按“确定”，或查询一次。";
   return text;
 }

@@ -337,32 +337,6 @@ TEST_F(Form1Test, ANumberHandedOverIsQueriedOnlyWhenItIsOne) {
   EXPECT_EQ(transfers.started.size(), 2u) << "a sentence is not queried";
 }
 
-TEST_F(Form1Test, TheClipboardOffersANumberOnceAndNeverOverTypedText) {
-  StartWith("", "none");
-  view.clipboard_content = ClipboardContent{7, "SF1234567890123\r\n"};
-  form->Form_Activate();
-  EXPECT_EQ(view.number_text, "SF1234567890123");
-  EXPECT_TRUE(view.number_selected);
-  EXPECT_EQ(transfers.started.size(), 1u) << "nothing is queried";
-  view.number_text.clear();
-  form->Form_Activate();
-  EXPECT_EQ(view.number_text, "") << "offered once";
-  view.number_text = "typed";
-  view.clipboard_content = ClipboardContent{8, "YT9988776655"};
-  form->Form_Activate();
-  EXPECT_EQ(view.number_text, "typed");
-}
-
-TEST_F(Form1Test, StartedAtLoginItStaysInTheTrayUntilAskedForward) {
-  Form1 background(view, transfers, Stores(), kHosts, StartOptions{.background = true});
-  background.Form_Load();
-  background.OnTransferDone(transfers.Last().id, FetchOutcome::Answered("1"));
-  EXPECT_FALSE(view.shown_once);
-  EXPECT_EQ(view.tray_tips.size(), 1u);
-  background.SecondInstance_Activate();
-  EXPECT_TRUE(view.window_shown);
-}
-
 TEST_F(Form1Test, AWatchFileHeldElsewhereIsReadLaterAndNeverWrittenBefore) {
   watch_store.busy_for = 2;
   watch_store.stored.list.parcels.push_back({.number = "ZT1", .carrier = "zhongtong"});

@@ -88,19 +88,32 @@ void ClearSettings() {
   ::RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
 }
 
-std::optional<StoredValue> ReadSetting(const wchar_t* name) {
-  KeyCloser settings;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &settings.key) != ERROR_SUCCESS)
-    return std::nullopt;
+std::optional<StoredValue> ReadSetting(const wchar_t* name) { return ReadUserValue(kSettingsKey, name); }
+
+std::optional<StoredValue> ReadUserValue(const wchar_t* path, const wchar_t* name) {
+  KeyCloser key;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE, &key.key) != ERROR_SUCCESS) return std::nullopt;
   StoredValue value;
   DWORD size = 0;
-  if (::RegQueryValueExW(settings.key, name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
-    return std::nullopt;
+  if (::RegQueryValueExW(key.key, name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
   value.bytes.resize(size);
-  if (::RegQueryValueExW(settings.key, name, nullptr, &value.type, value.bytes.data(), &size) != ERROR_SUCCESS)
+  if (::RegQueryValueExW(key.key, name, nullptr, &value.type, value.bytes.data(), &size) != ERROR_SUCCESS)
     return std::nullopt;
   value.bytes.resize(size);
   return value;
+}
+
+bool WriteUserValue(const wchar_t* path, const wchar_t* name, DWORD type, const std::vector<BYTE>& bytes) {
+  KeyCloser key;
+  return ::RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                           &key.key, nullptr) == ERROR_SUCCESS &&
+         ::RegSetValueExW(key.key, name, 0, type, bytes.data(), static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
+}
+
+void DeleteUserValue(const wchar_t* path, const wchar_t* name) {
+  KeyCloser key;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_SET_VALUE, &key.key) == ERROR_SUCCESS)
+    ::RegDeleteValueW(key.key, name);
 }
 
 std::wstring AsText(const StoredValue& value) {
@@ -421,6 +434,107 @@ namespace {
   if (!WaitUntil([&] { return !::IsWindow(menu_window) || !::IsWindowVisible(menu_window); }, 5s))
     return ::testing::AssertionFailure() << "the menu stays open after Enter";
   return ::testing::AssertionSuccess();
+}
+
+// ---- a scenario -----------------------------------------------------------------
+
+const nlohmann::json* ParcelIn(const nlohmann::json& file, const std::string& number) {
+  if (!file.contains("parcels") || !file["parcels"].is_array()) return nullptr;
+  for (const auto& parcel : file["parcels"]) {
+    if (parcel.is_object() && parcel.value("number", nlohmann::json()) == number) return &parcel;
+  }
+  return nullptr;
+}
+
+std::string Describe(const std::vector<std::wstring>& texts) {
+  std::string all;
+  for (const auto& text : texts) all.append("[").append(Narrow(text)).append("] ");
+  return all;
+}
+
+void DesktopTest::SetUp() {
+  ASSERT_TRUE(e2e::ResetServer());
+  Clean();
+  MarkLogStart();
+}
+
+void DesktopTest::TearDown() {
+  app_.reset();
+  Clean();
+  EXPECT_TRUE(RunningInstances().empty()) << "a quenzil.exe outlives the test";
+  EXPECT_FALSE(ReadSetting(L"Customer") || ReadSetting(L"Key")) << "an account stays stored";
+  EXPECT_TRUE(WatchFolderFiles().empty()) << "files stay in the watch folder";
+}
+
+void DesktopTest::Clean() {
+  EndEveryInstance();
+  ClearSettings();
+  ClearWatchFolder();
+}
+
+::testing::AssertionResult DesktopTest::Start() {
+  app_ = e2e::App::Launch();
+  if (!app_) return ::testing::AssertionFailure() << "cannot start quenzil.exe";
+  auto shown = app_->WaitForWindow(10s);
+  // The number box takes the focus a moment after the window shows.
+  if (shown) WaitUntil([&] { return app_->FocusedId() != 0; }, 3s);
+  return shown;
+}
+
+::testing::AssertionResult DesktopTest::PostToForm(UINT message, WPARAM wparam, LPARAM lparam) {
+  HWND form = app_->FindForm();
+  if (form == nullptr || !::PostMessageW(form, message, wparam, lparam))
+    return ::testing::AssertionFailure() << "cannot post message " << message << " to the window";
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult DesktopTest::NoBoxFor(Millis time) {
+  std::vector<std::wstring> shown;
+  if (WaitUntil([&] { return !(shown = VisibleBoxes(pid())).empty(); }, time, 50ms))
+    return ::testing::AssertionFailure() << "unexpected box: " << Describe(shown);
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult DesktopTest::ExpectBox(const std::wstring& title, const std::wstring& text, int button) {
+  HWND box = app_->WaitForMessageBox(title, 10s);
+  if (box == nullptr)
+    return ::testing::AssertionFailure() << "no box [" << Narrow(title) << "]; shown: " << Describe(VisibleBoxes(pid()));
+  const std::wstring shown = e2e::App::MessageBoxText(box);
+  if (shown != text)
+    return ::testing::AssertionFailure() << "box [" << Narrow(title) << "] says [" << Narrow(shown) << "]";
+  return e2e::App::Answer(box, button);
+}
+
+HWND DesktopTest::WaitForDialog(const std::wstring& title) {
+  return WaitForWindowOf(pid(), L"#32770", title.c_str(), 10s);
+}
+
+void DesktopTest::LetFocusSettle() {
+  HWND last = ::GetForegroundWindow();
+  auto since = std::chrono::steady_clock::now();
+  WaitUntil([&] {
+    HWND now = ::GetForegroundWindow();
+    if (now != last) {
+      last = now;
+      since = std::chrono::steady_clock::now();
+    }
+    return std::chrono::steady_clock::now() - since >= 300ms;
+  }, 3s);
+}
+
+HWND DesktopTest::OpenTrayMenu() {
+  LetFocusSettle();
+  if (!app_->PressTrayIcon(WM_RBUTTONUP)) return nullptr;
+  return WaitForPopupMenu(pid(), 5s);
+}
+
+void DesktopTest::ExpectMenuTexts(HWND menu, const std::vector<std::wstring>& expected) {
+  const auto texts = MenuItemTexts(menu);
+  if (!texts) {
+    std::printf("[ note ] the popup menu's items cannot be read from another process here\n");
+    return;
+  }
+  EXPECT_EQ(*texts, expected) << Describe(*texts);
 }
 
 }  // namespace desk

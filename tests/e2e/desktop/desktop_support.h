@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,10 @@ struct StoredValue {
   std::vector<BYTE> bytes;
 };
 std::optional<StoredValue> ReadSetting(const wchar_t* name);
+// Any value under HKCU.
+std::optional<StoredValue> ReadUserValue(const wchar_t* path, const wchar_t* name);
+bool WriteUserValue(const wchar_t* path, const wchar_t* name, DWORD type, const std::vector<BYTE>& bytes);
+void DeleteUserValue(const wchar_t* path, const wchar_t* name);
 // A REG_SZ value's text (without its terminating zero).
 std::wstring AsText(const StoredValue& value);
 // CryptUnprotectData of the bytes; nullopt if they do not decrypt.
@@ -116,5 +121,43 @@ std::optional<std::vector<std::wstring>> MenuItemTexts(HWND menu_window);
 // the selectable items), then Enter. With `sub_index`, Right opens the
 // item's submenu and Down moves within it first.
 ::testing::AssertionResult ChooseMenuItem(HWND menu_window, int index, std::optional<int> sub_index = {});
+
+// ---- a scenario ------------------------------------------------------------
+
+// The watch file's parcel of this number, or null.
+const nlohmann::json* ParcelIn(const nlohmann::json& file, const std::string& number);
+// "[a] [b] " for messages.
+std::string Describe(const std::vector<std::wstring>& texts);
+
+// A scenario with a fresh quenzil.exe against the fake server: no program
+// running, no stored settings and no watch file before or after it.
+class DesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Removes what a run may leave; a suite whose program leaves more adds it.
+  virtual void Clean();
+
+  // Starts the program and waits for its window and the first focus.
+  ::testing::AssertionResult Start();
+  DWORD pid() const { return app_->pid(); }
+  ::testing::AssertionResult PostToForm(UINT message, WPARAM wparam, LPARAM lparam);
+  // No dialog or message box of the program shows up for this long.
+  ::testing::AssertionResult NoBoxFor(Millis time);
+  // Answers the message box with this title after checking its text.
+  ::testing::AssertionResult ExpectBox(const std::wstring& title, const std::wstring& text, int button = IDOK);
+  HWND WaitForDialog(const std::wstring& title);
+  // Showing or hiding a window moves the foreground a moment later, when the
+  // display server has caught up; a menu opened before that would be closed
+  // by it, quicker than any person opens one. Waits until the foreground
+  // has stayed the same for a while.
+  static void LetFocusSettle();
+  HWND OpenTrayMenu();
+  // The menu's texts when this platform lets another program read them;
+  // checked against what is expected, or skipped with a note.
+  static void ExpectMenuTexts(HWND menu, const std::vector<std::wstring>& expected);
+
+  std::unique_ptr<e2e::App> app_;
+};
 
 }  // namespace desk

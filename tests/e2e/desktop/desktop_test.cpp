@@ -68,51 +68,8 @@ std::wstring ClipboardOf(const Rows& rows) {
 
 bool Contains(const std::wstring& text, const std::string& piece) { return text.find(Widen(piece)) != std::wstring::npos; }
 
-const json* ParcelIn(const json& file, const std::string& number) {
-  if (!file.contains("parcels") || !file["parcels"].is_array()) return nullptr;
-  for (const auto& parcel : file["parcels"]) {
-    if (parcel.value("number", "") == number) return &parcel;
-  }
-  return nullptr;
-}
-
-std::string Describe(const std::vector<std::wstring>& texts) {
-  std::string all;
-  for (const auto& text : texts) all.append("[").append(Narrow(text)).append("] ");
-  return all;
-}
-
-class Desktop : public ::testing::Test {
+class Desktop : public DesktopTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(e2e::ResetServer());
-    Clean();
-    MarkLogStart();
-  }
-
-  void TearDown() override {
-    app_.reset();
-    Clean();
-    EXPECT_TRUE(RunningInstances().empty()) << "a quenzil.exe outlives the test";
-    EXPECT_FALSE(ReadSetting(L"Customer") || ReadSetting(L"Key")) << "an account stays stored";
-    EXPECT_TRUE(WatchFolderFiles().empty()) << "files stay in the watch folder";
-  }
-
-  // No program left running, no account, no watch file.
-  static void Clean() {
-    EndEveryInstance();
-    ClearSettings();
-    ClearWatchFolder();
-  }
-
-  AssertionResult Start() {
-    app_ = App::Launch();
-    if (!app_) return AssertionFailure() << "cannot start quenzil.exe";
-    return app_->WaitForWindow(10s);
-  }
-
-  DWORD pid() const { return app_->pid(); }
-
   // Types the number, selects the carrier (none: 0) and presses 开始查询.
   AssertionResult Query(const std::string& number, int carrier) {
     if (auto typed = app_->TypeNumber(Widen(number)); !typed) return typed;
@@ -134,35 +91,6 @@ class Desktop : public ::testing::Test {
     return AssertionFailure() << "the server saw [" << line << "] " << seen << " times, not " << count;
   }
 
-  // Answers the message box with this title after checking its text.
-  AssertionResult ExpectBox(const std::wstring& title, const std::wstring& text, int button = IDOK) {
-    HWND box = app_->WaitForMessageBox(title, 10s);
-    if (box == nullptr)
-      return AssertionFailure() << "no box [" << Narrow(title) << "]; shown: " << Describe(VisibleBoxes(pid()));
-    const std::wstring shown = App::MessageBoxText(box);
-    if (shown != text) return AssertionFailure() << "box [" << Narrow(title) << "] says [" << Narrow(shown) << "]";
-    return App::Answer(box, button);
-  }
-
-  // No dialog or message box of the program shows up for this long.
-  AssertionResult NoBoxFor(Millis time) {
-    std::vector<std::wstring> shown;
-    if (WaitUntil([&] { return !(shown = VisibleBoxes(pid())).empty(); }, time, 50ms))
-      return AssertionFailure() << "unexpected box: " << Describe(shown);
-    return AssertionSuccess();
-  }
-
-  AssertionResult PostToForm(UINT message, WPARAM wparam, LPARAM lparam) {
-    HWND form = app_->FindForm();
-    if (form == nullptr || !::PostMessageW(form, message, wparam, lparam))
-      return AssertionFailure() << "cannot post message " << message << " to the window";
-    return AssertionSuccess();
-  }
-
-  HWND WaitForDialog(const std::wstring& title) {
-    return WaitForWindowOf(pid(), L"#32770", title.c_str(), 10s);
-  }
-
   HWND OpenListMenu() {
     LetFocusSettle();
     HWND list = app_->Control(ids::kList1);
@@ -170,44 +98,10 @@ class Desktop : public ::testing::Test {
     return WaitForPopupMenu(pid(), 5s);
   }
 
-  // Showing or hiding a window moves the foreground a moment later, when the
-  // display server has caught up; a menu opened before that would be closed
-  // by it, quicker than any person opens one. Waits until the foreground
-  // has stayed the same for a while.
-  static void LetFocusSettle() {
-    HWND last = ::GetForegroundWindow();
-    auto since = std::chrono::steady_clock::now();
-    WaitUntil([&] {
-      HWND now = ::GetForegroundWindow();
-      if (now != last) {
-        last = now;
-        since = std::chrono::steady_clock::now();
-      }
-      return std::chrono::steady_clock::now() - since >= 300ms;
-    }, 3s);
-  }
-
   AssertionResult HideToTray() {
     if (auto clicked = app_->Click(ids::kCommand4); !clicked) return clicked;
     if (!WaitUntil([&] { return !app_->FormVisible(); }, 3s)) return AssertionFailure() << "the window stays shown";
     return AssertionSuccess();
-  }
-
-  HWND OpenTrayMenu() {
-    LetFocusSettle();
-    if (!app_->PressTrayIcon(WM_RBUTTONUP)) return nullptr;
-    return WaitForPopupMenu(pid(), 5s);
-  }
-
-  // The menu's texts when this platform lets another program read them;
-  // checked against what is expected, or skipped with a note.
-  void ExpectMenuTexts(HWND menu, const std::vector<std::wstring>& expected) {
-    const auto texts = MenuItemTexts(menu);
-    if (!texts) {
-      std::printf("[ note ] the popup menu's items cannot be read from another process here\n");
-      return;
-    }
-    EXPECT_EQ(*texts, expected) << Describe(*texts);
   }
 
   // Fills the 关注此单号 dialog that has just been asked for.
@@ -220,9 +114,6 @@ class Desktop : public ::testing::Test {
     if (auto clicked = ClickItem(dialog, IDOK); !clicked) return clicked;
     return WaitGone(dialog);
   }
-
-
-  std::unique_ptr<App> app_;
 };
 
 // ---- the account ----------------------------------------------------------------------------

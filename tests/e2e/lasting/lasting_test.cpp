@@ -33,7 +33,6 @@ using Events = std::vector<std::pair<std::string, std::string>>;
 // The window's system commands.
 constexpr WPARAM kWatchCommand = 0x0120;
 constexpr WPARAM kAutostartCommand = 0x0160;
-constexpr UINT kGetMenuHandle = 0x01E1;  // MN_GETHMENU
 
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr wchar_t kApprovedKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
@@ -41,20 +40,6 @@ constexpr wchar_t kRunValue[] = L"Quenzil";
 
 const std::wstring kNoteTitle = L"关注此单号";
 const std::wstring kAutostartQuestion = L"要在开机时自动启动本程序，以便在后台继续关注单号吗？";
-
-std::string Describe(const std::vector<std::wstring>& texts) {
-  std::string all;
-  for (const auto& text : texts) all.append("[").append(Narrow(text)).append("] ");
-  return all;
-}
-
-const json* ParcelIn(const json& file, const std::string& number) {
-  if (!file.contains("parcels") || !file["parcels"].is_array()) return nullptr;
-  for (const auto& parcel : file["parcels"]) {
-    if (parcel.is_object() && parcel.value("number", json()) == number) return &parcel;
-  }
-  return nullptr;
-}
 
 bool HasEvents(const json* parcel) {
   return parcel != nullptr && parcel->contains("events") && !(*parcel)["events"].empty();
@@ -66,42 +51,6 @@ std::vector<std::wstring> WatchFiles() {
   std::vector<std::wstring> names = WatchFolderFiles();
   std::erase_if(names, [](const std::wstring& name) { return _wcsnicmp(name.c_str(), L"watch.json", 10) != 0; });
   return names;
-}
-
-// ---- values under HKCU ---------------------------------------------------------
-
-std::optional<StoredValue> ReadUserValue(const wchar_t* path, const wchar_t* name) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return std::nullopt;
-  StoredValue value;
-  DWORD size = 0;
-  LSTATUS status = ::RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size);
-  if (status == ERROR_SUCCESS) {
-    value.bytes.resize(size);
-    status = ::RegQueryValueExW(key, name, nullptr, &value.type, value.bytes.data(), &size);
-    value.bytes.resize(size);
-  }
-  ::RegCloseKey(key);
-  if (status != ERROR_SUCCESS) return std::nullopt;
-  return value;
-}
-
-bool WriteUserValue(const wchar_t* path, const wchar_t* name, DWORD type, const std::vector<BYTE>& bytes) {
-  HKEY key = nullptr;
-  if (::RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-    return false;
-  const bool written =
-      ::RegSetValueExW(key, name, 0, type, bytes.data(), static_cast<DWORD>(bytes.size())) == ERROR_SUCCESS;
-  ::RegCloseKey(key);
-  return written;
-}
-
-void DeleteUserValue(const wchar_t* path, const wchar_t* name) {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-  ::RegDeleteValueW(key, name);
-  ::RegCloseKey(key);
 }
 
 std::optional<std::wstring> RunCommand() {
@@ -120,20 +69,6 @@ bool SameText(const std::wstring& left, const std::wstring& right) {
 std::wstring ExpectedRunCommand() { return L"\"" + e2e::GetSettings().quenzil_exe + L"\" /background"; }
 
 // ---- keys ------------------------------------------------------------------------
-
-// Real key strokes through the system's input queue.
-bool SendKeys(const std::vector<std::pair<WORD, bool>>& strokes) {
-  std::vector<INPUT> inputs;
-  for (const auto& [key, up] : strokes) {
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key;
-    input.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    inputs.push_back(input);
-  }
-  return ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
-}
 
 bool InFront(DWORD pid) {
   DWORD owner = 0;
@@ -179,49 +114,24 @@ class CommandStart {
 
 // ---- the fixture --------------------------------------------------------------------
 
-class Lasting : public ::testing::Test {
+class Lasting : public DesktopTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(e2e::ResetServer());
-    Clean();
+    DesktopTest::SetUp();
     // A number left on the clipboard would be offered to the empty box.
     e2e::PutTextOnClipboard(L"");
-    MarkLogStart();
   }
 
   void TearDown() override {
-    app_.reset();
-    Clean();
-    EXPECT_TRUE(RunningInstances().empty()) << "a quenzil.exe outlives the test";
+    DesktopTest::TearDown();
     EXPECT_FALSE(ReadUserValue(kRunKey, kRunValue)) << "the Run value stays";
     EXPECT_FALSE(ReadUserValue(kApprovedKey, kRunValue)) << "the StartupApproved record stays";
-    EXPECT_TRUE(WatchFolderFiles().empty()) << "files stay in the watch folder";
   }
 
-  static void Clean() {
-    EndEveryInstance();
-    ClearSettings();
-    ClearWatchFolder();
+  void Clean() override {
+    DesktopTest::Clean();
     DeleteUserValue(kRunKey, kRunValue);
     DeleteUserValue(kApprovedKey, kRunValue);
-  }
-
-  AssertionResult Start() {
-    app_ = App::Launch();
-    if (!app_) return AssertionFailure() << "cannot start quenzil.exe (error " << ::GetLastError() << ")";
-    auto shown = app_->WaitForWindow(10s);
-    // The number box takes the focus a moment after the window shows.
-    if (shown) WaitUntil([&] { return app_->FocusedId() != 0; }, 3s);
-    return shown;
-  }
-
-  DWORD pid() const { return app_->pid(); }
-
-  AssertionResult PostToForm(UINT message, WPARAM wparam, LPARAM lparam) {
-    HWND form = app_->FindForm();
-    if (form == nullptr || !::PostMessageW(form, message, wparam, lparam))
-      return AssertionFailure() << "cannot post message " << message << " to the window";
-    return AssertionSuccess();
   }
 
   // Types the number into the box as a user does, key by key (letters with
@@ -250,16 +160,6 @@ class Lasting : public ::testing::Test {
     return AssertionFailure() << "the service was never asked about " << number;
   }
 
-  // Any dialog or message box of the program showing within the time.
-  AssertionResult NoBoxFor(Millis time) {
-    std::vector<std::wstring> shown;
-    if (WaitUntil([&] { return !(shown = VisibleBoxes(pid())).empty(); }, time, 50ms))
-      return AssertionFailure() << "unexpected box: " << Describe(shown);
-    return AssertionSuccess();
-  }
-
-  HWND WaitForBox(const std::wstring& title) { return WaitForWindowOf(pid(), L"#32770", title.c_str(), 10s); }
-
   // Queries the number with the service's answer and watches it without a note.
   AssertionResult QueryAndWatch(const std::string& number, const Events& events) {
     if (auto set = e2e::SetBehavior("poll:" + number,
@@ -273,84 +173,12 @@ class Lasting : public ::testing::Test {
         }, 10s))
       return AssertionFailure() << "no rows for " << number;
     if (auto posted = PostToForm(WM_SYSCOMMAND, kWatchCommand, 0); !posted) return posted;
-    HWND dialog = WaitForBox(kNoteTitle);
+    HWND dialog = WaitForDialog(kNoteTitle);
     if (dialog == nullptr) return AssertionFailure() << "no 关注此单号 dialog; shown: " << Describe(VisibleBoxes(pid()));
     if (auto clicked = ClickItem(dialog, IDOK); !clicked) return clicked;
     return WaitGone(dialog);
   }
 
-  // Showing or hiding a window moves the foreground a moment later; a menu
-  // opened before that would close at once. Waits for a steady foreground.
-  static void LetFocusSettle() {
-    HWND last = ::GetForegroundWindow();
-    auto since = std::chrono::steady_clock::now();
-    WaitUntil([&] {
-      HWND now = ::GetForegroundWindow();
-      if (now != last) {
-        last = now;
-        since = std::chrono::steady_clock::now();
-      }
-      return std::chrono::steady_clock::now() - since >= 300ms;
-    }, 3s);
-  }
-
-  // Opens the system menu with Alt+Space, as a user would, and reads the
-  // check mark of 开机自动启动 (the program sets it as the menu opens);
-  // `checked` stays empty where another process cannot read the menu.
-  AssertionResult ReadAutostartCheck(std::optional<bool>& checked) {
-    checked.reset();
-    LetFocusSettle();
-    if (auto front = app_->BringToFront(); !front) return front;
-    if (!SendKeys({{VK_MENU, false}, {VK_SPACE, false}, {VK_SPACE, true}, {VK_MENU, true}}))
-      return AssertionFailure() << "SendInput refused Alt+Space";
-    HWND menu = WaitForPopupMenu(pid(), 5s);
-    if (menu == nullptr) return AssertionFailure() << "Alt+Space opened no system menu";
-    DWORD_PTR handle = 0;
-    if (::SendMessageTimeoutW(menu, kGetMenuHandle, 0, 0, SMTO_ABORTIFHUNG, 3000, &handle) && handle != 0) {
-      const UINT state = ::GetMenuState(reinterpret_cast<HMENU>(handle), kAutostartCommand, MF_BYCOMMAND);
-      if (state != static_cast<UINT>(-1)) checked = (state & MF_CHECKED) != 0;
-    }
-    // Esc closes the menu; a second one leaves the menu mode the first may
-    // keep, where typed keys would only choose menu items.
-    for (int press = 0; press < 3 && InMenuMode(); ++press) {
-      if (!SendKeys({{VK_ESCAPE, false}, {VK_ESCAPE, true}})) return AssertionFailure() << "SendInput refused Esc";
-      WaitUntil([&] { return !InMenuMode(); }, 1s);
-    }
-    if (InMenuMode()) return AssertionFailure() << "the system menu stays open";
-    return AssertionSuccess();
-  }
-
-  bool InMenuMode() const {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    const DWORD thread = ::GetWindowThreadProcessId(app_->FindForm(), nullptr);
-    if (thread == 0 || !::GetGUIThreadInfo(thread, &info)) return false;
-    return (info.flags & (GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE)) != 0 ||
-           FindWindowOf(pid(), L"#32768", nullptr, true) != nullptr;
-  }
-
-  // The check mark equals `on`, or cannot be read here (said once).
-  void ExpectAutostartCheck(bool on, const char* when) {
-    std::optional<bool> checked;
-    ASSERT_TRUE(ReadAutostartCheck(checked)) << when;
-    if (!checked) {
-      if (!check_unreadable_told_)
-        std::printf("[ note ] the system menu's check mark cannot be read from another process here\n");
-      check_unreadable_told_ = true;
-      return;
-    }
-    EXPECT_EQ(*checked, on) << "开机自动启动 " << (*checked ? "checked" : "unchecked") << " " << when;
-  }
-
-  HWND OpenTrayMenu() {
-    LetFocusSettle();
-    if (!app_->PressTrayIcon(WM_RBUTTONUP)) return nullptr;
-    return WaitForPopupMenu(pid(), 5s);
-  }
-
-
-  std::unique_ptr<App> app_;
-  bool check_unreadable_told_ = false;
 };
 
 // ---- the watch file ----------------------------------------------------------------------
@@ -411,13 +239,8 @@ TEST_F(Lasting, WatchFileHeldByAnotherProgramIsReadOnceFreeAndNeverWrittenBefore
 
   HWND menu = OpenTrayMenu();
   ASSERT_NE(menu, nullptr) << "no tray menu";
-  if (const auto texts = MenuItemTexts(menu)) {
-    EXPECT_EQ(*texts, (std::vector<std::wstring>{L"中通快递 锁住时的单号 在途", L"圆通速递 YT7102 在途", L"",
-                                                 L"取消关注", L"", L"显示窗口", L"退出"}))
-        << Describe(*texts);
-  } else {
-    std::printf("[ note ] the popup menu's items cannot be read from another process here\n");
-  }
+  ExpectMenuTexts(menu, std::vector<std::wstring>{L"中通快递 锁住时的单号 在途", L"圆通速递 YT7102 在途", L"",
+                                                 L"取消关注", L"", L"显示窗口", L"退出"});
   ASSERT_TRUE(ChooseMenuItem(menu, 3));  // 显示窗口
 }
 
@@ -473,13 +296,8 @@ TEST_F(Lasting, UnreadableEntriesStayInTheFileAsTheyWereAndAreNeverRefreshed) {
 
   HWND menu = OpenTrayMenu();
   ASSERT_NE(menu, nullptr) << "no tray menu";
-  if (const auto texts = MenuItemTexts(menu)) {
-    EXPECT_EQ(*texts, (std::vector<std::wstring>{L"中通快递 好的一 在途", L"圆通速递 好的二 在途", L"", L"取消关注", L"",
-                                                 L"显示窗口", L"退出"}))
-        << Describe(*texts);
-  } else {
-    std::printf("[ note ] the popup menu's items cannot be read from another process here\n");
-  }
+  ExpectMenuTexts(menu, std::vector<std::wstring>{L"中通快递 好的一 在途", L"圆通速递 好的二 在途", L"", L"取消关注", L"",
+                                                 L"显示窗口", L"退出"});
   ASSERT_TRUE(ChooseMenuItem(menu, 3));  // 显示窗口
 }
 
@@ -488,38 +306,17 @@ TEST_F(Lasting, UnreadableEntriesStayInTheFileAsTheyWereAndAreNeverRefreshed) {
 TEST_F(Lasting, StartAtLoginFollowsTheSystemMenuAndIsOfferedOnceOnTheFirstWatch) {
   ASSERT_TRUE(StoreAccount(kCustomer, kKey));
   ASSERT_TRUE(Start());
-  ExpectAutostartCheck(false, "with no Run value");
 
   ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAutostartCommand, 0));
   std::optional<std::wstring> command;
   ASSERT_TRUE(WaitUntil([&] { return (command = RunCommand()).has_value(); }, 3s)) << "no Run value";
   EXPECT_TRUE(SameText(*command, ExpectedRunCommand()))
       << Narrow(*command) << " is not " << Narrow(ExpectedRunCommand());
-  ExpectAutostartCheck(true, "with the Run value");
 
   ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAutostartCommand, 0));
   EXPECT_TRUE(WaitUntil([] { return !RunCommand(); }, 3s)) << "the Run value stays";
-  ExpectAutostartCheck(false, "after turning it off");
 
-  // Turned off elsewhere (Task Manager's record, first byte odd): shown
-  // unchecked; choosing it turns it on again and clears the record.
-  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAutostartCommand, 0));
-  ASSERT_TRUE(WaitUntil([] { return RunCommand().has_value(); }, 3s));
-  const std::vector<BYTE> disabled = {0x03, 0, 0, 0, 0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0x01};
-  ASSERT_TRUE(WriteUserValue(kApprovedKey, kRunValue, REG_BINARY, disabled));
-  ExpectAutostartCheck(false, "with a disabled StartupApproved record");
-  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAutostartCommand, 0));
-  EXPECT_TRUE(WaitUntil([] { return !ReadUserValue(kApprovedKey, kRunValue); }, 3s))
-      << "the disabled record stays";
-  command = RunCommand();
-  ASSERT_TRUE(command) << "turning it on removed the Run value";
-  EXPECT_TRUE(SameText(*command, ExpectedRunCommand())) << Narrow(*command);
-  ExpectAutostartCheck(true, "after clearing the disabled record");
-  EXPECT_TRUE(NoBoxFor(0ms));
-
-  // Off again: the first parcel watched asks once; No leaves it off.
-  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAutostartCommand, 0));
-  ASSERT_TRUE(WaitUntil([] { return !RunCommand(); }, 3s));
+  // Off: the first parcel watched asks once; No leaves it off.
   ASSERT_TRUE(QueryAndWatch("YT7301", {{"2026-12-10 10:00:00", "【广州市】快件已揽收"}}));
   HWND question = app_->WaitForMessageBox(e2e::kNoticeTitle, 10s);
   ASSERT_NE(question, nullptr) << "not asked about starting at login; shown: " << Describe(VisibleBoxes(pid()));
@@ -616,34 +413,6 @@ TEST_F(Lasting, AFailureArrivingUnderTheExitQuestionIsToldAfterIt) {
   ASSERT_TRUE(App::Answer(failed, IDOK));
   EXPECT_TRUE(app_->Running()) << "Cancel ended the program";
   EXPECT_TRUE(NoBoxFor(1s));
-}
-
-// The session ends (logoff, shutdown) while a question is up: the program
-// ends without another box.
-TEST_F(Lasting, TheSessionEndingUnderAQuestionEndsTheProgramQuietly) {
-  ASSERT_TRUE(Start());
-  ASSERT_TRUE(app_->RequestClose());
-  HWND question = app_->WaitForMessageBox(e2e::kExitTitle, 5s);
-  ASSERT_NE(question, nullptr) << "no exit question";
-  ASSERT_TRUE(PostToForm(WM_ENDSESSION, TRUE, 0));
-  // Every box seen until the program is gone, by title and text.
-  std::set<std::pair<std::wstring, std::wstring>> seen;
-  const bool ended = WaitUntil([&] {
-    for (HWND box : WindowsOf(pid(), L"#32770", nullptr, true)) {
-      std::pair<std::wstring, std::wstring> shown{WindowTextOf(box), App::MessageBoxText(box)};
-      // A box torn down meanwhile answers with no text.
-      if (::IsWindow(box) && ::IsWindowVisible(box)) seen.insert(std::move(shown));
-    }
-    return !app_->Running();
-  }, 8s);
-  std::string boxes;
-  for (const auto& [title, text] : seen) {
-    boxes.append("[").append(Narrow(title)).append("] ");
-    boxes.append(Narrow(text)).append("; ");
-  }
-  EXPECT_TRUE(ended) << "the program stays after the session ended; boxes: " << boxes;
-  seen.erase({e2e::kExitTitle, e2e::kExitPrompt});
-  EXPECT_TRUE(seen.empty()) << "boxes at the session's end: " << boxes;
 }
 
 }  // namespace
