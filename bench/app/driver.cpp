@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "common/utf.h"
-#include "watch/file_store.h"
+#include "platform/file_store.h"
 #include "watch/watch_file.h"
 #include "window/control_ids.h"
 

@@ -18,11 +18,11 @@
 #include <set>
 #include <string>
 
+#include "app/watch_keeper.h"
 #include "bench_support.h"
 #include "common/utf.h"
 #include "deploy_config.h"
-#include "watch/watch_keeper.h"
-#include "watch/watch_store.h"
+#include "platform/watch_file_store.h"
 #include "web/transfers_winhttp.h"
 
 namespace {

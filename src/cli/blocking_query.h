@@ -10,7 +10,7 @@
 #include <optional>
 #include <utility>
 
-#include "window/query_flow.h"
+#include "app/query_flow.h"
 
 namespace quenzil::cli {
 

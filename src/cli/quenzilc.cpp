@@ -13,21 +13,21 @@
 #include <utility>
 #include <vector>
 
+#include "app/answer_book.h"
+#include "app/deployment.h"
+#include "app/texts.h"
 #include "cli/arguments.h"
 #include "cli/blocking_query.h"
 #include "cli/report.h"
 #include "cli/watched_file.h"
 #include "common/utf.h"
 #include "deploy_config.h"
-#include "watch/history.h"
+#include "platform/app_paths_win32.h"
+#include "platform/credential_store_win32.h"
+#include "platform/history_file_store.h"
+#include "platform/settings_store_win32.h"
 #include "web/counting_transfers.h"
 #include "web/transfers_winhttp.h"
-#include "window/answer_book.h"
-#include "window/deployment.h"
-#include "window/app_paths_win32.h"
-#include "window/credential_store_win32.h"
-#include "window/settings_store_win32.h"
-#include "window/texts.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/query_flow.h"
 #include "watch/watch_list.h"
-#include "window/query_flow.h"
 
 namespace quenzil::cli {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "watch/file_store.h"
+#include "platform/file_store.h"
 #include "watch/watch_list.h"
 
 namespace quenzil::cli {

@@ -6,7 +6,6 @@
 #include <optional>
 #include <utility>
 
-#include "watch/file_store.h"
 #include "watch/watch_file.h"
 
 namespace quenzil {
@@ -123,31 +122,6 @@ std::string OneLine(std::string text) {
   return text;
 }
 
-// The file now, and whether it may be written over: not when it is busy or
-// could not be moved aside.
-struct ReadOutcome {
-  History history;
-  bool writable = false;
-};
-
-ReadOutcome ReadHistory(const std::string& path) {
-  ReadOutcome outcome;
-  const FileRead read = ReadWholeFile(path);
-  if (read.busy) return outcome;
-  outcome.writable = true;
-  if (!read.exists) return outcome;
-  if (read.ok) {
-    try {
-      outcome.history = ParseHistoryFile(read.bytes);
-      return outcome;
-    } catch (const HistoryFileError&) {
-      // Kept aside below.
-    }
-  }
-  outcome.writable = MoveAside(path).has_value();
-  return outcome;
-}
-
 }  // namespace
 
 void RecordEntry(History& history, HistoryEntry entry) {
@@ -215,19 +189,6 @@ std::string SerializeHistoryFile(const History& history) {
   json entries = json::array();
   for (const HistoryEntry& entry : history.entries) entries.push_back(WriteEntry(entry));
   return WriteStoredDocument(history.unknown, "entries", WithUnreadEntries(std::move(entries), history.unread));
-}
-
-History HistoryFileStore::Load() {
-  const FileLock lock(path_);
-  return ReadHistory(path_).history;
-}
-
-bool HistoryFileStore::Update(const std::function<void(History&)>& change) {
-  const FileLock lock(path_);
-  ReadOutcome read = ReadHistory(path_);
-  if (!read.writable) return false;
-  change(read.history);
-  return ReplaceFileAtomically(path_, SerializeHistoryFile(read.history), nullptr);
 }
 
 }  // namespace quenzil

@@ -1,6 +1,5 @@
-// The watch list's file: read at start (a file that cannot be read is moved
-// aside, kept), written whole and crash-safe after every change. Portable;
-// the platform gives the path and the file operations.
+// Where the watch list is kept between runs: read at start, written whole
+// after every change. The file that keeps it is the platform's.
 #pragma once
 
 #include <optional>
@@ -28,20 +27,6 @@ class WatchStore {
   virtual ~WatchStore() = default;
   virtual Loaded Load() = 0;
   virtual bool Save(const WatchList& list) = 0;
-};
-
-// Writes only after a Load that read the file or found none: a list saved
-// before that would take the place of parcels never read.
-class WatchFileStore final : public WatchStore {
- public:
-  explicit WatchFileStore(std::string path) : path_(std::move(path)) {}
-  Loaded Load() override;
-  bool Save(const WatchList& list) override;
-
- private:
-  std::string path_;
-  bool read_ = false;    // the last Load read the file or found none
-  bool frozen_ = false;  // never written during this run
 };
 
 }  // namespace quenzil

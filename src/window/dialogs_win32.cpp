@@ -6,10 +6,10 @@
 #include <iterator>
 #include <string>
 
+#include "app/texts.h"
 #include "common/utf.h"
 #include "dialog_ids.h"
-#include "window/texts.h"
-#include "window/win32_util.h"
+#include "platform/win32_util.h"
 
 namespace quenzil {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/form_view.h"
 #include "query/keyed_api.h"
-#include "window/form_view.h"
 
 namespace quenzil {
 

@@ -15,22 +15,22 @@
 #include <utility>
 #include <vector>
 
+#include "app/answer_book.h"
+#include "app/clipboard_offer.h"
+#include "app/command_line.h"
+#include "app/deployment.h"
+#include "app/form_view.h"
+#include "app/menus.h"
+#include "app/modal_gate.h"
+#include "app/query_flow.h"
+#include "app/settings.h"
+#include "app/texts.h"
+#include "app/watch_desk.h"
+#include "app/watch_keeper.h"
 #include "query/keyed_api.h"
 #include "watch/history.h"
-#include "watch/watch_keeper.h"
 #include "watch/watch_store.h"
 #include "web/fetch.h"
-#include "window/answer_book.h"
-#include "window/clipboard_offer.h"
-#include "window/command_line.h"
-#include "window/deployment.h"
-#include "window/form_view.h"
-#include "window/menus.h"
-#include "window/modal_gate.h"
-#include "window/query_flow.h"
-#include "window/settings.h"
-#include "window/texts.h"
-#include "window/watch_desk.h"
 
 namespace quenzil {
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "common/utf.h"
+#include "platform/win32_util.h"
 #include "window/control_ids.h"
-#include "window/win32_util.h"
 
 namespace quenzil {
 namespace {

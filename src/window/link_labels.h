@@ -7,8 +7,8 @@
 
 #include <optional>
 
+#include "app/form_view.h"
 #include "window/form_controls.h"
-#include "window/form_view.h"
 
 namespace quenzil {
 

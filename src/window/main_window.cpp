@@ -9,15 +9,15 @@
 #include <new>
 #include <stdexcept>
 
+#include "app/command_line.h"
+#include "app/menus.h"
+#include "app/texts.h"
 #include "common/utf.h"
+#include "platform/message_filter_win32.h"
+#include "platform/win32_util.h"
 #include "query/carriers.h"
-#include "window/command_line.h"
 #include "window/control_ids.h"
-#include "window/menus.h"
-#include "window/message_filter_win32.h"
 #include "window/dialogs_win32.h"
-#include "window/texts.h"
-#include "window/win32_util.h"
 
 namespace quenzil {
 namespace {

@@ -13,11 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "app/form_view.h"
 #include "common/unique_handle.h"
 #include "web/fetch.h"
 #include "window/form1.h"
 #include "window/form_controls.h"
-#include "window/form_view.h"
 #include "window/link_labels.h"
 #include "window/notification_icon.h"
 

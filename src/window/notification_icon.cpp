@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "window/message_filter_win32.h"
+#include "platform/message_filter_win32.h"
 
 namespace quenzil {
 namespace {

@@ -11,22 +11,23 @@
 #include <utility>
 #include <vector>
 
+#include "app/command_line.h"
+#include "app/deployment.h"
+#include "app/texts.h"
 #include "common/unique_handle.h"
 #include "common/utf.h"
 #include "deploy_config.h"
-#include "window/deployment.h"
-#include "watch/history.h"
-#include "watch/watch_store.h"
+#include "platform/app_paths_win32.h"
+#include "platform/credential_store_win32.h"
+#include "platform/history_file_store.h"
+#include "platform/settings_store_win32.h"
+#include "platform/single_instance_win32.h"
+#include "platform/watch_file_store.h"
 #include "web/counting_transfers.h"
 #include "web/transfers_winhttp.h"
-#include "window/app_paths_win32.h"
-#include "window/command_line.h"
-#include "window/credential_store_win32.h"
+#include "window/control_ids.h"
 #include "window/form1.h"
 #include "window/main_window.h"
-#include "window/settings_store_win32.h"
-#include "window/single_instance_win32.h"
-#include "window/texts.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // watch list. A second start hands its number over and ends.
   const SingleInstance instance_lock = SingleInstance::Acquire();
   if (!instance_lock.first()) {
-    HandOverToFirstInstance(start.number);
+    HandOverToFirstInstance({ids::kFormClassName, ids::kShowYourselfMessage}, start.number);
     return 0;
   }
 

@@ -1,4 +1,5 @@
 #include "watch/history.h"
+#include "platform/history_file_store.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "watch/file_store.h"
+#include "platform/file_store.h"
 
 namespace quenzil {
 namespace {

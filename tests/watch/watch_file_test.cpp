@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "watch/file_store.h"
-#include "watch/watch_store.h"
+#include "platform/file_store.h"
+#include "platform/watch_file_store.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -13,13 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "app/texts.h"
 #include "common/utf.h"
 #include "fakes.h"
 #include "query/carriers.h"
 #include "window/control_ids.h"
 #include "window/form1.h"
 #include "window/main_window.h"
-#include "window/texts.h"
 
 namespace quenzil {
 namespace {

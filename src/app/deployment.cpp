@@ -1,0 +1,32 @@
+#include "app/deployment.h"
+
+#include <chrono>
+
+#include "deploy_config.h"
+
+namespace quenzil {
+
+DeployHosts DeployedHosts() {
+  DeployHosts deployment;
+  deployment.tracking_api = deploy::kTrackingApiHost;
+  deployment.tracking_home = deploy::kTrackingHomeHost;
+  deployment.maker = deploy::kMakerHost;
+  deployment.tracking_poll = deploy::kTrackingPollHost;
+  deployment.tracking_detect = deploy::kTrackingDetectHost;
+  const std::chrono::milliseconds step_timeout{deploy::kQueryStepTimeoutMs};
+  deployment.query_limits.connect = step_timeout;
+  deployment.query_limits.send = step_timeout;
+  deployment.query_limits.receive = step_timeout;
+  deployment.query_limits.total = std::chrono::milliseconds{deploy::kQueryTotalTimeoutMs};
+  deployment.watch_schedule.interval = deploy::kWatchIntervalSeconds;
+  deployment.watch_schedule.requery_guard = deploy::kKeyedRequerySeconds;
+  deployment.watch_schedule.quiet_hours = ParseQuietHours(deploy::kWatchQuietHours);
+  return deployment;
+}
+
+QueryFlowSettings FlowSettingsOf(const DeployHosts& hosts) {
+  return {hosts.tracking_api, hosts.tracking_poll, hosts.tracking_detect, hosts.query_limits,
+          hosts.watch_schedule.requery_guard};
+}
+
+}  // namespace quenzil

@@ -1,0 +1,279 @@
+#include "app/watch_keeper.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace quenzil {
+
+namespace {
+
+// No result for the number yet: a normal answer for a parcel just handed in.
+constexpr std::string_view kNoResultYet = "500";
+// The service wants the phone's last four digits for this parcel.
+constexpr std::string_view kPhoneNeeded = "408";
+// The key is wrong, has expired or its queries are spent: every entry
+// would fail the same way, and each try may cost.
+constexpr std::string_view kKeyRefused = "503";
+constexpr std::string_view kKeyExpired = "601";
+
+constexpr std::string_view kMalformedProblem = "快递100返回的内容无法识别";
+constexpr std::string_view kPhoneProblem = "需要手机号后四位";
+// Entries that must have failed one after another, each for its own
+// connection, before the network counts as out of reach.
+constexpr std::size_t kOfflineAfterEntries = 3;
+
+// The service's words without the hint below them: the entry keeps one line.
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+}  // namespace
+
+WatchKeeper::WatchKeeper(Transfers& transfers, WatchHost& host, ScheduleSettings settings,
+                         std::string poll_host, FetchLimits limits)
+    : transfers_(transfers), host_(host), schedule_(settings), poll_host_(std::move(poll_host)),
+      limits_(limits) {}
+
+void WatchKeeper::SetCredentials(Credentials credentials) {
+  credentials_ = std::move(credentials);
+  Advance();
+}
+
+void WatchKeeper::SetMode(RefreshMode mode) {
+  schedule_.SetMode(mode);
+  Advance();
+}
+
+void WatchKeeper::SetPausedForAccount(bool paused) {
+  paused_for_account_ = paused;
+  Advance();
+}
+
+void WatchKeeper::ResumeRefresh() {
+  if (!paused_for_account_) return;
+  paused_for_account_ = false;
+  schedule_.NoteReachable();
+  Advance();
+}
+
+void WatchKeeper::Load(WatchList list) {
+  if (running_) {
+    transfers_.Cancel(*running_);
+    running_.reset();
+  }
+  // What the user did before the file was read goes on top of it.
+  std::vector<WatchedParcel> added_meanwhile = std::move(list_.parcels);
+  list_ = std::move(list);
+  for (const ParcelKey& removed : removed_before_load_) {
+    if (const auto index = FindParcel(list_, removed.first, removed.second)) {
+      list_.parcels.erase(list_.parcels.begin() + static_cast<std::ptrdiff_t>(*index));
+    }
+  }
+  bool changed = !removed_before_load_.empty();
+  removed_before_load_.clear();
+  for (WatchedParcel& parcel : added_meanwhile) {
+    changed = AddParcel(list_, std::move(parcel)) == AddResult::kAdded || changed;
+  }
+  loaded_ = true;
+  // Entries without a date (written by hand) start their 30 days now.
+  const UnixSeconds now = host_.Now();
+  for (WatchedParcel& parcel : list_.parcels) {
+    if (parcel.added == 0) parcel.added = now;
+  }
+  if (changed || unsaved_) SaveNow();
+  host_.WatchListChanged();
+  Advance();
+}
+
+AddResult WatchKeeper::Add(WatchedParcel parcel) {
+  if (parcel.added == 0) parcel.added = host_.Now();
+  const AddResult result = AddParcel(list_, std::move(parcel));
+  if (result != AddResult::kAdded) return result;
+  SaveNow();
+  host_.WatchListChanged();
+  Advance();
+  return result;
+}
+
+bool WatchKeeper::Remove(std::string_view number, std::string_view carrier) {
+  const std::optional<std::size_t> index = FindParcel(list_, number, carrier);
+  if (!index) return false;
+  if (running_ && running_parcel_.first == number && running_parcel_.second == carrier) {
+    transfers_.Cancel(*running_);
+    running_.reset();
+  }
+  list_.parcels.erase(list_.parcels.begin() + static_cast<std::ptrdiff_t>(*index));
+  if (!loaded_) removed_before_load_.emplace_back(std::string(number), std::string(carrier));
+  SaveNow();
+  host_.WatchListChanged();
+  Advance();
+  return true;
+}
+
+void WatchKeeper::TakeUserResult(const TrackingResult& result, std::string_view carrier, std::string_view phone) {
+  const std::optional<std::size_t> index = FindParcel(list_, result.number, carrier);
+  if (!index) return;
+  WatchedParcel& parcel = list_.parcels[*index];
+  MergeResult(parcel, result, host_.Now());
+  if (!phone.empty()) parcel.phone = std::string(phone);
+  SaveNow();
+  host_.WatchListChanged();
+  Rearm();
+}
+
+void WatchKeeper::OnWake() {
+  if (unsaved_) SaveNow();
+  Advance();
+}
+
+bool WatchKeeper::OnTransferDone(TransferId id, const FetchOutcome& outcome) {
+  if (!running_ || *running_ != id) return false;
+  running_.reset();
+  const UnixSeconds now = host_.Now();
+  const std::optional<std::size_t> index = FindParcel(list_, running_parcel_.first, running_parcel_.second);
+  if (index && TakeOutcome(list_.parcels[*index], outcome, now)) {
+    SaveNow();
+    host_.WatchListChanged();
+  }
+  Advance();
+  return true;
+}
+
+void WatchKeeper::NoteFailure(WatchedParcel& parcel, std::string problem, UnixSeconds now) {
+  parcel.last_problem = std::move(problem);
+  parcel.last_checked = now;
+  ++parcel.failures;
+  if (parcel.failing_since == 0) parcel.failing_since = now;
+}
+
+std::size_t WatchKeeper::ActiveEntries(UnixSeconds now) const {
+  const std::int64_t offset = host_.UtcOffset(now);
+  return static_cast<std::size_t>(std::count_if(list_.parcels.begin(), list_.parcels.end(), [&](const WatchedParcel& parcel) {
+    return schedule_.DueAt(parcel, now, offset).has_value();
+  }));
+}
+
+bool WatchKeeper::NoteTransportFailure(WatchedParcel& parcel, std::string problem, UnixSeconds now) {
+  if (offline_) {
+    // Still out of reach: not this entry's fault; it stays due.
+    schedule_.NoteUnreachable(now);
+    return false;
+  }
+  ParcelKey key{parcel.number, parcel.carrier};
+  std::erase_if(failing_in_a_row_, [&](const Penalty& penalty) { return penalty.parcel == key; });
+  failing_in_a_row_.push_back({key, parcel});
+  NoteFailure(parcel, std::move(problem), now);
+  const std::size_t needed = std::clamp<std::size_t>(ActiveEntries(now), 1, kOfflineAfterEntries);
+  if (failing_in_a_row_.size() < needed) return true;
+  // Every entry tried failed the same way: the network is out, not the
+  // entries. Their own back-off is undone and the whole list waits.
+  for (const Penalty& penalty : failing_in_a_row_) {
+    if (const auto index = FindParcel(list_, penalty.parcel.first, penalty.parcel.second)) {
+      list_.parcels[*index] = penalty.before;
+    }
+  }
+  failing_in_a_row_.clear();
+  offline_ = true;
+  schedule_.NoteUnreachable(now);
+  return true;
+}
+
+bool WatchKeeper::TakeOutcome(WatchedParcel& parcel, const FetchOutcome& fetched, UnixSeconds now) {
+  const FetchOutcome outcome = WithStatusChecked(fetched);
+  if (!outcome.ok) {
+    std::string problem = FetchFailureMessage(outcome.failure);
+    if (IsUnreachable(outcome.failure) || outcome.failure == FetchFailure::kBadStatus) {
+      return NoteTransportFailure(parcel, std::move(problem), now);
+    }
+    NoteFailure(parcel, std::move(problem), now);
+    return true;
+  }
+  // An answer came: the network is there.
+  offline_ = false;
+  failing_in_a_row_.clear();
+  schedule_.NoteReachable();
+  const PollAnswer answer = ReadPollAnswer(outcome.text);
+  switch (answer.kind) {
+    case PollAnswer::Kind::kResult: {
+      const MergeOutcome merged = MergeResult(parcel, answer.result, now);
+      if (merged.notify) {
+        host_.Notify(parcel.number, parcel.carrier, NotificationTitle(parcel), NotificationText(parcel));
+      }
+      return true;
+    }
+    case PollAnswer::Kind::kFailure: {
+      const std::string& code = answer.failure.return_code;
+      if (code == kNoResultYet) {
+        parcel.last_problem.clear();
+        parcel.last_checked = now;
+        parcel.failures = 0;
+        parcel.failing_since = 0;
+        return true;
+      }
+      if (code == kPhoneNeeded) {
+        // Asked again only once a query by hand has the digits.
+        parcel.needs_phone = true;
+        parcel.last_problem = std::string(kPhoneProblem);
+        parcel.last_checked = now;
+        return true;
+      }
+      if (code == kKeyRefused || code == kKeyExpired) {
+        // The entry stays due; it goes first once refresh goes on.
+        paused_for_account_ = true;
+        host_.RefreshPausedForAccount(answer.failure);
+        return false;
+      }
+      NoteFailure(parcel, FirstLine(ServiceFailureText(answer.failure, credentials_.key)), now);
+      return true;
+    }
+    case PollAnswer::Kind::kMalformed:
+      break;
+  }
+  NoteFailure(parcel, std::string(kMalformedProblem), now);
+  return true;
+}
+
+void WatchKeeper::Stop() {
+  stopped_ = true;
+  if (running_) {
+    transfers_.Cancel(*running_);
+    running_.reset();
+  }
+  if (unsaved_) SaveNow();
+  host_.WakeAt(std::nullopt);
+}
+
+void WatchKeeper::StartDue() {
+  if (stopped_ || running_ || !loaded_ || paused_for_account_ || !credentials_.complete()) return;
+  const UnixSeconds now = host_.Now();
+  const std::optional<std::size_t> index = schedule_.PickDue(list_, now, host_.UtcOffset(now));
+  if (!index) return;
+  const WatchedParcel& parcel = list_.parcels[*index];
+  running_parcel_ = {parcel.number, parcel.carrier};
+  running_ = transfers_.Start(BuildPollRequest(poll_host_, credentials_, parcel.carrier,
+                                               parcel.number, parcel.phone, limits_));
+  schedule_.NoteStarted(now);
+}
+
+void WatchKeeper::Advance() {
+  StartDue();
+  Rearm();
+}
+
+// While a refresh runs its outcome is the next event, so no timer is needed.
+void WatchKeeper::Rearm() {
+  if (stopped_ || running_ || !loaded_ || paused_for_account_ || !credentials_.complete()) {
+    host_.WakeAt(std::nullopt);
+    return;
+  }
+  const UnixSeconds now = host_.Now();
+  host_.WakeAt(schedule_.NextWake(list_, now, host_.UtcOffset(now)));
+}
+
+void WatchKeeper::SaveNow() {
+  if (!loaded_) {
+    unsaved_ = true;
+    return;
+  }
+  unsaved_ = !host_.Save(list_);
+}
+
+}  // namespace quenzil

@@ -1,0 +1,58 @@
+// The settings, the query count and the start at login in the registry, per
+// user:
+//   HKCU\Software\Dravimo\Quenzil
+//     AutoRefresh     REG_SZ     "smart" | "hourly" | "off"
+//     RefreshPaused   REG_DWORD  1 or 0
+//     AutostartAsked  REG_DWORD  1
+//     QueryMonth      REG_DWORD  yyyymm of local time
+//     QueryCount      REG_DWORD  keyed requests sent in that month
+//   HKCU\Software\Microsoft\Windows\CurrentVersion\Run
+//     Quenzil         REG_SZ     "<full path of the program>" /background
+// A value of the wrong type or size counts as absent.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/settings.h"
+
+namespace quenzil {
+
+class RegistrySettingsStore final : public SettingsStore {
+ public:
+  RefreshMode LoadRefreshMode() override;
+  bool SaveRefreshMode(RefreshMode mode) override;
+  bool LoadRefreshPaused() override;
+  bool SaveRefreshPaused(bool paused) override;
+  bool LoadAutostartAsked() override;
+  bool SaveAutostartAsked() override;
+};
+
+// Every process of the user counts under one lock (a named mutex, in any
+// session); a lock not had within two seconds does not stop the count.
+class RegistryQueryCounter final : public QueryCounter {
+ public:
+  // Never throws: a count that cannot be kept is lost.
+  void CountOne() noexcept override;
+  std::uint32_t ThisMonth() override;
+};
+
+// The full path of the running program, UTF-8; empty if it cannot be read.
+std::string RunningProgramPath();
+
+// The Run value, and the user's choice that Task Manager and Settings record
+// under ...\Explorer\StartupApproved\Run: 12 bytes of REG_BINARY whose first
+// byte is odd when starting at login was turned off there.
+class RunKeyAutostart final : public Autostart {
+ public:
+  RunKeyAutostart();
+  explicit RunKeyAutostart(std::string program_path);
+  State Read() override;
+  bool TurnOn() override;
+  bool TurnOff() override;
+
+ private:
+  std::string program_path_;
+};
+
+}  // namespace quenzil

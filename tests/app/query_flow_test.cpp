@@ -1,0 +1,170 @@
+#include "app/query_flow.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/answer_book.h"
+#include "fakes.h"
+#include "web/counting_transfers.h"
+
+namespace quenzil {
+namespace {
+
+using testing::FakeHistoryStore;
+using testing::FakeTransfers;
+
+constexpr UnixSeconds kT0 = 1796722200;
+const Credentials kAccount{"CUST01", "k3y-secret-0123"};
+const QueryFlowSettings kSettings{"api.test", "poll.test", "detect.test", {}, 1800};
+
+std::string PollResult(std::string_view state) {
+  return R"({"message":"ok","nu":"N1","ischeck":"0","com":"yuantong","status":"200","state":")" + std::string(state) +
+         R"(","data":[{"time":"2026-12-02 09:30:00","context":"到达上海"}]})";
+}
+std::string PollFailure(std::string_view code) {
+  return R"({"result":false,"returnCode":")" + std::string(code) + R"(","message":"m"})";
+}
+
+class Host : public QueryFlowHost {
+ public:
+  UnixSeconds Now() const override { return now; }
+  void QueryDone(const QueryOutcome& outcome) override { done.push_back(outcome); }
+  void CarrierDetected(std::optional<std::size_t> row) override { detected.push_back(row); }
+  bool PhoneNeeded(std::string_view, std::string_view) override {
+    ++phone_asks;
+    return can_ask_phone;
+  }
+  UnixSeconds now = kT0;
+  bool can_ask_phone = true;
+  int phone_asks = 0;
+  std::vector<QueryOutcome> done;
+  std::vector<std::optional<std::size_t>> detected;
+};
+
+class QueryFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { flow.SetCredentials(kAccount); }
+  void Answer(std::string text, unsigned status = 200) {
+    ASSERT_TRUE(flow.OnTransferDone(transfers.Last().id, FetchOutcome::Answered(std::move(text), status)));
+  }
+  void Ask(std::string number, std::string carrier_code) {
+    QueryAsk ask;
+    ask.number = std::move(number);
+    ask.carrier_code = std::move(carrier_code);
+    flow.Start(ask);
+  }
+  const QueryOutcome& Last() const { return host.done.back(); }
+
+  FakeTransfers transfers;
+  int billed = 0;
+  CountingTransfers counted{transfers, [this] { ++billed; }};
+  FakeHistoryStore history;
+  WatchList watched;
+  AnswerBook answers{[this]() -> const WatchList& { return watched; }, history};
+  Host host;
+  QueryFlow flow{counted, answers, host, kSettings};
+};
+
+TEST_F(QueryFlowTest, TheGuardHoldsRowsForHalfAnHourOnlyAndSaysHowOld) {
+  Ask("YT1", "yuantong");
+  Answer(PollResult("0"));
+  ASSERT_EQ(Last().kind, QueryOutcome::Kind::kRows);
+  EXPECT_EQ(Last().rows.front(), "圆通速递  在途");
+  ASSERT_EQ(history.history.entries.size(), 1u) << "rows are kept";
+  EXPECT_EQ(transfers.started.size(), 1u);
+
+  struct Case {
+    UnixSeconds age;
+    const char* suffix;  // nullptr: asked anew
+  };
+  for (const Case& kept : {Case{0, "（刚刚查询）"}, Case{59, "（刚刚查询）"}, Case{60, "（1分钟前查询）"},
+                           Case{1799, "（29分钟前查询）"}, Case{1800, nullptr}, Case{-60, nullptr}}) {
+    host.now = kT0 + kept.age;
+    const std::size_t sent = transfers.started.size();
+    Ask("YT1", "yuantong");
+    if (kept.suffix == nullptr) {
+      EXPECT_EQ(transfers.started.size(), sent + 1) << kept.age;
+      flow.Cancel();
+      continue;
+    }
+    EXPECT_EQ(transfers.started.size(), sent) << kept.age;
+    ASSERT_EQ(Last().kind, QueryOutcome::Kind::kRows) << kept.age;
+    EXPECT_TRUE(Last().kept);
+    EXPECT_EQ(Last().rows.front(), std::string("圆通速递  在途") + kept.suffix) << kept.age;
+    EXPECT_EQ(Last().rows.size(), 3u);
+  }
+  host.now = kT0 + 60;
+  Ask("YT1", "zhongtong");
+  EXPECT_EQ(transfers.Last().request.body.find("zhongtong") != std::string::npos, true)
+      << "another courier is another parcel";
+}
+
+TEST_F(QueryFlowTest, AKeptAnswerNamesTheCourierWithoutDetection) {
+  watched.parcels.push_back({.number = "JT9", .carrier = "jtexpress", .state = "5",
+                             .events = {{"2026-12-08 09:00:00", "派件中"}}, .last_answered = kT0 - 300});
+  Ask("JT9", "");
+  EXPECT_TRUE(transfers.started.empty()) << "no detection, no query";
+  EXPECT_EQ(host.detected, (std::vector<std::optional<std::size_t>>{std::nullopt}));
+  EXPECT_EQ(Last().rows.front(), "极兔速递  派件（5分钟前查询）");
+  EXPECT_EQ(billed, 0);
+}
+
+TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
+  Ask("", "");
+  EXPECT_EQ(Last().prompt, "请输入快递单号");
+  Ask("ZT2", "");
+  EXPECT_NE(transfers.Last().request.url.find("/autonumber/auto?num=ZT2"), std::string::npos);
+  Answer(R"([{"comCode":"zhongtong","name":"中通快递"}])");
+  EXPECT_EQ(host.detected, (std::vector<std::optional<std::size_t>>{0}));
+  Answer(PollFailure("500"));
+  EXPECT_EQ(Last().kind, QueryOutcome::Kind::kAdvice);
+  Ask("ZT2", "zhongtong");
+  flow.OnTransferDone(transfers.Last().id, FetchOutcome::Failed(FetchFailure::kConnectionLost, "reset"));
+  EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure);
+  Ask("ZT2", "zhongtong");
+  Answer(PollResult("0"), 407);
+  EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure) << "a proxy's page is never rows";
+  EXPECT_NE(Last().prompt.find("HTTP 407"), std::string::npos) << Last().prompt;
+  Ask("ZT2", "zhongtong");
+  EXPECT_EQ(transfers.started.size(), 5u) << "nothing above started the guard";
+  EXPECT_EQ(billed, 5);
+  EXPECT_TRUE(history.history.entries.empty());
+
+  // The old public address costs nothing and keeps no guard.
+  flow.SetCredentials({});
+  for (int press = 0; press < 2; ++press) {
+    Ask("ZT2", "zhongtong");
+    Answer("<td style='padding:3px 5px;'>时间</td>");
+  }
+  EXPECT_EQ(transfers.started.size(), 7u);
+  EXPECT_EQ(billed, 5);
+}
+
+TEST_F(QueryFlowTest, ThePhoneRetryIsNotHeldBackAndItsDigitsAreKept) {
+  Ask("SF1", "shunfeng");
+  Answer(PollFailure("408"));
+  EXPECT_EQ(host.phone_asks, 1);
+  EXPECT_TRUE(flow.OnItsWay({"SF1", std::nullopt, "shunfeng", ""})) << "pressing again while asked sends nothing";
+  flow.PhoneDigits("1234");
+  EXPECT_NE(transfers.Last().request.body.find("%22phone%22%3A%221234%22"), std::string::npos);
+  Answer(PollResult("0"));
+  EXPECT_EQ(Last().phone, "1234");
+  ASSERT_EQ(history.history.entries.size(), 1u);
+  EXPECT_EQ(history.history.entries[0].phone, "1234");
+
+  host.now = kT0 + 1800;
+  Ask("SF1", "shunfeng");
+  EXPECT_NE(transfers.Last().request.body.find("%22phone%22%3A%221234%22"), std::string::npos)
+      << "the digits go with every later query";
+
+  // A host that cannot ask (the console) ends with the service's words.
+  host.can_ask_phone = false;
+  Answer(PollFailure("408"));
+  EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure);
+  EXPECT_NE(Last().prompt.find("408"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quenzil

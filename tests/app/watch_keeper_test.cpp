@@ -1,0 +1,301 @@
+#include "app/watch_keeper.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace quenzil {
+namespace {
+
+constexpr UnixSeconds kT0 = 1796722200;
+const Credentials kCredentials{"CUSTOMER", "SECRETKEY"};
+
+class FakeTransfers : public Transfers {
+ public:
+  TransferId Start(FetchRequest request) override {
+    started.push_back(std::move(request));
+    return started.size();
+  }
+  void Cancel(TransferId id) override { cancelled.push_back(id); }
+  std::vector<FetchRequest> started;
+  std::vector<TransferId> cancelled;
+};
+
+class FakeHost : public WatchHost {
+ public:
+  UnixSeconds Now() const override { return now; }
+  std::int64_t UtcOffset(UnixSeconds) const override { return 0; }
+  void RefreshPausedForAccount(const ServiceFailure& failure) override { paused.push_back(failure.return_code); }
+  void WakeAt(std::optional<UnixSeconds> when) override { wake = when; }
+  bool Save(const WatchList& list) override {
+    if (save_works) saved = list;
+    return save_works;
+  }
+  void Notify(std::string_view number, std::string_view, std::string_view title,
+              std::string_view text) override {
+    notes.push_back(std::string(number) + "|" + std::string(title) + "|" + std::string(text));
+  }
+  void WatchListChanged() override {}
+
+  UnixSeconds now = kT0;
+  std::optional<UnixSeconds> wake;
+  bool save_works = true;
+  WatchList saved;
+  std::vector<std::string> notes;
+  std::vector<std::string> paused;
+};
+
+std::string PollBody(const std::string& state, int events) {
+  nlohmann::json data = nlohmann::json::array();
+  for (int i = 1; i <= events; ++i) {
+    data.push_back({{"time", "2026-12-0" + std::to_string(i) + " 08:00:00"},
+                    {"context", "第" + std::to_string(i) + "站"}});
+  }
+  return nlohmann::json{{"message", "ok"}, {"nu", "x"}, {"com", "yunda"}, {"state", state},
+                        {"ischeck", state == "3" ? "1" : "0"}, {"data", data}}
+      .dump();
+}
+
+FetchOutcome Answered(const std::string& state, int events) {
+  return FetchOutcome::Answered(PollBody(state, events));
+}
+
+class Keeper : public testing::Test {
+ protected:
+  void SetUp() override { keeper_.Load({}); }
+  void Watch(std::initializer_list<const char*> numbers) {
+    for (const char* number : numbers) keeper_.Add({.number = number, .carrier = "yunda"});
+  }
+  bool Finish(const FetchOutcome& outcome) {
+    return keeper_.OnTransferDone(transfers_.started.size(), outcome);
+  }
+  // Moves the clock to the armed wake-up and fires it.
+  void Wake() {
+    ASSERT_TRUE(host_.wake);
+    host_.now = std::max(host_.now, *host_.wake);
+    keeper_.OnWake();
+  }
+  // Runs the clock to `until`, answering each refresh; bounded.
+  template <typename Answer>
+  void RunUntil(UnixSeconds until, Answer answer) {
+    for (int step = 0; step < 10000 && host_.wake && *host_.wake <= until; ++step) {
+      const std::size_t before = transfers_.started.size();
+      Wake();
+      if (transfers_.started.size() > before) {
+        ASSERT_TRUE(Finish(answer()));
+      }
+    }
+  }
+  const WatchedParcel& Entry(const char* number) {
+    return keeper_.list().parcels[*FindParcel(keeper_.list(), number, "yunda")];
+  }
+
+  FakeTransfers transfers_;
+  FakeHost host_;
+  // Daytime all along (kT0 is 09:30 UTC and the host's offset is 0); a short
+  // guard so the interval decides.
+  WatchKeeper keeper_{transfers_, host_,
+                      {.interval = 60, .offline_retry = 5, .requery_guard = 30, .quiet_hours = QuietHours{}},
+                      "poll.test", {}};
+};
+
+FetchOutcome Failed() { return FetchOutcome::Failed(FetchFailure::kConnectionLost, "reset"); }
+FetchOutcome ServiceSays(const std::string& code) {
+  return FetchOutcome::Answered(R"({"result":false,"returnCode":")" + code + R"(","message":"m"})");
+}
+
+TEST_F(Keeper, FirstFetchIsSilentThenOneNotificationPerChange) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"YD1"});
+  ASSERT_EQ(transfers_.started.size(), 1u) << "a new entry is fetched at once";
+  EXPECT_EQ(transfers_.started[0].url, "https://poll.test/poll/query.do");
+  EXPECT_TRUE(transfers_.started[0].billable);
+  EXPECT_FALSE(host_.wake) << "no timer while a refresh runs";
+  ASSERT_TRUE(Finish(Answered("0", 1)));
+  EXPECT_EQ(host_.saved.parcels.at(0).events.size(), 1u);
+
+  RunUntil(kT0 + 600, [&] { return Answered("0", host_.now > kT0 + 300 ? 2 : 1); });
+  EXPECT_EQ(host_.notes, std::vector<std::string>{"YD1|韵达快递 YD1：在途|2026-12-02 08:00:00 第2站"});
+  // Changed lately: once an interval and a few seconds, ten refreshes in ten minutes.
+  EXPECT_EQ(transfers_.started.size(), 10u);
+}
+
+TEST_F(Keeper, OneTransferAtATimeSpreadOverHalfTheInterval) {
+  Watch({"A", "B", "C"});
+  EXPECT_FALSE(host_.wake) << "no credentials, no refresh, no timer";
+  keeper_.SetCredentials(kCredentials);
+  ASSERT_EQ(transfers_.started.size(), 1u);
+  keeper_.OnWake();
+  EXPECT_EQ(transfers_.started.size(), 1u);
+  Finish(Answered("0", 1));
+  // Three entries: 60 / (2 × 3) = 10 s apart.
+  EXPECT_EQ(host_.wake, kT0 + 10);
+}
+
+TEST_F(Keeper, AFailingEntryBacksOffAloneWhileTheOthersKeepTheirTurns) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A", "B", "C"});
+  std::map<std::string, int> asked{{"A", 1}};
+  Finish(Answered("0", 1));
+  RunUntil(kT0 + 3600, [&] {
+    const std::string& body = transfers_.started.back().body;
+    const std::string number = body.find("%22A%22") != std::string::npos   ? "A"
+                               : body.find("%22B%22") != std::string::npos ? "B"
+                                                                           : "C";
+    ++asked[number];
+    return number == "B" ? Failed() : Answered("0", 1);
+  });
+  // A healthy entry is asked about once a minute; the failing one waits 30,
+  // 60, 120, ... s on its own.
+  EXPECT_GE(asked["A"], 50);
+  EXPECT_GE(asked["C"], 50);
+  EXPECT_LE(asked["B"], 9);
+  EXPECT_GE(Entry("B").failures, 6);
+  EXPECT_EQ(Entry("B").failing_since, kT0 + 10);
+  EXPECT_EQ(Entry("A").failures, 0);
+}
+
+TEST_F(Keeper, WhenEveryEntryFailsTheListPausesAndTheEntriesStayDue) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A", "B", "C", "D", "E", "F"});  // 5 s between starts
+  for (int tried = 0; tried < 3; ++tried) {
+    Finish(FetchOutcome::Failed(FetchFailure::kCannotConnect, "offline"));
+    if (tried < 2) Wake();
+  }
+  // Three entries in a row out of reach: the network is, not the entries.
+  for (const char* number : {"A", "B", "C"}) {
+    EXPECT_FALSE(Entry(number).fetched()) << number;
+    EXPECT_EQ(Entry(number).failures, 0) << number;
+  }
+  EXPECT_EQ(host_.wake, kT0 + 10 + 5);
+  Wake();
+  Finish(FetchOutcome::Failed(FetchFailure::kNameNotResolved, "offline"));
+  EXPECT_EQ(host_.wake, kT0 + 15 + 10) << "the pause doubles";
+  Wake();
+  Finish(Answered("0", 1));
+  EXPECT_EQ(host_.wake, kT0 + 25 + 5) << "the pause is over: the gap between starts again";
+}
+
+TEST_F(Keeper, SpentAccountPausesUntilResumedAndPhoneWaitsForTheDigits) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A", "B"});
+  Finish(ServiceSays("601"));
+  EXPECT_EQ(host_.paused, std::vector<std::string>{"601"});
+  EXPECT_TRUE(keeper_.paused_for_account());
+  EXPECT_FALSE(Entry("A").fetched()) << "the entry stays due";
+  EXPECT_FALSE(host_.wake);
+  host_.now = kT0 + 7200;
+  keeper_.OnWake();
+  EXPECT_EQ(transfers_.started.size(), 1u) << "nothing is sent while paused";
+  keeper_.ResumeRefresh();
+  ASSERT_EQ(transfers_.started.size(), 2u);
+
+  Finish(ServiceSays("408"));
+  EXPECT_TRUE(Entry("A").needs_phone);
+  RunUntil(kT0 + 7200 + 600, [] { return Answered("0", 1); });
+  const auto polls_of_a = std::count_if(transfers_.started.begin(), transfers_.started.end(), [](const FetchRequest& r) {
+    return r.body.find("%22A%22") != std::string::npos;
+  });
+  EXPECT_EQ(polls_of_a, 2) << "not asked again without the digits";
+  TrackingResult result = ReadPollAnswer(PollBody("0", 1)).result;
+  result.number = "A";
+  keeper_.TakeUserResult(result, "yunda", "1234");
+  EXPECT_FALSE(Entry("A").needs_phone);
+  EXPECT_EQ(Entry("A").phone, "1234");
+  EXPECT_EQ(host_.saved.parcels.at(0).phone, "1234");
+}
+
+TEST_F(Keeper, OtherFailuresCountAsChecksOfTheirEntry) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A"});
+  Finish(ServiceSays("500"));
+  EXPECT_TRUE(Entry("A").fetched());
+  EXPECT_EQ(Entry("A").failures, 0);
+  int failures = 0;
+  for (const FetchOutcome& outcome :
+       {ServiceSays("400"), FetchOutcome::Answered("<html>busy</html>"), FetchOutcome::Failed(FetchFailure::kTooLarge, "")}) {
+    Wake();
+    ASSERT_TRUE(Finish(outcome)) << outcome.text;
+    EXPECT_EQ(Entry("A").failures, ++failures) << outcome.text;
+    EXPECT_EQ(Entry("A").last_checked, host_.now) << outcome.text;
+    EXPECT_FALSE(Entry("A").last_problem.empty()) << outcome.text;
+  }
+  // A 502 page is no answer, whatever it holds; for the only entry it
+  // means everything fails: the list pauses.
+  Wake();
+  ASSERT_TRUE(Finish(FetchOutcome::Answered(PollBody("0", 1), 502)));
+  EXPECT_TRUE(Entry("A").events.empty());
+  EXPECT_EQ(Entry("A").failures, failures);
+}
+
+TEST_F(Keeper, RemovingTheEntryBeingRefreshedCancelsIt) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A", "B"});
+  EXPECT_TRUE(keeper_.Remove("A", "yunda"));
+  EXPECT_EQ(transfers_.cancelled, std::vector<TransferId>{1});
+  EXPECT_FALSE(keeper_.OnTransferDone(1, Answered("0", 1)));
+  EXPECT_EQ(host_.saved.parcels.size(), 1u);
+  EXPECT_FALSE(keeper_.Remove("A", "yunda"));
+  RunUntil(kT0 + 60, [] { return Answered("0", 1); });
+  EXPECT_TRUE(Entry("B").fetched());
+}
+
+TEST_F(Keeper, StopEndsEverything) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A"});
+  keeper_.Stop();
+  EXPECT_EQ(transfers_.cancelled, std::vector<TransferId>{1});
+  EXPECT_FALSE(keeper_.OnTransferDone(1, FetchOutcome{}));
+  host_.now = kT0 + 120;
+  Watch({"B"});
+  keeper_.OnWake();
+  EXPECT_EQ(transfers_.started.size(), 1u);
+  EXPECT_FALSE(host_.wake);
+}
+
+TEST_F(Keeper, FailedSaveIsTriedAgainAndTheLimitHolds) {
+  host_.save_works = false;
+  Watch({"A"});
+  host_.save_works = true;
+  keeper_.OnWake();
+  EXPECT_EQ(host_.saved.parcels.size(), 1u);
+  for (std::size_t i = 1; i < kMaxWatched; ++i) {
+    ASSERT_EQ(keeper_.Add({.number = std::to_string(i), .carrier = "ems"}), AddResult::kAdded);
+  }
+  EXPECT_EQ(keeper_.Add({.number = "over", .carrier = "ems"}), AddResult::kFull);
+  EXPECT_EQ(keeper_.Add({.number = "A", .carrier = "yunda"}), AddResult::kAlreadyWatched);
+  EXPECT_EQ(host_.saved.parcels.size(), kMaxWatched);
+}
+
+TEST_F(Keeper, NothingIsWrittenBeforeTheFileIsReadAndNothingIsLost) {
+  WatchKeeper fresh{transfers_, host_, {.interval = 60}, "poll.test", {}};
+  fresh.SetCredentials(kCredentials);
+  fresh.Add({.number = "NEW", .carrier = "ems"});
+  fresh.Add({.number = "GONE", .carrier = "ems"});
+  fresh.Remove("GONE", "ems");
+  EXPECT_TRUE(host_.saved.parcels.empty() && transfers_.started.empty()) << "the file is not read yet";
+  fresh.Load({.parcels = {{.number = "OLD", .carrier = "ems"}, {.number = "GONE", .carrier = "ems"}}});
+  ASSERT_EQ(host_.saved.parcels.size(), 2u);
+  EXPECT_EQ(host_.saved.parcels[0].number, "OLD");
+  EXPECT_EQ(host_.saved.parcels[1].number, "NEW");
+}
+
+TEST_F(Keeper, AUserQueryIsTakenInSilentlyAndCountsAsARefresh) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A"});
+  Finish(Answered("0", 1));
+  host_.now = kT0 + 30;
+  TrackingResult result = ReadPollAnswer(PollBody("5", 3)).result;
+  result.number = "A";
+  keeper_.TakeUserResult(result, "yunda");
+  EXPECT_TRUE(host_.notes.empty());
+  EXPECT_EQ(host_.saved.parcels[0].state, "5");
+  EXPECT_GE(*host_.wake, kT0 + 30 + 60);
+}
+
+}  // namespace
+}  // namespace quenzil
