@@ -5,11 +5,17 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+export QUENZIL_DEPS_DONE=1
 jobs=$(nproc)
 
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Release
 cmake --build build/native -j"$jobs"
 ctest --test-dir build/native --output-on-failure --timeout 300 -j"$jobs"
+
+# The Windows download is built meanwhile: the fuzzing run below keeps
+# one core busy.
+scripts/package.sh >build/package.log 2>&1 &
+package=$!
 
 # A short fuzzing run of the core with a fixed seed, so a failure here can be
 # replayed; exploring runs: QUENZIL_FUZZ_SECONDS=600 scripts/fuzz.sh
@@ -30,5 +36,18 @@ source scripts/wine-env.sh
 status=0
 QUENZIL_FORCE_XVFB=1 scripts/with-display \
   ctest --test-dir build/win --output-on-failure --timeout 600 || status=$?
+
+# The download: built the same twice, and working once unpacked.
+if wait $package; then
+  zip=$(tail -n 1 build/package.log)
+  first=$(sha256sum "$zip")
+  scripts/package.sh >>build/package.log 2>&1 && [ "$(sha256sum "$zip")" = "$first" ] || {
+    echo "FAIL: a second scripts/package.sh made another $zip" >&2; status=1; }
+  QUENZIL_FORCE_XVFB=1 scripts/with-display tests/package/check-package "$zip" || status=1
+else
+  cat build/package.log >&2
+  echo "FAIL: scripts/package.sh" >&2
+  status=1
+fi
 "$WINESERVER" -k >/dev/null 2>&1 || true
 exit $status
