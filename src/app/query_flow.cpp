@@ -5,6 +5,7 @@
 #include "app/texts.h"
 #include "query/answer.h"
 #include "query/carriers.h"
+#include "query/couriers.h"
 #include "watch/refresh_policy.h"
 #include "web/pattern.h"
 

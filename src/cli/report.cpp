@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "query/carriers.h"
+#include "query/couriers.h"
 #include "query/keyed_api.h"
 #include "watch/watch_file.h"
 
