@@ -122,8 +122,10 @@ Report Query(const Command& command) {
       [outcomes](TransferId id, FetchOutcome outcome) { outcomes->Push(id, std::move(outcome)); });
   RegistryQueryCounter counter;
   CountingTransfers transfers(winhttp, [&counter] { counter.CountOne(); });
+  RegistrySettingsStore settings_store;
   const QueryFlowSettings settings = FlowSettingsOf(DeployedHosts());
-  BlockingQuery query(transfers, *outcomes, answers, settings, account.credentials, settings.limits.total + kStepMargin);
+  BlockingQuery query(transfers, *outcomes, answers, settings_store, settings, account.credentials,
+                      settings.limits.total + kStepMargin);
 
   QueryAsk ask;
   ask.number = command.number;

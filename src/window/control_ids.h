@@ -34,6 +34,8 @@ enum ControlId : int {
   kLabel2 = 126,
   kLabel3 = 127,
   kLabel4 = 128,
+  kLabel9 = 129,  // 其他快递公司
+  kCombo1 = 130,
 };
 
 // The notification-area icon reports on this message (WM_APP + 1), with the

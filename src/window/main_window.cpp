@@ -37,6 +37,7 @@ constexpr UINT kGetDpiScaledSize = 0x02E4;  // WM_GETDPISCALEDSIZE
 
 const std::size_t kText2Row = RowOfName("Text2");
 const std::size_t kList1Row = RowOfName("List1");
+const std::size_t kCombo1Row = RowOfName("Combo1");
 const std::size_t kLabel3Row = RowOfName("Label3");
 const std::size_t kLabel5Row = RowOfName("Label5");
 
@@ -468,7 +469,16 @@ LRESULT MainWindow::DefaultButtonId() const {
 }
 
 void MainWindow::OnCommand(int id, int notification) {
-  if (notification != BN_CLICKED || form_ == nullptr) return;
+  if (form_ == nullptr) return;
+  if (id == ids::kCombo1) {
+    if (notification == CBN_SELCHANGE) form_->Combo1_Click();
+    return;
+  }
+  if (notification != BN_CLICKED) return;
+  if (const std::size_t row = RowOfId(id); row < kControlCount && ControlTable()[row].kind == ControlKind::kRadio) {
+    form_->Carrier_Click();
+    return;
+  }
   switch (id) {
     case ids::kChaxun: form_->chaxun_Click(); return;
     case ids::kCommand1: form_->Command1_Click(); return;
@@ -562,6 +572,18 @@ void MainWindow::SelectCarrier(std::optional<std::size_t> table_row) {
     const LONG_PTR style = ::GetWindowLongPtrW(first_in_group, GWL_STYLE);
     ::SetWindowLongPtrW(first_in_group, GWL_STYLE, style | WS_TABSTOP);
   }
+}
+
+std::optional<std::size_t> MainWindow::OtherCourierPicked() const {
+  const LRESULT index = ::SendMessageW(controls_.Child(kCombo1Row), CB_GETCURSEL, 0, 0);
+  if (index == CB_ERR) return std::nullopt;
+  return static_cast<std::size_t>(index);
+}
+
+void MainWindow::PickOtherCourier(std::optional<std::size_t> index) {
+  // -1 empties the box; an index the list does not have is refused alike.
+  const WPARAM wanted = index ? static_cast<WPARAM>(*index) : static_cast<WPARAM>(-1);
+  ::SendMessageW(controls_.Child(kCombo1Row), CB_SETCURSEL, wanted, 0);
 }
 
 void MainWindow::ClearRows() { ::SendMessageW(controls_.Child(kList1Row), LB_RESETCONTENT, 0, 0); }
