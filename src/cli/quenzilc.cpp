@@ -142,6 +142,7 @@ Report Run(const std::vector<std::string>& arguments) {
   const Command& command = *parsed.command;
   switch (command.kind) {
     case Command::Kind::kHelp: return HelpReport();
+    case Command::Kind::kGuess: return GuessReport(command.number, GuessCouriers(command.number), command.json);
     case Command::Kind::kWatched: {
       const WatchedRead read = ReadWatchFile();
       return read.list ? WatchedReport(*read.list, command.json) : FailureReport(read.error);
