@@ -20,10 +20,13 @@ namespace quenzil {
 enum class LinkLabel { kLabel3, kLabel5 };
 
 // One-shot timers of the handlers (Timer1, the clock, is the shell's own).
-enum class FormTimer { kClipboardRetry, kWatchWake, kDeferredStart, kWatchFileRetry, kWaitingBoxes, kWritesLater };
+enum class FormTimer {
+  kClipboardRetry, kWatchWake, kDeferredStart, kWatchFileRetry, kWaitingBoxes, kWritesLater, kTypeAhead
+};
 inline constexpr FormTimer kFormTimers[] = {FormTimer::kClipboardRetry, FormTimer::kWatchWake,
                                             FormTimer::kDeferredStart, FormTimer::kWatchFileRetry,
-                                            FormTimer::kWaitingBoxes,   FormTimer::kWritesLater};
+                                            FormTimer::kWaitingBoxes,   FormTimer::kWritesLater,
+                                            FormTimer::kTypeAhead};
 
 // A popup menu as data; the view shows it and says which command was chosen.
 struct MenuItem {

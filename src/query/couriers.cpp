@@ -244,6 +244,21 @@ const std::vector<const Courier*>& OtherCouriers() {
   return others;
 }
 
+std::optional<std::size_t> OtherCourierStartingWith(std::string_view typed) {
+  const auto begins = [typed](std::string_view name) {
+    return !name.empty() && name.size() >= typed.size() && SameIgnoringAsciiCase(name.substr(0, typed.size()), typed);
+  };
+  const auto& others = OtherCouriers();
+  for (std::size_t index = 0; index < others.size() && !typed.empty(); ++index) {
+    const Courier& courier = *others[index];
+    if (begins(courier.code) || begins(courier.name) ||
+        std::any_of(courier.aliases.begin(), courier.aliases.end(), begins)) {
+      return index;
+    }
+  }
+  return std::nullopt;
+}
+
 std::string CarrierName(std::string_view code, std::string_view detected_name) {
   if (const Courier* courier = FindCourier(code)) return std::string(courier->name);
   return std::string(detected_name.empty() ? code : detected_name);

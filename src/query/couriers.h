@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,6 +51,12 @@ std::vector<std::string_view> ClosestCourierNames(std::string_view text, std::si
 // The couriers of the table that are not among the ten option buttons, in
 // table order: the window's 其他快递公司 list.
 const std::vector<const Courier*>& OtherCouriers();
+
+// The first courier of OtherCouriers() whose code, full name or a short name
+// begins with the typed text (ASCII letters in any case): type-to-find in
+// the window's list, for which the names' first characters alone would
+// leave Latin keys useless.
+std::optional<std::size_t> OtherCourierStartingWith(std::string_view typed);
 
 // The courier's name for people: the table's, else the name detection
 // gave, else the code itself.

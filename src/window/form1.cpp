@@ -23,6 +23,8 @@ constexpr std::uint32_t kBalloonClicked = 0x0405;   // NIN_BALLOONUSERCLICK
 // A copy retried while another program holds the clipboard.
 constexpr int kCopyTries = 10;
 constexpr std::chrono::milliseconds kCopyRetryDelay{30};
+// Keys typed in 其他快递公司 further apart than this start a new word.
+constexpr std::chrono::milliseconds kTypeAheadPause{1000};
 // How often a box that waits for another looks again.
 constexpr std::chrono::milliseconds kWaitingBoxesPoll{150};
 
@@ -167,6 +169,16 @@ void Form1::Carrier_Click() { view_.PickOtherCourier(std::nullopt); }
 
 void Form1::Combo1_Click() {
   if (view_.OtherCourierPicked()) view_.SelectCarrier(std::nullopt);
+}
+
+void Form1::Combo1_KeyPress(std::string_view character) {
+  typed_ahead_ += character;
+  view_.StartTimer(FormTimer::kTypeAhead, kTypeAheadPause);
+  std::optional<std::size_t> found = OtherCourierStartingWith(typed_ahead_);
+  if (!found) found = OtherCourierStartingWith(typed_ahead_ = std::string(character));  // a new word
+  if (!found) return;
+  view_.PickOtherCourier(found);
+  Combo1_Click();
 }
 
 void Form1::ShowPicked(std::string_view carrier_code) {
@@ -314,6 +326,9 @@ void Form1::OnTimer(FormTimer timer) {
       return;
     case FormTimer::kWritesLater:
       RunWrites();
+      return;
+    case FormTimer::kTypeAhead:
+      typed_ahead_.clear();
       return;
   }
 }

@@ -84,6 +84,9 @@ class Form1 final : private QueryFlowHost {
   void Carrier_Click();
   // The choice in 其他快递公司 changed.
   void Combo1_Click();
+  // A character typed in 其他快递公司 (UTF-8): with those typed just before
+  // it, it finds a courier by code, name or short name.
+  void Combo1_KeyPress(std::string_view character);
   void Command1_Click();
   void Command2_Click();
   void Command4_Click();
@@ -177,6 +180,8 @@ class Form1 final : private QueryFlowHost {
   // Copying while another program holds the clipboard is retried briefly.
   std::string pending_copy_;
   int copy_attempts_ = 0;
+  // What was typed in 其他快递公司 a moment ago.
+  std::string typed_ahead_;
   // The 最近查询 items of the system menu as it last opened.
   ParcelMenu system_recent_;
 };

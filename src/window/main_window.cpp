@@ -69,6 +69,7 @@ UINT TimerIdOf(FormTimer timer) {
     case FormTimer::kWatchFileRetry: return ids::kWatchFileRetryTimer;
     case FormTimer::kWaitingBoxes: return ids::kWaitingBoxesTimer;
     case FormTimer::kWritesLater: return ids::kWritesLaterTimer;
+    case FormTimer::kTypeAhead: return ids::kTypeAheadTimer;
   }
   return 0;
 }
@@ -281,6 +282,13 @@ int MainWindow::RunMessageLoop() {
     const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
     if (got == 0) return static_cast<int>(message.wParam);
     if (got == -1) ThrowWin32("GetMessageW");
+    // Characters typed in 其他快递公司 go to the form, which finds couriers
+    // by their codes and short names too.
+    if (message.message == WM_CHAR && message.wParam >= L' ' && hwnd_ != nullptr &&
+        message.hwnd == controls_.ChildById(ids::kCombo1)) {
+      ::SendMessageW(hwnd_, ids::kOtherCourierCharMessage, message.wParam, 0);
+      continue;
+    }
     // The dialog manager gives Tab, the arrow keys and Enter their meaning.
     if (hwnd_ != nullptr && ::IsDialogMessageW(hwnd_, &message)) continue;
     ::TranslateMessage(&message);
@@ -335,6 +343,10 @@ void MainWindow::ReportFailure(std::string_view what) {
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == ids::kTransfersDoneMessage) {
     OnTransfersDone();
+    return 0;
+  }
+  if (message == ids::kOtherCourierCharMessage) {
+    if (form_ != nullptr) form_->Combo1_KeyPress(Narrow(std::wstring(1, static_cast<wchar_t>(wparam))));
     return 0;
   }
   if (message == ids::kTrayCallbackMessage) {

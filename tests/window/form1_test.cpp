@@ -182,16 +182,14 @@ TEST_F(Form1Test, ANewerQueryOrAClearSupersedesTheOneOnItsWay) {
   EXPECT_TRUE(view.carrier_selected[9]);  // ems stays selected
 }
 
-TEST_F(Form1Test, OtherCouriersAreOneChoiceWithTheButtonsAndGoToTheOldAddress) {
+TEST_F(Form1Test, OtherCouriersAreFoundByTypingAndGoToTheOldAddress) {
   StartWith("123", "yunda");
-  view.other_courier = 3;
-  form->Combo1_Click();
-  EXPECT_EQ(view.carrier_selected, (std::array<bool, 10>{}));
-  form->chaxun_Click();
-  EXPECT_EQ(transfers.Last().request.url, BuildQueryUrl("api.test:8080", "123", OtherCouriers()[3]->code));
-  view.SelectCarrierNamed("ems");
-  form->Carrier_Click();
-  EXPECT_EQ(view.other_courier, std::nullopt);
+  for (const char* key : {"j", "d", "u"}) form->Combo1_KeyPress(key);  // "jd", then a new word: "u"
+  EXPECT_EQ(OtherCouriers().at(view.other_courier.value())->code, "ups");
+  form->OnTimer(FormTimer::kTypeAhead);
+  for (const char* key : {"J", "D"}) form->Combo1_KeyPress(key);
+  form->chaxun_Click();  // yunda is no more
+  EXPECT_EQ(transfers.Last().request.url, BuildQueryUrl("api.test:8080", "123", "jd"));
 }
 
 // ---- the keyed API -------------------------------------------------------------
