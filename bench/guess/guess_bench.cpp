@@ -9,6 +9,7 @@
 // number with letters right. A benchmark, not a test: it always exits 0.
 //   bench_guess [numbers.tsv]
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -28,7 +29,7 @@ struct Row {
   std::string courier;
 };
 
-std::vector<Row> ReadTable(const std::string& path) {
+std::vector<Row> ReadTable(const std::filesystem::path& path) {
   std::vector<Row> rows;
   std::ifstream in(path);
   std::string line;
@@ -123,11 +124,9 @@ std::pair<int, bool> Press(const Row& row, bool trial, Settings& settings) {
 
 double Share(int part, int whole) { return whole == 0 ? 0.0 : 100.0 * part / whole; }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const std::string path = argc > 1 ? argv[1] : QUENZIL_GUESS_NUMBERS;
-  const std::vector<Row> rows = ReadTable(path);
+int RunBenchmark(const std::filesystem::path& table) {
+  const std::string path = table.string();
+  const std::vector<Row> rows = ReadTable(table);
   if (rows.empty()) {
     std::printf("no numbers read from %s\n", path.c_str());
     return 0;
@@ -195,3 +194,14 @@ int main(int argc, char** argv) {
               full.requests / n, full.most, Share(full.found, all.numbers));
   return 0;
 }
+
+}  // namespace
+
+// Programs of the Windows build are linked as Unicode, entering at wmain.
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  return RunBenchmark(argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::path(QUENZIL_GUESS_NUMBERS));
+}
+#else
+int main(int argc, char** argv) { return RunBenchmark(argc > 1 ? argv[1] : QUENZIL_GUESS_NUMBERS); }
+#endif
