@@ -485,23 +485,16 @@ TEST_F(Quenzil, TabOrderAndTheCourierGroup) {
   EXPECT_EQ(SelectedCarriers(), std::vector<int>{ids::kZhaijisong});
   EXPECT_TRUE(TakeScreenshot("keyboard-courier"));
 
-  // 其他快递公司: a typed letter finds a courier and clears the buttons; the
-  // old address gets its code; a button chosen again clears the list.
+  // 其他快递公司: a typed letter finds a courier and clears the buttons; a
+  // button chosen again clears the list.
   ASSERT_TRUE(app_->TabTo(ids::kCombo1));
   ASSERT_TRUE(app_->PressKey('U'));
-  EXPECT_TRUE(WaitUntil([&] { return WindowTextOf(app_->Control(ids::kCombo1)) == L"UPS"; }, 3s));
-  EXPECT_TRUE(WaitUntil([&] { return SelectedCarriers().empty(); }, 3s));
+  EXPECT_TRUE(WaitUntil([&] { return WindowTextOf(app_->Control(ids::kCombo1)) == L"UPS" && SelectedCarriers().empty(); },
+                        3s));
   EXPECT_TRUE(TakeScreenshot("keyboard-other-courier"));
-  ASSERT_TRUE(app_->TypeNumber(L"1Z999AA10123456784"));
-  ASSERT_TRUE(app_->Click(ids::kChaxun));
-  EXPECT_TRUE(WaitUntil([] {
-    const auto asked = ApiRequestsInServerLog();
-    return !asked.empty() && asked.back().find("com=ups&nu=1Z999AA10123456784") != std::string::npos;
-  }, 5s));
-  ASSERT_TRUE(app_->TabAround(ids::kYuantong));
+  ASSERT_TRUE(app_->TabTo(ids::kYuantong, true));
   ASSERT_TRUE(app_->PressKey(VK_SPACE));
   EXPECT_TRUE(WaitUntil([&] { return WindowTextOf(app_->Control(ids::kCombo1)).empty(); }, 3s));
-  EXPECT_EQ(SelectedCarriers(), std::vector<int>{ids::kYuantong});
 }
 
 TEST_F(Quenzil, EnterPressesTheFocusedButton) {
