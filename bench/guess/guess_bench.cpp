@@ -8,6 +8,7 @@
 // the courier). Goals: top-1 at least 85 %, top-3 at least 97 %, every
 // number with letters right. A benchmark, not a test: it always exits 0.
 //   bench_guess [numbers.tsv]
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,8 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/query_flow.h"
@@ -65,8 +68,8 @@ class Service final : public Transfers {
     auto [id, request] = std::move(pending_.front());
     pending_.erase(pending_.begin());
     if (request.url.find("/autonumber/") != std::string::npos) {
-      return std::pair{id, FetchOutcome::Answered(trial ? R"({"result":false,"returnCode":"601","message":"POLL:KEY已过期"})"
-                                                        : R"([{"comCode":")" + courier + R"("}])")};
+      const std::string refused = R"({"result":false,"returnCode":"601","message":"POLL:KEY已过期"})";
+      return std::pair{id, FetchOutcome::Answered(trial ? refused : R"([{"comCode":")" + courier + R"("}])")};
     }
     const bool known = request.body.find("%22com%22%3A%22" + courier + "%22") != std::string::npos;
     return std::pair{id, FetchOutcome::Answered(known ? R"({"nu":"1","ischeck":"0","com":")" + courier +

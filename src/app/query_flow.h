@@ -1,9 +1,10 @@
 // One query from its start to its rows: the old public address, finding
 // the courier (the number's shape, the service's detection), the keyed
 // query, the phone's digits asked once, and the guard that never sends a
-// number the service answered with rows a short while ago. Free of the platform and of any window: the main window and the
-// console companion each drive it through their own host, and their
-// transfers hand its outcomes back.
+// number the service answered with rows a short while ago. Free of the
+// platform and of any window: the main window and the console companion
+// each drive it through their own host, and their transfers hand its
+// outcomes back.
 #pragma once
 
 #include <cstddef>
