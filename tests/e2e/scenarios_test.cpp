@@ -485,8 +485,7 @@ TEST_F(Quenzil, TabOrderAndTheCourierGroup) {
   EXPECT_EQ(SelectedCarriers(), std::vector<int>{ids::kZhaijisong});
   EXPECT_TRUE(TakeScreenshot("keyboard-courier"));
 
-  // 其他快递公司: a typed letter finds a courier and clears the buttons; a
-  // button chosen again clears the list.
+  // 其他快递公司: a typed letter picks a courier and clears the buttons; a button clears it.
   ASSERT_TRUE(app_->TabTo(ids::kCombo1));
   ASSERT_TRUE(app_->PressKey('U'));
   EXPECT_TRUE(WaitUntil([&] { return WindowTextOf(app_->Control(ids::kCombo1)) == L"UPS" && SelectedCarriers().empty(); },
