@@ -305,23 +305,6 @@ struct CodeName {
   std::string_view name;
 };
 
-constexpr std::array<CodeName, 14> kCarrierNames{{
-    {"zhongtong", "中通快递"},
-    {"yuantong", "圆通速递"},
-    {"shentong", "申通快递"},
-    {"shunfeng", "顺丰速运"},
-    {"yunda", "韵达快递"},
-    {"huitongkuaidi", "汇通快递"},
-    {"tiantian", "天天快递"},
-    {"zhaijisong", "宅急送"},
-    {"quanfengkuaidi", "全峰快递"},
-    {"ems", "EMS"},
-    {"jtexpress", "极兔速递"},
-    {"jd", "京东物流"},
-    {"youzhengguonei", "邮政快递包裹"},
-    {"debangkuaidi", "德邦快递"},
-}};
-
 constexpr std::array<CodeName, 14> kStateTexts{{
     {"0", "在途"},
     {"1", "揽收"},
@@ -551,12 +534,6 @@ std::string StateText(std::string_view state) {
 
 bool IsFinal(const TrackingResult& result) {
   return result.signed_for || result.state == "3" || result.state == "4";
-}
-
-std::string CarrierName(std::string_view code, std::string_view detected_name) {
-  const std::string_view known = Lookup(kCarrierNames, code);
-  if (!known.empty()) return std::string(known);
-  return std::string(detected_name.empty() ? code : detected_name);
 }
 
 std::vector<std::string> ResultRows(const TrackingResult& result, std::string_view carrier_name) {

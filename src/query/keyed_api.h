@@ -113,10 +113,6 @@ std::string StateText(std::string_view state);
 // Signed for, or state 3 (签收) or 4 (退签): nothing more will happen.
 bool IsFinal(const TrackingResult& result);
 
-// The carrier's name for people: the ten of the window and a few common
-// others by code, else the name detection gave, else the code itself.
-std::string CarrierName(std::string_view code, std::string_view detected_name = {});
-
 // What List1 shows: "<carrier name>  <state>", then per event (oldest
 // first) its time row and its context row.
 std::vector<std::string> ResultRows(const TrackingResult& result, std::string_view carrier_name);
