@@ -1,5 +1,7 @@
 #include "query/couriers.h"
 
+#include <boost/regex.hpp>
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -69,85 +71,35 @@ bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
          });
 }
 
-// One item of a shape: which characters, and how many of them.
-struct ShapeItem {
-  std::string_view set;  // "#" for any digit, "[...]" for a set, else one character
-  int min = 1;
-  int max = 1;
-  std::size_t end = 0;   // where the next item starts in the pattern
+// The C++ locale traits in both builds: the Windows default would classify
+// bytes by the system code page.
+using ShapeRegex = boost::basic_regex<char, boost::cpp_regex_traits<char>>;
+
+// A shape as a regular expression: "#" stands for [0-9]; letters in either
+// case.
+ShapeRegex CompileShape(std::string_view pattern) {
+  std::string expression;
+  for (const char c : pattern) expression += c == '#' ? std::string_view("[0-9]") : std::string_view(&c, 1);
+  return ShapeRegex(expression, boost::regex::perl | boost::regex::icase);
+}
+
+struct CompiledShape {
+  std::string_view pattern;
+  ShapeRegex regex;
 };
 
-std::optional<int> ReadCount(std::string_view pattern, std::size_t& at) {
-  int value = 0;
-  const std::size_t start = at;
-  while (at < pattern.size() && pattern[at] >= '0' && pattern[at] <= '9') value = value * 10 + (pattern[at++] - '0');
-  if (at == start) return std::nullopt;
-  return value;
-}
-
-// nullopt for a malformed pattern.
-std::optional<ShapeItem> ReadItem(std::string_view pattern, std::size_t at) {
-  ShapeItem item;
-  if (pattern[at] == '[') {
-    const std::size_t close = pattern.find(']', at);
-    if (close == std::string_view::npos) return std::nullopt;
-    item.set = pattern.substr(at, close + 1 - at);
-    at = close + 1;
-  } else {
-    item.set = pattern.substr(at, 1);
-    ++at;
-  }
-  if (at < pattern.size() && pattern[at] == '{') {
-    ++at;
-    const std::optional<int> min = ReadCount(pattern, at);
-    std::optional<int> max = min;
-    if (at < pattern.size() && pattern[at] == ',') {
-      ++at;
-      max = ReadCount(pattern, at);
+// Every shape of the table, compiled once.
+const std::vector<CompiledShape>& TableShapes() {
+  static const std::vector<CompiledShape> shapes = [] {
+    std::vector<CompiledShape> compiled;
+    for (const Courier& courier : kCouriers) {
+      for (const NumberShape& shape : courier.shapes) {
+        if (!shape.pattern.empty()) compiled.push_back({shape.pattern, CompileShape(shape.pattern)});
+      }
     }
-    if (!min || !max || *max < *min || at >= pattern.size() || pattern[at] != '}') return std::nullopt;
-    item.min = *min;
-    item.max = *max;
-    ++at;
-  }
-  item.end = at;
-  return item;
-}
-
-bool InSet(std::string_view set, char c) {
-  if (set == "#") return c >= '0' && c <= '9';
-  if (set.size() == 1) return set[0] == c;
-  const std::string_view inside = set.substr(1, set.size() - 2);
-  for (std::size_t i = 0; i < inside.size(); ++i) {
-    if (i + 2 < inside.size() && inside[i + 1] == '-') {
-      if (c >= inside[i] && c <= inside[i + 2]) return true;
-      i += 2;
-    } else if (inside[i] == c) {
-      return true;
-    }
-  }
-  return false;
-}
-
-// Numbers are short (the service takes at most 32 characters), so trying
-// every count of every item costs nothing.
-bool MatchFrom(std::string_view pattern, std::size_t at, std::string_view text) {
-  if (at == pattern.size()) return text.empty();
-  const std::optional<ShapeItem> item = ReadItem(pattern, at);
-  if (!item) return false;
-  int taken = 0;
-  while (taken < item->min) {
-    if (static_cast<std::size_t>(taken) == text.size() || !InSet(item->set, Upper(text[taken]))) return false;
-    ++taken;
-  }
-  while (true) {
-    if (MatchFrom(pattern, item->end, text.substr(static_cast<std::size_t>(taken)))) return true;
-    if (taken == item->max || static_cast<std::size_t>(taken) == text.size() ||
-        !InSet(item->set, Upper(text[taken]))) {
-      return false;
-    }
-    ++taken;
-  }
+    return compiled;
+  }();
+  return shapes;
 }
 
 // Letters make a shape the courier's own; digits alone are shared.
@@ -265,7 +217,12 @@ std::string CarrierName(std::string_view code, std::string_view detected_name) {
 }
 
 bool MatchesShape(std::string_view pattern, std::string_view number) {
-  return !pattern.empty() && MatchFrom(pattern, 0, number);
+  if (pattern.empty()) return false;
+  for (const CompiledShape& shape : TableShapes()) {
+    if (shape.pattern == pattern) return boost::regex_match(number.begin(), number.end(), shape.regex);
+  }
+  const ShapeRegex regex = CompileShape(pattern);
+  return boost::regex_match(number.begin(), number.end(), regex);
 }
 
 std::vector<CourierGuess> GuessCouriers(std::string_view number) {

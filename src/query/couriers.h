@@ -14,11 +14,9 @@
 
 namespace quenzil {
 
-// A shape of a courier's numbers, matched against the whole number (ASCII
-// letters compared in upper case):
-//   A-Z, 0-9   that character          #        any digit
-//   [..]       one of the set; 3-8 and A-Z are ranges
-//   {n}, {n,m} the item before, n (to m) times
+// A shape of a courier's numbers, matched against the whole number, letters
+// in either case: a regular expression in which "#" is any digit, e.g.
+// "YT#{13}", "7[3-68]#{12}", "JD[0-9A-Z]{2}#{11}".
 // Shapes that begin with a letter name their courier; bare digits never do.
 struct NumberShape {
   std::string_view pattern;
