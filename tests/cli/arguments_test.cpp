@@ -35,6 +35,8 @@ TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
       {{"--guess", "YT1", "--json"}, Command{Kind::kGuess, "YT1", "", "", true}, ""},
       {{"--guess", "YT1", "--courier", "ems"}, std::nullopt, "--guess 不能"},
       {{"YT1", "--phone", "12a"}, std::nullopt, "后四位"},
+      {{"YT1", "--phone", "12345"}, std::nullopt, "后四位"},
+      {{"YT1", "--phone", "123"}, std::nullopt, "后四位"},
       {{"--watched", "YT1"}, std::nullopt, "--watched 不能"},
   };
   for (const auto& row : cases) {

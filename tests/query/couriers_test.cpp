@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "query/carriers.h"
+
 namespace quenzil {
 namespace {
 
@@ -84,6 +86,14 @@ TEST(Couriers, TheGuessRanksEveryShapeAndEveryNameFindsItsCourier) {
     EXPECT_EQ(CarrierName(courier.code, "detected"), courier.name);
   }
   EXPECT_EQ(ClosestCourierNames("yuantnog", 1), std::vector<std::string_view>{"圆通速递"});
+  // A name that holds what was typed comes before any near spelling.
+  EXPECT_EQ(ClosestCourierNames("快运"), (std::vector<std::string_view>{"安能快运", "百世快运", "中通快运"}));
+  // 其他快递公司: every courier once, either there or on a button.
+  for (const Courier& courier : Couriers()) {
+    const bool button = std::any_of(CarrierTable.begin(), CarrierTable.end(),
+                                    [&](const Carrier& carrier) { return carrier.service_code == courier.code; });
+    EXPECT_EQ(std::count(OtherCouriers().begin(), OtherCouriers().end(), &courier), button ? 0 : 1) << courier.code;
+  }
   EXPECT_EQ(CarrierName("zhongtongguoji", "中通国际") + CarrierName("zhongtongguoji"), "中通国际zhongtongguoji");
 }
 
