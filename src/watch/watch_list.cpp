@@ -14,7 +14,6 @@ constexpr std::size_t kTextUnits = 255;
 constexpr std::size_t kMenuNameUnits = 32;
 
 constexpr std::string_view kEllipsis = "…";
-constexpr std::string_view kStateReturned = "4";
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
@@ -189,7 +188,7 @@ std::string MenuLabel(const WatchedParcel& parcel, UnixSeconds now) {
   label += ' ';
   label += StateText(parcel.state);
   if (IsFinalParcel(parcel)) {
-    label += parcel.state == kStateReturned ? "（已退签，不再刷新）" : "（已签收，不再刷新）";
+    label += IsReturnedState(parcel.state) ? "（已退签，不再刷新）" : "（已签收，不再刷新）";
   } else if (IsRetired(parcel, now)) {
     label += "（30天无变化，不再刷新）";
   } else if (parcel.needs_phone) {
