@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -26,28 +27,32 @@ std::string Cell(std::string_view value) {
   return "<td style='padding:3px 5px;'>" + std::string(value) + "</td>";
 }
 
-TEST(Classification, EachMarkerGivesItsAdvice) {
-  const Answer wrong = ClassifyAnswer("<p>单号不正确</p>");
-  EXPECT_EQ(wrong.kind, AnswerKind::kWrongNumber);
-  EXPECT_EQ(wrong.rows, Rows{std::string(kWrongNumberMessage)});
-  EXPECT_EQ(ClassifyAnswer("查询异常").rows, Rows{std::string(kAbnormalMessage)});
-  EXPECT_EQ(ClassifyAnswer("暂未收录").rows, Rows{std::string(kNotRecordedMessage)});
-  const Answer captcha = ClassifyAnswer("请输入验证码");
-  EXPECT_EQ(captcha.kind, AnswerKind::kNeedsCaptcha);
-  EXPECT_EQ(captcha.rows, Rows{std::string(kCaptchaMessage)});
-}
-
-TEST(Classification, FirstMarkerInTableOrderDecides) {
-  // Position in the answer does not matter, only the table's order.
-  const Answer abnormal = ClassifyAnswer("时间 " + Cell("a") + " 异常");
-  EXPECT_EQ(abnormal.kind, AnswerKind::kAbnormal);
-  EXPECT_EQ(abnormal.rows, Rows{std::string(kAbnormalMessage)});
-
-  const Answer wrong = ClassifyAnswer("未收录……不正确");
-  EXPECT_EQ(wrong.kind, AnswerKind::kWrongNumber);
-  EXPECT_EQ(wrong.rows, Rows{std::string(kWrongNumberMessage)});
-
-  EXPECT_EQ(ClassifyAnswer("验证码 时间").kind, AnswerKind::kNeedsCaptcha);
+TEST(Classification, EachMarkerGivesItsAdviceAndTheEarlierOfAnyTwoDecidesInEitherOrder) {
+  const struct {
+    std::string_view marker;
+    AnswerKind kind;
+    std::string_view advice;  // empty: the rows, none here
+  } markers[] = {{"不正确", AnswerKind::kWrongNumber, kWrongNumberMessage},
+                 {"异常", AnswerKind::kAbnormal, kAbnormalMessage},
+                 {"未收录", AnswerKind::kNotRecorded, kNotRecordedMessage},
+                 {"验证码", AnswerKind::kNeedsCaptcha, kCaptchaMessage},
+                 {"时间", AnswerKind::kTracking, ""}};
+  const auto expect = [](const std::string& text, const auto& first) {
+    const Answer answer = ClassifyAnswer(text);
+    EXPECT_EQ(answer.kind, first.kind) << text;
+    EXPECT_EQ(answer.rows, first.advice.empty() ? Rows{} : Rows{std::string(first.advice)}) << text;
+  };
+  for (std::size_t first = 0; first < std::size(markers); ++first) {
+    expect("<p>单号" + std::string(markers[first].marker) + "</p>", markers[first]);
+    for (std::size_t later = first + 1; later < std::size(markers); ++later) {
+      // Where a marker stands in the answer does not matter, only the table's order.
+      const std::string one(markers[first].marker), other(markers[later].marker);
+      expect(one + " …… " + other, markers[first]);
+      expect(other + " …… " + one, markers[first]);
+    }
+  }
+  EXPECT_EQ(ClassifyAnswer("时间 " + Cell("a") + " 异常").rows, Rows{std::string(kAbnormalMessage)})
+      << "rows never come with an advice";
 }
 
 TEST(Classification, NoMarkerNoRows) {
