@@ -17,7 +17,8 @@ WatchedParcel Checked(std::string number, UnixSeconds at) {
 }
 
 TEST(Schedule, EachEntryHasASteadyOffsetUnderATenthOfTheInterval) {
-  const RefreshSchedule schedule(kSettings);
+  RefreshSchedule schedule(kSettings);
+  schedule.SetMode(RefreshMode::kHourly);
   std::set<UnixSeconds> offsets;
   for (int i = 0; i < 40; ++i) {
     const UnixSeconds due = *schedule.DueAt(Checked(std::string("N").append(std::to_string(i)), kT0), kT0);
