@@ -94,13 +94,12 @@ AddResult WatchKeeper::Add(WatchedParcel parcel) {
 }
 
 bool WatchKeeper::Remove(std::string_view number, std::string_view carrier) {
-  const std::optional<std::size_t> index = FindParcel(list_, number, carrier);
-  if (!index) return false;
+  if (!FindParcel(list_, number, carrier)) return false;
   if (running_ && running_parcel_.first == number && running_parcel_.second == carrier) {
     transfers_.Cancel(*running_);
     running_.reset();
   }
-  list_.parcels.erase(list_.parcels.begin() + static_cast<std::ptrdiff_t>(*index));
+  RemoveParcel(list_, number, carrier);
   if (!loaded_) removed_before_load_.emplace_back(std::string(number), std::string(carrier));
   SaveNow();
   host_.WatchListChanged();

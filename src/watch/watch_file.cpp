@@ -174,10 +174,12 @@ WatchList ParseWatchFile(std::string_view text) {
     } catch (const BadEntry&) {
     }
     // A second entry of the same parcel stays unread; the first is the one shown.
-    if (parcel && list.parcels.size() < kMaxWatched && !FindParcel(list, parcel->number, parcel->carrier)) {
+    const bool copy = parcel && FindParcel(list, parcel->number, parcel->carrier);
+    if (parcel && !copy && list.parcels.size() < kMaxWatched) {
       list.parcels.push_back(std::move(*parcel));
     } else {
-      list.unread.push_back({index, value});
+      list.unread.push_back({index, value, copy ? std::optional<ParcelKey>({parcel->number, parcel->carrier})
+                                                : std::nullopt});
     }
   }
   return list;

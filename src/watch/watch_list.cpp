@@ -95,6 +95,16 @@ AddResult AddParcel(WatchList& list, WatchedParcel parcel) {
   return AddResult::kAdded;
 }
 
+bool RemoveParcel(WatchList& list, std::string_view number, std::string_view carrier) {
+  const std::optional<std::size_t> index = FindParcel(list, number, carrier);
+  if (!index) return false;
+  list.parcels.erase(list.parcels.begin() + static_cast<std::ptrdiff_t>(*index));
+  std::erase_if(list.unread, [&](const UnreadEntry& entry) {
+    return entry.copy_of && entry.copy_of->first == number && entry.copy_of->second == carrier;
+  });
+  return true;
+}
+
 WatchedParcel ParcelFromResult(const TrackingResult& result, std::string_view carrier_name,
                                std::string_view phone, std::string_view note, UnixSeconds now) {
   WatchedParcel parcel;

@@ -133,6 +133,16 @@ TEST(WatchFile, EntriesPastTheLimitStayUnreadAndUnreadOnesGoBackInOrder) {
             json::parse(R"(["first",{"number":"a","carrier":"ems"},"middle",{"number":"b","carrier":"ems"},"late"])"));
 }
 
+TEST(WatchFile, ASecondCopyGoesWithTheParcelItCopies) {
+  WatchList list = ParseWatchFile(R"({"parcels":[{"number":"A","carrier":"ems"},
+    {"number":"A","carrier":"ems","note":"copy"},{"number":"A","carrier":"yunda"},7]})");
+  ASSERT_TRUE(RemoveParcel(list, "A", "ems"));
+  const WatchList again = ParseWatchFile(SerializeWatchFile(list));
+  EXPECT_FALSE(FindParcel(again, "A", "ems")) << "the copy would come back as watched";
+  EXPECT_TRUE(FindParcel(again, "A", "yunda"));
+  EXPECT_EQ(again.unread.size(), 1u) << "other unread entries stay";
+}
+
 TEST(WatchFile, BadUtf8DoesNotStopASave) {
   WatchList list = ParseWatchFile(R"({"version":1,"parcels":[{"number":"1","carrier":"ems","note":"a"}]})");
   list.parcels[0].note = "bad \xFF byte";
