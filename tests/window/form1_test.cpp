@@ -351,6 +351,22 @@ TEST_F(Form1Test, AWatchFileHeldElsewhereIsReadLaterAndNeverWrittenBefore) {
   EXPECT_TRUE(view.messages.empty());
 }
 
+TEST_F(Form1Test, WhatWasWatchedWhileTheFileWasHeldIsNoFailureWhenTheFileTurnsOutNewer) {
+  watch_store.busy_for = 1;
+  watch_store.stored.newer_version = true;
+  watch_store.save_works = false;  // as the store refuses a newer file
+  view.note_answer = "";
+  StartKeyed("YT1", "yuantong");
+  form->chaxun_Click();
+  Answer(PollResult("yuantong", "0"));
+  form->SystemMenu_Click(commands::kWatch);
+  ASSERT_TRUE(view.Fire(FormTimer::kWatchFileRetry));
+  form->OnTimer(FormTimer::kWatchFileRetry);
+  ASSERT_FALSE(view.messages.empty());
+  EXPECT_EQ(view.messages.back().prompt, kWatchFileNewerPrompt);
+  EXPECT_TRUE(view.notifications.empty()) << "关注列表没能保存 for a file that is not to be written";
+}
+
 TEST_F(Form1Test, WhatWasWatchedWhileTheFileWasHeldIsSavedAtExitIfItCanBeRead) {
   watch_store.busy_for = 1;
   watch_store.stored.list.parcels.push_back({.number = "ZT1", .carrier = "zhongtong"});
