@@ -151,28 +151,47 @@ std::size_t WatchKeeper::ActiveEntries(UnixSeconds now) const {
 }
 
 bool WatchKeeper::NoteTransportFailure(WatchedParcel& parcel, std::string problem, UnixSeconds now) {
+  ParcelKey key{parcel.number, parcel.carrier};
   if (offline_) {
-    // Still out of reach: not this entry's fault; it stays due.
+    // Still out of reach: not this entry's fault; it stays due, behind the
+    // others, so that one which can answer ends the pause.
+    std::erase(tried_while_offline_, key);
+    tried_while_offline_.push_back(std::move(key));
     schedule_.NoteUnreachable(now);
     return false;
   }
-  ParcelKey key{parcel.number, parcel.carrier};
   std::erase_if(failing_in_a_row_, [&](const Penalty& penalty) { return penalty.parcel == key; });
-  failing_in_a_row_.push_back({key, parcel});
+  failing_in_a_row_.push_back(
+      {key, now, parcel.last_problem, parcel.last_checked, parcel.failures, parcel.failing_since});
   NoteFailure(parcel, std::move(problem), now);
-  const std::size_t needed = std::clamp<std::size_t>(ActiveEntries(now), 1, kOfflineAfterEntries);
+  // One entry alone cannot tell an outage from its own failures: it backs
+  // off on its own.
+  const std::size_t needed = std::clamp<std::size_t>(ActiveEntries(now), 2, kOfflineAfterEntries);
   if (failing_in_a_row_.size() < needed) return true;
   // Every entry tried failed the same way: the network is out, not the
-  // entries. Their own back-off is undone and the whole list waits.
+  // entries. Their own back-off is undone (unless something newer came
+  // meanwhile, a query by hand) and the whole list waits.
   for (const Penalty& penalty : failing_in_a_row_) {
-    if (const auto index = FindParcel(list_, penalty.parcel.first, penalty.parcel.second)) {
-      list_.parcels[*index] = penalty.before;
-    }
+    tried_while_offline_.push_back(penalty.parcel);
+    const auto index = FindParcel(list_, penalty.parcel.first, penalty.parcel.second);
+    if (!index) continue;
+    WatchedParcel& entry = list_.parcels[*index];
+    if (entry.failures == 0 || entry.last_checked != penalty.failed_at) continue;
+    entry.last_problem = penalty.last_problem;
+    entry.last_checked = penalty.last_checked;
+    entry.failures = penalty.failures;
+    entry.failing_since = penalty.failing_since;
   }
   failing_in_a_row_.clear();
   offline_ = true;
   schedule_.NoteUnreachable(now);
   return true;
+}
+
+PickOrder WatchKeeper::Order() const {
+  PickOrder order;
+  order.last = tried_while_offline_;
+  return order;
 }
 
 bool WatchKeeper::TakeOutcome(WatchedParcel& parcel, const FetchOutcome& fetched, UnixSeconds now) {
@@ -188,6 +207,7 @@ bool WatchKeeper::TakeOutcome(WatchedParcel& parcel, const FetchOutcome& fetched
   // An answer came: the network is there.
   offline_ = false;
   failing_in_a_row_.clear();
+  tried_while_offline_.clear();
   schedule_.NoteReachable();
   const PollAnswer answer = ReadPollAnswer(outcome.text);
   switch (answer.kind) {
@@ -243,7 +263,7 @@ void WatchKeeper::Stop() {
 void WatchKeeper::StartDue() {
   if (stopped_ || running_ || !loaded_ || paused_for_account_ || !credentials_.complete()) return;
   const UnixSeconds now = host_.Now();
-  const std::optional<std::size_t> index = schedule_.PickDue(list_, now, host_.UtcOffset(now));
+  const std::optional<std::size_t> index = schedule_.PickDue(list_, now, host_.UtcOffset(now), Order());
   if (!index) return;
   const WatchedParcel& parcel = list_.parcels[*index];
   running_parcel_ = {parcel.number, parcel.carrier};
@@ -264,7 +284,7 @@ void WatchKeeper::Rearm() {
     return;
   }
   const UnixSeconds now = host_.Now();
-  host_.WakeAt(schedule_.NextWake(list_, now, host_.UtcOffset(now)));
+  host_.WakeAt(schedule_.NextWake(list_, now, host_.UtcOffset(now), Order()));
 }
 
 void WatchKeeper::SaveNow() {

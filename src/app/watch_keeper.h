@@ -86,10 +86,15 @@ class WatchKeeper {
 
  private:
   // What a transport failure changed in an entry, to be undone when it
-  // turns out the whole network was out of reach.
+  // turns out the whole network was out of reach: the entry's failure
+  // fields as they were before it, and when it failed.
   struct Penalty {
     ParcelKey parcel;
-    WatchedParcel before;
+    UnixSeconds failed_at = 0;
+    std::string last_problem;
+    UnixSeconds last_checked = 0;
+    int failures = 0;
+    UnixSeconds failing_since = 0;
   };
 
   // Starts a refresh if one is due, then arms the timer for the next.
@@ -97,6 +102,7 @@ class WatchKeeper {
   void StartDue();
   void Rearm();
   void SaveNow();
+  PickOrder Order() const;
   // Takes one refresh's outcome into the entry; false when nothing about it
   // changed.
   bool TakeOutcome(WatchedParcel& parcel, const FetchOutcome& outcome, UnixSeconds now);
@@ -120,6 +126,9 @@ class WatchKeeper {
   bool paused_for_account_ = false;
   bool offline_ = false;  // every entry tried lately was out of reach
   std::vector<Penalty> failing_in_a_row_;
+  // Tried while offline, least lately first: each retry goes to another
+  // entry, so one that can answer ends the pause.
+  std::vector<ParcelKey> tried_while_offline_;
   // The one refresh in flight, if any.
   std::optional<TransferId> running_;
   ParcelKey running_parcel_;

@@ -104,6 +104,12 @@ class Keeper : public testing::Test {
 };
 
 FetchOutcome Failed() { return FetchOutcome::Failed(FetchFailure::kConnectionLost, "reset"); }
+// The number a poll request asks for.
+std::string NumberIn(const FetchRequest& request) {
+  const std::size_t at = request.body.find("%22num%22%3A%22") + 15;
+  return request.body.substr(at, request.body.find("%22", at) - at);
+}
+
 FetchOutcome ServiceSays(const std::string& code) {
   return FetchOutcome::Answered(R"({"result":false,"returnCode":")" + code + R"(","message":"m"})");
 }
@@ -180,6 +186,39 @@ TEST_F(Keeper, WhenEveryEntryFailsTheListPausesAndTheEntriesStayDue) {
   EXPECT_EQ(host_.wake, kT0 + 25 + 5) << "the pause is over: the gap between starts again";
 }
 
+TEST_F(Keeper, AnEntryThatNeverAnswersDoesNotHoldTheListAfterAnOutage) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A", "B", "C"});
+  // A is cut off for good and fails first; B and C fail once each, which
+  // makes an outage of three in a row, and answer from then on.
+  std::map<std::string, int> asked{{"A", 1}};
+  Finish(Failed());
+  RunUntil(kT0 + 600, [&] {
+    const std::string number = NumberIn(transfers_.started.back());
+    return ++asked[number] == 1 || number == "A" ? Failed() : Answered("0", 1);
+  });
+  EXPECT_GE(asked["B"], 5);
+  EXPECT_GE(asked["C"], 5);
+}
+
+TEST_F(Keeper, AnOutageUndoesTheFailuresOnlyNotAQueryByHandMeanwhile) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A", "B", "C"});
+  Finish(Failed());
+  host_.now = kT0 + 5;
+  TrackingResult result = ReadPollAnswer(PollBody("5", 2)).result;
+  result.number = "A";
+  keeper_.TakeUserResult(result, "yunda", "1234");
+  for (int tried = 0; tried < 2; ++tried) {
+    Wake();
+    Finish(Failed());
+  }
+  EXPECT_EQ(Entry("A").phone, "1234");
+  EXPECT_EQ(Entry("A").events.size(), 2u);
+  EXPECT_EQ(Entry("A").last_answered, kT0 + 5);
+  EXPECT_FALSE(Entry("B").fetched()) << "the failure itself is undone";
+}
+
 TEST_F(Keeper, SpentAccountPausesUntilResumedAndPhoneWaitsForTheDigits) {
   keeper_.SetCredentials(kCredentials);
   Watch({"A", "B"});
@@ -224,12 +263,14 @@ TEST_F(Keeper, OtherFailuresCountAsChecksOfTheirEntry) {
     EXPECT_EQ(Entry("A").last_checked, host_.now) << outcome.text;
     EXPECT_FALSE(Entry("A").last_problem.empty()) << outcome.text;
   }
-  // A 502 page is no answer, whatever it holds; for the only entry it
-  // means everything fails: the list pauses.
+  // A 502 page is no answer, whatever it holds; a lone entry cannot tell
+  // an outage from its own failure: it backs off on its own, and says
+  // 刷新失败 after a day.
   Wake();
   ASSERT_TRUE(Finish(FetchOutcome::Answered(PollBody("0", 1), 502)));
   EXPECT_TRUE(Entry("A").events.empty());
-  EXPECT_EQ(Entry("A").failures, failures);
+  EXPECT_EQ(Entry("A").failures, failures + 1);
+  EXPECT_NE(MenuLabel(Entry("A"), host_.now + 86400).find("刷新失败"), std::string::npos);
 }
 
 TEST_F(Keeper, RemovingTheEntryBeingRefreshedCancelsIt) {
