@@ -188,8 +188,26 @@ bool WatchKeeper::NoteTransportFailure(WatchedParcel& parcel, std::string proble
   return true;
 }
 
+bool WatchKeeper::TakeKeptAnswer(WatchedParcel& parcel, UnixSeconds now) {
+  if (answers_ == nullptr) return false;
+  const std::optional<KeptAnswer> kept = answers_->Kept(parcel.number, parcel.carrier);
+  if (!kept || kept->answered_at <= parcel.last_answered ||
+      !WithinRequeryGuard(kept->answered_at, now, schedule_.policy().requery_guard)) {
+    return false;
+  }
+  const UnixSeconds checked = std::max(parcel.last_checked, kept->answered_at);
+  const MergeOutcome merged = MergeResult(parcel, kept->result, kept->answered_at);
+  parcel.last_checked = checked;
+  if (parcel.phone.empty()) parcel.phone = kept->phone;
+  if (merged.notify) host_.Notify(parcel.number, parcel.carrier, NotificationTitle(parcel), NotificationText(parcel));
+  return true;
+}
+
+bool WatchKeeper::Refreshing(std::string_view number) const { return running_ && running_parcel_.first == number; }
+
 PickOrder WatchKeeper::Order() const {
   PickOrder order;
+  if (asked_by_hand_) order.held_back = [this](const WatchedParcel& parcel) { return asked_by_hand_(parcel.number); };
   order.last = tried_while_offline_;
   return order;
 }
@@ -263,13 +281,24 @@ void WatchKeeper::Stop() {
 void WatchKeeper::StartDue() {
   if (stopped_ || running_ || !loaded_ || paused_for_account_ || !credentials_.complete()) return;
   const UnixSeconds now = host_.Now();
-  const std::optional<std::size_t> index = schedule_.PickDue(list_, now, host_.UtcOffset(now), Order());
-  if (!index) return;
-  const WatchedParcel& parcel = list_.parcels[*index];
-  running_parcel_ = {parcel.number, parcel.carrier};
-  running_ = transfers_.Start(BuildPollRequest(poll_host_, credentials_, parcel.carrier,
-                                               parcel.number, parcel.phone, limits_));
-  schedule_.NoteStarted(now);
+  const std::int64_t offset = host_.UtcOffset(now);
+  // An entry that takes an answer kept elsewhere is done without asking,
+  // and the next due one goes instead.
+  for (std::size_t tried = 0; tried <= list_.parcels.size(); ++tried) {
+    const std::optional<std::size_t> index = schedule_.PickDue(list_, now, offset, Order());
+    if (!index) return;
+    WatchedParcel& parcel = list_.parcels[*index];
+    if (TakeKeptAnswer(parcel, now)) {
+      SaveNow();
+      host_.WatchListChanged();
+      continue;
+    }
+    running_parcel_ = {parcel.number, parcel.carrier};
+    running_ = transfers_.Start(BuildPollRequest(poll_host_, credentials_, parcel.carrier, parcel.number,
+                                                 parcel.phone, limits_));
+    schedule_.NoteStarted(now);
+    return;
+  }
 }
 
 void WatchKeeper::Advance() {

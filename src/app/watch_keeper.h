@@ -6,11 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "app/query_flow.h"
 #include "query/keyed_api.h"
 #include "watch/schedule.h"
 #include "watch/watch_list.h"
@@ -58,6 +61,15 @@ class WatchKeeper {
   // The account may work again (its settings were confirmed, or a query by
   // hand got rows): background refresh goes on.
   void ResumeRefresh();
+  // The answers kept by every program of the user (the last queries, the
+  // console companion's among them): one newer than an entry's own and
+  // inside the requery guard is taken in instead of asking again.
+  void SetKeptAnswers(const AnswerKeeping* answers) { answers_ = answers; }
+  // True while a query by hand of the number is on its way: the number is
+  // not refreshed meanwhile.
+  void SetAskedByHand(std::function<bool(std::string_view number)> asked) { asked_by_hand_ = std::move(asked); }
+  // True while the background refresh of the number is on its way.
+  bool Refreshing(std::string_view number) const;
 
   // The list read at start (already parsed); arms the timer. Entries added
   // before it was read join it; until then nothing is saved, so the file
@@ -103,6 +115,9 @@ class WatchKeeper {
   void Rearm();
   void SaveNow();
   PickOrder Order() const;
+  // Takes in an answer kept elsewhere that is newer than the entry's own and
+  // inside the guard; false when there is none.
+  bool TakeKeptAnswer(WatchedParcel& parcel, UnixSeconds now);
   // Takes one refresh's outcome into the entry; false when nothing about it
   // changed.
   bool TakeOutcome(WatchedParcel& parcel, const FetchOutcome& outcome, UnixSeconds now);
@@ -129,6 +144,8 @@ class WatchKeeper {
   // Tried while offline, least lately first: each retry goes to another
   // entry, so one that can answer ends the pause.
   std::vector<ParcelKey> tried_while_offline_;
+  const AnswerKeeping* answers_ = nullptr;
+  std::function<bool(std::string_view)> asked_by_hand_;
   // The one refresh in flight, if any.
   std::optional<TransferId> running_;
   ParcelKey running_parcel_;

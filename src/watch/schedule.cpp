@@ -46,6 +46,7 @@ std::optional<std::size_t> RefreshSchedule::PickDue(const WatchList& list, UnixS
   UnixSeconds pick_due = 0;
   for (std::size_t index = 0; index < list.parcels.size(); ++index) {
     const WatchedParcel& parcel = list.parcels[index];
+    if (order.held_back && order.held_back(parcel)) continue;
     const std::optional<UnixSeconds> due = DueAt(parcel, now, utc_offset);
     if (!due || *due > now) continue;
     const auto last = std::find(order.last.begin(), order.last.end(), ParcelKey{parcel.number, parcel.carrier});
@@ -60,9 +61,10 @@ std::optional<std::size_t> RefreshSchedule::PickDue(const WatchList& list, UnixS
 }
 
 std::optional<UnixSeconds> RefreshSchedule::NextWake(const WatchList& list, UnixSeconds now,
-                                                     std::int64_t utc_offset, const PickOrder&) const {
+                                                     std::int64_t utc_offset, const PickOrder& order) const {
   std::optional<UnixSeconds> soonest;
   for (const WatchedParcel& parcel : list.parcels) {
+    if (order.held_back && order.held_back(parcel)) continue;
     const std::optional<UnixSeconds> due = DueAt(parcel, now, utc_offset);
     if (due && (!soonest || *due < *soonest)) soonest = due;
   }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -15,6 +16,8 @@ namespace quenzil {
 
 // Which due entries go before the others.
 struct PickOrder {
+  // Not now, whatever is due: a query by hand of the number is on its way.
+  std::function<bool(const WatchedParcel&)> held_back;
   // Only when nothing else is due, the first of them first: tried lately
   // without an answer while the network was out of reach.
   std::vector<ParcelKey> last;
@@ -45,7 +48,8 @@ class RefreshSchedule {
   std::optional<std::size_t> PickDue(const WatchList& list, UnixSeconds now, std::int64_t utc_offset = 0,
                                      const PickOrder& order = {}) const;
 
-  // When to look again; nullopt when nothing will ever be due.
+  // When to look again; nullopt when nothing will ever be due (entries held
+  // back do not count).
   std::optional<UnixSeconds> NextWake(const WatchList& list, UnixSeconds now, std::int64_t utc_offset = 0,
                                       const PickOrder& order = {}) const;
 

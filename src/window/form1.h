@@ -112,6 +112,7 @@ class Form1 final : private QueryFlowHost {
   };
   // Queries.
   void RunQuery(QueryAsk ask);
+  void CancelQuery();
   void HandOver(const std::string& text);
   void RunRecent(const ParcelMenu& menu, int command);
   void ResumeRefresh();
@@ -157,6 +158,8 @@ class Form1 final : private QueryFlowHost {
   std::optional<TransferId> update_check_;
   bool started_ = false;  // the update check is over: the window is up (or hides in the tray)
   std::optional<std::string> asked_number_;  // of the query on its way
+  // A query waiting for the background refresh of its number.
+  std::optional<QueryAsk> waiting_ask_;
   std::optional<ShownParcel> shown_;
   // The courier detection picked, and for which number: for another number
   // it counts as no pick, so detection runs again.

@@ -219,6 +219,34 @@ TEST_F(Keeper, AnOutageUndoesTheFailuresOnlyNotAQueryByHandMeanwhile) {
   EXPECT_FALSE(Entry("B").fetched()) << "the failure itself is undone";
 }
 
+TEST_F(Keeper, AnswersKeptByAnotherProgramOrAQueryByHandOnItsWayHoldTheRefreshBack) {
+  struct OtherPrograms : AnswerKeeping {
+    std::optional<KeptAnswer> answer;
+    std::optional<KeptAnswer> Kept(std::string_view, std::string_view) const override { return answer; }
+    std::string PhoneFor(std::string_view, std::string_view) const override { return {}; }
+    void Keep(const QueryOutcome&) override {}
+  } kept;
+  keeper_.SetKeptAnswers(&kept);
+  std::string by_hand = "A";
+  keeper_.SetAskedByHand([&](std::string_view number) { return number == by_hand; });
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A"});
+  EXPECT_TRUE(transfers_.started.empty()) << "asked by hand meanwhile";
+  EXPECT_FALSE(host_.wake);
+  by_hand.clear();
+  keeper_.OnWake();
+  ASSERT_EQ(transfers_.started.size(), 1u);
+  Finish(Answered("0", 1));
+  // The console companion got newer rows of A just before it was due again.
+  TrackingResult result = ReadPollAnswer(PollBody("5", 2)).result;
+  kept.answer = KeptAnswer{"A", "yunda", "韵达快递", "", result, kT0 + 70};
+  RunUntil(kT0 + 90, [] { return Answered("0", 1); });
+  EXPECT_EQ(transfers_.started.size(), 1u) << "not asked again inside the guard";
+  EXPECT_EQ(Entry("A").events.size(), 2u);
+  EXPECT_EQ(host_.notes.size(), 1u) << "news to the tray, whichever program brought it";
+  EXPECT_GE(*host_.wake, kT0 + 70 + 30);
+}
+
 TEST_F(Keeper, SpentAccountPausesUntilResumedAndPhoneWaitsForTheDigits) {
   keeper_.SetCredentials(kCredentials);
   Watch({"A", "B"});

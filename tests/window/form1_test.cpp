@@ -402,6 +402,20 @@ TEST_F(Form1Test, ARefusedAccountPausesRefreshUntilConfirmedAndSaysSoOnce) {
   EXPECT_TRUE(view.timers.count(FormTimer::kWatchWake)) << "refresh goes on";
 }
 
+TEST_F(Form1Test, AQueryByHandWaitsForTheBackgroundRefreshOfItsNumber) {
+  watch_store.stored.list.parcels.push_back({.number = "YT1", .carrier = "yuantong"});
+  StartKeyed("YT1", "yuantong");
+  ASSERT_EQ(transfers.started.size(), 2u) << "the watched parcel is fetched";
+  const TransferId refresh = transfers.Last().id;
+  form->chaxun_Click();
+  form->chaxun_Click();
+  EXPECT_EQ(transfers.started.size(), 2u) << "not asked twice at once";
+  form->OnTransferDone(refresh, FetchOutcome::Answered(PollResult("yuantong", "0")));
+  EXPECT_EQ(transfers.started.size(), 2u);
+  ASSERT_FALSE(view.rows.empty());
+  EXPECT_EQ(view.rows.front(), "圆通速递  在途（刚刚查询）") << "the refresh's rows";
+}
+
 TEST_F(Form1Test, WatchingAsksOnceAboutStartingAtLoginAndAFailedSaveIsToldOnce) {
   watch_store.save_works = false;
   view.note_answer = "";
