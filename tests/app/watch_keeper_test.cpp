@@ -351,6 +351,7 @@ TEST_F(Keeper, NothingIsWrittenBeforeTheFileIsReadAndNothingIsLost) {
   ASSERT_EQ(host_.saved.parcels.size(), 2u);
   EXPECT_EQ(host_.saved.parcels[0].number, "OLD");
   EXPECT_EQ(host_.saved.parcels[1].number, "NEW");
+  EXPECT_EQ(host_.saved.parcels[0].added, kT0) << "an entry written by hand starts its 30 days when it is read";
 }
 
 TEST_F(Keeper, AUserQueryIsTakenInSilentlyAndCountsAsARefresh) {
