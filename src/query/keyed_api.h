@@ -3,13 +3,12 @@
 // MD5 and JSON come from libraries.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/kept_json.h"
 #include "web/fetch.h"
 
 namespace quenzil {
@@ -29,7 +28,7 @@ struct TrackingEvent {
   std::string status;   // the event's own status word, may be empty
   // Fields a stored copy of the event holds that this program does not
   // know: written back as they were read.
-  nlohmann::json unknown = nlohmann::json::object();
+  KeptFields unknown;
   bool operator==(const TrackingEvent&) const = default;
 };
 

@@ -2,8 +2,6 @@
 // answer into an entry, and the texts the tray shows for it. Portable.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -45,7 +43,7 @@ struct WatchedParcel {
   UnixSeconds failing_since = 0;  // the first of them; 0 while refreshes go well
   bool needs_phone = false;       // the service asks for the phone's last four digits
   // Fields of the file that this program does not know, written back as read.
-  nlohmann::json unknown = nlohmann::json::object();
+  KeptFields unknown;
 
   // Checked at least once (an answer or a failure that counts as a check):
   // the schedule waits an interval from here.
@@ -63,7 +61,7 @@ using ParcelKey = std::pair<std::string, std::string>;
 // was, at its place among the others, written back unchanged and never shown.
 struct UnreadEntry {
   std::size_t position = 0;  // index in the file's array when it was read
-  nlohmann::json value;
+  std::string text;          // as it was written
   // A second copy of this parcel: it goes when the parcel is no longer watched.
   std::optional<ParcelKey> copy_of;
 };
@@ -71,7 +69,7 @@ struct UnreadEntry {
 struct WatchList {
   std::vector<WatchedParcel> parcels;
   std::vector<UnreadEntry> unread;  // by position
-  nlohmann::json unknown = nlohmann::json::object();  // top-level fields not known
+  KeptFields unknown;               // top-level fields not known
 };
 
 // Same number and same carrier: the same parcel.
