@@ -525,7 +525,9 @@ std::vector<Timeline> CapturedTimelines() {
       const Kind kind = static_cast<Kind>(static_cast<int>(source.kind));
       timeline.events.push_back({quenzil::ParseServiceTime(source.time), kind, last ? journey.final_state : "0", last,
                                  source.context});
-      timeline.rows.push_back({source.time, source.context});
+      TrackingEvent& row = timeline.rows.emplace_back();
+      row.time = source.time;
+      row.context = source.context;
       timeline.via_locker = timeline.via_locker || kind == Kind::kLocker;
     }
     const UnixSeconds first = timeline.events.front().at + 20 * kMinute;

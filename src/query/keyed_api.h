@@ -28,7 +28,7 @@ struct TrackingEvent {
   std::string status;   // the event's own status word, may be empty
   // Fields a stored copy of the event holds that this program does not
   // know: written back as they were read.
-  KeptFields unknown;
+  KeptFields unknown = {};
   bool operator==(const TrackingEvent&) const = default;
 };
 

@@ -34,13 +34,13 @@ struct HistoryEntry {
   std::string state;
   bool signed_for = false;
   std::vector<TrackingEvent> events;  // oldest first, the newest kMaxEvents
-  KeptFields unknown;
+  KeptFields unknown = {};
 };
 
 struct History {
   std::vector<HistoryEntry> entries;  // newest first, one per number
   std::vector<UnreadEntry> unread;    // by position, as in the watch list
-  KeptFields unknown;
+  KeptFields unknown = {};
 };
 
 // Puts the entry first. An earlier entry of the same number goes (what it

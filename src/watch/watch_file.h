@@ -66,7 +66,7 @@ UnixSeconds ParseServiceTime(std::string_view text);
 // when it is JSON but no such file, the version one for another version.
 struct StoredDocument {
   std::vector<std::string_view> entries;
-  KeptFields unknown;
+  KeptFields unknown = {};
 };
 StoredDocument ReadStoredDocument(std::string_view text, const std::string& list_key);
 // The file's text: the fields beside the list, the version, the entries.

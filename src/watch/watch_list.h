@@ -43,7 +43,7 @@ struct WatchedParcel {
   UnixSeconds failing_since = 0;  // the first of them; 0 while refreshes go well
   bool needs_phone = false;       // the service asks for the phone's last four digits
   // Fields of the file that this program does not know, written back as read.
-  KeptFields unknown;
+  KeptFields unknown = {};
 
   // Checked at least once (an answer or a failure that counts as a check):
   // the schedule waits an interval from here.
@@ -63,13 +63,13 @@ struct UnreadEntry {
   std::size_t position = 0;  // index in the file's array when it was read
   std::string text;          // as it was written
   // A second copy of this parcel: it goes when the parcel is no longer watched.
-  std::optional<ParcelKey> copy_of;
+  std::optional<ParcelKey> copy_of = std::nullopt;
 };
 
 struct WatchList {
   std::vector<WatchedParcel> parcels;
   std::vector<UnreadEntry> unread;  // by position
-  KeptFields unknown;               // top-level fields not known
+  KeptFields unknown = {};  // top-level fields not known
 };
 
 // Same number and same carrier: the same parcel.

@@ -176,6 +176,13 @@ TEST(Detection, CandidatesFailureAndMalformed) {
   }
 }
 
+TrackingResult WithState(std::string state, bool signed_for = false) {
+  TrackingResult result;
+  result.state = std::move(state);
+  result.signed_for = signed_for;
+  return result;
+}
+
 TEST(Texts, EveryStateHasItsOwnTextAndOnlySignedOrReturnedOnesEndTheRefreshes) {
   const struct {
     const char* code;
@@ -197,7 +204,7 @@ TEST(Texts, EveryStateHasItsOwnTextAndOnlySignedOrReturnedOnesEndTheRefreshes) {
   std::set<std::string> texts;
   for (const auto& state : states) {
     EXPECT_EQ(StateText(state.code), state.text) << state.code;
-    EXPECT_EQ(IsFinal({.state = state.code}), state.final) << state.code;
+    EXPECT_EQ(IsFinal(WithState(state.code)), state.final) << state.code;
     EXPECT_EQ(IsReturnedState(state.code), state.final && state.code[0] == '4') << state.code;
     texts.insert(state.text);
   }
@@ -206,8 +213,8 @@ TEST(Texts, EveryStateHasItsOwnTextAndOnlySignedOrReturnedOnesEndTheRefreshes) {
   // ischeck still tells a 签收.
   for (const std::string unknown : {"305", "502", "15", ""}) {
     EXPECT_EQ(StateText(unknown), unknown);
-    EXPECT_FALSE(IsFinal({.state = unknown}));
-    EXPECT_TRUE(IsFinal({.state = unknown, .signed_for = true}));
+    EXPECT_FALSE(IsFinal(WithState(unknown)));
+    EXPECT_TRUE(IsFinal(WithState(unknown, true)));
   }
   EXPECT_EQ(CarrierName("ems", "中国邮政EMS"), "EMS");  // the window's own name wins
   EXPECT_EQ(CarrierName("annengwuliu", "安能物流"), "安能物流");
