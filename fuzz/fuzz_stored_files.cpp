@@ -2,10 +2,9 @@
 // bytes, as a hand-made or a damaged file would come.
 //
 // Checks: nothing but the files' own errors is thrown; every entry of the
-// file's list is kept, read or unread (none lost, none doubled), an unread
-// one as the text it was; what is written back reads again to the same
-// text (a file the program rewrites is stable), and keeps every entry; the
-// written text is well-formed UTF-8.
+// file's list is kept, read or unread (none lost, none doubled); what is
+// written back reads again to the same text (a file the program rewrites
+// is stable), and keeps every entry; the written text is well-formed UTF-8.
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
@@ -40,7 +39,6 @@ void WatchFile(std::string_view text) {
   FUZZ_CHECK(list.parcels.size() <= quenzil::kMaxWatched);
   const std::string written = quenzil::SerializeWatchFile(list);
   FUZZ_CHECK(quenzil_fuzz::IsWellFormedUtf8(written));
-  // Unread entries go back as the very text they were.
   for (const quenzil::UnreadEntry& entry : list.unread) FUZZ_CHECK(written.find(entry.text) != std::string::npos);
   const quenzil::WatchList again = quenzil::ParseWatchFile(written);
   FUZZ_CHECK(again.parcels.size() == list.parcels.size());

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "web/pattern.h"
@@ -28,27 +29,22 @@ std::string Cell(std::string_view value) {
 }
 
 TEST(Classification, EachMarkerGivesItsAdviceAndTheEarlierOfAnyTwoDecidesInEitherOrder) {
-  const struct {
-    std::string_view marker;
-    AnswerKind kind;
-    std::string_view advice;  // empty: the rows, none here
-  } markers[] = {{"不正确", AnswerKind::kWrongNumber, kWrongNumberMessage},
-                 {"异常", AnswerKind::kAbnormal, kAbnormalMessage},
-                 {"未收录", AnswerKind::kNotRecorded, kNotRecordedMessage},
-                 {"验证码", AnswerKind::kNeedsCaptcha, kCaptchaMessage},
-                 {"时间", AnswerKind::kTracking, ""}};
-  const auto expect = [](const std::string& text, const auto& first) {
-    const Answer answer = ClassifyAnswer(text);
-    EXPECT_EQ(answer.kind, first.kind) << text;
-    EXPECT_EQ(answer.rows, first.advice.empty() ? Rows{} : Rows{std::string(first.advice)}) << text;
-  };
+  // Marker, kind, advice (empty: the rows, none here), in the table's order.
+  const std::tuple<std::string, AnswerKind, std::string_view> markers[] = {
+      {"不正确", AnswerKind::kWrongNumber, kWrongNumberMessage}, {"异常", AnswerKind::kAbnormal, kAbnormalMessage},
+      {"未收录", AnswerKind::kNotRecorded, kNotRecordedMessage}, {"验证码", AnswerKind::kNeedsCaptcha, kCaptchaMessage},
+      {"时间", AnswerKind::kTracking, ""}};
   for (std::size_t first = 0; first < std::size(markers); ++first) {
-    expect("<p>单号" + std::string(markers[first].marker) + "</p>", markers[first]);
+    const auto& [one, kind, advice] = markers[first];
+    std::vector<std::string> texts = {"<p>单号" + one + "</p>"};
+    // Where a marker stands in the answer does not matter.
     for (std::size_t later = first + 1; later < std::size(markers); ++later) {
-      // Where a marker stands in the answer does not matter, only the table's order.
-      const std::string one(markers[first].marker), other(markers[later].marker);
-      expect(one + " …… " + other, markers[first]);
-      expect(other + " …… " + one, markers[first]);
+      texts.push_back(one + " …… " + std::get<0>(markers[later]));
+      texts.push_back(std::get<0>(markers[later]) + " …… " + one);
+    }
+    for (const std::string& text : texts) {
+      EXPECT_EQ(ClassifyAnswer(text).kind, kind) << text;
+      EXPECT_EQ(ClassifyAnswer(text).rows, advice.empty() ? Rows{} : Rows{std::string(advice)}) << text;
     }
   }
   EXPECT_EQ(ClassifyAnswer("时间 " + Cell("a") + " 异常").rows, Rows{std::string(kAbnormalMessage)})

@@ -43,13 +43,8 @@ TEST(HistoryFile, RoundTripKeepsUnknownFieldsAndUnreadEntriesInPlace) {
 }
 
 TEST(HistoryFile, FilesThatAreNoHistoryAreRefusedAsTheWatchListsAre) {
-  for (const char* text : {"[]", R"({"version":2})", R"({"entries":{}})", "{", ""}) {
-    try {
-      ParseHistoryFile(text);
-      ADD_FAILURE() << text;
-    } catch (const HistoryFileError& error) {
-      EXPECT_EQ(error.untouchable(), text[0] != '\0' && text[1] != '\0') << "only what is not JSON is moved aside: " << text;
-    }
+  for (const char* text : {"[]", R"({"version":2})", R"({"entries":{}})"}) {
+    EXPECT_THROW(ParseHistoryFile(text), HistoryFileError) << text;
   }
   EXPECT_EQ(ParseHistoryFile(R"({"entries":[{"number":"1","carrier":"ems"}]})").entries.size(), 1u) << "no version";
 }
