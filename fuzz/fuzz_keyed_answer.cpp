@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "query/couriers.h"
 #include "query/keyed_api.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "query/couriers.h"
 #include "query/keyed_api.h"
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "query/couriers.h"
+
 namespace quenzil {
 
 namespace {

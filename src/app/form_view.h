@@ -20,10 +20,13 @@ namespace quenzil {
 enum class LinkLabel { kLabel3, kLabel5 };
 
 // One-shot timers of the handlers (Timer1, the clock, is the shell's own).
-enum class FormTimer { kClipboardRetry, kWatchWake, kDeferredStart, kWatchFileRetry, kWaitingBoxes, kWritesLater };
+enum class FormTimer {
+  kClipboardRetry, kWatchWake, kDeferredStart, kWatchFileRetry, kWaitingBoxes, kWritesLater, kTypeAhead
+};
 inline constexpr FormTimer kFormTimers[] = {FormTimer::kClipboardRetry, FormTimer::kWatchWake,
                                             FormTimer::kDeferredStart, FormTimer::kWatchFileRetry,
-                                            FormTimer::kWaitingBoxes,   FormTimer::kWritesLater};
+                                            FormTimer::kWaitingBoxes,   FormTimer::kWritesLater,
+                                            FormTimer::kTypeAhead};
 
 // A popup menu as data; the view shows it and says which command was chosen.
 struct MenuItem {
@@ -59,6 +62,10 @@ class FormView {
   virtual bool IsCarrierSelected(std::size_t table_row) const = 0;  // CarrierTable index
   // Selects that courier and clears the others; nullopt clears them all.
   virtual void SelectCarrier(std::optional<std::size_t> table_row) = 0;
+  // 其他快递公司: the courier picked there, by its index in OtherCouriers();
+  // picking nullopt leaves the list empty.
+  virtual std::optional<std::size_t> OtherCourierPicked() const = 0;
+  virtual void PickOtherCourier(std::optional<std::size_t> index) = 0;
   virtual void ClearRows() = 0;
   virtual void AppendRow(std::string_view row) = 0;
   // Many rows at once, without repainting the list for each of them.

@@ -5,6 +5,7 @@
 #include "app/texts.h"
 #include "query/answer.h"
 #include "query/carriers.h"
+#include "query/couriers.h"
 #include "watch/refresh_policy.h"
 #include "web/pattern.h"
 
@@ -15,6 +16,10 @@ namespace {
 // The service's answer codes the flow treats on its own.
 constexpr std::string_view kNoResultYet = "500";
 constexpr std::string_view kPhoneMismatch = "408";
+// Detection's answer for an account that has none (a trial account).
+constexpr std::string_view kNoDetection = "601";
+// Queries one press may spend on couriers guessed from the number.
+constexpr std::size_t kMaxGuessedQueries = 2;
 
 std::string FailureMessage(std::string_view sentence, std::string_view detail) {
   std::string message = "查询失败：";
@@ -25,13 +30,6 @@ std::string FailureMessage(std::string_view sentence, std::string_view detail) {
     message += "）";
   }
   return message;
-}
-
-std::optional<std::size_t> CarrierRowOf(std::string_view code) {
-  for (std::size_t row = 0; row < CarrierTable.size(); ++row) {
-    if (CarrierTable[row].service_code == code) return row;
-  }
-  return std::nullopt;
 }
 
 // The courier the ask names, if any.
@@ -45,8 +43,13 @@ std::string CarrierCodeOf(const QueryAsk& ask) {
 
 }  // namespace
 
-QueryFlow::QueryFlow(Transfers& transfers, AnswerKeeping& answers, QueryFlowHost& host, QueryFlowSettings settings)
-    : transfers_(transfers), answers_(answers), host_(host), settings_(std::move(settings)) {}
+QueryFlow::QueryFlow(Transfers& transfers, AnswerKeeping& answers, SettingsStore& settings_store,
+                     QueryFlowHost& host, QueryFlowSettings settings)
+    : transfers_(transfers),
+      answers_(answers),
+      settings_store_(settings_store),
+      host_(host),
+      settings_(std::move(settings)) {}
 
 std::string QueryFlow::AgeSuffix(UnixSeconds answered_at, UnixSeconds now) {
   const UnixSeconds minutes = now > answered_at ? (now - answered_at) / 60 : 0;
@@ -109,7 +112,19 @@ void QueryFlow::Start(QueryAsk ask) {
     }
     // A kept answer of this number names its courier without detection.
     if (ShowKept(ask, {}, answers_.Kept(ask.number, {}))) return;
-    StartDetect(std::move(step));
+    const std::vector<CourierGuess> guesses = GuessCouriers(ask.number);
+    if (!guesses.empty() && guesses.front().certain) {
+      PollFound(std::move(step), guesses.front().courier->code, {});
+      return;
+    }
+    for (std::size_t index = 0; index < guesses.size() && index < kMaxGuessedQueries; ++index) {
+      step.to_try.emplace_back(guesses[index].courier->code);
+    }
+    if (settings_store_.LoadDetectionRefused()) {
+      TryNextGuess(std::move(step));
+    } else {
+      StartDetect(std::move(step));
+    }
     return;
   }
   if (!step.keyed) {
@@ -133,7 +148,7 @@ std::string QueryFlow::PhoneFor(const QueryAsk& ask, std::string_view carrier_co
 bool QueryFlow::ShowKept(const QueryAsk& ask, std::string_view carrier_code, const std::optional<KeptAnswer>& kept) {
   const UnixSeconds now = host_.Now();
   if (!kept || !WithinRequeryGuard(kept->answered_at, now, settings_.requery_guard)) return false;
-  if (carrier_code.empty()) host_.CarrierDetected(CarrierRowOf(kept->carrier_code));
+  if (carrier_code.empty()) host_.CarrierFound(kept->carrier_code);
   QueryOutcome outcome;
   outcome.kind = QueryOutcome::Kind::kRows;
   outcome.rows = ResultRows(kept->result, kept->carrier_name);
@@ -163,6 +178,34 @@ void QueryFlow::StartDetect(Step step) {
   step.transfer = transfers_.Start(
       BuildDetectRequest(settings_.tracking_detect, step.ask.number, credentials_.key, settings_.limits));
   step_ = std::move(step);
+}
+
+void QueryFlow::PollFound(Step step, std::string_view carrier_code, std::string_view detected_name) {
+  host_.CarrierFound(carrier_code);
+  step.carrier_code = std::string(carrier_code);
+  step.carrier_name = CarrierName(carrier_code, detected_name);
+  step.phone = PhoneFor(step.ask, carrier_code, answers_.Kept(step.ask.number, carrier_code));
+  StartPoll(std::move(step));
+}
+
+void QueryFlow::TryNextGuess(Step step) {
+  if (step.to_try.empty()) {
+    std::string prompt(kChooseCarrierPrompt);
+    if (!step.tried.empty()) {
+      prompt += "\n\n";
+      prompt += kGuessesTriedLead;
+      for (std::size_t index = 0; index < step.tried.size(); ++index) prompt += (index ? "、" : "") + step.tried[index];
+      prompt += kGuessesTriedTail;
+    }
+    Notice(prompt, kSystemNoticeTitle);
+    return;
+  }
+  step.carrier_code = step.to_try.front();
+  step.to_try.erase(step.to_try.begin());
+  step.carrier_name = CarrierName(step.carrier_code);
+  step.phone = PhoneFor(step.ask, step.carrier_code, answers_.Kept(step.ask.number, step.carrier_code));
+  step.guessed = true;
+  StartPoll(std::move(step));
 }
 
 void QueryFlow::StartPoll(Step step) {
@@ -222,10 +265,10 @@ void QueryFlow::FinishDetect(Step step, const FetchOutcome& outcome) {
       Failure(FailureMessage(kUnreadableAnswer, answer.malformed));
       return;
     case DetectionAnswer::Kind::kFailure:
-      // Not a parcel number, an expired key: either way the user picks.
-      Notice(std::string(kChooseCarrierPrompt) + "\n\n自动识别失败：" +
-                 ServiceFailureText(answer.failure, credentials_.key),
-             kSystemNoticeTitle);
+      // Detection is a product of its own: its refusal says nothing of the
+      // key, which the query itself will test. 601: the account has none.
+      if (answer.failure.return_code == kNoDetection) settings_store_.SaveDetectionRefused(true);
+      TryNextGuess(std::move(step));
       return;
     case DetectionAnswer::Kind::kCandidates:
       break;
@@ -235,11 +278,7 @@ void QueryFlow::FinishDetect(Step step, const FetchOutcome& outcome) {
     return;
   }
   const CarrierCandidate& best = answer.candidates.front();
-  host_.CarrierDetected(CarrierRowOf(best.code));
-  step.carrier_code = best.code;
-  step.carrier_name = CarrierName(best.code, best.name);
-  step.phone = PhoneFor(step.ask, best.code, answers_.Kept(step.ask.number, best.code));
-  StartPoll(std::move(step));
+  PollFound(std::move(step), best.code, best.name);
 }
 
 void QueryFlow::FinishPoll(Step step, const FetchOutcome& outcome) {
@@ -248,6 +287,16 @@ void QueryFlow::FinishPoll(Step step, const FetchOutcome& outcome) {
     return;
   }
   const PollAnswer answer = ReadPollAnswer(outcome.text);
+  if (step.guessed) {
+    // A guessed courier without the parcel: the next one.
+    if (answer.kind == PollAnswer::Kind::kFailure && answer.failure.return_code == kNoResultYet) {
+      step.tried.push_back(step.carrier_name);
+      TryNextGuess(std::move(step));
+      return;
+    }
+    if (answer.kind != PollAnswer::Kind::kMalformed) host_.CarrierFound(step.carrier_code);
+    step.guessed = false;
+  }
   switch (answer.kind) {
     case PollAnswer::Kind::kMalformed:
       Failure(FailureMessage(kUnreadableAnswer, answer.malformed));

@@ -1,9 +1,10 @@
-// One query from its start to its rows: the old public address, courier
-// detection, the keyed query, the phone's digits asked once, and the guard
-// that never sends a number the service answered with rows a short while
-// ago. Free of the platform and of any window: the main window and the
-// console companion each drive it through their own host, and their
-// transfers hand its outcomes back.
+// One query from its start to its rows: the old public address, finding
+// the courier (the number's shape, the service's detection), the keyed
+// query, the phone's digits asked once, and the guard that never sends a
+// number the service answered with rows a short while ago. Free of the
+// platform and of any window: the main window and the console companion
+// each drive it through their own host, and their transfers hand its
+// outcomes back.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/settings.h"
 #include "query/keyed_api.h"
 #include "watch/watch_list.h"
 #include "web/fetch.h"
@@ -83,9 +85,10 @@ class QueryFlowHost {
   // The query ended: at once (no number, no courier, kept rows) or when its
   // last answer came.
   virtual void QueryDone(const QueryOutcome& outcome) = 0;
-  // Detection (or a kept answer) named the courier: a CarrierTable row, or
-  // nullopt for one outside the ten.
-  virtual void CarrierDetected(std::optional<std::size_t> row) = 0;
+  // The courier of a query without one picked was found (by the number's
+  // shape, detection, a kept answer, or the answer of a guessed courier):
+  // the host shows it as picked.
+  virtual void CarrierFound(std::string_view carrier_code) = 0;
   // The service wants the phone's last four digits. True: the host asks the
   // user and answers through PhoneDigits later; false: it cannot ask, and
   // the query ends as a failure.
@@ -102,7 +105,9 @@ struct QueryFlowSettings {
 
 class QueryFlow {
  public:
-  QueryFlow(Transfers& transfers, AnswerKeeping& answers, QueryFlowHost& host, QueryFlowSettings settings);
+  // The settings remember an account without courier detection.
+  QueryFlow(Transfers& transfers, AnswerKeeping& answers, SettingsStore& settings_store, QueryFlowHost& host,
+            QueryFlowSettings settings);
 
   void SetCredentials(Credentials credentials) { credentials_ = std::move(credentials); }
   const Credentials& credentials() const { return credentials_; }
@@ -112,7 +117,10 @@ class QueryFlow {
   bool OnItsWay(const QueryAsk& ask) const;
   bool running() const { return step_.has_value(); }
   // Starts the query, dropping any on its way. Ends at once for an empty
-  // number, for no courier without a key, and inside the guard.
+  // number, for no courier without a key, and inside the guard. With a key
+  // and no courier: a number whose shape names its courier is queried at
+  // once; else detection says, or, for an account without it, the likeliest
+  // couriers by the number's shape are queried, at most two.
   void Start(QueryAsk ask);
   // Drops the query on its way: its answer will be ignored.
   void Cancel();
@@ -136,6 +144,11 @@ class QueryFlow {
     std::string carrier_name;  // kPoll
     std::string phone;         // kPoll
     bool phone_asked = false;  // the digits were asked for once already
+    // Couriers guessed from the number: those still to try, the names of
+    // those that had no result, and whether kPoll asks one of them.
+    std::vector<std::string> to_try;
+    std::vector<std::string> tried;
+    bool guessed = false;
   };
 
   void Finish(QueryOutcome outcome);
@@ -148,6 +161,10 @@ class QueryFlow {
                        const std::optional<KeptAnswer>& kept) const;
   void StartOld(Step step);
   void StartDetect(Step step);
+  // Queries the courier found for the step, shown as picked.
+  void PollFound(Step step, std::string_view carrier_code, std::string_view detected_name);
+  // The next guessed courier, or the box that asks for one.
+  void TryNextGuess(Step step);
   void StartPoll(Step step);
   void FinishOld(const Step& step, const FetchOutcome& outcome);
   void FinishDetect(Step step, const FetchOutcome& outcome);
@@ -155,6 +172,7 @@ class QueryFlow {
 
   Transfers& transfers_;
   AnswerKeeping& answers_;
+  SettingsStore& settings_store_;
   QueryFlowHost& host_;
   QueryFlowSettings settings_;
   Credentials credentials_;

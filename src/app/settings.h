@@ -37,6 +37,10 @@ class SettingsStore {
   // The user has been asked once whether to start at login.
   virtual bool LoadAutostartAsked() = 0;
   virtual bool SaveAutostartAsked() = 0;
+  // The account's courier detection answered 601: the account has none (a
+  // trial account), so it is not asked again until the 授权 is confirmed.
+  virtual bool LoadDetectionRefused() = 0;
+  virtual bool SaveDetectionRefused(bool refused) = 0;
 };
 
 // Keyed requests sent (queries and courier detections), per calendar month

@@ -23,6 +23,10 @@ inline constexpr std::string_view kCopyFailedPrompt =
 inline constexpr std::string_view kTrayRefusedPrompt =
     "无法在通知区域显示图标，窗口将保持显示。";
 inline constexpr std::string_view kChooseCarrierPrompt = "请选择快递公司";
+// After it, when couriers guessed from the number had no result.
+inline constexpr std::string_view kGuessesTriedLead = "已按单号试查：";
+inline constexpr std::string_view kGuessesTriedTail = "，都没有查询结果。";
+inline constexpr std::string_view kOtherCouriersLabel = "其他快递公司";
 inline constexpr std::string_view kUnreadableAnswer = "服务器返回的内容无法解析。";
 
 // Commands of the system menu, the list's menu and the tray menu.

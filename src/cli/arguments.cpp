@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "query/carriers.h"
+#include "query/couriers.h"
 #include "query/tracking_number.h"
 
 namespace quenzil::cli {
@@ -29,6 +30,20 @@ bool IsOldAddressCourier(std::string_view code) {
 
 ParsedArguments Refused(std::string error) { return {std::nullopt, std::move(error)}; }
 
+// The code a --courier value names; nullopt for a name the table lacks.
+std::optional<std::string> CourierCodeOf(const std::string& value) {
+  if (const Courier* courier = FindCourierNamed(value)) return std::string(courier->code);
+  if (IsCourierCode(value)) return value;
+  return std::nullopt;
+}
+
+std::string UnknownCourier(const std::string& value) {
+  std::string error = "未知的快递公司：" + value + "。相近的有：";
+  const std::vector<std::string_view> names = ClosestCourierNames(value);
+  for (std::size_t index = 0; index < names.size(); ++index) error.append(index ? "、" : "").append(names[index]);
+  return error;
+}
+
 }  // namespace
 
 ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
@@ -43,10 +58,11 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
   std::optional<std::string> phone;
   bool json = false;
   bool watched = false;
+  bool guess = false;
   for (std::size_t index = 0; index < arguments.size(); ++index) {
     const std::string& word = arguments[index];
-    if (word == "--json" || word == "--watched") {
-      bool& flag = word == "--json" ? json : watched;
+    if (word == "--json" || word == "--watched" || word == "--guess") {
+      bool& flag = word == "--json" ? json : word == "--watched" ? watched : guess;
       if (flag) return Refused("选项 " + word + " 重复");
       flag = true;
     } else if (word == "--courier" || word == "--phone") {
@@ -67,15 +83,18 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
   }
   command.json = json;
   if (watched) {
-    if (number || courier || phone) return Refused("--watched 不能与单号、--courier 或 --phone 同用");
+    if (number || courier || phone || guess) return Refused("--watched 不能与单号、--courier、--phone 或 --guess 同用");
     command.kind = Command::Kind::kWatched;
     return {command, {}};
   }
   if (!number || number->empty()) return Refused("请输入快递单号");
-  if (courier && !IsCourierCode(*courier)) return Refused("快递公司编码只能由小写字母和数字组成：" + *courier);
+  if (guess && (courier || phone)) return Refused("--guess 不能与 --courier 或 --phone 同用");
+  const std::optional<std::string> code = courier ? CourierCodeOf(*courier) : std::string();
+  if (!code) return Refused(UnknownCourier(*courier));
   if (phone && !IsPhoneDigits(*phone)) return Refused("--phone 应为手机号码的后四位数字：" + *phone);
+  command.kind = guess ? Command::Kind::kGuess : Command::Kind::kQuery;
   command.number = std::move(*number);
-  command.courier = courier.value_or("");
+  command.courier = *code;
   command.phone = phone.value_or("");
   return {command, {}};
 }

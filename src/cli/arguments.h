@@ -9,10 +9,10 @@
 namespace quenzil::cli {
 
 struct Command {
-  enum class Kind { kQuery, kWatched, kHelp };
+  enum class Kind { kQuery, kWatched, kHelp, kGuess };
   Kind kind = Kind::kQuery;
-  std::string number;   // kQuery: without the blanks around it, never empty
-  std::string courier;  // kQuery: the service's code; empty: detected with the key
+  std::string number;   // kQuery, kGuess: without the blanks around it, never empty
+  std::string courier;  // kQuery: the service's code; empty: found with the key
   std::string phone;    // kQuery: the phone's last four digits, or empty
   bool json = false;
   bool operator==(const Command&) const = default;
@@ -24,7 +24,8 @@ struct ParsedArguments {
 };
 
 // A help word anywhere wins; every option may be given once, in any order
-// around the number.
+// around the number. --courier takes a code or any name of the courier
+// table (or a code of the service the table does not hold).
 ParsedArguments ParseArguments(const std::vector<std::string>& arguments);
 
 // What only the stored account decides: without a key the courier must be

@@ -21,11 +21,12 @@ std::optional<std::pair<TransferId, FetchOutcome>> OutcomeQueue::WaitFor(std::ch
 }
 
 BlockingQuery::BlockingQuery(Transfers& transfers, OutcomeQueue& outcomes, AnswerKeeping& answers,
-                             QueryFlowSettings settings, Credentials credentials, std::chrono::milliseconds step_wait)
+                             SettingsStore& settings_store, QueryFlowSettings settings, Credentials credentials,
+                             std::chrono::milliseconds step_wait)
     : transfers_(transfers),
       outcomes_(outcomes),
       step_wait_(step_wait),
-      flow_(transfers_, answers, *this, std::move(settings)) {
+      flow_(transfers_, answers, settings_store, *this, std::move(settings)) {
   flow_.SetCredentials(std::move(credentials));
 }
 

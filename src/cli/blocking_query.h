@@ -31,14 +31,14 @@ class BlockingQuery final : public QueryFlowHost {
   // `step_wait` bounds the wait for each transfer: its own total limit and
   // a margin, so that a transfer that outruns its limits still ends the
   // query as a time-out.
-  BlockingQuery(Transfers& transfers, OutcomeQueue& outcomes, AnswerKeeping& answers, QueryFlowSettings settings,
-                Credentials credentials, std::chrono::milliseconds step_wait);
+  BlockingQuery(Transfers& transfers, OutcomeQueue& outcomes, AnswerKeeping& answers, SettingsStore& settings_store,
+                QueryFlowSettings settings, Credentials credentials, std::chrono::milliseconds step_wait);
 
   QueryOutcome Run(QueryAsk ask);
 
   UnixSeconds Now() const override;
   void QueryDone(const QueryOutcome& outcome) override { done_ = outcome; }
-  void CarrierDetected(std::optional<std::size_t>) override {}
+  void CarrierFound(std::string_view) override {}
   // The console cannot ask: the service's question ends the query.
   bool PhoneNeeded(std::string_view, std::string_view) override { return false; }
 

@@ -122,8 +122,10 @@ Report Query(const Command& command) {
       [outcomes](TransferId id, FetchOutcome outcome) { outcomes->Push(id, std::move(outcome)); });
   // Counted once sent, on the transfers' threads, which may outlive this call.
   CountingTransfers transfers(winhttp, [] { RegistryQueryCounter().CountOne(); });
+  RegistrySettingsStore settings_store;
   const QueryFlowSettings settings = FlowSettingsOf(DeployedHosts());
-  BlockingQuery query(transfers, *outcomes, answers, settings, account.credentials, settings.limits.total + kStepMargin);
+  BlockingQuery query(transfers, *outcomes, answers, settings_store, settings, account.credentials,
+                      settings.limits.total + kStepMargin);
 
   QueryAsk ask;
   ask.number = command.number;
@@ -140,6 +142,7 @@ Report Run(const std::vector<std::string>& arguments) {
   const Command& command = *parsed.command;
   switch (command.kind) {
     case Command::Kind::kHelp: return HelpReport();
+    case Command::Kind::kGuess: return GuessReport(command.number, GuessCouriers(command.number), command.json);
     case Command::Kind::kWatched: {
       const WatchedRead read = ReadWatchFile();
       return read.list ? WatchedReport(*read.list, command.json) : FailureReport(read.error);

@@ -6,6 +6,7 @@
 
 #include "app/texts.h"
 #include "query/carriers.h"
+#include "query/couriers.h"
 #include "query/keyed_api.h"
 #include "watch/watch_file.h"
 
@@ -83,6 +84,24 @@ Report QueryReport(const QueryOutcome& outcome, const QueryAsk& ask, bool json) 
   return {code, json ? Dump(QueryJson(outcome, ask)) : Lines(outcome.rows), {}};
 }
 
+Report GuessReport(std::string_view number, const std::vector<CourierGuess>& guesses, bool json) {
+  Report report;
+  report.exit_code = guesses.empty() ? ExitCode::kAdvice : ExitCode::kRows;
+  if (json) {
+    Json candidates = Json::array();
+    for (const CourierGuess& guess : guesses) {
+      candidates.push_back({{"courier", guess.courier->code}, {"courier_name", guess.courier->name},
+                            {"certain", guess.certain}});
+    }
+    report.out = Dump(Json{{"number", number}, {"candidates", std::move(candidates)}});
+    return report;
+  }
+  for (const CourierGuess& guess : guesses) {
+    report.out.append(guess.courier->code).append("\t").append(guess.courier->name).append("\n");
+  }
+  return report;
+}
+
 Report WatchedReport(const WatchList& list, bool json) {
   Report report;
   if (json) {
@@ -124,17 +143,19 @@ std::string UsageText() {
   for (const Carrier& carrier : CarrierTable) couriers.append(" ").append(carrier.service_code);
   std::string text =
       "用法：\n"
-      "  quenzilc <单号> [--courier 编码] [--phone 后四位] [--json]\n"
+      "  quenzilc <单号> [--courier 名称] [--phone 后四位] [--json]\n"
+      "  quenzilc --guess <单号> [--json]\n"
       "  quenzilc --watched [--json]\n"
       "  quenzilc --help\n"
       "\n"
       "用 Quenzil 的快递100 授权和设置查询单号的物流信息，每行输出一条。\n"
-      "  --courier 编码   快递公司的编码，例如 yuantong、shunfeng、jtexpress。有快递100 授权时\n"
-      "                   可以省略（自动识别）；没有授权时必须指定，且只能是以下之一：\n"
+      "  --courier 名称   快递公司的名称或编码，例如 极兔、京东、顺丰速运、jtexpress。有快递100 授权时\n"
+      "                   可以省略（按单号找出快递公司）；没有授权时必须指定，且只能是以下之一：\n"
       "                  " + couriers + "\n"
       "  --phone 后四位   寄件人或收件人手机号码的后四位（顺丰等快递公司需要）\n"
       "  --json           输出一个 JSON 对象（UTF-8）\n"
       "  --watched        列出关注的单号（只读取关注列表，不联网）\n"
+      "  --guess          只按单号的样子猜快递公司（不联网），每行一家：编码<Tab>名称，最可能的在前\n"
       "  -h, --help, /?   显示本说明\n"
       "\n"
       "退出码：\n";

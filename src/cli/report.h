@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/query_flow.h"
+#include "query/couriers.h"
 #include "watch/watch_list.h"
 
 namespace quenzil::cli {
@@ -23,8 +24,8 @@ struct ExitCodeMeaning {
 };
 
 inline constexpr std::array<ExitCodeMeaning, 4> kExitCodes{{
-    {ExitCode::kRows, "查询到物流信息，或列出了关注列表"},
-    {ExitCode::kAdvice, "没有此单号的物流信息，输出的是提示"},
+    {ExitCode::kRows, "查询到物流信息，列出了关注列表，或猜出了快递公司"},
+    {ExitCode::kAdvice, "没有此单号的物流信息，输出的是提示；或猜不出快递公司"},
     {ExitCode::kFailure, "查询失败，或关注列表无法读取；原因写在标准错误"},
     {ExitCode::kUsage, "参数不正确"},
 }};
@@ -42,6 +43,10 @@ struct Report {
 // (a page of the old address that could not be read) is a failure. `ask`
 // names the parcel of an advice, which the outcome does not.
 Report QueryReport(const QueryOutcome& outcome, const QueryAsk& ask, bool json);
+
+// The couriers guessed from the number, best first: "code<TAB>name" a line,
+// or {"number":…,"candidates":[{"courier","courier_name","certain"},…]}.
+Report GuessReport(std::string_view number, const std::vector<CourierGuess>& guesses, bool json);
 
 // One line per parcel: carrier, number, note, state; or {"parcels":[…]}.
 Report WatchedReport(const WatchList& list, bool json);

@@ -23,6 +23,7 @@ constexpr wchar_t kSettingsKey[] = L"Software\\Dravimo\\Quenzil";
 constexpr wchar_t kAutoRefreshValue[] = L"AutoRefresh";
 constexpr wchar_t kRefreshPausedValue[] = L"RefreshPaused";
 constexpr wchar_t kAutostartAskedValue[] = L"AutostartAsked";
+constexpr wchar_t kDetectionRefusedValue[] = L"DetectionRefused";
 constexpr wchar_t kQueryMonthValue[] = L"QueryMonth";
 constexpr wchar_t kQueryCountValue[] = L"QueryCount";
 
@@ -208,6 +209,8 @@ bool RegistrySettingsStore::LoadRefreshPaused() { return LoadFlag(kRefreshPaused
 bool RegistrySettingsStore::SaveRefreshPaused(bool paused) { return SaveFlag(kRefreshPausedValue, paused); }
 bool RegistrySettingsStore::LoadAutostartAsked() { return LoadFlag(kAutostartAskedValue); }
 bool RegistrySettingsStore::SaveAutostartAsked() { return SaveFlag(kAutostartAskedValue, true); }
+bool RegistrySettingsStore::LoadDetectionRefused() { return LoadFlag(kDetectionRefusedValue); }
+bool RegistrySettingsStore::SaveDetectionRefused(bool refused) { return SaveFlag(kDetectionRefusedValue, refused); }
 
 void RegistryQueryCounter::CountOne() noexcept {
   // Counting is a side matter of a worker thread: nothing may escape it.

@@ -4,6 +4,7 @@
 //     AutoRefresh     REG_SZ     "smart" | "hourly" | "off"
 //     RefreshPaused   REG_DWORD  1 or 0
 //     AutostartAsked  REG_DWORD  1
+//     DetectionRefused REG_DWORD 1 or 0
 //     QueryMonth      REG_DWORD  yyyymm of local time
 //     QueryCount      REG_DWORD  keyed requests sent in that month
 //   HKCU\Software\Microsoft\Windows\CurrentVersion\Run
@@ -26,6 +27,8 @@ class RegistrySettingsStore final : public SettingsStore {
   bool SaveRefreshPaused(bool paused) override;
   bool LoadAutostartAsked() override;
   bool SaveAutostartAsked() override;
+  bool LoadDetectionRefused() override;
+  bool SaveDetectionRefused(bool refused) override;
 };
 
 // Every process of the user counts under one lock (a named mutex, in any

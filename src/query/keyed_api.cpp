@@ -305,23 +305,6 @@ struct CodeName {
   std::string_view name;
 };
 
-constexpr std::array<CodeName, 14> kCarrierNames{{
-    {"zhongtong", "中通快递"},
-    {"yuantong", "圆通速递"},
-    {"shentong", "申通快递"},
-    {"shunfeng", "顺丰速运"},
-    {"yunda", "韵达快递"},
-    {"huitongkuaidi", "汇通快递"},
-    {"tiantian", "天天快递"},
-    {"zhaijisong", "宅急送"},
-    {"quanfengkuaidi", "全峰快递"},
-    {"ems", "EMS"},
-    {"jtexpress", "极兔速递"},
-    {"jd", "京东物流"},
-    {"youzhengguonei", "邮政快递包裹"},
-    {"debangkuaidi", "德邦快递"},
-}};
-
 // The states as the service names them, the finer ones (asked for with
 // resultv2=4) beside the ten it always sends.
 constexpr std::array<CodeName, 36> kStateTexts{{
@@ -586,12 +569,6 @@ bool IsReturnedState(std::string_view state) {
 bool IsFinal(const TrackingResult& result) {
   return result.signed_for || IsReturnedState(result.state) ||
          std::find(kSignedStates.begin(), kSignedStates.end(), result.state) != kSignedStates.end();
-}
-
-std::string CarrierName(std::string_view code, std::string_view detected_name) {
-  const std::string_view known = Lookup(kCarrierNames, code);
-  if (!known.empty()) return std::string(known);
-  return std::string(detected_name.empty() ? code : detected_name);
 }
 
 std::vector<std::string> ResultRows(const TrackingResult& result, std::string_view carrier_name) {

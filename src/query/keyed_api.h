@@ -117,10 +117,6 @@ bool IsFinal(const TrackingResult& result);
 // 退签 or 已销单: the parcel went back, or never went.
 bool IsReturnedState(std::string_view state);
 
-// The carrier's name for people: the ten of the window and a few common
-// others by code, else the name detection gave, else the code itself.
-std::string CarrierName(std::string_view code, std::string_view detected_name = {});
-
 // What List1 shows: "<carrier name>  <state>", then per event (oldest
 // first) its time row and its context row.
 std::vector<std::string> ResultRows(const TrackingResult& result, std::string_view carrier_name);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "query/couriers.h"
 #include "watch/watch_file.h"
 
 namespace quenzil {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "query/couriers.h"
+
 namespace quenzil {
 
 namespace {

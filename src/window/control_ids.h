@@ -34,6 +34,8 @@ enum ControlId : int {
   kLabel2 = 126,
   kLabel3 = 127,
   kLabel4 = 128,
+  kLabel9 = 129,  // 其他快递公司
+  kCombo1 = 130,
 };
 
 // The notification-area icon reports on this message (WM_APP + 1), with the
@@ -42,6 +44,8 @@ inline constexpr unsigned kTrayCallbackMessage = 0x8000u + 1u;
 inline constexpr unsigned kTrayIconId = 1;
 // Finished transfers are waiting to be taken (WM_APP + 2).
 inline constexpr unsigned kTransfersDoneMessage = 0x8000u + 2u;
+// A character typed in 其他快递公司, for the form to find a courier by (WM_APP + 3).
+inline constexpr unsigned kOtherCourierCharMessage = 0x8000u + 3u;
 // A second start of the program asks the first to come forward (registered).
 inline constexpr wchar_t kShowYourselfMessage[] = L"Dravimo.Quenzil.ShowWindow";
 
@@ -53,6 +57,7 @@ inline constexpr unsigned kDeferredStartTimer = 4;
 inline constexpr unsigned kWatchFileRetryTimer = 5;
 inline constexpr unsigned kWaitingBoxesTimer = 6;
 inline constexpr unsigned kWritesLaterTimer = 7;
+inline constexpr unsigned kTypeAheadTimer = 8;
 
 // Dialogs and their controls: see res/dialog_ids.h.
 }  // namespace quenzil::ids

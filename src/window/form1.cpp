@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "query/carriers.h"
+#include "query/couriers.h"
 #include "query/tracking_number.h"
 
 namespace quenzil {
@@ -22,6 +23,8 @@ constexpr std::uint32_t kBalloonClicked = 0x0405;   // NIN_BALLOONUSERCLICK
 // A copy retried while another program holds the clipboard.
 constexpr int kCopyTries = 10;
 constexpr std::chrono::milliseconds kCopyRetryDelay{30};
+// Keys typed in 其他快递公司 further apart than this start a new word.
+constexpr std::chrono::milliseconds kTypeAheadPause{1000};
 // How often a box that waits for another looks again.
 constexpr std::chrono::milliseconds kWaitingBoxesPoll{150};
 
@@ -47,7 +50,7 @@ Form1::Form1(FormView& view, Transfers& transfers, FormStores stores, DeployHost
       answers_([this]() -> const WatchList& { return keeper_.list(); }, stores_.history,
                [this](const QueryOutcome& rows) { keeper_.TakeUserResult(*rows.result, rows.carrier_code, rows.phone); },
                [this](std::function<void()> write) { WriteLater(std::move(write)); }),
-      flow_(transfers, answers_, *this, FlowSettingsOf(hosts_)),
+      flow_(transfers, answers_, stores_.settings, *this, FlowSettingsOf(hosts_)),
       modal_([this] { view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll); }) {
   // One guard for both: the background refresh finds what any program kept,
   // and never asks for a number a query by hand is asking for.
@@ -159,16 +162,48 @@ void Form1::chaxun_Click() {
   ask.number = view_.NumberText();
   if (!ask.number.empty()) {
     ask.chosen_row = SelectedCarrier([this](std::size_t table_row) { return view_.IsCarrierSelected(table_row); });
-    if (ask.chosen_row && detected_ && detected_->second == *ask.chosen_row && detected_->first != ask.number &&
+    const std::optional<std::size_t> other = ask.chosen_row ? std::nullopt : view_.OtherCourierPicked();
+    if (other && *other < OtherCouriers().size()) ask.carrier_code = OtherCouriers()[*other]->code;
+    const std::string_view picked = ask.chosen_row ? CarrierTable[*ask.chosen_row].service_code : ask.carrier_code;
+    if (!picked.empty() && detected_ && detected_->second == picked && detected_->first != ask.number &&
         flow_.keyed()) {
-      // Detection's pick for another number: unselected, so the user can
-      // pick that courier for this one.
+      // Found for another number: unpicked, so the user can pick that
+      // courier for this one.
       ask.chosen_row.reset();
+      ask.carrier_code.clear();
       detected_.reset();
-      view_.SelectCarrier(std::nullopt);
+      ShowPicked({});
     }
   }
   RunQuery(std::move(ask));
+}
+
+// The buttons and 其他快递公司 are one choice.
+void Form1::Carrier_Click() { view_.PickOtherCourier(std::nullopt); }
+
+void Form1::Combo1_Click() {
+  if (view_.OtherCourierPicked()) view_.SelectCarrier(std::nullopt);
+}
+
+void Form1::Combo1_KeyPress(std::string_view character) {
+  typed_ahead_ += character;
+  view_.StartTimer(FormTimer::kTypeAhead, kTypeAheadPause);
+  std::optional<std::size_t> found = OtherCourierStartingWith(typed_ahead_);
+  if (!found) found = OtherCourierStartingWith(typed_ahead_ = std::string(character));  // a new word
+  if (!found) return;
+  view_.PickOtherCourier(found);
+  Combo1_Click();
+}
+
+void Form1::ShowPicked(std::string_view carrier_code) {
+  const std::optional<std::size_t> row = CarrierRowOf(carrier_code);
+  view_.SelectCarrier(row);
+  std::optional<std::size_t> other;
+  const auto& others = OtherCouriers();
+  for (std::size_t index = 0; index < others.size() && !row; ++index) {
+    if (others[index]->code == carrier_code) other = index;
+  }
+  view_.PickOtherCourier(other);
 }
 
 void Form1::RunQuery(QueryAsk ask) {
@@ -214,10 +249,9 @@ void Form1::QueryDone(const QueryOutcome& outcome) {
   }
 }
 
-void Form1::CarrierDetected(std::optional<std::size_t> row) {
-  if (!row) return;
-  view_.SelectCarrier(row);
-  if (asked_number_) detected_.emplace(*asked_number_, *row);
+void Form1::CarrierFound(std::string_view carrier_code) {
+  ShowPicked(carrier_code);
+  if (asked_number_) detected_.emplace(*asked_number_, std::string(carrier_code));
 }
 
 bool Form1::PhoneNeeded(std::string_view carrier_name, std::string_view number) {
@@ -318,6 +352,9 @@ void Form1::OnTimer(FormTimer timer) {
     case FormTimer::kWritesLater:
       RunWrites();
       return;
+    case FormTimer::kTypeAhead:
+      typed_ahead_.clear();
+      return;
   }
 }
 
@@ -357,7 +394,7 @@ void Form1::RunRecent(const ParcelMenu& menu, int command) {
   // A courier outside the ten is asked for by its code.
   if (!ask.chosen_row) ask.carrier_code = parcel->second;
   view_.SetNumberText(ask.number);
-  view_.SelectCarrier(ask.chosen_row);
+  ShowPicked(parcel->second);
   RunQuery(std::move(ask));
 }
 
@@ -425,6 +462,9 @@ void Form1::KeySettings_Click() {
     keeper_.SetMode(entered->refresh);
   }
   credentials_unreadable_ = false;
+  // Confirmed, perhaps after the account got courier detection: detection
+  // is asked again (a flag left set only goes on without it).
+  static_cast<void>(stores_.settings.SaveDetectionRefused(false));
   flow_.SetCredentials(credentials);
   keeper_.SetCredentials(credentials);
   // Confirmed (perhaps after topping up the account): refresh goes on.
@@ -632,7 +672,7 @@ void Form1::ShowWatchedParcel(std::size_t index) {
   RestoreWindow();
   CancelQuery();
   view_.SetNumberText(parcel.number);
-  view_.SelectCarrier(CarrierRowOf(parcel.carrier));
+  ShowPicked(parcel.carrier);
   view_.ClearRows();
   view_.AppendRows(ParcelRows(parcel));
   shown_.reset();

@@ -80,6 +80,13 @@ class Form1 final : private QueryFlowHost {
   void Timer1_Timer(const LocalDateTime& now);
   void OnTimer(FormTimer timer);
   void chaxun_Click();
+  // One of the ten option buttons was chosen.
+  void Carrier_Click();
+  // The choice in 其他快递公司 changed.
+  void Combo1_Click();
+  // A character typed in 其他快递公司 (UTF-8): with those typed just before
+  // it, it finds a courier by code, name or short name.
+  void Combo1_KeyPress(std::string_view character);
   void Command1_Click();
   void Command2_Click();
   void Command4_Click();
@@ -113,6 +120,9 @@ class Form1 final : private QueryFlowHost {
   // Queries.
   void RunQuery(QueryAsk ask);
   void CancelQuery();
+  // Shows the courier as picked: its button, or its line in 其他快递公司;
+  // none for a courier outside the table, or an empty code.
+  void ShowPicked(std::string_view carrier_code);
   void HandOver(const std::string& text);
   void RunRecent(const ParcelMenu& menu, int command);
   void ResumeRefresh();
@@ -136,7 +146,7 @@ class Form1 final : private QueryFlowHost {
 
   // QueryFlowHost
   void QueryDone(const QueryOutcome& outcome) override;
-  void CarrierDetected(std::optional<std::size_t> row) override;
+  void CarrierFound(std::string_view carrier_code) override;
   bool PhoneNeeded(std::string_view carrier_name, std::string_view number) override;
 
   UnixSeconds Now() const override { return desk_.Now(); }
@@ -161,9 +171,9 @@ class Form1 final : private QueryFlowHost {
   // A query waiting for the background refresh of its number.
   std::optional<QueryAsk> waiting_ask_;
   std::optional<ShownParcel> shown_;
-  // The courier detection picked, and for which number: for another number
-  // it counts as no pick, so detection runs again.
-  std::optional<std::pair<std::string, std::size_t>> detected_;
+  // The courier found for a number (number, code): for another number it
+  // counts as no pick, so it is looked for again.
+  std::optional<std::pair<std::string, std::string>> detected_;
   bool hidden_to_tray_ = false;
   bool ended_ = false;
   // Boxes, dialogs and menus up now: other handlers still run meanwhile, but
@@ -173,6 +183,8 @@ class Form1 final : private QueryFlowHost {
   // Copying while another program holds the clipboard is retried briefly.
   std::string pending_copy_;
   int copy_attempts_ = 0;
+  // What was typed in 其他快递公司 a moment ago.
+  std::string typed_ahead_;
   // The 最近查询 items of the system menu as it last opened.
   ParcelMenu system_recent_;
 };

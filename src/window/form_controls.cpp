@@ -4,8 +4,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/texts.h"
 #include "common/utf.h"
 #include "platform/win32_util.h"
+#include "query/couriers.h"
 #include "window/control_ids.h"
 
 namespace quenzil {
@@ -13,17 +15,22 @@ namespace {
 
 using Kind = ControlKind;
 
+// The height of the 其他快递公司 row added to Frame1, in twips.
+constexpr int kOtherRow = 240;
+
 // Every control of form1, in tab order: they are created in this order, so
 // the dialog manager's Tab follows it. The ten couriers stand together as one
 // group (the dialog manager's arrow keys move inside it), in the order they
-// show from left to right.
+// show from left to right; 其他快递公司 (Label9, Combo1) follows them in a
+// row of its own in Frame1, which grew by that row: the controls below it
+// moved down as much, and List1 lost as much of its height.
 constexpr std::array<ControlEntry, kControlCount> kControls{{
-    {"Text2", Kind::kEdit, ids::kText2, "", 1920, 2280, 2700, 375, false, kDefaultColour},
-    {"chaxun", Kind::kButton, ids::kChaxun, "开始查询", 4800, 2040, 1695, 735, false, kDefaultColour},
-    {"Label1", Kind::kLabel, ids::kLabel1, "请输入快递单号：", 360, 2400, 1440, 180, true, kDefaultColour},
-    {"List1", Kind::kList, ids::kList1, "", 360, 2880, 9375, 5460, false, kDefaultColour},
-    {"Frame1", Kind::kFrame, ids::kFrame1, "请选择快递公司", 360, 960, 9375, 975, false, kDefaultColour},
-    {"Command1", Kind::kButton, ids::kCommand1, "复制快递信息", 6600, 2040, 1695, 735, false, kDefaultColour},
+    {"Text2", Kind::kEdit, ids::kText2, "", 1920, 2280 + kOtherRow, 2700, 375, false, kDefaultColour},
+    {"chaxun", Kind::kButton, ids::kChaxun, "开始查询", 4800, 2040 + kOtherRow, 1695, 735, false, kDefaultColour},
+    {"Label1", Kind::kLabel, ids::kLabel1, "请输入快递单号：", 360, 2400 + kOtherRow, 1440, 180, true, kDefaultColour},
+    {"List1", Kind::kList, ids::kList1, "", 360, 2880 + kOtherRow, 9375, 5460 - kOtherRow, false, kDefaultColour},
+    {"Frame1", Kind::kFrame, ids::kFrame1, "请选择快递公司", 360, 960, 9375, 975 + kOtherRow, false, kDefaultColour},
+    {"Command1", Kind::kButton, ids::kCommand1, "复制快递信息", 6600, 2040 + kOtherRow, 1695, 735, false, kDefaultColour},
     {"yuantong", Kind::kRadio, ids::kYuantong, "圆通", 240, 360, 735, 255, false, kDefaultColour},
     {"shentong", Kind::kRadio, ids::kShentong, "申通", 1080, 360, 735, 255, false, kDefaultColour},
     {"zhongtong", Kind::kRadio, ids::kZhongtong, "中通", 2040, 360, 735, 255, false, kDefaultColour},
@@ -34,7 +41,9 @@ constexpr std::array<ControlEntry, kControlCount> kControls{{
     {"tiantian", Kind::kRadio, ids::kTiantian, "天天", 6600, 360, 735, 255, false, kDefaultColour},
     {"zhaijisong", Kind::kRadio, ids::kZhaijisong, "宅急送", 7440, 360, 975, 255, false, kDefaultColour},
     {"quanfengkuaidi", Kind::kRadio, ids::kQuanfengkuaidi, "全峰", 8400, 360, 735, 255, false, kDefaultColour},
-    {"Command2", Kind::kButton, ids::kCommand2, "清空单号", 8400, 2040, 1335, 735, false, kDefaultColour},
+    {"Label9", Kind::kLabel, ids::kLabel9, kOtherCouriersLabel, 240, 780, 1080, 180, true, kDefaultColour},
+    {"Combo1", Kind::kCombo, ids::kCombo1, "", 1440, 720, 2520, 3600, false, kDefaultColour},
+    {"Command2", Kind::kButton, ids::kCommand2, "清空单号", 8400, 2040 + kOtherRow, 1335, 735, false, kDefaultColour},
     {"Label2", Kind::kLabel, ids::kLabel2, "数据由：        提供", 360, 8520, 2295, 375, false, RGB(0, 0, 0)},
     {"Label3", Kind::kLabel, ids::kLabel3, "快递100", 1080, 8520, 630, 300, true, RGB(0, 0, 255)},
     {"Label4", Kind::kLabel, ids::kLabel4, "", 6240, 8520, 3780, 180, true, RGB(255, 0, 0)},
@@ -59,7 +68,12 @@ constexpr std::size_t kLabel3Row = ConstRowOf("Label3");
 constexpr std::size_t kLabel5Row = ConstRowOf("Label5");
 constexpr std::size_t kLabel7Row = ConstRowOf("Label7");
 constexpr std::size_t kFirstCourierRow = ConstRowOf("yuantong");
-static_assert(kText2Row == 0 && kLabel7Row < kControls.size() && kFirstCourierRow < kControls.size());
+constexpr std::size_t kLabel9Row = ConstRowOf("Label9");
+constexpr std::size_t kCombo1Row = ConstRowOf("Combo1");
+static_assert(kText2Row == 0 && kLabel7Row < kControls.size() && kFirstCourierRow < kControls.size() &&
+              kLabel9Row + 1 == kCombo1Row && kCombo1Row < kControls.size());
+
+bool InFrame(std::size_t row) { return kControls[row].kind == Kind::kRadio || row == kLabel9Row || row == kCombo1Row; }
 
 // Texts that are ours to choose.
 constexpr std::string_view kAuthorLine = "作者：Dravimo  联系：hi@dravimo.example";
@@ -133,6 +147,7 @@ const wchar_t* ClassOf(Kind kind) {
     case Kind::kLabel: return L"STATIC";
     case Kind::kEdit: return L"EDIT";
     case Kind::kList: return L"LISTBOX";
+    case Kind::kCombo: return L"COMBOBOX";
     case Kind::kButton:
     case Kind::kFrame:
     case Kind::kRadio: break;
@@ -148,8 +163,10 @@ DWORD StyleOf(std::size_t row) {
   switch (kControls[row].kind) {
     case Kind::kButton: return common | WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON;
     // No SS_NOTIFY: the label lets the mouse through to form1, which
-    // hit-tests it.
-    case Kind::kLabel: return common | SS_LEFTNOWORDWRAP | SS_NOPREFIX;
+    // hit-tests it. Label9 ends the couriers' group: the arrow keys stay
+    // among the buttons.
+    case Kind::kLabel: return common | SS_LEFTNOWORDWRAP | SS_NOPREFIX | (row == kLabel9Row ? WS_GROUP : 0);
+    case Kind::kCombo: return common | WS_TABSTOP | WS_GROUP | WS_VSCROLL | CBS_DROPDOWNLIST;
     case Kind::kEdit: return common | WS_TABSTOP | WS_GROUP | ES_LEFT | ES_AUTOHSCROLL;
     case Kind::kList: return common | WS_TABSTOP | WS_GROUP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT;
     case Kind::kFrame: return common | BS_GROUPBOX;
@@ -198,6 +215,11 @@ void FormControls::Create(HWND form, HINSTANCE instance, UINT dpi, std::string_v
     ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(regular_font_.get()), FALSE);
   }
   ::SendMessageW(Child(kText2Row), EM_SETLIMITTEXT, 0, 0);  // no limit
+  for (const Courier* courier : OtherCouriers()) {
+    const LRESULT added = ::SendMessageW(Child(kCombo1Row), CB_ADDSTRING, 0,
+                                         reinterpret_cast<LPARAM>(Widen(courier->name).c_str()));
+    if (added == CB_ERR || added == CB_ERRSPACE) throw std::runtime_error("CB_ADDSTRING 失败");
+  }
 
   // The frame lies under its option buttons.
   if (!::SetWindowPos(Child(kFrame1Row), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE)) {
@@ -291,7 +313,7 @@ void FormControls::ApplyLayout() {
   const ControlEntry& frame = kControls[kFrame1Row];
   for (std::size_t row = 0; row < kControls.size(); ++row) {
     const ControlEntry& entry = kControls[row];
-    const bool in_frame = entry.kind == Kind::kRadio;
+    const bool in_frame = InFrame(row);
     const int left = entry.left + (in_frame ? frame.left : 0);
     const int top = entry.top + (in_frame ? frame.top : 0);
     Place(Child(row), Px(left), Px(top), Px(entry.width), Px(entry.height), 0);
@@ -315,6 +337,13 @@ void FormControls::ApplyLayout() {
   const int label2_width = std::max<int>(Px(label2.width), MeasureText(regular_font_.get(), label2_text).cx);
   Place(Child(kLabel2Row), 0, 0, label2_width, Px(label2.height), SWP_NOMOVE);
   Place(Child(kLabel3Row), Px(label2.left) + lead_width, Px(kControls[kLabel3Row].top), 0, 0, SWP_NOSIZE);
+
+  // Label9 stands level with the middle of Combo1's box, whose height
+  // follows the font.
+  const RECT combo = ChildRect(kCombo1Row);
+  const RECT label9 = ChildRect(kLabel9Row);
+  Place(Child(kLabel9Row), label9.left, (combo.top + combo.bottom - (label9.bottom - label9.top)) / 2, 0, 0,
+        SWP_NOSIZE);
 
   // The top line: the host follows "Dravimo：" directly.
   const int label5_left = std::max(Px(kControls[kLabel5Row].left), static_cast<int>(ChildRect(kLabel7Row).right));

@@ -16,7 +16,7 @@ namespace quenzil {
 using UniqueFont = UniqueAny<HFONT, decltype(&::DeleteObject), ::DeleteObject>;
 using UniqueBrush = UniqueAny<HBRUSH, decltype(&::DeleteObject), ::DeleteObject>;
 
-enum class ControlKind { kButton, kLabel, kEdit, kList, kFrame, kRadio };
+enum class ControlKind { kButton, kLabel, kEdit, kList, kFrame, kRadio, kCombo };
 
 // Marks a control that keeps the platform's default text colour.
 inline constexpr COLORREF kDefaultColour = 0xFFFFFFFFu;
@@ -27,14 +27,16 @@ struct ControlEntry {
   int id;
   // Empty where the text is built at run time (Label4, Label5, Label6).
   std::string_view caption;
-  // Twips; option buttons relative to Frame1's top-left corner.
+  // Twips; what lies in Frame1 (the option buttons, Label9 and Combo1)
+  // relative to its top-left corner. A drop-down list's height is that of
+  // its open list.
   int left, top, width, height;
   bool auto_size;
   COLORREF text_colour;
 };
 
 // The number of child controls of form1 (the timer is not a window).
-inline constexpr std::size_t kControlCount = 25;
+inline constexpr std::size_t kControlCount = 27;
 
 // Client area and first position of form1, in twips.
 inline constexpr int kClientWidthTwips = 10125;

@@ -37,6 +37,7 @@ constexpr UINT kGetDpiScaledSize = 0x02E4;  // WM_GETDPISCALEDSIZE
 
 const std::size_t kText2Row = RowOfName("Text2");
 const std::size_t kList1Row = RowOfName("List1");
+const std::size_t kCombo1Row = RowOfName("Combo1");
 const std::size_t kLabel3Row = RowOfName("Label3");
 const std::size_t kLabel5Row = RowOfName("Label5");
 
@@ -68,6 +69,7 @@ UINT TimerIdOf(FormTimer timer) {
     case FormTimer::kWatchFileRetry: return ids::kWatchFileRetryTimer;
     case FormTimer::kWaitingBoxes: return ids::kWaitingBoxesTimer;
     case FormTimer::kWritesLater: return ids::kWritesLaterTimer;
+    case FormTimer::kTypeAhead: return ids::kTypeAheadTimer;
   }
   return 0;
 }
@@ -280,6 +282,13 @@ int MainWindow::RunMessageLoop() {
     const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
     if (got == 0) return static_cast<int>(message.wParam);
     if (got == -1) ThrowWin32("GetMessageW");
+    // Characters typed in 其他快递公司 go to the form, which finds couriers
+    // by their codes and short names too.
+    if (message.message == WM_CHAR && message.wParam >= L' ' && hwnd_ != nullptr &&
+        message.hwnd == controls_.ChildById(ids::kCombo1)) {
+      ::SendMessageW(hwnd_, ids::kOtherCourierCharMessage, message.wParam, 0);
+      continue;
+    }
     // The dialog manager gives Tab, the arrow keys and Enter their meaning.
     if (hwnd_ != nullptr && ::IsDialogMessageW(hwnd_, &message)) continue;
     ::TranslateMessage(&message);
@@ -334,6 +343,10 @@ void MainWindow::ReportFailure(std::string_view what) {
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == ids::kTransfersDoneMessage) {
     OnTransfersDone();
+    return 0;
+  }
+  if (message == ids::kOtherCourierCharMessage) {
+    if (form_ != nullptr) form_->Combo1_KeyPress(Narrow(std::wstring(1, static_cast<wchar_t>(wparam))));
     return 0;
   }
   if (message == ids::kTrayCallbackMessage) {
@@ -468,7 +481,16 @@ LRESULT MainWindow::DefaultButtonId() const {
 }
 
 void MainWindow::OnCommand(int id, int notification) {
-  if (notification != BN_CLICKED || form_ == nullptr) return;
+  if (form_ == nullptr) return;
+  if (id == ids::kCombo1) {
+    if (notification == CBN_SELCHANGE) form_->Combo1_Click();
+    return;
+  }
+  if (notification != BN_CLICKED) return;
+  if (const std::size_t row = RowOfId(id); row < kControlCount && ControlTable()[row].kind == ControlKind::kRadio) {
+    form_->Carrier_Click();
+    return;
+  }
   switch (id) {
     case ids::kChaxun: form_->chaxun_Click(); return;
     case ids::kCommand1: form_->Command1_Click(); return;
@@ -562,6 +584,18 @@ void MainWindow::SelectCarrier(std::optional<std::size_t> table_row) {
     const LONG_PTR style = ::GetWindowLongPtrW(first_in_group, GWL_STYLE);
     ::SetWindowLongPtrW(first_in_group, GWL_STYLE, style | WS_TABSTOP);
   }
+}
+
+std::optional<std::size_t> MainWindow::OtherCourierPicked() const {
+  const LRESULT index = ::SendMessageW(controls_.Child(kCombo1Row), CB_GETCURSEL, 0, 0);
+  if (index == CB_ERR) return std::nullopt;
+  return static_cast<std::size_t>(index);
+}
+
+void MainWindow::PickOtherCourier(std::optional<std::size_t> index) {
+  // -1 empties the box; an index the list does not have is refused alike.
+  const WPARAM wanted = index ? static_cast<WPARAM>(*index) : static_cast<WPARAM>(-1);
+  ::SendMessageW(controls_.Child(kCombo1Row), CB_SETCURSEL, wanted, 0);
 }
 
 void MainWindow::ClearRows() { ::SendMessageW(controls_.Child(kList1Row), LB_RESETCONTENT, 0, 0); }

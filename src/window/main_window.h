@@ -71,6 +71,8 @@ class MainWindow final : public FormView {
   void SelectNumberText() override;
   bool IsCarrierSelected(std::size_t table_row) const override;
   void SelectCarrier(std::optional<std::size_t> table_row) override;
+  std::optional<std::size_t> OtherCourierPicked() const override;
+  void PickOtherCourier(std::optional<std::size_t> index) override;
   void ClearRows() override;
   void AppendRow(std::string_view row) override;
   void AppendRows(const std::vector<std::string>& rows) override;

@@ -31,6 +31,7 @@ class FakeFormView : public FormView {
   // The window's own state.
   std::string number_text;
   std::array<bool, CarrierTable.size()> carrier_selected{};
+  std::optional<std::size_t> other_courier;  // 其他快递公司
   std::vector<std::string> rows;
   bool window_shown = false;
   bool shown_once = false;
@@ -80,6 +81,8 @@ class FakeFormView : public FormView {
     carrier_selected.fill(false);
     if (table_row) carrier_selected.at(*table_row) = true;
   }
+  std::optional<std::size_t> OtherCourierPicked() const override { return other_courier; }
+  void PickOtherCourier(std::optional<std::size_t> index) override { other_courier = index; }
   void ClearRows() override { rows.clear(); }
   void AppendRow(std::string_view row) override { rows.emplace_back(row); }
   std::vector<std::string> Rows() const override { return rows; }
@@ -234,6 +237,7 @@ class FakeSettingsStore : public SettingsStore {
   RefreshMode mode = RefreshMode::kSmart;
   bool paused = false;
   bool autostart_asked = false;
+  bool detection_refused = false;
   RefreshMode LoadRefreshMode() override { return mode; }
   bool SaveRefreshMode(RefreshMode value) override {
     mode = value;
@@ -249,6 +253,8 @@ class FakeSettingsStore : public SettingsStore {
     autostart_asked = true;
     return true;
   }
+  bool LoadDetectionRefused() override { return detection_refused; }
+  bool SaveDetectionRefused(bool value) override { return (detection_refused = value, true); }
 };
 
 class FakeQueryCounter : public QueryCounter {

@@ -31,7 +31,7 @@ class Host : public QueryFlowHost {
  public:
   UnixSeconds Now() const override { return now; }
   void QueryDone(const QueryOutcome& outcome) override { done.push_back(outcome); }
-  void CarrierDetected(std::optional<std::size_t> row) override { detected.push_back(row); }
+  void CarrierFound(std::string_view code) override { detected.emplace_back(code); }
   bool PhoneNeeded(std::string_view, std::string_view) override {
     ++phone_asks;
     return can_ask_phone;
@@ -40,7 +40,7 @@ class Host : public QueryFlowHost {
   bool can_ask_phone = true;
   int phone_asks = 0;
   std::vector<QueryOutcome> done;
-  std::vector<std::optional<std::size_t>> detected;
+  std::vector<std::string> detected;
 };
 
 class QueryFlowTest : public ::testing::Test {
@@ -64,7 +64,8 @@ class QueryFlowTest : public ::testing::Test {
   WatchList watched;
   AnswerBook answers{[this]() -> const WatchList& { return watched; }, history};
   Host host;
-  QueryFlow flow{counted, answers, host, kSettings};
+  testing::FakeSettingsStore settings;
+  QueryFlow flow{counted, answers, settings, host, kSettings};
 };
 
 TEST_F(QueryFlowTest, TheGuardHoldsRowsForHalfAnHourOnlyAndSaysHowOld) {
@@ -106,7 +107,7 @@ TEST_F(QueryFlowTest, AKeptAnswerNamesTheCourierWithoutDetection) {
                              .events = {{"2026-12-08 09:00:00", "派件中"}}, .last_answered = kT0 - 300});
   Ask("JT9", "");
   EXPECT_TRUE(transfers.started.empty()) << "no detection, no query";
-  EXPECT_EQ(host.detected, (std::vector<std::optional<std::size_t>>{std::nullopt}));
+  EXPECT_EQ(host.detected, std::vector<std::string>{"jtexpress"});
   EXPECT_EQ(Last().rows.front(), "极兔速递  派件（5分钟前查询）");
   EXPECT_EQ(billed, 0);
 }
@@ -117,7 +118,7 @@ TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
   Ask("ZT2", "");
   EXPECT_NE(transfers.Last().request.url.find("/autonumber/auto?num=ZT2"), std::string::npos);
   Answer(R"([{"comCode":"zhongtong","name":"中通快递"}])");
-  EXPECT_EQ(host.detected, (std::vector<std::optional<std::size_t>>{0}));
+  EXPECT_EQ(host.detected, std::vector<std::string>{"zhongtong"});
   Answer(PollFailure("500"));
   EXPECT_EQ(Last().kind, QueryOutcome::Kind::kAdvice);
   Ask("ZT2", "zhongtong");
@@ -170,6 +171,26 @@ TEST_F(QueryFlowTest, ThePhoneRetryIsNotHeldBackAndItsDigitsAreKept) {
   Answer(PollFailure("408"));
   EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure);
   EXPECT_NE(Last().prompt.find("408"), std::string::npos);
+}
+
+TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDetectionTriesTwo) {
+  Ask("JT5261988016578", "");  // the number names its courier: no detection
+  Answer(PollResult("5"));
+  // Detection's 601 is remembered, never told; the two likeliest are asked.
+  Ask("1100123456789", "");
+  Answer(R"({"result":false,"returnCode":"601","message":"POLL:KEY已过期"})");
+  EXPECT_TRUE(settings.detection_refused);
+  Answer(PollFailure("500"));
+  Answer(PollResult("0"));
+  EXPECT_EQ(Last().rows.front(), "邮政快递包裹  在途");
+  Ask("1200123456789", "");  // remembered: straight to the guess
+  Answer(PollFailure("500"));
+  Answer(PollFailure("500"));
+  EXPECT_EQ(Last().prompt, "请选择快递公司\n\n已按单号试查：邮政快递包裹、韵达快递，都没有查询结果。");
+  Ask("ABC", "");
+  EXPECT_EQ(Last().prompt, "请选择快递公司");
+  EXPECT_EQ(host.detected, (std::vector<std::string>{"jtexpress", "youzhengguonei"}));
+  EXPECT_EQ(billed, 6);
 }
 
 }  // namespace

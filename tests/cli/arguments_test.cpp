@@ -29,7 +29,11 @@ TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
       {{"YT1", "--courier"}, std::nullopt, "--courier 缺少取值"},
       {{"YT1", "--phone", "--json"}, std::nullopt, "--phone 缺少取值"},
       {{"YT1", "--verbose"}, std::nullopt, "未知的选项：--verbose"},
-      {{"YT1", "--courier", "YuanTong"}, std::nullopt, "小写字母和数字"},
+      {{"YT1", "--courier", "极兔"}, Command{Kind::kQuery, "YT1", "jtexpress"}, ""},
+      {{"--courier", "YuanTong", "YT1"}, Command{Kind::kQuery, "YT1", "yuantong"}, ""},
+      {{"YT1", "--courier", "极免"}, std::nullopt, "未知的快递公司：极免。相近的有：极兔速递、"},
+      {{"--guess", "YT1", "--json"}, Command{Kind::kGuess, "YT1", "", "", true}, ""},
+      {{"--guess", "YT1", "--courier", "ems"}, std::nullopt, "--guess 不能"},
       {{"YT1", "--phone", "12a"}, std::nullopt, "后四位"},
       {{"--watched", "YT1"}, std::nullopt, "--watched 不能"},
   };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fakes.h"
+
 namespace quenzil::cli {
 namespace {
 
@@ -41,7 +43,8 @@ TEST(BlockingQuery, DetectionThenQueryEndsWithTheRowsAndAStallAsATimeOut) {
     if (!stall) answers.push_back(R"({"nu":"YT1","ischeck":"0","com":"yuantong","state":"0","data":[]})");
     ScriptedTransfers transfers(queue, answers);
     NothingKept book;
-    BlockingQuery query(transfers, queue, book, QueryFlowSettings{"api", "poll", "detect"}, {"C", "K"}, 100ms);
+    testing::FakeSettingsStore settings;
+    BlockingQuery query(transfers, queue, book, settings, QueryFlowSettings{"api", "poll", "detect"}, {"C", "K"}, 100ms);
     const QueryOutcome outcome = query.Run({"YT1"});
     EXPECT_EQ(transfers.urls.size(), 2u);
     if (stall) {

@@ -449,13 +449,13 @@ TEST_F(Quenzil, TabOrderAndTheCourierGroup) {
   ASSERT_TRUE(WaitUntil([&] { return app_->FocusedId() == ids::kText2; }, 2s));
   // One round of Tab. The couriers are one stop: 圆通 while none is
   // selected, and reaching it selects nothing.
-  for (int id : {ids::kChaxun, ids::kList1, ids::kCommand1, ids::kYuantong, ids::kCommand2,
+  for (int id : {ids::kChaxun, ids::kList1, ids::kCommand1, ids::kYuantong, ids::kCombo1, ids::kCommand2,
                  ids::kCommand4, ids::kText2}) {
     ASSERT_TRUE(app_->TabTo(id));
     EXPECT_EQ(SelectedCarriers(), std::vector<int>{}) << "Tab to " << id << " selected a courier";
   }
   // Shift+Tab goes back the same way.
-  for (int id : {ids::kCommand4, ids::kCommand2, ids::kYuantong}) {
+  for (int id : {ids::kCommand4, ids::kCommand2, ids::kCombo1, ids::kYuantong}) {
     ASSERT_TRUE(app_->TabTo(id, true));
   }
   EXPECT_EQ(SelectedCarriers(), std::vector<int>{});
@@ -478,12 +478,22 @@ TEST_F(Quenzil, TabOrderAndTheCourierGroup) {
       WaitUntil([&] { return SelectedCarriers() == std::vector<int>{ids::kZhaijisong}; }, 3s));
 
   // Tab into the group lands on the selected courier, from either side.
-  ASSERT_TRUE(app_->TabTo(ids::kCommand2));
+  ASSERT_TRUE(app_->TabTo(ids::kCombo1));
   ASSERT_TRUE(app_->TabTo(ids::kZhaijisong, true));
   ASSERT_TRUE(app_->TabTo(ids::kCommand1, true));
   ASSERT_TRUE(app_->TabTo(ids::kZhaijisong));
   EXPECT_EQ(SelectedCarriers(), std::vector<int>{ids::kZhaijisong});
   EXPECT_TRUE(TakeScreenshot("keyboard-courier"));
+
+  // 其他快递公司: a typed letter picks a courier and clears the buttons; a button clears it.
+  ASSERT_TRUE(app_->TabTo(ids::kCombo1));
+  ASSERT_TRUE(app_->PressKey('U'));
+  EXPECT_TRUE(WaitUntil([&] { return WindowTextOf(app_->Control(ids::kCombo1)) == L"UPS" && SelectedCarriers().empty(); },
+                        3s));
+  EXPECT_TRUE(TakeScreenshot("keyboard-other-courier"));
+  ASSERT_TRUE(app_->TabTo(ids::kYuantong, true));
+  ASSERT_TRUE(app_->PressKey(VK_SPACE));
+  EXPECT_TRUE(WaitUntil([&] { return WindowTextOf(app_->Control(ids::kCombo1)).empty(); }, 3s));
 }
 
 TEST_F(Quenzil, EnterPressesTheFocusedButton) {

@@ -200,9 +200,6 @@ TEST(Texts, EveryStateHasItsOwnTextAndOnlySignedOrReturnedOnesEndTheRefreshes) {
   for (const std::string unknown : {"305", "502", "15", ""}) {
     EXPECT_TRUE(StateText(unknown) == unknown && !IsFinal(WithState(unknown)) && IsFinal(WithState(unknown, true)));
   }
-  EXPECT_EQ(CarrierName("ems", "中国邮政EMS"), "EMS");  // the window's own name wins
-  EXPECT_EQ(CarrierName("annengwuliu", "安能物流"), "安能物流");
-  EXPECT_EQ(CarrierName("annengwuliu"), "annengwuliu");
 }
 
 TEST(Texts, RowsAreOneLineEach) {

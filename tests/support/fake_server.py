@@ -65,8 +65,9 @@ The server knows one account: --keyed-customer (default TESTCUSTOMER) with
     sign is not upper-case hex
     MD5(param + key + customer)               -> returnCode 503 验证签名失败
     param not a JSON object with a num        -> returnCode 400
-  then its key is "poll:<num>": an override for that key, else the file
-  "poll.<num>.json" in --answers, else returnCode 500 查询无结果.
+  then its key is "poll:<com>:<num>" when that has an override, else
+  "poll:<num>": an override for that key, else the file "poll.<num>.json"
+  in --answers, else returnCode 500 查询无结果.
   GET /autonumber/auto?num=N&key=K: no key -> returnCode 701, a wrong key
   -> returnCode 601; then its key is "detect:<N>": an override, else the
   file "detect.<N>.json", else [].
@@ -363,7 +364,10 @@ class Handler(socketserver.BaseRequestHandler):
             return
         self.poll_param = param
         number = str(number)
-        self.answer("poll:" + number, request.target, lambda: self.send_json(
+        key = "poll:%s:%s" % (param.get("com", ""), number)
+        with self.state.lock:
+            key = key if key in self.state.overrides else "poll:" + number
+        self.answer(key, request.target, lambda: self.send_json(
             failure("500", "查询无结果，请隔段时间再查")), "poll.%s.json" % number)
 
     def detect(self, target, query):

@@ -11,6 +11,7 @@
 #include "fakes.h"
 #include "query/answer.h"
 #include "query/carriers.h"
+#include "query/couriers.h"
 
 namespace quenzil {
 namespace {
@@ -182,6 +183,16 @@ TEST_F(Form1Test, ANewerQueryOrAClearSupersedesTheOneOnItsWay) {
   EXPECT_TRUE(view.carrier_selected[9]);  // ems stays selected
 }
 
+TEST_F(Form1Test, OtherCouriersAreFoundByTypingAndGoToTheOldAddress) {
+  StartWith("123", "yunda");
+  for (const char* key : {"j", "d", "u"}) form->Combo1_KeyPress(key);  // "jd", then a new word: "u"
+  EXPECT_EQ(OtherCouriers().at(view.other_courier.value())->code, "ups");
+  form->OnTimer(FormTimer::kTypeAhead);
+  for (const char* key : {"J", "D"}) form->Combo1_KeyPress(key);
+  form->chaxun_Click();  // yunda is no more
+  EXPECT_EQ(transfers.Last().request.url, BuildQueryUrl("api.test:8080", "123", "jd"));
+}
+
 // ---- the keyed API -------------------------------------------------------------
 
 TEST_F(Form1Test, NoResultYetIsAdviceAndOtherCodesAreToldWithoutTheKey) {
@@ -252,6 +263,7 @@ TEST_F(Form1Test, DetectionPicksTheCourierWhenNoneIsSelected) {
   form->chaxun_Click();
   Answer(R"([{"comCode":"jtexpress","name":"极兔速递"}])");
   EXPECT_EQ(view.carrier_selected, (std::array<bool, 10>{}));
+  EXPECT_EQ(OtherCouriers().at(view.other_courier.value())->code, "jtexpress");
   Answer(PollResult("jtexpress", "5"));
   EXPECT_EQ(view.rows.front(), "极兔速递  派件");
 
@@ -393,12 +405,14 @@ TEST_F(Form1Test, ARefusedAccountPausesRefreshUntilConfirmedAndSaysSoOnce) {
   EXPECT_TRUE(view.messages.empty()) << "background work raises no box";
 
   counter.count = 42;
+  settings.detection_refused = true;
   view.account_answer = AccountSettings{kAccount, RefreshMode::kHourly, 0};
   form->SystemMenu_Click(commands::kKeySettings);
   EXPECT_EQ(view.account_shown->queries_this_month, 42u);
   EXPECT_EQ(view.account_shown->refresh, RefreshMode::kSmart);
   EXPECT_EQ(settings.mode, RefreshMode::kHourly);
   EXPECT_FALSE(settings.paused);
+  EXPECT_FALSE(settings.detection_refused) << "detection is asked again";
   EXPECT_TRUE(view.timers.count(FormTimer::kWatchWake)) << "refresh goes on";
 }
 

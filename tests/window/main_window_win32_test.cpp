@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "common/utf.h"
 #include "fakes.h"
 #include "query/carriers.h"
+#include "query/couriers.h"
 #include "window/control_ids.h"
 #include "window/form1.h"
 #include "window/main_window.h"
@@ -50,6 +52,28 @@ std::wstring TextOf(HWND hwnd) {
 LPARAM At(POINT point) { return MAKELPARAM(point.x, point.y); }
 
 POINT CentreOf(const RECT& rect) { return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}; }
+
+// Leaves a picture of the window as the screen shows it, for a person.
+void SaveScreenshot(HWND window, const std::string& file_name) {
+  RECT r{};
+  ASSERT_TRUE(::GetWindowRect(window, &r));
+  BITMAPINFOHEADER info{sizeof(info), r.right - r.left, r.bottom - r.top, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  std::string pixels(static_cast<std::size_t>((info.biWidth * 3 + 3) / 4 * 4 * info.biHeight), '\0');
+  const HDC screen = ::GetDC(nullptr), memory = ::CreateCompatibleDC(screen);
+  const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, info.biWidth, info.biHeight);
+  const HGDIOBJ old = ::SelectObject(memory, bitmap);
+  EXPECT_TRUE(::BitBlt(memory, 0, 0, info.biWidth, info.biHeight, screen, r.left, r.top, SRCCOPY));
+  ::SelectObject(memory, old);
+  EXPECT_EQ(::GetDIBits(memory, bitmap, 0, info.biHeight, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+                        DIB_RGB_COLORS), info.biHeight);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  const DWORD head = sizeof(BITMAPFILEHEADER) + sizeof(info);
+  const BITMAPFILEHEADER file{0x4D42, head + static_cast<DWORD>(pixels.size()), 0, 0, head};
+  std::ofstream(file_name, std::ios::binary).write(reinterpret_cast<const char*>(&file), sizeof(file))
+      .write(reinterpret_cast<const char*>(&info), sizeof(info)).write(pixels.data(), pixels.size());
+}
 
 // Runs what is queued for this thread the way the program's loop does.
 void RunPending(HWND form) {
@@ -167,6 +191,14 @@ TEST_F(MainWindowTest, LayoutHoldsInTheFontInUse) {
   // Option buttons sit inside the frame, at frame-relative positions.
   EXPECT_EQ(Rect(ids::kYuantong).left, Px(360 + 240));
   EXPECT_EQ(Rect(ids::kYuantong).top, Px(960 + 360));
+
+  // 其他快递公司 has a row of its own in the frame, its label level with it.
+  const RECT frame = Rect(ids::kFrame1), combo = Rect(ids::kCombo1), label9 = Rect(ids::kLabel9);
+  EXPECT_TRUE(combo.top > Rect(ids::kYuantong).bottom && combo.bottom < frame.bottom - Px(60) &&
+              combo.left > label9.right && frame.bottom <= Rect(ids::kChaxun).top);
+  EXPECT_LE(std::abs((label9.top + label9.bottom) - (combo.top + combo.bottom)), 1);
+  EXPECT_EQ(::SendMessageW(Control(ids::kCombo1), CB_GETCOUNT, 0, 0), static_cast<LRESULT>(OtherCouriers().size()));
+  SaveScreenshot(window_.handle(), "layout-" + std::to_string(window_.dpi()) + "dpi.bmp");
 }
 
 TEST_F(MainWindowTest, CouriersAreOneGroupMappedToTheCarrierTable) {

@@ -173,7 +173,7 @@ TEST_F(Companion, DetectionRowsThenTheGuardKeepsThemWithoutSending) {
 
 TEST_F(Companion, KeyedNoResultIsAdviceAndAWrongKeyAFailure) {
   ASSERT_TRUE(StoreAccount(kCustomer, kKey));
-  Ran ran = RunCompanion({"NR8001", "--courier", "jtexpress", "--json"});
+  Ran ran = RunCompanion({"NR8001", "--courier", "极兔", "--json"});
   EXPECT_EQ(ran.code, 1u) << ran.err;
   const json answer = json::parse(ran.out);
   EXPECT_EQ(answer["courier"], "jtexpress");
@@ -184,6 +184,17 @@ TEST_F(Companion, KeyedNoResultIsAdviceAndAWrongKeyAFailure) {
   EXPECT_EQ(ran.code, 2u);
   EXPECT_EQ(ran.out, "");
   EXPECT_NE(ran.err.find("503"), std::string::npos) << ran.err;
+}
+
+TEST_F(Companion, GuessesBestFirstWithoutTheNetwork) {
+  Ran ran = RunCompanion({"--guess", "1100123456789"});
+  EXPECT_EQ(ran.code, 0u) << ran.err;
+  EXPECT_EQ(ran.out, "ems\tEMS\nyouzhengguonei\t邮政快递包裹\nyunda\t韵达快递\n");
+  ran = RunCompanion({"--json", "--guess", "JT5261988016578"});
+  EXPECT_EQ(json::parse(ran.out), json::parse(R"({"number":"JT5261988016578",
+      "candidates":[{"courier":"jtexpress","courier_name":"极兔速递","certain":true}]})"));
+  EXPECT_EQ(RunCompanion({"--guess", "ABC"}).code, 1u);
+  EXPECT_TRUE(ServerLog().empty());
 }
 
 TEST_F(Companion, WatchListReadAndLeftAsItWas) {

@@ -462,6 +462,32 @@ TEST_F(Desktop, UnreadableWatchFileIsKeptAsideAndToldOnce) {
 
 // ---- spending little -------------------------------------------------------------------------------
 
+TEST_F(Desktop, ATrialAccountFindsTheCourierByTheNumberAndAsksDetectionOnce) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  ASSERT_TRUE(Start());
+  const Events events = {{"2026-12-08 09:00:00", "派件中"}};
+  ASSERT_TRUE(e2e::SetBehavior("poll:JT5261988016578", "json:" + PollAnswer("jtexpress", "JT5261988016578", "5", false, events)));
+  ASSERT_TRUE(Query("JT5261988016578", 0));  // its letters name the courier
+  ASSERT_TRUE(app_->WaitForRows(ExpectedRows(L"极兔速递  派件", events), 10s));
+  EXPECT_EQ(WindowTextOf(app_->Control(ids::kCombo1)), L"极兔速递");
+
+  // Many couriers' shape: detection refuses (never told, not asked again); the likeliest two are asked.
+  ASSERT_TRUE(e2e::SetBehavior("detect:1100123456789",
+      R"(json:{"result":false,"returnCode":"601","message":"未开通智能单号识别接口。正式充值查询与订阅的套餐后,即可开通"})"));
+  ASSERT_TRUE(e2e::SetBehavior("poll:youzhengguonei:1100123456789",
+                               "json:" + PollAnswer("youzhengguonei", "1100123456789", "0", false, events)));
+  ASSERT_TRUE(Query("1100123456789", 0));
+  ASSERT_TRUE(app_->WaitForRows(ExpectedRows(L"邮政快递包裹  在途", events), 10s));
+  EXPECT_EQ(WindowTextOf(app_->Control(ids::kCombo1)), L"邮政快递包裹");
+  ASSERT_TRUE(Query("1200123456789", 0));
+  EXPECT_TRUE(ExpectBox(e2e::kNoticeTitle, kChooseCarrier + L"\n\n已按单号试查：邮政快递包裹、韵达快递，都没有查询结果。"));
+  EXPECT_EQ(LogLinesStartingWith("/autonumber/"), std::vector<std::string>{"/autonumber/auto?num=1100123456789&key=***"});
+  EXPECT_EQ(LogLinesStartingWith("POST"), (std::vector<std::string>{PollLine("jtexpress", "JT5261988016578"),
+      PollLine("ems", "1100123456789"), PollLine("youzhengguonei", "1100123456789"),
+      PollLine("youzhengguonei", "1200123456789"), PollLine("yunda", "1200123456789")}));
+  EXPECT_TRUE(ReadSetting(L"DetectionRefused"));
+}
+
 // The keyed requests the registry has counted this month.
 std::optional<DWORD> QueriesCounted() {
   const auto count = ReadSetting(L"QueryCount");

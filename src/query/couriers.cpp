@@ -1,0 +1,251 @@
+#include "query/couriers.h"
+
+#include <boost/regex.hpp>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+
+#include "query/carriers.h"
+
+namespace quenzil {
+
+namespace {
+
+// Shapes as the couriers publish them (see bench/guess/numbers.tsv for the
+// sources); per_mille is each shape's share of today's parcels, roughly,
+// from the couriers' published volumes. Couriers without a published shape
+// are found through the service's detection or picked by hand.
+constexpr Courier kCouriers[] = {
+    {"zhongtong", "中通快递", {"中通", "中通速递", "ZTO"}, {{{"7[3-68]#{12}", 190}}}},
+    {"yuantong", "圆通速递", {"圆通", "圆通快递", "YTO"}, {{{"YT#{13}", 158}}}},
+    {"yunda", "韵达快递", {"韵达", "韵达速递", "YD"}, {{{"[34]#{14}", 128}, {"[1345]#{12}", 6}}}},
+    {"shentong", "申通快递", {"申通", "STO"},
+     {{{"77#{13}", 124}, {"77#{12}", 4}, {"[2-9]68#{9}", 1}, {"[568]88#{9}", 1}}}},
+    {"jtexpress", "极兔速递", {"极兔", "极兔快递", "J&T", "JT"}, {{{"JT#{12,13}", 116}}}},
+    {"shunfeng", "顺丰速运", {"顺丰", "顺丰快递", "SF"}, {{{"SF[0-9A-Z]#{12}", 86}, {"#{12}", 1}}}},
+    {"youzhengguonei", "邮政快递包裹", {"邮政", "邮政包裹", "邮政快递", "中国邮政"},
+     {{{"9[689]#{11}", 55}, {"1[12]#{11}", 8}, {"4#{12}", 2}, {"P[A-Z]#{11}", 3}}}},
+    {"jd", "京东物流", {"京东", "京东快递", "JD"}, {{{"JD[0-9A-Z]{2}#{11}", 35}}}},
+    {"ems", "EMS", {"邮政EMS", "中国邮政EMS", "E邮宝"},
+     {{{"1[01]#{11}", 9}, {"5[01]#{11}", 3}, {"9[57]#{11}", 2}, {"E[A-Z]#{9}[A-Z]{2}", 3}}}},
+    {"danniao", "菜鸟速递", {"菜鸟", "丹鸟", "丹鸟快递"}, {{{"621#{12}", 8}}}},
+    {"debangkuaidi", "德邦快递", {"德邦", "DPK"}, {{{"DPK#{12}", 6}}}},
+    {"fengwang", "丰网速运", {"丰网", "丰网快递"}, {{{"FW#{10,15}", 4}}}},
+    {"zhongyouex", "众邮快递", {"众邮"}, {}},
+    {"annengwuliu", "安能快运", {"安能", "安能物流", "安能快递"}, {{{"3#{11}", 4}}}},
+    {"baishiwuliu", "百世快运", {}, {}},
+    {"kuayue", "跨越速运", {"跨越", "跨越快递"}, {}},
+    {"zhongtongkuaiyun", "中通快运", {}, {{{"2#{11}", 3}}}},
+    {"yimidida", "壹米滴答", {"壹米"}, {{{"1#{11}", 2}}}},
+    {"sxjdfreight", "顺心捷达", {"顺心"}, {}},
+    {"yundakuaiyun", "韵达快运", {}, {}},
+    {"jingdongkuaiyun", "京东快运", {}, {}},
+    {"shunfengkuaiyun", "顺丰快运", {}, {}},
+    {"yuantongkuaiyun", "圆通快运", {}, {}},
+    {"youzhengbk", "邮政标准快递", {"邮政标快"}, {}},
+    {"zhaijisong", "宅急送", {"ZJS"}, {{{"ZJS#{12}", 1}, {"A#{12}", 1}, {"42#{8}", 2}, {"16#{8}", 2}}}},
+    {"youshuwuliu", "优速快递", {"优速"}, {{{"VIP#{9}", 1}, {"V#{11}", 1}, {"9001#{8}", 2}}}},
+    {"debangwuliu", "德邦物流", {}, {{{"#{8,10}", 1}}}},
+    {"suer", "速尔快递", {"速尔"}, {{{"SUR#{12}", 1}}}},
+    {"suning", "苏宁物流", {"苏宁"}, {}},
+    {"ztky", "中铁快运", {"中铁"}, {}},
+    {"rrs", "日日顺物流", {"日日顺"}, {}},
+    {"annto", "安得物流", {"安得"}, {}},
+    {"huitongkuaidi", "百世快递", {"汇通", "百世", "百世汇通", "汇通快递"}, {{{"5#{13,14}", 1}, {"0[02]#{11}", 1}}}},
+    {"tiantian", "天天快递", {"天天"}, {{{"TT#{13}", 1}, {"66#{10}", 2}, {"88#{10}", 2}, {"99[58]#{9}", 2}}}},
+    {"quanfengkuaidi", "全峰快递", {"全峰"}, {{{"#{12}", 1}}}},
+    {"guotongkuaidi", "国通快递", {"国通"}, {}},
+    {"youzhengguoji", "国际包裹", {"邮政国际", "国际小包"}, {{{"R[A-Z]#{9}CN", 1}}}},
+    {"dhl", "DHL-中国件", {"DHL"}, {{{"#{10}", 1}}}},
+    {"ups", "UPS", {}, {{{"1Z[0-9A-Z]{16}", 1}}}},
+    {"fedex", "FedEx-国际件", {"FedEx", "联邦快递"}, {}},
+};
+
+constexpr bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return Upper(x) == Upper(y);
+         });
+}
+
+// The C++ locale traits in both builds: the Windows default would classify
+// bytes by the system code page.
+using ShapeRegex = boost::basic_regex<char, boost::cpp_regex_traits<char>>;
+
+// A shape as a regular expression: "#" stands for [0-9]; letters in either
+// case.
+ShapeRegex CompileShape(std::string_view pattern) {
+  std::string expression;
+  for (const char c : pattern) expression += c == '#' ? std::string_view("[0-9]") : std::string_view(&c, 1);
+  return ShapeRegex(expression, boost::regex::perl | boost::regex::icase);
+}
+
+struct CompiledShape {
+  std::string_view pattern;
+  ShapeRegex regex;
+};
+
+// Every shape of the table, compiled once.
+const std::vector<CompiledShape>& TableShapes() {
+  static const std::vector<CompiledShape> shapes = [] {
+    std::vector<CompiledShape> compiled;
+    for (const Courier& courier : kCouriers) {
+      for (const NumberShape& shape : courier.shapes) {
+        if (!shape.pattern.empty()) compiled.push_back({shape.pattern, CompileShape(shape.pattern)});
+      }
+    }
+    return compiled;
+  }();
+  return shapes;
+}
+
+// Letters make a shape the courier's own; digits alone are shared.
+bool NamesItsCourier(std::string_view pattern) {
+  bool in_set = false;
+  for (const char c : pattern) {
+    if (c == '[' || c == ']') in_set = c == '[';
+    if (!in_set && IsAsciiLetter(c)) return true;
+  }
+  return false;
+}
+
+// Edit distance over code points: a typo of a Chinese name is one step.
+std::size_t Distance(std::string_view a, std::string_view b) {
+  const auto code_points = [](std::string_view text) {
+    std::vector<std::string_view> points;
+    for (std::size_t at = 0; at < text.size();) {
+      std::size_t length = 1;
+      while (at + length < text.size() && (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80) ++length;
+      points.push_back(text.substr(at, length));
+      at += length;
+    }
+    return points;
+  };
+  const auto left = code_points(a);
+  const auto right = code_points(b);
+  std::vector<std::size_t> row(right.size() + 1);
+  for (std::size_t j = 0; j <= right.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= left.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= right.size(); ++j) {
+      const std::size_t above = row[j];
+      const bool same = left[i - 1].size() == 1 && right[j - 1].size() == 1
+                            ? Upper(left[i - 1][0]) == Upper(right[j - 1][0])
+                            : left[i - 1] == right[j - 1];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[right.size()];
+}
+
+}  // namespace
+
+std::span<const Courier> Couriers() { return kCouriers; }
+
+const Courier* FindCourier(std::string_view code) {
+  for (const Courier& courier : kCouriers) {
+    if (courier.code == code) return &courier;
+  }
+  return nullptr;
+}
+
+const Courier* FindCourierNamed(std::string_view text) {
+  for (const Courier& courier : kCouriers) {
+    if (SameIgnoringAsciiCase(courier.code, text) || SameIgnoringAsciiCase(courier.name, text)) return &courier;
+    for (const std::string_view alias : courier.aliases) {
+      if (!alias.empty() && SameIgnoringAsciiCase(alias, text)) return &courier;
+    }
+  }
+  return nullptr;
+}
+
+std::vector<std::string_view> ClosestCourierNames(std::string_view text, std::size_t count) {
+  std::vector<std::pair<std::size_t, const Courier*>> ranked;
+  for (const Courier& courier : kCouriers) {
+    // A name that holds what was typed is as close as a name can be.
+    std::size_t best = Distance(text, courier.code);
+    for (const std::string_view name : courier.aliases) {
+      if (name.empty()) continue;
+      best = std::min(best, name.find(text) != std::string_view::npos ? 0 : Distance(text, name));
+    }
+    best = std::min(best, courier.name.find(text) != std::string_view::npos ? 0 : Distance(text, courier.name));
+    ranked.emplace_back(best, &courier);
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string_view> names;
+  for (std::size_t i = 0; i < ranked.size() && i < count; ++i) names.push_back(ranked[i].second->name);
+  return names;
+}
+
+const std::vector<const Courier*>& OtherCouriers() {
+  static const std::vector<const Courier*> others = [] {
+    std::vector<const Courier*> list;
+    for (const Courier& courier : kCouriers) {
+      const bool button = std::any_of(CarrierTable.begin(), CarrierTable.end(),
+                                      [&](const Carrier& carrier) { return carrier.service_code == courier.code; });
+      if (!button) list.push_back(&courier);
+    }
+    return list;
+  }();
+  return others;
+}
+
+std::optional<std::size_t> OtherCourierStartingWith(std::string_view typed) {
+  const auto begins = [typed](std::string_view name) {
+    return !name.empty() && name.size() >= typed.size() && SameIgnoringAsciiCase(name.substr(0, typed.size()), typed);
+  };
+  const auto& others = OtherCouriers();
+  for (std::size_t index = 0; index < others.size() && !typed.empty(); ++index) {
+    const Courier& courier = *others[index];
+    if (begins(courier.code) || begins(courier.name) ||
+        std::any_of(courier.aliases.begin(), courier.aliases.end(), begins)) {
+      return index;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string CarrierName(std::string_view code, std::string_view detected_name) {
+  if (const Courier* courier = FindCourier(code)) return std::string(courier->name);
+  return std::string(detected_name.empty() ? code : detected_name);
+}
+
+bool MatchesShape(std::string_view pattern, std::string_view number) {
+  if (pattern.empty()) return false;
+  for (const CompiledShape& shape : TableShapes()) {
+    if (shape.pattern == pattern) return boost::regex_match(number.begin(), number.end(), shape.regex);
+  }
+  const ShapeRegex regex = CompileShape(pattern);
+  return boost::regex_match(number.begin(), number.end(), regex);
+}
+
+std::vector<CourierGuess> GuessCouriers(std::string_view number) {
+  struct Ranked {
+    const Courier* courier;
+    int per_mille;
+    bool named;  // a shape with letters matched
+  };
+  std::vector<Ranked> ranked;
+  for (const Courier& courier : kCouriers) {
+    std::optional<Ranked> best;
+    for (const NumberShape& shape : courier.shapes) {
+      if (!MatchesShape(shape.pattern, number)) continue;
+      const bool named = NamesItsCourier(shape.pattern) || (best && best->named);
+      best = Ranked{&courier, std::max(shape.per_mille, best ? best->per_mille : 0), named};
+    }
+    if (best) ranked.push_back(*best);
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const Ranked& a, const Ranked& b) { return a.per_mille > b.per_mille; });
+  std::vector<CourierGuess> guesses;
+  for (const Ranked& entry : ranked) guesses.push_back({entry.courier, ranked.size() == 1 && entry.named});
+  return guesses;
+}
+
+}  // namespace quenzil
