@@ -39,6 +39,7 @@ void WatchFile(std::string_view text) {
   FUZZ_CHECK(list.parcels.size() <= quenzil::kMaxWatched);
   const std::string written = quenzil::SerializeWatchFile(list);
   FUZZ_CHECK(quenzil_fuzz::IsWellFormedUtf8(written));
+  for (const quenzil::UnreadEntry& entry : list.unread) FUZZ_CHECK(written.find(entry.text) != std::string::npos);
   const quenzil::WatchList again = quenzil::ParseWatchFile(written);
   FUZZ_CHECK(again.parcels.size() == list.parcels.size());
   FUZZ_CHECK(again.unread.size() == list.unread.size());

@@ -71,10 +71,11 @@ void QueryFlow::Cancel() {
 }
 
 void QueryFlow::Finish(QueryOutcome outcome) {
-  const bool keep = outcome.kind == QueryOutcome::Kind::kRows && !outcome.kept;
+  // Kept before the host hears of it: what the host does next (the
+  // background refresh going on, say) finds the answer kept and does not
+  // ask for it again. The last queries' file is written later, off the wait.
+  if (outcome.kind == QueryOutcome::Kind::kRows && !outcome.kept) answers_.Keep(outcome);
   host_.QueryDone(outcome);
-  // Kept once the rows are shown: writing the files is no part of the wait.
-  if (keep) answers_.Keep(outcome);
 }
 
 void QueryFlow::Notice(std::string_view prompt, std::string_view title) {

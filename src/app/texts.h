@@ -59,6 +59,8 @@ inline constexpr std::string_view kWatchFileMovedTail = "\n关注列表从空开
 inline constexpr std::string_view kWatchFileStuckPrompt =
     "关注列表文件无法读取，也无法改名保存。为了不覆盖它，本次运行不会保存关注列表。";
 
+inline constexpr std::string_view kWatchFileUntouchablePrompt =
+    "关注列表文件的内容不是本程序能读取的格式（可能被其他程序或手工改动过）。为了不覆盖它，本次运行不会保存关注列表。";
 inline constexpr std::string_view kWatchFileNewerPrompt =
     "关注列表文件是更新版本的程序保存的，本程序无法读取。为了不覆盖它，本次运行不会保存关注列表。";
 inline constexpr std::string_view kWatchNotSavedTitle = "关注列表没能保存";

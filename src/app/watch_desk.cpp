@@ -36,14 +36,14 @@ void WatchDesk::Load() {
     retry_ = std::min(retry_ * 2, kLongestRetry);
     return;
   }
+  // Known before the keeper saves what was watched while the file was held:
+  // a file that is not to be written is no failure to save.
+  frozen_ = loaded.newer_version || loaded.untouchable || (loaded.moved_aside && loaded.moved_aside->empty());
   keeper_.Load(std::move(loaded.list));  // the icon follows through WatchListChanged
-  if (loaded.newer_version) {
-    frozen_ = true;
-    callbacks_.tell(kWatchFileNewerPrompt);
-  }
+  if (loaded.newer_version) callbacks_.tell(kWatchFileNewerPrompt);
+  if (loaded.untouchable) callbacks_.tell(kWatchFileUntouchablePrompt);
   if (loaded.moved_aside) {
     if (loaded.moved_aside->empty()) {
-      frozen_ = true;
       callbacks_.tell(kWatchFileStuckPrompt);
     } else {
       callbacks_.tell(std::string(kWatchFileMovedPrompt) + *loaded.moved_aside + std::string(kWatchFileMovedTail));

@@ -94,13 +94,12 @@ AddResult WatchKeeper::Add(WatchedParcel parcel) {
 }
 
 bool WatchKeeper::Remove(std::string_view number, std::string_view carrier) {
-  const std::optional<std::size_t> index = FindParcel(list_, number, carrier);
-  if (!index) return false;
+  if (!FindParcel(list_, number, carrier)) return false;
   if (running_ && running_parcel_.first == number && running_parcel_.second == carrier) {
     transfers_.Cancel(*running_);
     running_.reset();
   }
-  list_.parcels.erase(list_.parcels.begin() + static_cast<std::ptrdiff_t>(*index));
+  RemoveParcel(list_, number, carrier);
   if (!loaded_) removed_before_load_.emplace_back(std::string(number), std::string(carrier));
   SaveNow();
   host_.WatchListChanged();
@@ -152,28 +151,65 @@ std::size_t WatchKeeper::ActiveEntries(UnixSeconds now) const {
 }
 
 bool WatchKeeper::NoteTransportFailure(WatchedParcel& parcel, std::string problem, UnixSeconds now) {
+  ParcelKey key{parcel.number, parcel.carrier};
   if (offline_) {
-    // Still out of reach: not this entry's fault; it stays due.
+    // Still out of reach: not this entry's fault; it stays due, behind the
+    // others, so that one which can answer ends the pause.
+    std::erase(tried_while_offline_, key);
+    tried_while_offline_.push_back(std::move(key));
     schedule_.NoteUnreachable(now);
     return false;
   }
-  ParcelKey key{parcel.number, parcel.carrier};
   std::erase_if(failing_in_a_row_, [&](const Penalty& penalty) { return penalty.parcel == key; });
-  failing_in_a_row_.push_back({key, parcel});
+  failing_in_a_row_.push_back(
+      {key, now, parcel.last_problem, parcel.last_checked, parcel.failures, parcel.failing_since});
   NoteFailure(parcel, std::move(problem), now);
-  const std::size_t needed = std::clamp<std::size_t>(ActiveEntries(now), 1, kOfflineAfterEntries);
+  // One entry alone cannot tell an outage from its own failures: it backs
+  // off on its own.
+  const std::size_t needed = std::clamp<std::size_t>(ActiveEntries(now), 2, kOfflineAfterEntries);
   if (failing_in_a_row_.size() < needed) return true;
   // Every entry tried failed the same way: the network is out, not the
-  // entries. Their own back-off is undone and the whole list waits.
+  // entries. Their own back-off is undone (unless something newer came
+  // meanwhile, a query by hand) and the whole list waits.
   for (const Penalty& penalty : failing_in_a_row_) {
-    if (const auto index = FindParcel(list_, penalty.parcel.first, penalty.parcel.second)) {
-      list_.parcels[*index] = penalty.before;
-    }
+    tried_while_offline_.push_back(penalty.parcel);
+    const auto index = FindParcel(list_, penalty.parcel.first, penalty.parcel.second);
+    if (!index) continue;
+    WatchedParcel& entry = list_.parcels[*index];
+    if (entry.failures == 0 || entry.last_checked != penalty.failed_at) continue;
+    entry.last_problem = penalty.last_problem;
+    entry.last_checked = penalty.last_checked;
+    entry.failures = penalty.failures;
+    entry.failing_since = penalty.failing_since;
   }
   failing_in_a_row_.clear();
   offline_ = true;
   schedule_.NoteUnreachable(now);
   return true;
+}
+
+bool WatchKeeper::TakeKeptAnswer(WatchedParcel& parcel, UnixSeconds now) {
+  if (answers_ == nullptr) return false;
+  const std::optional<KeptAnswer> kept = answers_->Kept(parcel.number, parcel.carrier);
+  if (!kept || kept->answered_at <= parcel.last_answered ||
+      !WithinRequeryGuard(kept->answered_at, now, schedule_.policy().requery_guard)) {
+    return false;
+  }
+  const UnixSeconds checked = std::max(parcel.last_checked, kept->answered_at);
+  const MergeOutcome merged = MergeResult(parcel, kept->result, kept->answered_at);
+  parcel.last_checked = checked;
+  if (parcel.phone.empty()) parcel.phone = kept->phone;
+  if (merged.notify) host_.Notify(parcel.number, parcel.carrier, NotificationTitle(parcel), NotificationText(parcel));
+  return true;
+}
+
+bool WatchKeeper::Refreshing(std::string_view number) const { return running_ && running_parcel_.first == number; }
+
+PickOrder WatchKeeper::Order() const {
+  PickOrder order;
+  if (asked_by_hand_) order.held_back = [this](const WatchedParcel& parcel) { return asked_by_hand_(parcel.number); };
+  order.last = tried_while_offline_;
+  return order;
 }
 
 bool WatchKeeper::TakeOutcome(WatchedParcel& parcel, const FetchOutcome& fetched, UnixSeconds now) {
@@ -189,6 +225,7 @@ bool WatchKeeper::TakeOutcome(WatchedParcel& parcel, const FetchOutcome& fetched
   // An answer came: the network is there.
   offline_ = false;
   failing_in_a_row_.clear();
+  tried_while_offline_.clear();
   schedule_.NoteReachable();
   const PollAnswer answer = ReadPollAnswer(outcome.text);
   switch (answer.kind) {
@@ -244,13 +281,24 @@ void WatchKeeper::Stop() {
 void WatchKeeper::StartDue() {
   if (stopped_ || running_ || !loaded_ || paused_for_account_ || !credentials_.complete()) return;
   const UnixSeconds now = host_.Now();
-  const std::optional<std::size_t> index = schedule_.PickDue(list_, now, host_.UtcOffset(now));
-  if (!index) return;
-  const WatchedParcel& parcel = list_.parcels[*index];
-  running_parcel_ = {parcel.number, parcel.carrier};
-  running_ = transfers_.Start(BuildPollRequest(poll_host_, credentials_, parcel.carrier,
-                                               parcel.number, parcel.phone, limits_));
-  schedule_.NoteStarted(now);
+  const std::int64_t offset = host_.UtcOffset(now);
+  // An entry that takes an answer kept elsewhere is done without asking,
+  // and the next due one goes instead.
+  for (std::size_t tried = 0; tried <= list_.parcels.size(); ++tried) {
+    const std::optional<std::size_t> index = schedule_.PickDue(list_, now, offset, Order());
+    if (!index) return;
+    WatchedParcel& parcel = list_.parcels[*index];
+    if (TakeKeptAnswer(parcel, now)) {
+      SaveNow();
+      host_.WatchListChanged();
+      continue;
+    }
+    running_parcel_ = {parcel.number, parcel.carrier};
+    running_ = transfers_.Start(BuildPollRequest(poll_host_, credentials_, parcel.carrier, parcel.number,
+                                                 parcel.phone, limits_));
+    schedule_.NoteStarted(now);
+    return;
+  }
 }
 
 void WatchKeeper::Advance() {
@@ -265,7 +313,7 @@ void WatchKeeper::Rearm() {
     return;
   }
   const UnixSeconds now = host_.Now();
-  host_.WakeAt(schedule_.NextWake(list_, now, host_.UtcOffset(now)));
+  host_.WakeAt(schedule_.NextWake(list_, now, host_.UtcOffset(now), Order()));
 }
 
 void WatchKeeper::SaveNow() {

@@ -6,11 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "app/query_flow.h"
 #include "query/keyed_api.h"
 #include "watch/schedule.h"
 #include "watch/watch_list.h"
@@ -58,6 +61,15 @@ class WatchKeeper {
   // The account may work again (its settings were confirmed, or a query by
   // hand got rows): background refresh goes on.
   void ResumeRefresh();
+  // The answers kept by every program of the user (the last queries, the
+  // console companion's among them): one newer than an entry's own and
+  // inside the requery guard is taken in instead of asking again.
+  void SetKeptAnswers(const AnswerKeeping* answers) { answers_ = answers; }
+  // True while a query by hand of the number is on its way: the number is
+  // not refreshed meanwhile.
+  void SetAskedByHand(std::function<bool(std::string_view number)> asked) { asked_by_hand_ = std::move(asked); }
+  // True while the background refresh of the number is on its way.
+  bool Refreshing(std::string_view number) const;
 
   // The list read at start (already parsed); arms the timer. Entries added
   // before it was read join it; until then nothing is saved, so the file
@@ -86,10 +98,15 @@ class WatchKeeper {
 
  private:
   // What a transport failure changed in an entry, to be undone when it
-  // turns out the whole network was out of reach.
+  // turns out the whole network was out of reach: the entry's failure
+  // fields as they were before it, and when it failed.
   struct Penalty {
     ParcelKey parcel;
-    WatchedParcel before;
+    UnixSeconds failed_at = 0;
+    std::string last_problem;
+    UnixSeconds last_checked = 0;
+    int failures = 0;
+    UnixSeconds failing_since = 0;
   };
 
   // Starts a refresh if one is due, then arms the timer for the next.
@@ -97,6 +114,10 @@ class WatchKeeper {
   void StartDue();
   void Rearm();
   void SaveNow();
+  PickOrder Order() const;
+  // Takes in an answer kept elsewhere that is newer than the entry's own and
+  // inside the guard; false when there is none.
+  bool TakeKeptAnswer(WatchedParcel& parcel, UnixSeconds now);
   // Takes one refresh's outcome into the entry; false when nothing about it
   // changed.
   bool TakeOutcome(WatchedParcel& parcel, const FetchOutcome& outcome, UnixSeconds now);
@@ -120,6 +141,11 @@ class WatchKeeper {
   bool paused_for_account_ = false;
   bool offline_ = false;  // every entry tried lately was out of reach
   std::vector<Penalty> failing_in_a_row_;
+  // Tried while offline, least lately first: each retry goes to another
+  // entry, so one that can answer ends the pause.
+  std::vector<ParcelKey> tried_while_offline_;
+  const AnswerKeeping* answers_ = nullptr;
+  std::function<bool(std::string_view)> asked_by_hand_;
   // The one refresh in flight, if any.
   std::optional<TransferId> running_;
   ParcelKey running_parcel_;

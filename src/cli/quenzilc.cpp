@@ -120,8 +120,8 @@ Report Query(const Command& command) {
   const auto outcomes = std::make_shared<OutcomeQueue>();
   WinHttpTransfers winhttp(
       [outcomes](TransferId id, FetchOutcome outcome) { outcomes->Push(id, std::move(outcome)); });
-  RegistryQueryCounter counter;
-  CountingTransfers transfers(winhttp, [&counter] { counter.CountOne(); });
+  // Counted once sent, on the transfers' threads, which may outlive this call.
+  CountingTransfers transfers(winhttp, [] { RegistryQueryCounter().CountOne(); });
   RegistrySettingsStore settings_store;
   const QueryFlowSettings settings = FlowSettingsOf(DeployedHosts());
   BlockingQuery query(transfers, *outcomes, answers, settings_store, settings, account.credentials,

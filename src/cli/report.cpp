@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "app/texts.h"
 #include "query/carriers.h"
 #include "query/couriers.h"
 #include "query/keyed_api.h"
@@ -74,6 +75,11 @@ Report QueryReport(const QueryOutcome& outcome, const QueryAsk& ask, bool json) 
   const ExitCode code = ExitCodeOf(outcome.kind);
   if (code == ExitCode::kFailure) {
     return FailureReport(outcome.prompt.empty() ? std::string("查询失败") : outcome.prompt);
+  }
+  // The old address's page without a marker word, or without the rows its
+  // 时间 promised: the window shows nothing, a script must learn it failed.
+  if (outcome.kind == QueryOutcome::Kind::kAdvice && outcome.rows.empty()) {
+    return FailureReport(std::string("查询失败：") + std::string(kUnreadableAnswer));
   }
   return {code, json ? Dump(QueryJson(outcome, ask)) : Lines(outcome.rows), {}};
 }

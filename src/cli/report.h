@@ -39,8 +39,9 @@ struct Report {
 };
 
 // The rows one a line (or one JSON object); a failure's message on
-// standard error and nothing on standard output. `ask` names the parcel of
-// an advice, which the outcome does not.
+// standard error and nothing on standard output. An advice without rows
+// (a page of the old address that could not be read) is a failure. `ask`
+// names the parcel of an advice, which the outcome does not.
 Report QueryReport(const QueryOutcome& outcome, const QueryAsk& ask, bool json);
 
 // The couriers guessed from the number, best first: "code<TAB>name" a line,

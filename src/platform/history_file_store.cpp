@@ -23,8 +23,13 @@ ReadOutcome ReadHistory(const std::string& path) {
     try {
       outcome.history = ParseHistoryFile(read.bytes);
       return outcome;
-    } catch (const HistoryFileError&) {
-      // Kept aside below.
+    } catch (const HistoryFileError& error) {
+      // JSON, but not a history as it is: left as it is, and not written.
+      if (error.untouchable()) {
+        outcome.writable = false;
+        return outcome;
+      }
+      // Not JSON: kept aside below.
     }
   }
   outcome.writable = MoveAside(path).has_value();

@@ -26,11 +26,15 @@ WatchStore::Loaded WatchFileStore::Load() {
       loaded.newer_version = true;
       frozen_ = true;
       return loaded;
+    } catch (const WatchFileUntouchableError&) {
+      loaded.untouchable = true;
+      frozen_ = true;
+      return loaded;
     } catch (const WatchFileError&) {
       // Kept aside below, never overwritten by an empty list.
     }
   }
-  // Not a watch list, too large, or not readable for a lasting reason.
+  // Not JSON, too large, or not readable for a lasting reason.
   loaded.moved_aside = MoveAside(path_).value_or(std::string());
   if (loaded.moved_aside->empty()) {
     frozen_ = true;

@@ -1,5 +1,6 @@
-// The watch list's file: read at start (a file that cannot be read is moved
-// aside, kept), written whole and crash-safe after every change.
+// The watch list's file: read at start (a file that is not JSON is moved
+// aside, kept; JSON that cannot be taken as it is stays untouched), written
+// whole and crash-safe after every change.
 #pragma once
 
 #include <string>

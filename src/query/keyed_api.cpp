@@ -305,13 +305,37 @@ struct CodeName {
   std::string_view name;
 };
 
-constexpr std::array<CodeName, 14> kStateTexts{{
+// The states as the service names them, the finer ones (asked for with
+// resultv2=4) beside the ten it always sends.
+constexpr std::array<CodeName, 36> kStateTexts{{
     {"0", "在途"},
+    {"1001", "到达派件城市"},
+    {"1002", "干线"},
+    {"1003", "转递"},
     {"1", "揽收"},
+    {"101", "已下单"},
+    {"102", "待揽收"},
+    {"103", "已揽收"},
     {"2", "疑难"},
+    {"201", "超时未签收"},
+    {"202", "超时未更新"},
+    {"203", "拒收"},
+    {"204", "派件异常"},
+    {"205", "柜或驿站超时未取"},
+    {"206", "无法联系"},
+    {"207", "超区"},
+    {"208", "滞留"},
+    {"209", "破损"},
+    {"210", "销单"},
     {"3", "已签收"},
+    {"301", "本人签收"},
+    {"302", "派件异常后签收"},
+    {"303", "代签"},
+    {"304", "投柜或站签收"},
     {"4", "退签"},
+    {"401", "已销单"},
     {"5", "派件"},
+    {"501", "投柜或驿站"},
     {"6", "退回"},
     {"7", "转投"},
     {"8", "清关"},
@@ -321,6 +345,12 @@ constexpr std::array<CodeName, 14> kStateTexts{{
     {"13", "清关异常"},
     {"14", "拒签"},
 }};
+
+// Nothing more happens to a parcel in these states: signed for (3 and its
+// finer states), sent back and signed for by the sender (4), cancelled (401).
+// A state not named here, known or not, never ends the refreshes.
+constexpr std::array<std::string_view, 5> kSignedStates{"3", "301", "302", "303", "304"};
+constexpr std::array<std::string_view, 2> kReturnedStates{"4", "401"};
 
 constexpr std::array<CodeName, 6> kFailureHints{{
     {"400", "请检查所选的快递公司，以及窗口系统菜单的“快递100 授权…”中的公司编号。"},
@@ -464,7 +494,7 @@ std::string PollParam(std::string_view carrier_code, std::string_view number,
   param += JsonString(number);
   param += ",\"phone\":";
   param += JsonString(phone);
-  param += ",\"resultv2\":\"1\",\"show\":\"0\",\"order\":\"asc\"}";
+  param += ",\"resultv2\":\"4\",\"show\":\"0\",\"order\":\"asc\"}";
   return param;
 }
 
@@ -532,8 +562,13 @@ std::string StateText(std::string_view state) {
   return std::string(text.empty() ? state : text);
 }
 
+bool IsReturnedState(std::string_view state) {
+  return std::find(kReturnedStates.begin(), kReturnedStates.end(), state) != kReturnedStates.end();
+}
+
 bool IsFinal(const TrackingResult& result) {
-  return result.signed_for || result.state == "3" || result.state == "4";
+  return result.signed_for || IsReturnedState(result.state) ||
+         std::find(kSignedStates.begin(), kSignedStates.end(), result.state) != kSignedStates.end();
 }
 
 std::vector<std::string> ResultRows(const TrackingResult& result, std::string_view carrier_name) {

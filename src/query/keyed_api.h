@@ -3,13 +3,12 @@
 // MD5 and JSON come from libraries.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/kept_json.h"
 #include "web/fetch.h"
 
 namespace quenzil {
@@ -29,7 +28,7 @@ struct TrackingEvent {
   std::string status;   // the event's own status word, may be empty
   // Fields a stored copy of the event holds that this program does not
   // know: written back as they were read.
-  nlohmann::json unknown = nlohmann::json::object();
+  KeptFields unknown = {};
   bool operator==(const TrackingEvent&) const = default;
 };
 
@@ -80,7 +79,9 @@ struct DetectionAnswer {
 // Reads the answer of autonumber/auto. Never throws.
 DetectionAnswer ReadDetectionAnswer(std::string_view body);
 
-// {"com":"…","num":"…","phone":"…","resultv2":"1","show":"0","order":"asc"}
+// {"com":"…","num":"…","phone":"…","resultv2":"4","show":"0","order":"asc"}:
+// resultv2=4 asks for the finer states (501 in a locker or pickup station,
+// 1001 arrived in the delivery city, 304 signed for there, …).
 std::string PollParam(std::string_view carrier_code, std::string_view number,
                       std::string_view phone);
 
@@ -106,12 +107,15 @@ FetchRequest BuildDetectRequest(std::string_view detect_host, std::string_view n
 // 407, a 5xx page) makes the outcome a failure, whatever its body holds.
 FetchOutcome WithStatusChecked(FetchOutcome outcome);
 
-// The state as the list shows it: "0" → "在途", "3" → "已签收", …; a value
-// it does not know, as it comes.
+// The state as the list shows it: "0" → "在途", "3" → "已签收", "501" →
+// "投柜或驿站", …; a value it does not know, as it comes.
 std::string StateText(std::string_view state);
 
-// Signed for, or state 3 (签收) or 4 (退签): nothing more will happen.
+// Signed for, or a state of 签收 (3, 301–304), 退签 (4) or 已销单 (401):
+// nothing more will happen. Any other state, known or not, is not final.
 bool IsFinal(const TrackingResult& result);
+// 退签 or 已销单: the parcel went back, or never went.
+bool IsReturnedState(std::string_view state);
 
 // What List1 shows: "<carrier name>  <state>", then per event (oldest
 // first) its time row and its context row.

@@ -25,11 +25,6 @@ constexpr std::string_view kEllipsis = "…";
 constexpr std::array<std::string_view, 10> kEntryKeys = {
     "number", "carrier", "carrier_name", "first_row", "phone", "answered", "keyed", "state", "signed", "events"};
 
-template <std::size_t N>
-bool IsKnown(const std::array<std::string_view, N>& keys, std::string_view key) {
-  return std::find(keys.begin(), keys.end(), key) != keys.end();
-}
-
 // A field into `out` when present; false when it has another type.
 bool ReadText(const json& object, const char* key, std::string& out) {
   const auto found = object.find(key);
@@ -47,8 +42,10 @@ bool ReadFlag(const json& object, const char* key, bool& out) {
   return true;
 }
 
-std::optional<HistoryEntry> ReadEntry(const json& value) {
-  if (!value.is_object()) return std::nullopt;
+std::optional<HistoryEntry> ReadEntry(std::string_view text) {
+  const std::optional<StoredObject> object = StoredObject::Read(text);
+  if (!object) return std::nullopt;
+  const json& value = object->value();
   HistoryEntry entry;
   std::string answered;
   if (!ReadText(value, "number", entry.number) || !ReadText(value, "carrier", entry.carrier) ||
@@ -60,39 +57,32 @@ std::optional<HistoryEntry> ReadEntry(const json& value) {
   }
   if (entry.number.empty() || entry.carrier.empty()) return std::nullopt;
   entry.answered = ParseIsoUtc(answered);
-  if (const auto found = value.find("events"); found != value.end()) {
-    std::optional<std::vector<TrackingEvent>> events = ReadStoredEvents(*found);
+  if (value.contains("events")) {
+    std::optional<std::vector<TrackingEvent>> events = ReadStoredEvents(object->Raw("events"));
     if (!events) return std::nullopt;
     entry.events = std::move(*events);
   }
-  for (const auto& [key, field] : value.items()) {
-    if (!IsKnown(kEntryKeys, key)) entry.unknown[key] = field;
-  }
+  entry.unknown = object->Unknown(kEntryKeys);
   return entry;
 }
 
-void PutIfSet(json& object, const char* key, const std::string& value) {
-  if (!value.empty()) object[key] = value;
+void PutIfSet(StoredObjectWriter& object, const char* key, const std::string& value) {
+  if (!value.empty()) object.Put(key, value);
 }
 
-json WriteEntry(const HistoryEntry& entry) {
-  json object = json::object();
-  if (entry.unknown.is_object()) {
-    for (const auto& [key, field] : entry.unknown.items()) {
-      if (!IsKnown(kEntryKeys, key)) object[key] = field;
-    }
-  }
-  object["number"] = entry.number;
-  object["carrier"] = entry.carrier;
+std::string WriteEntry(const HistoryEntry& entry) {
+  StoredObjectWriter object(entry.unknown);
+  object.Put("number", entry.number);
+  object.Put("carrier", entry.carrier);
   PutIfSet(object, "carrier_name", entry.carrier_name);
   PutIfSet(object, "first_row", entry.first_row);
   PutIfSet(object, "phone", entry.phone);
   PutIfSet(object, "answered", IsoUtc(entry.answered));
-  if (entry.keyed) object["keyed"] = true;
+  if (entry.keyed) object.Put("keyed", true);
   PutIfSet(object, "state", entry.state);
-  if (entry.signed_for) object["signed"] = true;
-  if (!entry.events.empty()) object["events"] = WriteStoredEvents(entry.events);
-  return object;
+  if (entry.signed_for) object.Put("signed", true);
+  if (!entry.events.empty()) object.PutText("events", WriteStoredEvents(entry.events));
+  return object.Text();
 }
 
 bool IsContinuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
@@ -127,12 +117,13 @@ std::string OneLine(std::string text) {
 
 void RecordEntry(History& history, HistoryEntry entry) {
   std::vector<HistoryEntry>& entries = history.entries;
-  if (!entry.unknown.is_object()) entry.unknown = json::object();
   const auto earlier = std::find_if(entries.begin(), entries.end(),
                                     [&](const HistoryEntry& old) { return old.number == entry.number; });
-  if (earlier != entries.end() && earlier->unknown.is_object()) {
-    for (const auto& [key, field] : earlier->unknown.items()) {
-      if (!entry.unknown.contains(key)) entry.unknown[key] = field;
+  if (earlier != entries.end()) {
+    for (const KeptField& field : earlier->unknown) {
+      const bool known = std::any_of(entry.unknown.begin(), entry.unknown.end(),
+                                     [&](const KeptField& mine) { return mine.name == field.name; });
+      if (!known) entry.unknown.push_back(field);
     }
   }
   std::erase_if(entries, [&](const HistoryEntry& old) { return old.number == entry.number; });
@@ -166,13 +157,15 @@ History ParseHistoryFile(std::string_view text) {
   StoredDocument document;
   try {
     document = ReadStoredDocument(text, "entries");
+  } catch (const WatchFileUntouchableError& error) {
+    throw HistoryFileError(error.what(), /*untouchable=*/true);
   } catch (const WatchFileError& error) {
-    throw HistoryFileError(error.what());
+    throw HistoryFileError(error.what(), /*untouchable=*/false);
   }
   History history;
   history.unknown = std::move(document.unknown);
-  for (std::size_t index = 0; index < document.list.size(); ++index) {
-    const json& value = document.list[index];
+  for (std::size_t index = 0; index < document.entries.size(); ++index) {
+    const std::string_view value = document.entries[index];
     std::optional<HistoryEntry> entry = ReadEntry(value);
     const bool taken = entry && history.entries.size() < kMaxHistory &&
                        std::none_of(history.entries.begin(), history.entries.end(),
@@ -180,14 +173,14 @@ History ParseHistoryFile(std::string_view text) {
     if (taken) {
       history.entries.push_back(std::move(*entry));
     } else {
-      history.unread.push_back({index, value});
+      history.unread.push_back({index, std::string(value)});
     }
   }
   return history;
 }
 
 std::string SerializeHistoryFile(const History& history) {
-  json entries = json::array();
+  std::vector<std::string> entries;
   for (const HistoryEntry& entry : history.entries) entries.push_back(WriteEntry(entry));
   return WriteStoredDocument(history.unknown, "entries", WithUnreadEntries(std::move(entries), history.unread));
 }

@@ -7,8 +7,6 @@
 // read, are kept and written back as they were, as in the watch list.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
 #include <functional>
 #include <stdexcept>
@@ -36,13 +34,13 @@ struct HistoryEntry {
   std::string state;
   bool signed_for = false;
   std::vector<TrackingEvent> events;  // oldest first, the newest kMaxEvents
-  nlohmann::json unknown = nlohmann::json::object();
+  KeptFields unknown = {};
 };
 
 struct History {
   std::vector<HistoryEntry> entries;  // newest first, one per number
   std::vector<UnreadEntry> unread;    // by position, as in the watch list
-  nlohmann::json unknown = nlohmann::json::object();
+  KeptFields unknown = {};
 };
 
 // Puts the entry first. An earlier entry of the same number goes (what it
@@ -55,14 +53,19 @@ void RecordEntry(History& history, HistoryEntry entry);
 // the number cut when it must be; '&' doubled for the menu.
 std::string RecentLabel(const HistoryEntry& entry);
 
-// The file cannot be taken as a history (not JSON, not an object, nested
-// deeper than 64, over 16 MiB, a version this program does not know,
-// entries not a list). A missing version counts as 1; an entry that cannot
+// The file cannot be taken as a history: not JSON (it may be moved aside),
+// or JSON that is not one as it is (`untouchable`: not an object, nested
+// deeper than 64, a version this program does not know, entries not a list;
+// it is left as it is). A missing version counts as 1; an entry that cannot
 // be read (wrong types, no number or carrier, a second one of a number,
 // past kMaxHistory) is kept in `unread`.
 class HistoryFileError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  HistoryFileError(const std::string& what, bool untouchable) : std::runtime_error(what), untouchable_(untouchable) {}
+  bool untouchable() const { return untouchable_; }
+
+ private:
+  bool untouchable_;
 };
 
 History ParseHistoryFile(std::string_view text);

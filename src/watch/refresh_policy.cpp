@@ -1,6 +1,7 @@
 #include "watch/refresh_policy.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "watch/watch_file.h"
@@ -10,8 +11,6 @@ namespace quenzil {
 namespace {
 
 constexpr UnixSeconds kDaySeconds = 24 * kHourSeconds;
-// In a locker or a pickup station: the owner fetches it when they like.
-constexpr std::string_view kStateAtPickupPoint = "501";
 
 // FNV-1a: the same offset for an entry on every run and every platform.
 std::uint32_t SteadyHash(std::string_view number, std::string_view carrier) {
@@ -92,21 +91,110 @@ UnixSeconds AwakeSeconds(UnixSeconds from, UnixSeconds to, std::int64_t utc_offs
   return awake;
 }
 
-// Smart mode: every interval while the parcel is out for delivery or moved
-// lately; a little less often while it waits in a locker or a pickup
-// station for its owner; else after as long as it has been quiet (its
-// nights not counted), at most kLongestGapSeconds, and at most two
-// intervals once it is on its way to the outlet that delivers it.
-bool HeadingForItsOutlet(const WatchedParcel& parcel);
+template <std::size_t N>
+bool Says(std::string_view text, const std::array<std::string_view, N>& words) {
+  return std::any_of(words.begin(), words.end(), [text](std::string_view word) { return text.find(word) != std::string_view::npos; });
+}
+
+// The couriers' own words, as their answers carry them.
+// Places where a parcel waits for its owner.
+constexpr std::array<std::string_view, 20> kPickupPlaces = {
+    "驿站", "快递柜", "智能柜", "包裹柜", "快件柜", "自提柜", "丰巢", "代收点", "代理点", "自提点",
+    "快递超市", "近邻宝", "速递易", "兔喜", "云柜", "e栈", "e站", "收件宝", "熊猫快收", "店】"};
+// Left at such a place.
+constexpr std::array<std::string_view, 17> kLeftThere = {"代收", "代签", "暂存", "存放", "放入", "放至",
+                                                         "放在", "入柜", "投柜", "投递至", "投递到", "送达",
+                                                         "到达", "已到", "派送至", "入库", "上架"};
+// Waiting for its owner, wherever that is.
+constexpr std::array<std::string_view, 13> kWaitingForOwner = {
+    "取件码", "提货码", "取货码", "自提", "请及时取件", "请及时领取", "请尽快取件", "请尽快领取",
+    "待取件", "待领取", "凭码", "代收，请", "店代收"};
+// Handed to its owner (the state may not say so yet).
+constexpr std::array<std::string_view, 7> kCollected = {"已取件", "已取出", "取出", "已领取", "已提货", "已签收",
+                                                        "签收人"};
+// On the courier's round.
+constexpr std::array<std::string_view, 11> kDelivering = {"派件", "派送", "配送员", "正在配送", "配送途中",
+                                                          "开始配送", "投递中", "安排投递", "正在投递", "准备投递",
+                                                          "投递员"};
+// The round did not go as planned: no sign of a delivery soon.
+constexpr std::array<std::string_view, 13> kTrouble = {"异常", "失败", "不成功", "未成功", "延迟", "延误", "暂停",
+                                                       "无法", "拒收", "拒签", "改派", "退回", "滞留"};
+// The outlet that delivers a parcel, and the sorting centres before it.
+constexpr std::array<std::string_view, 16> kOutlets = {"营业部", "营业点", "营业厅", "营业所", "网点",   "站点",
+                                                       "服务部", "服务站", "服务点", "派送站", "配送站", "快递站",
+                                                       "揽投部", "投递部", "分部",   "公司"};
+constexpr std::array<std::string_view, 9> kCentres = {"中心", "分拨", "集散", "中转", "枢纽",
+                                                      "航空部", "操作部", "转运场", "处理场"};
+constexpr std::array<std::string_view, 5> kArrived = {"到达", "到件", "已收入", "已到", "到站"};
+constexpr std::array<std::string_view, 3> kBoundFor = {"下一站", "发往", "送往"};
+
+// States, and the newest event's own status words, that say as much.
+constexpr std::array<std::string_view, 4> kPickupStates = {"501", "205", "投柜或驿站", "柜或驿站超时未取"};
+constexpr std::string_view kDeliveringStatus = "派件";
+constexpr std::string_view kInDeliveryCity = "1001";
+
+bool NamesAnOutlet(std::string_view place) { return Says(place, kOutlets) && !Says(place, kCentres); }
+
+// The text after the first of the words, or nullopt.
+template <std::size_t N>
+std::optional<std::string_view> After(std::string_view text, const std::array<std::string_view, N>& words) {
+  std::optional<std::string_view> rest;
+  for (const std::string_view word : words) {
+    const std::size_t at = text.find(word);
+    if (at != std::string_view::npos && (!rest || at + word.size() < text.size() - rest->size())) {
+      rest = text.substr(at + word.size());
+    }
+  }
+  return rest;
+}
+
+Stage StageOfWords(std::string_view newest) {
+  // Where it came from is no part of where it is.
+  newest = newest.substr(0, newest.find("上一站"));
+  if (Says(newest, kCollected)) return Stage::kOnItsWay;
+  if (Says(newest, kWaitingForOwner) || (Says(newest, kPickupPlaces) && Says(newest, kLeftThere))) {
+    return Stage::kAtPickupPoint;
+  }
+  if (Says(newest, kDelivering) && !Says(newest, kTrouble)) return Stage::kOutForDelivery;
+  if (const std::optional<std::string_view> bound = After(newest, kBoundFor)) {
+    return NamesAnOutlet(*bound) ? Stage::kHeadingForItsOutlet : Stage::kOnItsWay;
+  }
+  if (Says(newest, kArrived) && NamesAnOutlet(newest)) return Stage::kAtItsOutlet;
+  return Stage::kOnItsWay;
+}
+
+Stage StageOfState(std::string_view state, std::string_view status) {
+  if (std::find(kPickupStates.begin(), kPickupStates.end(), state) != kPickupStates.end() ||
+      std::find(kPickupStates.begin(), kPickupStates.end(), status) != kPickupStates.end()) {
+    return Stage::kAtPickupPoint;
+  }
+  // 5 and its finer states but 501; a finer one this program does not know
+  // yet still counts as 派件.
+  if ((state.size() == 1 || state.size() == 3) && state.front() == '5') return Stage::kOutForDelivery;
+  if (status == kDeliveringStatus) return Stage::kOutForDelivery;
+  if (state == kInDeliveryCity) return Stage::kHeadingForItsOutlet;
+  return Stage::kOnItsWay;
+}
+
+// Smart mode, in quarters of the interval: 5 (75 min) while the parcel is
+// out for delivery or at the outlet that delivers it, or moved lately; 7
+// while it waits at a pickup point, so that its 签收 is seen within 2 h
+// (with the offset under 6 min); else as long as it has been quiet (its
+// nights not counted), at least 5 quarters, at most kLongestGapSeconds, and
+// at most two intervals once it is on its way to the outlet that delivers it.
+constexpr UnixSeconds kNearQuarters = 5;
+constexpr UnixSeconds kPickupQuarters = 7;
 
 UnixSeconds CadenceGap(const WatchedParcel& parcel, UnixSeconds interval, std::int64_t utc_offset,
                        const std::optional<QuietHours>& quiet_hours) {
-  if (parcel.state == kStateAtPickupPoint) return interval * 7 / 4;
-  if (IsOutForDelivery(parcel)) return interval;
+  const UnixSeconds near = interval * kNearQuarters / 4;
+  const Stage stage = StageOf(parcel);
+  if (stage == Stage::kAtPickupPoint) return interval * kPickupQuarters / 4;
+  if (stage == Stage::kOutForDelivery || stage == Stage::kAtItsOutlet) return near;
   const UnixSeconds quiet = AwakeSeconds(QuietSince(parcel), parcel.last_checked, utc_offset, quiet_hours);
-  if (quiet < kRecentChangeSeconds) return interval;
-  const UnixSeconds longest = HeadingForItsOutlet(parcel) ? 2 * interval : kLongestGapSeconds;
-  return std::max(interval, std::min(quiet, longest));
+  if (quiet < kRecentChangeSeconds) return near;
+  const UnixSeconds longest = stage == Stage::kHeadingForItsOutlet ? 2 * interval : kLongestGapSeconds;
+  return std::max(near, std::min(quiet, longest));
 }
 
 // A refresh due in the quiet hours moves to their end; for a parcel asked
@@ -153,35 +241,12 @@ bool WithinRequeryGuard(UnixSeconds answered, UnixSeconds now, UnixSeconds guard
   return answered > 0 && guard > 0 && answered <= now && now - answered < guard;
 }
 
-namespace {
-
-bool Says(std::string_view text, std::initializer_list<std::string_view> words) {
-  return std::any_of(words.begin(), words.end(), [text](std::string_view word) { return text.find(word) != std::string_view::npos; });
-}
-
-// Words that name the outlet delivering a parcel, as couriers write them.
-bool NamesAnOutlet(std::string_view text) {
-  return Says(text, {"营业部", "营业点", "网点", "站点", "服务部", "服务站", "派送站", "快递站"});
-}
-
-// On its way from the last sorting centre to the outlet that delivers it.
-bool HeadingForItsOutlet(const WatchedParcel& parcel) {
-  if (parcel.events.empty()) return false;
-  const std::string_view newest = parcel.events.back().context;
-  const std::size_t next = newest.find("下一站");
-  return next != std::string_view::npos && NamesAnOutlet(newest.substr(next));
-}
-
-}  // namespace
-
-bool IsOutForDelivery(const WatchedParcel& parcel) {
-  if (parcel.state == kStateAtPickupPoint) return false;
-  if (!parcel.state.empty() && parcel.state.front() == '5') return true;
-  if (parcel.events.empty()) return false;
-  const std::string_view newest = parcel.events.back().context;
-  if (Says(newest, {"派件", "派送"})) return true;
-  // Arrived at the outlet that delivers it: the round is hours away at most.
-  return Says(newest, {"到达", "到件"}) && NamesAnOutlet(newest) && newest.find("下一站") == std::string_view::npos;
+Stage StageOf(const WatchedParcel& parcel) {
+  const TrackingEvent* newest = parcel.events.empty() ? nullptr : &parcel.events.back();
+  const Stage by_words = newest ? StageOfWords(newest->context) : Stage::kOnItsWay;
+  const Stage by_state = StageOfState(parcel.state, newest ? std::string_view(newest->status) : std::string_view());
+  // The nearer to its owner wins: the words often say more than the state.
+  return std::max(by_words, by_state);
 }
 
 std::optional<UnixSeconds> NextRefreshAt(const WatchedParcel& parcel, UnixSeconds now,

@@ -1,9 +1,11 @@
 // When a watched parcel is next worth a keyed query. Every query costs the
 // user money, and the service locks a number asked too often, so the policy
 // asks often only while something is happening: a parcel that moved lately
-// or is out for delivery is asked every interval, a quiet one less and less
-// often, a failing one backs off on its own, and nothing is asked in the
-// night. A pure function of the entry, its history and the clock.
+// or is out for delivery is asked about every interval, one waiting at a
+// pickup point just often enough to see its 签收 within two hours, a quiet
+// one less and less often, a failing one backs off on its own, and nothing
+// is asked in the night. A pure function of the entry, its history and the
+// clock.
 #pragma once
 
 #include <cstdint>
@@ -45,7 +47,7 @@ inline constexpr UnixSeconds kHourSeconds = 3600;
 // back-off of a failing entry.
 inline constexpr UnixSeconds kLongestGapSeconds = 6 * kHourSeconds;
 // An entry that changed less than this long before its last check is asked
-// every interval. Real hours, whatever the interval: a build with a short
+// at its shortest gap. Real hours, whatever the interval: a build with a short
 // interval treats every entry it watched change as recently changed.
 inline constexpr UnixSeconds kRecentChangeSeconds = 1 * kHourSeconds;
 
@@ -61,11 +63,11 @@ bool WithinRequeryGuard(UnixSeconds answered, UnixSeconds now, UnixSeconds guard
 //  - checked "later" than now (the clock went back): due now;
 //  - failed n times in a row: interval/2 × 2^(n−1) after the last check, at
 //    most kLongestGapSeconds;
-//  - smart: the interval while the parcel is out for delivery (or has
+//  - smart: 1.25 intervals while the parcel is out for delivery (or has
 //    reached its outlet) or changed within kRecentChangeSeconds of its last
-//    check; 1.75 intervals while it waits in a locker or pickup station;
+//    check; 1.75 intervals while it waits at a pickup point (StageOf);
 //    else as long as it has been quiet (outside the quiet hours, from its
-//    newest event), between the interval and kLongestGapSeconds, at most
+//    newest event), between 1.25 intervals and kLongestGapSeconds, at most
 //    two intervals while it heads for its outlet;
 //  - hourly: the interval;
 //  plus a steady offset of its own under a tenth of the interval, never
@@ -76,9 +78,16 @@ bool WithinRequeryGuard(UnixSeconds answered, UnixSeconds now, UnixSeconds guard
 std::optional<UnixSeconds> NextRefreshAt(const WatchedParcel& parcel, UnixSeconds now,
                                          std::int64_t utc_offset, const RefreshPolicy& policy);
 
-// Out for delivery: state 5 or one of its sub-states (but 501, waiting in
-// a locker or a pickup station), or the newest event says the parcel is
-// being delivered or has reached the outlet that delivers it.
-bool IsOutForDelivery(const WatchedParcel& parcel);
+// Where the newest event leaves the parcel, by the state and the newest
+// event's own status as the service sends them and by the words couriers
+// use; the nearer to its owner of the two. Later stages are nearer.
+enum class Stage {
+  kOnItsWay,             // handed in, between sorting centres, or nothing known
+  kHeadingForItsOutlet,  // left for the outlet that delivers it, or in the delivery city (1001)
+  kAtItsOutlet,          // arrived at that outlet
+  kOutForDelivery,       // on the courier's round (5)
+  kAtPickupPoint,        // in a locker, a pickup station or a shop for its owner (501)
+};
+Stage StageOf(const WatchedParcel& parcel);
 
 }  // namespace quenzil

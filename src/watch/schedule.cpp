@@ -38,16 +38,22 @@ UnixSeconds RefreshSchedule::EarliestStart(const WatchList& list, UnixSeconds no
   return earliest;
 }
 
-std::optional<std::size_t> RefreshSchedule::PickDue(const WatchList& list, UnixSeconds now,
-                                                    std::int64_t utc_offset) const {
+std::optional<std::size_t> RefreshSchedule::PickDue(const WatchList& list, UnixSeconds now, std::int64_t utc_offset,
+                                                    const PickOrder& order) const {
   if (EarliestStart(list, now, utc_offset) > now) return std::nullopt;
   std::optional<std::size_t> pick;
+  std::size_t pick_rank = 0;  // 0: not among the last; else its place among them, from 1
   UnixSeconds pick_due = 0;
   for (std::size_t index = 0; index < list.parcels.size(); ++index) {
-    const std::optional<UnixSeconds> due = DueAt(list.parcels[index], now, utc_offset);
+    const WatchedParcel& parcel = list.parcels[index];
+    if (order.held_back && order.held_back(parcel)) continue;
+    const std::optional<UnixSeconds> due = DueAt(parcel, now, utc_offset);
     if (!due || *due > now) continue;
-    if (!pick || *due < pick_due) {
+    const auto last = std::find(order.last.begin(), order.last.end(), ParcelKey{parcel.number, parcel.carrier});
+    const std::size_t rank = last == order.last.end() ? 0 : static_cast<std::size_t>(last - order.last.begin()) + 1;
+    if (!pick || rank < pick_rank || (rank == pick_rank && *due < pick_due)) {
       pick = index;
+      pick_rank = rank;
       pick_due = *due;
     }
   }
@@ -55,9 +61,10 @@ std::optional<std::size_t> RefreshSchedule::PickDue(const WatchList& list, UnixS
 }
 
 std::optional<UnixSeconds> RefreshSchedule::NextWake(const WatchList& list, UnixSeconds now,
-                                                     std::int64_t utc_offset) const {
+                                                     std::int64_t utc_offset, const PickOrder& order) const {
   std::optional<UnixSeconds> soonest;
   for (const WatchedParcel& parcel : list.parcels) {
+    if (order.held_back && order.held_back(parcel)) continue;
     const std::optional<UnixSeconds> due = DueAt(parcel, now, utc_offset);
     if (due && (!soonest || *due < *soonest)) soonest = due;
   }

@@ -5,12 +5,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <vector>
 
 #include "watch/refresh_policy.h"
 #include "watch/watch_list.h"
 
 namespace quenzil {
+
+// Which due entries go before the others.
+struct PickOrder {
+  // Not now, whatever is due: a query by hand of the number is on its way.
+  std::function<bool(const WatchedParcel&)> held_back;
+  // Only when nothing else is due, the first of them first: tried lately
+  // without an answer while the network was out of reach.
+  std::vector<ParcelKey> last;
+};
 
 struct ScheduleSettings {
   UnixSeconds interval = 3600;       // the policy's base interval
@@ -31,12 +42,16 @@ class RefreshSchedule {
   std::optional<UnixSeconds> DueAt(const WatchedParcel& parcel, UnixSeconds now,
                                    std::int64_t utc_offset = 0) const;
 
-  // The entry to refresh now, the most overdue first; nullopt when none is
-  // due, the pause runs, or the last start was too recent.
-  std::optional<std::size_t> PickDue(const WatchList& list, UnixSeconds now, std::int64_t utc_offset = 0) const;
+  // The entry to refresh now, the most overdue first (in the order given);
+  // nullopt when none is due, the pause runs, or the last start was too
+  // recent.
+  std::optional<std::size_t> PickDue(const WatchList& list, UnixSeconds now, std::int64_t utc_offset = 0,
+                                     const PickOrder& order = {}) const;
 
-  // When to look again; nullopt when nothing will ever be due.
-  std::optional<UnixSeconds> NextWake(const WatchList& list, UnixSeconds now, std::int64_t utc_offset = 0) const;
+  // When to look again; nullopt when nothing will ever be due (entries held
+  // back do not count).
+  std::optional<UnixSeconds> NextWake(const WatchList& list, UnixSeconds now, std::int64_t utc_offset = 0,
+                                      const PickOrder& order = {}) const;
 
   // A refresh started: the next may start no sooner than interval / (2 ×
   // entries refreshed) later (at least 1 s), so a full round is spread over

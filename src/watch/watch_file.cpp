@@ -21,19 +21,114 @@ constexpr std::array<std::string_view, 16> kParcelKeys = {
     "failures", "failing_since", "needs_phone"};
 constexpr std::array<std::string_view, 4> kEventKeys = {"time", "context", "area", "status"};
 
-template <std::size_t N>
-bool IsKnown(const std::array<std::string_view, N>& keys, std::string_view key) {
-  for (const std::string_view known : keys) {
-    if (known == key) return true;
-  }
-  return false;
-}
+// 10000-01-01T00:00:00Z: four digits of year and no more.
+constexpr UnixSeconds kYear10000 = 253402300800;
 
-[[noreturn]] void Fail(const std::string& what) { throw WatchFileError(what); }
+// Reading and writing JSON recurse once per level: a hand-made file nested
+// thousands deep would overflow the stack, so it is refused before parsing.
+constexpr int kMaxDepth = 64;
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+[[noreturn]] void Untouchable(const std::string& what) { throw WatchFileUntouchableError(what); }
 
 // An entry that cannot be taken as a parcel: it is kept unread instead.
 struct BadEntry {};
 [[noreturn]] void Refuse() { throw BadEntry{}; }
+
+std::string Dump(const json& value) { return value.dump(-1, ' ', /*ensure_ascii=*/false, json::error_handler_t::replace); }
+
+// ---- The text as written ------------------------------------------------
+// Walks text already known to be JSON, to find where each member or element
+// was written.
+
+bool IsBlank(char character) {
+  return character == ' ' || character == '\t' || character == '\n' || character == '\r';
+}
+
+std::size_t SkipBlanks(std::string_view text, std::size_t at) {
+  while (at < text.size() && IsBlank(text[at])) ++at;
+  return at;
+}
+
+// From the opening quote to past the closing one.
+std::size_t SkipString(std::string_view text, std::size_t at) {
+  for (++at; at < text.size(); ++at) {
+    if (text[at] == '\\') {
+      ++at;
+    } else if (text[at] == '"') {
+      return at + 1;
+    }
+  }
+  return text.size();
+}
+
+std::size_t SkipValue(std::string_view text, std::size_t at) {
+  if (at >= text.size()) return at;
+  if (text[at] == '"') return SkipString(text, at);
+  if (text[at] == '{' || text[at] == '[') {
+    // Brackets count the same whichever kind: the text is JSON.
+    for (int depth = 0; at < text.size();) {
+      const char character = text[at];
+      if (character == '"') {
+        at = SkipString(text, at);
+        continue;
+      }
+      if (character == '{' || character == '[') ++depth;
+      if ((character == '}' || character == ']') && --depth == 0) return at + 1;
+      ++at;
+    }
+    return at;
+  }
+  while (at < text.size() && !IsBlank(text[at]) && text[at] != ',' && text[at] != '}' && text[at] != ']') ++at;
+  return at;
+}
+
+std::string_view WithoutByteOrderMark(std::string_view text) {
+  return text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? text.substr(kByteOrderMark.size()) : text;
+}
+
+// The elements of the array the text holds, as written.
+std::vector<std::string_view> Elements(std::string_view text) {
+  std::vector<std::string_view> elements;
+  std::size_t at = SkipBlanks(text, 0);
+  if (at >= text.size() || text[at] != '[') return elements;
+  for (at = SkipBlanks(text, at + 1); at < text.size() && text[at] != ']';) {
+    const std::size_t start = at;
+    at = SkipValue(text, at);
+    elements.push_back(text.substr(start, at - start));
+    at = SkipBlanks(text, at);
+    if (at < text.size() && text[at] == ',') at = SkipBlanks(text, at + 1);
+  }
+  return elements;
+}
+
+struct WrittenMember {
+  std::string name;
+  std::string_view text;   // key, colon and value
+  std::string_view value;
+};
+
+// The members of the object the text holds, as written, in their order.
+std::vector<WrittenMember> Members(std::string_view text) {
+  std::vector<WrittenMember> members;
+  std::size_t at = SkipBlanks(text, 0);
+  if (at >= text.size() || text[at] != '{') return members;
+  for (at = SkipBlanks(text, at + 1); at < text.size() && text[at] == '"';) {
+    const std::size_t start = at;
+    at = SkipString(text, at);
+    std::string name = json::parse(text.substr(start, at - start)).get<std::string>();
+    at = SkipBlanks(text, SkipBlanks(text, at) + 1);  // past the colon
+    const std::size_t value = at;
+    at = SkipValue(text, at);
+    members.push_back({std::move(name), text.substr(start, at - start), text.substr(value, at - value)});
+    at = SkipBlanks(text, at);
+    if (at < text.size() && text[at] == ',') at = SkipBlanks(text, at + 1);
+  }
+  return members;
+}
+
+// ---- Entries -------------------------------------------------------------
 
 // A string field: absent gives "", another type makes the entry unread.
 std::string OptionalString(const json& object, const char* key) {
@@ -60,29 +155,29 @@ UnixSeconds OptionalTime(const json& object, const char* key) {
   return ParseIsoUtc(OptionalString(object, key));
 }
 
-TrackingEvent ReadEvent(const json& value) {
-  if (!value.is_object()) Refuse();
+TrackingEvent ReadEvent(std::string_view text) {
+  const std::optional<StoredObject> object = StoredObject::Read(text);
+  if (!object) Refuse();
   TrackingEvent event;
-  event.time = OptionalString(value, "time");
-  event.context = OptionalString(value, "context");
-  event.area = OptionalString(value, "area");
-  event.status = OptionalString(value, "status");
-  for (const auto& [key, field] : value.items()) {
-    if (!IsKnown(kEventKeys, key)) event.unknown[key] = field;
-  }
+  event.time = OptionalString(object->value(), "time");
+  event.context = OptionalString(object->value(), "context");
+  event.area = OptionalString(object->value(), "area");
+  event.status = OptionalString(object->value(), "status");
+  event.unknown = object->Unknown(kEventKeys);
   return event;
 }
 
-std::vector<TrackingEvent> ReadEvents(const json& value) {
-  if (!value.is_array()) Refuse();
+std::vector<TrackingEvent> ReadEvents(std::string_view text) {
+  if (SkipBlanks(text, 0) >= text.size() || text[SkipBlanks(text, 0)] != '[') Refuse();
   std::vector<TrackingEvent> events;
-  events.reserve(value.size());
-  for (const json& event : value) events.push_back(ReadEvent(event));
+  for (const std::string_view event : Elements(text)) events.push_back(ReadEvent(event));
   return events;
 }
 
-WatchedParcel ReadParcel(const json& value) {
-  if (!value.is_object()) Refuse();
+WatchedParcel ReadParcel(std::string_view text) {
+  const std::optional<StoredObject> object = StoredObject::Read(text);
+  if (!object) Refuse();
+  const json& value = object->value();
   WatchedParcel parcel;
   parcel.number = RequiredString(value, "number");
   parcel.carrier = RequiredString(value, "carrier");
@@ -91,7 +186,7 @@ WatchedParcel ReadParcel(const json& value) {
   parcel.note = OptionalString(value, "note");
   parcel.state = OptionalString(value, "state");
   parcel.signed_for = OptionalFlag(value, "signed");
-  if (const auto found = value.find("events"); found != value.end()) parcel.events = ReadEvents(*found);
+  if (value.contains("events")) parcel.events = ReadEvents(object->Raw("events"));
   parcel.added = OptionalTime(value, "added");
   parcel.last_checked = OptionalTime(value, "last_checked");
   parcel.last_changed = OptionalTime(value, "last_changed");
@@ -103,52 +198,38 @@ WatchedParcel ReadParcel(const json& value) {
   }
   parcel.failing_since = OptionalTime(value, "failing_since");
   parcel.needs_phone = OptionalFlag(value, "needs_phone");
-  for (const auto& [key, field] : value.items()) {
-    if (!IsKnown(kParcelKeys, key)) parcel.unknown[key] = field;
-  }
+  parcel.unknown = object->Unknown(kParcelKeys);
   return parcel;
 }
 
-void PutIfSet(json& object, const char* key, const std::string& value) {
-  if (!value.empty()) object[key] = value;
+void PutIfSet(StoredObjectWriter& object, const char* key, const std::string& value) {
+  if (!value.empty()) object.Put(key, value);
 }
 
-void PutTimeIfSet(json& object, const char* key, UnixSeconds value) {
-  if (value != 0) object[key] = IsoUtc(value);
+void PutTimeIfSet(StoredObjectWriter& object, const char* key, UnixSeconds value) {
+  if (value != 0) object.Put(key, IsoUtc(value));
 }
 
-json WriteParcel(const WatchedParcel& parcel) {
-  json object = json::object();
-  if (parcel.unknown.is_object()) {
-    for (const auto& [key, field] : parcel.unknown.items()) {
-      if (!IsKnown(kParcelKeys, key)) object[key] = field;
-    }
-  }
-  object["number"] = parcel.number;
-  object["carrier"] = parcel.carrier;
+std::string WriteParcel(const WatchedParcel& parcel) {
+  StoredObjectWriter object(parcel.unknown);
+  object.Put("number", parcel.number);
+  object.Put("carrier", parcel.carrier);
   PutIfSet(object, "carrier_name", parcel.carrier_name);
   PutIfSet(object, "phone", parcel.phone);
   PutIfSet(object, "note", parcel.note);
   PutIfSet(object, "state", parcel.state);
-  if (parcel.signed_for) object["signed"] = true;
-  if (!parcel.events.empty()) object["events"] = WriteStoredEvents(parcel.events);
+  if (parcel.signed_for) object.Put("signed", true);
+  if (!parcel.events.empty()) object.PutText("events", WriteStoredEvents(parcel.events));
   PutTimeIfSet(object, "added", parcel.added);
   PutTimeIfSet(object, "last_checked", parcel.last_checked);
   PutTimeIfSet(object, "last_changed", parcel.last_changed);
   PutTimeIfSet(object, "last_answered", parcel.last_answered);
   PutIfSet(object, "last_problem", parcel.last_problem);
-  if (parcel.failures > 0) object["failures"] = parcel.failures;
+  if (parcel.failures > 0) object.Put("failures", parcel.failures);
   PutTimeIfSet(object, "failing_since", parcel.failing_since);
-  if (parcel.needs_phone) object["needs_phone"] = true;
-  return object;
+  if (parcel.needs_phone) object.Put("needs_phone", true);
+  return object.Text();
 }
-
-// 10000-01-01T00:00:00Z: four digits of year and no more.
-constexpr UnixSeconds kYear10000 = 253402300800;
-
-// Copying and writing JSON recurse once per level: a hand-made file nested
-// thousands deep would overflow the stack, so it is refused before parsing.
-constexpr int kMaxDepth = 64;
 
 // Digits at [at, at + count) as a number; -1 if any is not a digit.
 int Digits(std::string_view text, std::size_t at, std::size_t count) {
@@ -162,105 +243,163 @@ int Digits(std::string_view text, std::size_t at, std::size_t count) {
 
 }  // namespace
 
+// ---- Stored objects ------------------------------------------------------
+
+std::optional<StoredObject> StoredObject::Read(std::string_view text) {
+  StoredObject object;
+  object.value_ = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (!object.value_.is_object()) return std::nullopt;
+  for (WrittenMember& member : Members(text)) {
+    object.members_.push_back({std::move(member.name), member.text, member.value});
+  }
+  return object;
+}
+
+std::string_view StoredObject::Raw(std::string_view name) const {
+  // The last of the same name, as the parsed value has it.
+  for (auto member = members_.rbegin(); member != members_.rend(); ++member) {
+    if (member->name == name) return member->value;
+  }
+  return {};
+}
+
+KeptFields StoredObject::UnknownOf(std::span<const std::string_view> known) const {
+  KeptFields kept;
+  for (const Member& member : members_) {
+    if (std::find(known.begin(), known.end(), member.name) == known.end()) {
+      kept.push_back({member.name, std::string(member.text)});
+    }
+  }
+  return kept;
+}
+
+StoredObjectWriter::StoredObjectWriter(const KeptFields& kept) {
+  for (const KeptField& field : kept) Member(field.text);
+}
+
+void StoredObjectWriter::Put(std::string_view name, const json& value) { PutText(name, Dump(value)); }
+
+void StoredObjectWriter::PutText(std::string_view name, std::string_view value) {
+  std::string member = Dump(json(std::string(name)));
+  member += ':';
+  member += value;
+  Member(member);
+}
+
+void StoredObjectWriter::Member(std::string_view text) {
+  if (text_.size() > 1) text_ += ',';
+  text_ += text;
+}
+
+// ---- The watch list ------------------------------------------------------
+
 WatchList ParseWatchFile(std::string_view text) {
   StoredDocument document = ReadStoredDocument(text, "parcels");
   WatchList list;
   list.unknown = std::move(document.unknown);
-  for (std::size_t index = 0; index < document.list.size(); ++index) {
-    const json& value = document.list[index];
+  for (std::size_t index = 0; index < document.entries.size(); ++index) {
+    const std::string_view entry = document.entries[index];
     std::optional<WatchedParcel> parcel;
     try {
-      parcel = ReadParcel(value);
+      parcel = ReadParcel(entry);
     } catch (const BadEntry&) {
     }
     // A second entry of the same parcel stays unread; the first is the one shown.
-    if (parcel && list.parcels.size() < kMaxWatched && !FindParcel(list, parcel->number, parcel->carrier)) {
+    const bool copy = parcel && FindParcel(list, parcel->number, parcel->carrier);
+    if (parcel && !copy && list.parcels.size() < kMaxWatched) {
       list.parcels.push_back(std::move(*parcel));
     } else {
-      list.unread.push_back({index, value});
+      list.unread.push_back({index, std::string(entry),
+                             copy ? std::optional<ParcelKey>({parcel->number, parcel->carrier}) : std::nullopt});
     }
   }
   return list;
 }
 
 std::string SerializeWatchFile(const WatchList& list) {
-  json parcels = json::array();
+  std::vector<std::string> parcels;
+  parcels.reserve(list.parcels.size());
   for (const WatchedParcel& parcel : list.parcels) parcels.push_back(WriteParcel(parcel));
   return WriteStoredDocument(list.unknown, "parcels", WithUnreadEntries(std::move(parcels), list.unread));
 }
 
 StoredDocument ReadStoredDocument(std::string_view text, const std::string& list_key) {
-  if (JsonNestedDeeperThan(text, kMaxDepth)) Fail("嵌套层数过多");
-  json document = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-  if (document.is_discarded()) Fail("不是有效的 JSON");
-  if (!document.is_object()) Fail("最外层不是对象");
-  if (const auto version = document.find("version"); version != document.end()) {
-    if (!version->is_number_integer()) Fail("版本号不是整数");
-    if (*version != kVersion) throw WatchFileVersionError("版本 " + version->dump() + " 不是本程序认识的版本");
-    document.erase(version);
-  }
+  text = WithoutByteOrderMark(text);
+  if (JsonNestedDeeperThan(text, kMaxDepth)) Untouchable("嵌套层数过多");
+  if (!json::accept(text.begin(), text.end())) throw WatchFileError("不是有效的 JSON");
+  const std::size_t start = SkipBlanks(text, 0);
+  if (text[start] != '{') Untouchable("最外层不是对象");
   StoredDocument stored;
-  if (const auto list = document.find(list_key); list != document.end()) {
-    if (!list->is_array()) Fail(list_key + " 不是数组");
-    stored.list = std::move(*list);
-    document.erase(list);
+  std::string_view list;
+  for (const WrittenMember& member : Members(text)) {
+    if (member.name == "version") {
+      const json version = json::parse(member.value);
+      if (!version.is_number_integer()) Untouchable("版本号不是整数");
+      if (version != kVersion) throw WatchFileVersionError("版本 " + version.dump() + " 不是本程序认识的版本");
+    } else if (member.name == list_key) {
+      list = member.value;
+    } else {
+      stored.unknown.push_back({member.name, std::string(member.text)});
+    }
   }
-  stored.unknown = std::move(document);
+  if (!list.empty()) {
+    if (list.front() != '[') Untouchable(list_key + " 不是数组");
+    stored.entries = Elements(list);
+  }
   return stored;
 }
 
-std::string WriteStoredDocument(const json& unknown, const std::string& list_key, json list) {
-  json document = json::object();
-  if (unknown.is_object()) {
-    for (const auto& [key, field] : unknown.items()) {
-      if (key != "version" && key != list_key) document[key] = field;
-    }
+std::string WriteStoredDocument(const KeptFields& unknown, const std::string& list_key,
+                                const std::vector<std::string>& entries) {
+  std::string text = "{";
+  for (const KeptField& field : unknown) {
+    if (field.name == "version" || field.name == list_key) continue;
+    text += field.text;
+    text += ",\n ";
   }
-  document["version"] = kVersion;
-  document[list_key] = std::move(list);
-  // Text from the network that is not valid UTF-8 must not stop the save.
-  std::string text = document.dump(1, '\t', /*ensure_ascii=*/false, json::error_handler_t::replace);
-  text += '\n';
+  text += "\"version\":" + std::to_string(kVersion) + ",\n \"" + list_key + "\":[";
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    text += index == 0 ? "\n  " : ",\n  ";
+    text += entries[index];
+  }
+  text += entries.empty() ? "]}\n" : "\n ]}\n";
   return text;
 }
 
-std::optional<std::vector<TrackingEvent>> ReadStoredEvents(const json& value) {
+std::optional<std::vector<TrackingEvent>> ReadStoredEvents(std::string_view text) {
   try {
-    return ReadEvents(value);
+    return ReadEvents(text);
   } catch (const BadEntry&) {
     return std::nullopt;
   }
 }
 
-json WriteStoredEvents(const std::vector<TrackingEvent>& events) {
-  json written = json::array();
+std::string WriteStoredEvents(const std::vector<TrackingEvent>& events) {
+  std::string text = "[";
   for (const TrackingEvent& event : events) {
-    json item = json::object();
-    if (event.unknown.is_object()) {
-      for (const auto& [key, field] : event.unknown.items()) {
-        if (!IsKnown(kEventKeys, key)) item[key] = field;
-      }
-    }
-    item["time"] = event.time;
-    item["context"] = event.context;
-    PutIfSet(item, "area", event.area);
-    PutIfSet(item, "status", event.status);
-    written.push_back(std::move(item));
+    if (text.size() > 1) text += ',';
+    StoredObjectWriter item(event.unknown);
+    item.Put("time", event.time);
+    item.Put("context", event.context);
+    if (!event.area.empty()) item.Put("area", event.area);
+    if (!event.status.empty()) item.Put("status", event.status);
+    text += item.Text();
   }
-  return written;
+  return text + "]";
 }
 
-json WithUnreadEntries(json entries, const std::vector<UnreadEntry>& unread) {
+std::vector<std::string> WithUnreadEntries(std::vector<std::string> entries, const std::vector<UnreadEntry>& unread) {
   std::vector<const UnreadEntry*> order;
   order.reserve(unread.size());
   for (const UnreadEntry& entry : unread) order.push_back(&entry);
   std::stable_sort(order.begin(), order.end(),
                    [](const UnreadEntry* left, const UnreadEntry* right) { return left->position < right->position; });
-  json merged = json::array();
+  std::vector<std::string> merged;
+  merged.reserve(entries.size() + unread.size());
   std::size_t next = 0;
   for (const UnreadEntry* entry : order) {
     while (merged.size() < entry->position && next < entries.size()) merged.push_back(std::move(entries[next++]));
-    merged.push_back(entry->value);
+    merged.push_back(entry->text);
   }
   while (next < entries.size()) merged.push_back(std::move(entries[next++]));
   return merged;

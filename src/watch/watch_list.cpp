@@ -16,7 +16,6 @@ constexpr std::size_t kTextUnits = 255;
 constexpr std::size_t kMenuNameUnits = 32;
 
 constexpr std::string_view kEllipsis = "…";
-constexpr std::string_view kStateReturned = "4";
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
@@ -96,6 +95,16 @@ AddResult AddParcel(WatchList& list, WatchedParcel parcel) {
   if (list.parcels.size() >= kMaxWatched) return AddResult::kFull;
   list.parcels.push_back(std::move(parcel));
   return AddResult::kAdded;
+}
+
+bool RemoveParcel(WatchList& list, std::string_view number, std::string_view carrier) {
+  const std::optional<std::size_t> index = FindParcel(list, number, carrier);
+  if (!index) return false;
+  list.parcels.erase(list.parcels.begin() + static_cast<std::ptrdiff_t>(*index));
+  std::erase_if(list.unread, [&](const UnreadEntry& entry) {
+    return entry.copy_of && entry.copy_of->first == number && entry.copy_of->second == carrier;
+  });
+  return true;
 }
 
 WatchedParcel ParcelFromResult(const TrackingResult& result, std::string_view carrier_name,
@@ -191,7 +200,7 @@ std::string MenuLabel(const WatchedParcel& parcel, UnixSeconds now) {
   label += ' ';
   label += StateText(parcel.state);
   if (IsFinalParcel(parcel)) {
-    label += parcel.state == kStateReturned ? "（已退签，不再刷新）" : "（已签收，不再刷新）";
+    label += IsReturnedState(parcel.state) ? "（已退签，不再刷新）" : "（已签收，不再刷新）";
   } else if (IsRetired(parcel, now)) {
     label += "（30天无变化，不再刷新）";
   } else if (parcel.needs_phone) {

@@ -2,8 +2,6 @@
 // answer into an entry, and the texts the tray shows for it. Portable.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -45,7 +43,7 @@ struct WatchedParcel {
   UnixSeconds failing_since = 0;  // the first of them; 0 while refreshes go well
   bool needs_phone = false;       // the service asks for the phone's last four digits
   // Fields of the file that this program does not know, written back as read.
-  nlohmann::json unknown = nlohmann::json::object();
+  KeptFields unknown = {};
 
   // Checked at least once (an answer or a failure that counts as a check):
   // the schedule waits an interval from here.
@@ -55,22 +53,24 @@ struct WatchedParcel {
   bool answered() const { return !state.empty() || !events.empty(); }
 };
 
+// A parcel named by number and carrier.
+using ParcelKey = std::pair<std::string, std::string>;
+
 // An entry of the file that this program cannot take as a parcel (wrong
 // types, no number, a second copy of a parcel, past the limit): kept as it
 // was, at its place among the others, written back unchanged and never shown.
 struct UnreadEntry {
   std::size_t position = 0;  // index in the file's array when it was read
-  nlohmann::json value;
+  std::string text;          // as it was written
+  // A second copy of this parcel: it goes when the parcel is no longer watched.
+  std::optional<ParcelKey> copy_of = std::nullopt;
 };
 
 struct WatchList {
   std::vector<WatchedParcel> parcels;
   std::vector<UnreadEntry> unread;  // by position
-  nlohmann::json unknown = nlohmann::json::object();  // top-level fields not known
+  KeptFields unknown = {};  // top-level fields not known
 };
-
-// A parcel named by number and carrier.
-using ParcelKey = std::pair<std::string, std::string>;
 
 // Same number and same carrier: the same parcel.
 std::optional<std::size_t> FindParcel(const WatchList& list, std::string_view number,
@@ -78,6 +78,10 @@ std::optional<std::size_t> FindParcel(const WatchList& list, std::string_view nu
 
 enum class AddResult { kAdded, kAlreadyWatched, kFull };
 AddResult AddParcel(WatchList& list, WatchedParcel parcel);
+// The parcel is no longer watched: its entry goes, and with it any unread
+// copy of it, which would otherwise be read as watched next time; false if
+// it was not watched.
+bool RemoveParcel(WatchList& list, std::string_view number, std::string_view carrier);
 
 // A fresh entry for a parcel the user has just looked up.
 WatchedParcel ParcelFromResult(const TrackingResult& result, std::string_view carrier_name,

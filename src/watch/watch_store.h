@@ -23,6 +23,9 @@ class WatchStore {
     // A newer version of the program wrote the file: it is left as it is,
     // and the store does not write it during this run.
     bool newer_version = false;
+    // JSON that cannot be taken as a watch list as it is (another program,
+    // or a hand, changed it): left as it is and not written either.
+    bool untouchable = false;
   };
   virtual ~WatchStore() = default;
   virtual Loaded Load() = 0;

@@ -1,5 +1,7 @@
-// Transfers that count every billable request they start, whoever starts
-// it: the one place where the program's spending is counted.
+// Transfers that count every billable request once it has gone out,
+// whoever started it: the one place where the program's spending is counted.
+// A request that never left (queued and then cancelled, no network) costs
+// nothing and is not counted.
 #pragma once
 
 #include <functional>
@@ -11,13 +13,18 @@ namespace quenzil {
 
 class CountingTransfers final : public Transfers {
  public:
+  // `count_one` runs on the transfers' own threads, possibly after this
+  // object is gone: it must hold nothing that could go before them.
   CountingTransfers(Transfers& inner, std::function<void()> count_one)
       : inner_(inner), count_one_(std::move(count_one)) {}
   TransferId Start(FetchRequest request) override {
-    const bool billable = request.billable;
-    const TransferId id = inner_.Start(std::move(request));
-    if (billable && count_one_) count_one_();
-    return id;
+    if (request.billable && count_one_) {
+      request.on_sent = [count_one = count_one_, then = std::move(request.on_sent)] {
+        if (then) then();
+        count_one();
+      };
+    }
+    return inner_.Start(std::move(request));
   }
   void Cancel(TransferId id) override { inner_.Cancel(id); }
 

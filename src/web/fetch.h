@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -71,8 +72,13 @@ struct FetchRequest {
   std::string body;
   BodyText decoding = BodyText::kSniffed;
   FetchLimits limits;
-  // The service charges the user for this request: it is counted.
+  // The service charges the user for this request: it is counted once it
+  // has gone out (CountingTransfers).
   bool billable = false;
+  // Called once the request has gone out whole (the server has it, whatever
+  // comes back), on the transfer's own thread; never for one that was
+  // cancelled before or could not be sent. Must not throw.
+  std::function<void()> on_sent;
 };
 
 struct FetchOutcome {

@@ -348,6 +348,7 @@ class Exchange {
       ThrowLastError("WinHttpSendRequest");
     }
     WaitFor(shared, RequestEvents::Step::kSent);
+    if (job_.request.on_sent) job_.request.on_sent();
   }
 
   std::vector<std::uint8_t> ReadBody(HINTERNET request, RequestEvents& shared) {

@@ -51,7 +51,12 @@ Form1::Form1(FormView& view, Transfers& transfers, FormStores stores, DeployHost
                [this](const QueryOutcome& rows) { keeper_.TakeUserResult(*rows.result, rows.carrier_code, rows.phone); },
                [this](std::function<void()> write) { WriteLater(std::move(write)); }),
       flow_(transfers, answers_, stores_.settings, *this, FlowSettingsOf(hosts_)),
-      modal_([this] { view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll); }) {}
+      modal_([this] { view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll); }) {
+  // One guard for both: the background refresh finds what any program kept,
+  // and never asks for a number a query by hand is asking for.
+  keeper_.SetKeptAnswers(&answers_);
+  keeper_.SetAskedByHand([this](std::string_view number) { return flow_.running() && asked_number_ == number; });
+}
 
 std::string Form1::UpdateCheckUrl() const { return "http://" + hosts_.maker + "/gengxin.txt"; }
 std::string Form1::MakerHomeUrl() const { return "http://" + hosts_.maker + "/"; }
@@ -122,7 +127,7 @@ void Form1::EndProgram() {
   modal_.Drop();
   RunWrites();
   desk_.Stop();
-  flow_.Cancel();
+  CancelQuery();
   if (update_check_) transfers_.Cancel(*update_check_);
   update_check_.reset();
   view_.EndProgram();
@@ -137,7 +142,16 @@ void Form1::OnTransferDone(TransferId id, const FetchOutcome& outcome) {
   }
   // A query from the window, else a refresh of a watched parcel, or an
   // outcome nobody waits for any more.
-  if (!flow_.OnTransferDone(id, outcome)) keeper_.OnTransferDone(id, outcome);
+  if (flow_.OnTransferDone(id, outcome)) {
+    // The number asked by hand may be refreshed again.
+    keeper_.OnWake();
+    return;
+  }
+  if (keeper_.OnTransferDone(id, outcome) && waiting_ask_) {
+    // The refresh the query waited for is in: its answer is kept, or the
+    // query goes out now.
+    RunQuery(*std::exchange(waiting_ask_, std::nullopt));
+  }
 }
 
 // ---- the query ---------------------------------------------------------------
@@ -195,12 +209,23 @@ void Form1::ShowPicked(std::string_view carrier_code) {
 void Form1::RunQuery(QueryAsk ask) {
   // Pressed again (or Enter held down) while the same query is on its way:
   // its answer is coming, nothing new is asked.
-  if (flow_.OnItsWay(ask)) return;
-  flow_.Cancel();
+  if (flow_.OnItsWay(ask) || waiting_ask_ == ask) return;
+  CancelQuery();
   view_.ClearRows();
   shown_.reset();
   asked_number_ = ask.number;
+  // The background refresh of this very number is on its way: its answer
+  // is waited for rather than asked for twice.
+  if (flow_.keyed() && keeper_.Refreshing(ask.number)) {
+    waiting_ask_ = std::move(ask);
+    return;
+  }
   flow_.Start(std::move(ask));
+}
+
+void Form1::CancelQuery() {
+  flow_.Cancel();
+  waiting_ask_.reset();
 }
 
 void Form1::QueryDone(const QueryOutcome& outcome) {
@@ -286,7 +311,7 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Command2_Click() {
-  flow_.Cancel();
+  CancelQuery();
   shown_.reset();
   view_.SetNumberText("");
   view_.ClearRows();
@@ -645,7 +670,7 @@ void Form1::TrayMenu() {
 void Form1::ShowWatchedParcel(std::size_t index) {
   const WatchedParcel& parcel = keeper_.list().parcels.at(index);
   RestoreWindow();
-  flow_.Cancel();
+  CancelQuery();
   view_.SetNumberText(parcel.number);
   ShowPicked(parcel.carrier);
   view_.ClearRows();

@@ -119,6 +119,7 @@ class Form1 final : private QueryFlowHost {
   };
   // Queries.
   void RunQuery(QueryAsk ask);
+  void CancelQuery();
   // Shows the courier as picked: its button, or its line in 其他快递公司;
   // none for a courier outside the table, or an empty code.
   void ShowPicked(std::string_view carrier_code);
@@ -167,6 +168,8 @@ class Form1 final : private QueryFlowHost {
   std::optional<TransferId> update_check_;
   bool started_ = false;  // the update check is over: the window is up (or hides in the tray)
   std::optional<std::string> asked_number_;  // of the query on its way
+  // A query waiting for the background refresh of its number.
+  std::optional<QueryAsk> waiting_ask_;
   std::optional<ShownParcel> shown_;
   // The courier found for a number (number, code): for another number it
   // counts as no pick, so it is looked for again.

@@ -71,11 +71,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   try {
     RegistryQueryCounter counter;
     // Transfers hand their outcomes to the window through the mailbox;
-    // every keyed request is counted as it starts.
+    // every keyed request is counted once it has gone out, on the transfer's
+    // thread, which may outlive this scope: the count takes its own counter.
     const auto mailbox = std::make_shared<OutcomeMailbox>();
     WinHttpTransfers winhttp(
         [mailbox](TransferId id, FetchOutcome outcome) { mailbox->Deliver(id, std::move(outcome)); });
-    CountingTransfers transfers(winhttp, [&counter] { counter.CountOne(); });
+    CountingTransfers transfers(winhttp, [] { RegistryQueryCounter().CountOne(); });
     MainWindow window(instance, mailbox, deploy::kMakerHost);
     window.Create();
     RegistryCredentialStore credentials;

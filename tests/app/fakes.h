@@ -154,6 +154,7 @@ class FakeFormView : public FormView {
 };
 
 // Transfers that never run by themselves: the test hands out the outcomes.
+// A request goes out as it starts, unless `sends` says it never leaves.
 class FakeTransfers : public Transfers {
  public:
   struct Started {
@@ -162,8 +163,10 @@ class FakeTransfers : public Transfers {
     bool cancelled = false;
   };
   std::vector<Started> started;
+  bool sends = true;
 
   TransferId Start(FetchRequest request) override {
+    if (sends && request.on_sent) request.on_sent();
     started.push_back({next_id_++, std::move(request), false});
     return started.back().id;
   }

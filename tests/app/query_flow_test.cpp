@@ -132,6 +132,12 @@ TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
   EXPECT_EQ(transfers.started.size(), 5u) << "nothing above started the guard";
   EXPECT_EQ(billed, 5);
   EXPECT_TRUE(history.history.entries.empty());
+  // Counted once sent: requests that never went out (dropped while queued, no network) cost nothing.
+  transfers.sends = false;
+  Ask("ZT3", "zhongtong");
+  Ask("ZT4", "zhongtong");
+  EXPECT_EQ(billed, 5);
+  transfers.sends = true;
 
   // The old public address costs nothing and keeps no guard.
   flow.SetCredentials({});
@@ -139,7 +145,7 @@ TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
     Ask("ZT2", "zhongtong");
     Answer("<td style='padding:3px 5px;'>时间</td>");
   }
-  EXPECT_EQ(transfers.started.size(), 7u);
+  EXPECT_EQ(transfers.started.size(), 9u);
   EXPECT_EQ(billed, 5);
 }
 

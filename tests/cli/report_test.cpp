@@ -37,6 +37,10 @@ TEST(Report, ExitCodeTableOfEveryOutcomeInBothFormsAndTheUsage) {
               std::string::npos);
   }
   EXPECT_EQ(UsageReport("未知的选项：-x").err, "未知的选项：-x\n\n" + UsageText());
+  // A page of the old address that could not be read is no advice.
+  const Report unread = QueryReport(Outcome(Kind::kAdvice, {}), {"YT1"}, false);
+  EXPECT_EQ(static_cast<int>(unread.exit_code), 2);
+  EXPECT_EQ(unread.err, "查询失败：服务器返回的内容无法解析。\n");
 }
 
 TEST(Report, PlainRowsAndTheJsonOfKeyedOldAndAdviceOutcomes) {

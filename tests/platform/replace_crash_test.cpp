@@ -41,7 +41,7 @@ constexpr std::string_view kNoFile = "no file";
 // size changes with every version, so a cut or mixed file cannot pass.
 WatchList Version(long long generation) {
   WatchList list;
-  list.unknown["generation"] = generation;
+  list.unknown = {{"generation", "\"generation\":" + std::to_string(generation)}};
   const long long count = generation % 97 + 1;
   for (long long i = 0; i < count; ++i) {
     WatchedParcel parcel;
@@ -62,7 +62,8 @@ std::optional<long long> WholeVersion(const std::string& path, std::string* why)
   }
   try {
     const WatchList list = ParseWatchFile(read.bytes);
-    const long long generation = list.unknown.at("generation").get<long long>();
+    if (list.unknown.size() != 1 || list.unknown[0].name != "generation") throw std::runtime_error("no generation");
+    const long long generation = std::stoll(list.unknown[0].text.substr(list.unknown[0].text.find(':') + 1));
     if (SerializeWatchFile(Version(generation)) != read.bytes) {
       *why = "version " + std::to_string(generation) + " differs from what was written";
       return std::nullopt;

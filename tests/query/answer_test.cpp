@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "web/pattern.h"
@@ -26,28 +28,27 @@ std::string Cell(std::string_view value) {
   return "<td style='padding:3px 5px;'>" + std::string(value) + "</td>";
 }
 
-TEST(Classification, EachMarkerGivesItsAdvice) {
-  const Answer wrong = ClassifyAnswer("<p>单号不正确</p>");
-  EXPECT_EQ(wrong.kind, AnswerKind::kWrongNumber);
-  EXPECT_EQ(wrong.rows, Rows{std::string(kWrongNumberMessage)});
-  EXPECT_EQ(ClassifyAnswer("查询异常").rows, Rows{std::string(kAbnormalMessage)});
-  EXPECT_EQ(ClassifyAnswer("暂未收录").rows, Rows{std::string(kNotRecordedMessage)});
-  const Answer captcha = ClassifyAnswer("请输入验证码");
-  EXPECT_EQ(captcha.kind, AnswerKind::kNeedsCaptcha);
-  EXPECT_EQ(captcha.rows, Rows{std::string(kCaptchaMessage)});
-}
-
-TEST(Classification, FirstMarkerInTableOrderDecides) {
-  // Position in the answer does not matter, only the table's order.
-  const Answer abnormal = ClassifyAnswer("时间 " + Cell("a") + " 异常");
-  EXPECT_EQ(abnormal.kind, AnswerKind::kAbnormal);
-  EXPECT_EQ(abnormal.rows, Rows{std::string(kAbnormalMessage)});
-
-  const Answer wrong = ClassifyAnswer("未收录……不正确");
-  EXPECT_EQ(wrong.kind, AnswerKind::kWrongNumber);
-  EXPECT_EQ(wrong.rows, Rows{std::string(kWrongNumberMessage)});
-
-  EXPECT_EQ(ClassifyAnswer("验证码 时间").kind, AnswerKind::kNeedsCaptcha);
+TEST(Classification, EachMarkerGivesItsAdviceAndTheEarlierOfAnyTwoDecidesInEitherOrder) {
+  // Marker, kind, advice (empty: the rows, none here), in the table's order.
+  const std::tuple<std::string, AnswerKind, std::string_view> markers[] = {
+      {"不正确", AnswerKind::kWrongNumber, kWrongNumberMessage}, {"异常", AnswerKind::kAbnormal, kAbnormalMessage},
+      {"未收录", AnswerKind::kNotRecorded, kNotRecordedMessage}, {"验证码", AnswerKind::kNeedsCaptcha, kCaptchaMessage},
+      {"时间", AnswerKind::kTracking, ""}};
+  for (std::size_t first = 0; first < std::size(markers); ++first) {
+    const auto& [one, kind, advice] = markers[first];
+    std::vector<std::string> texts = {"<p>单号" + one + "</p>"};
+    // Where a marker stands in the answer does not matter.
+    for (std::size_t later = first + 1; later < std::size(markers); ++later) {
+      texts.push_back(one + " …… " + std::get<0>(markers[later]));
+      texts.push_back(std::get<0>(markers[later]) + " …… " + one);
+    }
+    for (const std::string& text : texts) {
+      EXPECT_EQ(ClassifyAnswer(text).kind, kind) << text;
+      EXPECT_EQ(ClassifyAnswer(text).rows, advice.empty() ? Rows{} : Rows{std::string(advice)}) << text;
+    }
+  }
+  EXPECT_EQ(ClassifyAnswer("时间 " + Cell("a") + " 异常").rows, Rows{std::string(kAbnormalMessage)})
+      << "rows never come with an advice";
 }
 
 TEST(Classification, NoMarkerNoRows) {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <iterator>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "query/carriers.h"
@@ -19,11 +22,11 @@ constexpr std::string_view kCustomer = "8F1D2C3B4A5E6F708192A3B4C5D6E7F8";
 TEST(Signature, SignsParamKeyCustomerInThatOrder) {
   const std::string param = PollParam("yuantong", "V030344422", "");
   EXPECT_EQ(param,
-            R"({"com":"yuantong","num":"V030344422","phone":"","resultv2":"1","show":"0","order":"asc"})");
+            R"({"com":"yuantong","num":"V030344422","phone":"","resultv2":"4","show":"0","order":"asc"})");
   const Credentials credentials{std::string(kCustomer), std::string(kKey)};
-  EXPECT_EQ(PollSign(param, credentials), "4B98025EA5626CC9995563CB5B718702");
+  EXPECT_EQ(PollSign(param, credentials), "2869B13B9CEC50921D3A7F7247AADE15");
   EXPECT_EQ(PollSign(PollParam("shunfeng", "SF 1234&5=6", "5678"), credentials),
-            "80269EF945BBA563DB5E30B74917F0BB");
+            "B2012E6322CA19DC81EAE5BF9B10CCFD");
 }
 
 TEST(Requests, ParamStaysValidJsonWhateverTheNumber) {
@@ -89,6 +92,9 @@ TEST(PollAnswers, LenientWhereHarmless) {
   const std::vector<TrackingEvent> events{
       {"2020-01-01", "旧", "", ""}, {"", "无时间", "", ""}, {"2020-01-02", "新", "", ""}};
   EXPECT_EQ(answer.result.events, events);
+  // What the finer states come with is passed over.
+  EXPECT_EQ(ReadPollAnswer(R"({"state":"304","isLoop":false,"routeInfo":{"to":{}},"data":[{"context":"c",
+      "statusCode":"304","areaCode":null}]})").result.state, "304");
 }
 
 TEST(PollAnswers, ReturnCodeMakesAFailureWhateverElseItHolds) {
@@ -167,9 +173,33 @@ TEST(Detection, CandidatesFailureAndMalformed) {
   }
 }
 
-TEST(Texts, UnknownStatesAndCarriersShowAsTheyCome) {
-  EXPECT_EQ(StateText("3"), "已签收");
-  EXPECT_EQ(StateText("301"), "301");
+TrackingResult WithState(std::string state, bool signed_for = false) {
+  return {"", "", std::move(state), signed_for, {}};
+}
+
+TEST(Texts, EveryStateHasItsOwnTextAndOnlySignedOrReturnedOnesEndTheRefreshes) {
+  // Code, text, whether it ends the refreshes.
+  const std::tuple<std::string, std::string, bool> states[] = {
+      {"0", "在途", false},         {"1001", "到达派件城市", false}, {"1002", "干线", false},     {"1003", "转递", false},
+      {"1", "揽收", false},         {"101", "已下单", false},        {"102", "待揽收", false},    {"103", "已揽收", false},
+      {"2", "疑难", false},         {"201", "超时未签收", false},    {"202", "超时未更新", false}, {"203", "拒收", false},
+      {"204", "派件异常", false},   {"205", "柜或驿站超时未取", false}, {"206", "无法联系", false}, {"207", "超区", false},
+      {"208", "滞留", false},       {"209", "破损", false},          {"210", "销单", false},      {"3", "已签收", true},
+      {"301", "本人签收", true},    {"302", "派件异常后签收", true}, {"303", "代签", true},       {"304", "投柜或站签收", true},
+      {"4", "退签", true},          {"401", "已销单", true},         {"5", "派件", false},        {"501", "投柜或驿站", false},
+      {"6", "退回", false},         {"7", "转投", false},            {"8", "清关", false},        {"10", "待清关", false},
+      {"11", "清关中", false},      {"12", "已清关", false},         {"13", "清关异常", false},   {"14", "拒签", false}};
+  std::set<std::string> texts;
+  for (const auto& [code, text, final] : states) {
+    EXPECT_EQ(StateText(code), text) << code;
+    EXPECT_EQ(IsFinal(WithState(code)), final) << code;
+    texts.insert(text);
+  }
+  EXPECT_EQ(texts.size(), std::size(states)) << "two states share a text";
+  // A state not known shows as it comes and ends nothing; ischeck still tells a 签收.
+  for (const std::string unknown : {"305", "502", "15", ""}) {
+    EXPECT_TRUE(StateText(unknown) == unknown && !IsFinal(WithState(unknown)) && IsFinal(WithState(unknown, true)));
+  }
 }
 
 TEST(Texts, RowsAreOneLineEach) {
@@ -180,15 +210,23 @@ TEST(Texts, RowsAreOneLineEach) {
             (Rows{"圆通速递  在途", "2024-01-01 08:00:00", "到达 上海 分拨 中心 "}));
 }
 
-TEST(Texts, ServiceFailureTextWithHints) {
-  EXPECT_EQ(ServiceFailureText({"503", "验证签名失败"}),
-            "验证签名失败（503）\n授权key不正确，请在窗口系统菜单的“快递100 授权…”中检查。");
+TEST(Texts, EveryFailureCodeHasItsOwnHint) {
+  const std::pair<const char*, const char*> hints[] = {
+      {"400", "请检查所选的快递公司，以及窗口系统菜单的“快递100 授权…”中的公司编号。"},
+      {"408", "手机号后四位与运单登记的不一致，请检查后再查。"},
+      {"501", "快递100服务器出错，请稍后再试。"},
+      {"502", "快递100服务器繁忙，请稍后再试。"},
+      {"503", "授权key不正确，请在窗口系统菜单的“快递100 授权…”中检查。"},
+      {"601", "授权key已过期或查询额度已用完，请在窗口系统菜单的“快递100 授权…”中检查。"}};
+  std::set<std::string> distinct;
+  for (const auto& [code, hint] : hints) {
+    EXPECT_EQ(ServiceFailureText({code, "验证签名失败"}), std::string("验证签名失败（") + code + "）\n" + hint);
+    distinct.insert(hint);
+  }
+  EXPECT_EQ(distinct.size(), std::size(hints)) << "two codes share a hint";
   EXPECT_EQ(ServiceFailureText({"500", "查询无结果，请隔段时间再查"}),
             "查询无结果，请隔段时间再查（500）");
   EXPECT_EQ(ServiceFailureText({"502", ""}).rfind("快递100返回了错误（502）\n", 0), 0u);
-  for (const std::string_view code : {"400", "408", "501", "601"}) {
-    EXPECT_NE(ServiceFailureText({std::string(code), "x"}).find('\n'), std::string::npos) << code;
-  }
   // Controls go, and a long message is cut between characters.
   const std::string text = ServiceFailureText({"", "a\r\n\x1b" + std::string(300, 'b') + "中"});
   EXPECT_EQ(text, "a" + std::string(199, 'b') + "…");

@@ -2,6 +2,7 @@
 #include "platform/history_file_store.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <filesystem>
@@ -72,10 +73,11 @@ TEST(HistoryFile, EntriesThatCannotBeReadStayUnreadAtTheirPlace) {
 TEST(HistoryFile, RecordPutsTheEntryFirstOncePerNumberWithinTheLimits) {
   History history = ParseHistoryFile(R"({"entries":[
     {"number":"A1","carrier":"ems","first_row":"old","pinned":true,"colour":"red"}, 7, {"number":"B2","carrier":"ems"}]})");
-  RecordEntry(history, {.number = "A1", .carrier = "yunda", .unknown = {{"colour", "blue"}}});
+  RecordEntry(history, {.number = "A1", .carrier = "yunda", .unknown = {{"colour", R"("colour":"blue")"}}});
   ASSERT_EQ(history.entries.size(), 2u);
   EXPECT_EQ(history.entries[0].carrier + history.entries[0].first_row, "yunda");
-  EXPECT_EQ(history.entries[0].unknown, json({{"pinned", true}, {"colour", "blue"}}));
+  EXPECT_EQ(history.entries[0].unknown,
+            (KeptFields{{"colour", R"("colour":"blue")"}, {"pinned", R"("pinned":true)"}}));
   EXPECT_EQ(json::parse(SerializeHistoryFile(history))["entries"][1], 7) << "the unread entry keeps its place";
 
   for (std::size_t i = 0; i < kMaxHistory; ++i) RecordEntry(history, {.number = "N" + std::to_string(i), .carrier = "ems"});
@@ -128,7 +130,7 @@ class HistoryStoreTest : public testing::Test {
   std::string path_;
 };
 
-TEST_F(HistoryStoreTest, UpdateReadsChangesAndWritesAndABrokenFileIsMovedAside) {
+TEST_F(HistoryStoreTest, UpdateReadsChangesAndWritesAndOnlyAFileThatIsNotJsonIsMovedAside) {
   HistoryFileStore store(path_);
   EXPECT_TRUE(store.Load().entries.empty());
   ASSERT_TRUE(store.Update([](History& history) { RecordEntry(history, {.number = "V0303", .carrier = "ems"}); }));
@@ -138,7 +140,8 @@ TEST_F(HistoryStoreTest, UpdateReadsChangesAndWritesAndABrokenFileIsMovedAside) 
   std::string error;
   ASSERT_TRUE(ReplaceFileAtomically(path_, R"({"version":7})", &error)) << error;
   EXPECT_TRUE(store.Load().entries.empty());
-  EXPECT_FALSE(ReadWholeFile(path_).exists) << "not moved aside";
+  EXPECT_FALSE(store.Update([](History&) {})) << "another version is not written over";
+  EXPECT_EQ(ReadWholeFile(path_).bytes, R"({"version":7})") << "nor moved aside";
   ASSERT_TRUE(ReplaceFileAtomically(path_, "{", &error)) << error;
   ASSERT_TRUE(store.Update([](History& history) { EXPECT_TRUE(history.entries.empty()); }));
   EXPECT_EQ(ReadWholeFile(path_).bytes, SerializeHistoryFile({}));

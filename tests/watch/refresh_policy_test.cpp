@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace quenzil {
 namespace {
@@ -40,15 +43,15 @@ TEST(RefreshPolicy, TheCadenceFollowsTheParcel) {
     double gap_hours;
   };
   const Case cases[] = {
-      {"changed 30 min ago", Entry("0", "快件已到达【上海转运中心】", 9.5, 10), 1},
+      {"changed 30 min ago", Entry("0", "快件已到达【上海转运中心】", 9.5, 10), 1.25},
       {"quiet 3 h", Entry("0", "快件已到达【上海转运中心】", 9, 12), 3},
       {"quiet 8 h", Entry("0", "快件已到达【上海转运中心】", 8, 16), 6},
       {"quiet 8 h by noon", Entry("0", "【上海转运中心】已发出，下一站【杭州转运中心】", 4, 12), 5},
-      {"out for delivery, quiet", Entry("5", "派件员：王师傅 正在为您派件", 8, 14), 1},
-      {"at its outlet, quiet", Entry("0", "快件已到达【上海浦东营业部】", 8, 14), 1},
+      {"out for delivery, quiet", Entry("5", "派件员：王师傅 正在为您派件", 8, 14), 1.25},
+      {"at its outlet, quiet", Entry("0", "快件已到达【上海浦东营业部】", 8, 14), 1.25},
       {"heading for its outlet, quiet", Entry("0", "【上海转运中心】已发出，下一站【上海浦东营业部】", 8, 14), 2},
       {"waiting at a pickup station", Entry("501", "快件已暂存至【菜鸟驿站】", 8, 14), 1.75},
-      {"the night is not quiet time", Entry("0", "快件已到达【上海转运中心】", 22.5, 31), 1},
+      {"the night is not quiet time", Entry("0", "快件已到达【上海转运中心】", 22.5, 31), 1.25},
   };
   for (const Case& entry : cases) EXPECT_EQ(GapHours(entry.parcel), entry.gap_hours) << entry.what;
 
@@ -59,6 +62,38 @@ TEST(RefreshPolicy, TheCadenceFollowsTheParcel) {
   RefreshPolicy off = kSmart;
   off.mode = RefreshMode::kOff;
   EXPECT_EQ(GapHours(Entry("0", "到达", 0, 21), off), -1);
+}
+
+// The newest event as couriers write it (state 0), then by the state and
+// the event's own status words.
+TEST(RefreshPolicy, WhereTheParcelIsInTheCouriersWordsAndByItsState) {
+  const std::pair<Stage, std::vector<const char*>> words[] = {
+      {Stage::kAtPickupPoint,
+       {"快件已被【城东3号快递柜】代收，请凭取件码取件", "快件已暂存至岳阳汽车站店菜鸟驿站，如有疑问请联系1**********",
+        "北服小北门妈妈驿站已发出自提短信，请上门自提", "快件已送达【翡翠雅郡西门店】，如有问题请电联",
+        "【杭州市】 快件已送达【丰巢的华联时代大厦(丰巢智能快递柜)】", "您的快件已放入丰巢智能柜，取件码 12-3-4567",
+        "快件已由济南翡翠雅郡北区西门店代收，请及时取件", "[代理点]您的快件已被益丰粮油百世邻里代收，请在20点前取件"}},
+      {Stage::kOutForDelivery, {"湖南平江公司-平江申通(1**********)-派件中", "【金华市】城东揽投部安排投递，投递员：李强"}},
+      {Stage::kAtItsOutlet, {"已到达-湖南平江公司", "快件到达【杭州滨江营业部】，上一站是【杭州转运中心】"}},
+      {Stage::kHeadingForItsOutlet,
+       {"湖南长沙转运中心-已发往-湖南平江公司", "您的快件由【西安灞桥分拣中心】准备发往【西安兴善营业部】"}},
+      {Stage::kOnItsWay,
+       {"已签收，签收人凭取货码签收。", "快件已从丰巢智能柜取出，感谢使用", "快件派送不成功(收件人要求改天派送)",
+        "【济南转运中心公司】 已收入", "快件到达【北京朝阳集散】，上一站是【华北廊坊枢纽】",
+        "快件离开 【杭州中转部】 已发往 【杭州景芳路】", "【杭州仓前】 的 承包区-4 已揽收"}}};
+  for (const auto& [stage, wordings] : words) {
+    for (const char* newest : wordings) EXPECT_EQ(StageOf(Entry("0", newest, 8, 9)), stage) << newest;
+  }
+  // State, status, newest event.
+  const std::tuple<const char*, const char*, const char*, Stage> states[] = {
+      {"501", "", "派件员：王师傅 正在为您派件", Stage::kAtPickupPoint}, {"205", "", "", Stage::kAtPickupPoint},
+      {"0", "投柜或驿站", "快件已到达", Stage::kAtPickupPoint}, {"5", "", "快件已到达【上海转运中心】", Stage::kOutForDelivery},
+      {"0", "派件", "快件已到达", Stage::kOutForDelivery}, {"1001", "", "快件已到达【杭州转运中心】", Stage::kHeadingForItsOutlet}};
+  for (const auto& [state, status, newest, stage] : states) {
+    WatchedParcel parcel = Entry(state, newest, 8, 9);
+    parcel.events.back().status = status;
+    EXPECT_EQ(StageOf(parcel), stage) << state << " " << status;
+  }
 }
 
 TEST(RefreshPolicy, AFailingEntryBacksOffAloneUpToSixHours) {
@@ -80,7 +115,7 @@ TEST(RefreshPolicy, QuietHoursHoldTheNightAndTheFirstLookCatchesUp) {
   EXPECT_EQ(NextRefreshAt(Entry("5", "派件", 21, 22.7), At(22.7), kBeijing, kSmart), At(31));
   RefreshPolicy all_night = kSmart;
   all_night.quiet_hours.reset();
-  EXPECT_LT(*NextRefreshAt(Entry("5", "派件", 21, 22.7), At(22.7), kBeijing, all_night), At(24));
+  EXPECT_LT(*NextRefreshAt(Entry("5", "派件", 21, 22.7), At(22.7), kBeijing, all_night), At(25));
 }
 
 TEST(RefreshPolicy, TheGuardAndTheDigitsHoldEveryRefreshBack) {

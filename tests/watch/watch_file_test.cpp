@@ -18,16 +18,22 @@ namespace quenzil {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using nlohmann::json;
 
-bool IsVersionError(const std::string& text) {
+// How a file that is no watch list is refused.
+enum class Refusal { kNone, kNotJson, kUntouchable, kNewerVersion };
+Refusal RefusalOf(const std::string& text) {
   try {
     ParseWatchFile(text);
   } catch (const WatchFileVersionError&) {
-    return true;
+    return Refusal::kNewerVersion;
+  } catch (const WatchFileUntouchableError&) {
+    return Refusal::kUntouchable;
   } catch (const WatchFileError&) {
+    return Refusal::kNotJson;
   }
-  return false;
+  return Refusal::kNone;
 }
 
 TEST(IsoTime, KnownMomentsAndRefusals) {
@@ -62,7 +68,7 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
   EXPECT_EQ(full.note, "书 & 笔");
   EXPECT_TRUE(full.signed_for);
   EXPECT_EQ(full.events, (std::vector<TrackingEvent>{
-                             {"2026-12-07 08:00:00", "已揽收", "上海", "揽收", {{"courier", {{"name", "王"}}}}}}));
+                             {"2026-12-07 08:00:00", "已揽收", "上海", "揽收", {{"courier", R"("courier":{"name":"王"})"}}}}));
   EXPECT_EQ(full.last_checked, 1796722200);
   EXPECT_EQ(full.last_problem, "超时");
 
@@ -77,17 +83,17 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
   EXPECT_EQ(SerializeWatchFile(ParseWatchFile(written)), written);
 }
 
-TEST(WatchFile, FilesThatAreNoWatchListAreRefusedAndANewerOneToldApart) {
+TEST(WatchFile, OnlyWhatIsNotJsonIsRefusedForGoodJsonOfAnotherShapeIsLeftAlone) {
   const auto nested = [](int depth) { return R"({"x":)" + std::string(depth, '[') + std::string(depth, ']') + "}"; };
-  for (const std::string& text : {std::string(), std::string("[]"), std::string(R"({"version":1,"parcels":[)"),
-                                  std::string(R"({"version":"1"})"), std::string(R"({"version":1.0})"),
-                                  std::string(R"({"parcels":{}})"), std::string(R"({"parcels":null})"), nested(64)}) {
-    EXPECT_THROW(ParseWatchFile(text), WatchFileError) << text.substr(0, 80);
-    EXPECT_FALSE(IsVersionError(text)) << text.substr(0, 80);
-  }
-  for (const char* text : {R"({"version":2,"parcels":[]})", R"({"version":0})", R"({"version":18446744073709551615})"}) {
-    EXPECT_TRUE(IsVersionError(text)) << text;
-  }
+  const std::pair<std::string, Refusal> cases[] = {
+      {"", Refusal::kNotJson}, {R"({"version":1,"parcels":[)", Refusal::kNotJson},
+      {"\xEF\xBB\xBF{\"version\":1} x", Refusal::kNotJson}, {"[]", Refusal::kUntouchable},
+      {R"("parcels")", Refusal::kUntouchable}, {R"({"version":"1"})", Refusal::kUntouchable},
+      {R"({"version":1.0})", Refusal::kUntouchable}, {R"({"parcels":{}})", Refusal::kUntouchable},
+      {R"({"parcels":null})", Refusal::kUntouchable}, {nested(64), Refusal::kUntouchable},
+      {R"({"version":2,"parcels":[]})", Refusal::kNewerVersion}, {R"({"version":0})", Refusal::kNewerVersion},
+      {R"({"version":18446744073709551615})", Refusal::kNewerVersion}, {"\xEF\xBB\xBF {\"version\":1}", Refusal::kNone}};
+  for (const auto& [text, refusal] : cases) EXPECT_EQ(RefusalOf(text), refusal) << text.substr(0, 80);
   EXPECT_EQ(ParseWatchFile(R"({"parcels":[{"number":"1","carrier":"ems"}]})").parcels.size(), 1u) << "no version";
   EXPECT_EQ(ParseWatchFile(nested(63)).unknown.size(), 1u);
 }
@@ -128,9 +134,24 @@ TEST(WatchFile, EntriesPastTheLimitStayUnreadAndUnreadOnesGoBackInOrder) {
 
   // After removals an unread entry goes back at its place or at the end.
   WatchList shrunk{.parcels = {{.number = "a", .carrier = "ems"}, {.number = "b", .carrier = "ems"}},
-                   .unread = {{7, "late"}, {0, "first"}, {2, "middle"}}};
+                   .unread = {{7, R"("late")"}, {0, R"("first")"}, {2, R"("middle")"}}};
   EXPECT_EQ(json::parse(SerializeWatchFile(shrunk))["parcels"],
             json::parse(R"(["first",{"number":"a","carrier":"ems"},"middle",{"number":"b","carrier":"ems"},"late"])"));
+  // A second copy goes with its parcel, or it would come back as watched.
+  WatchList copies = ParseWatchFile(R"({"parcels":[{"number":"A","carrier":"ems"},{"number":"A","carrier":"ems"},7]})");
+  ASSERT_TRUE(RemoveParcel(copies, "A", "ems"));
+  EXPECT_EQ(SerializeWatchFile(copies), SerializeWatchFile({.unread = {{0, "7"}}}));
+}
+
+TEST(WatchFile, UnreadEntriesAndUnknownFieldsGoBackAsTheyWereWritten) {
+  const std::string unread = R"({ "number" : 92612345678901234567890, "z":1, "a":[ 1 ,2 ] })";
+  const std::string text = R"({"zz" : 1.50, "version":1, "parcels":[)" + unread +
+                           R"(,{"number":"1","id":123456789012345678901234567890,"carrier":"ems",
+                               "events":[{"time":"t","context":"c","\u0078":"y"}]}]})";
+  const std::string written = SerializeWatchFile(ParseWatchFile(text));
+  for (const std::string piece : {unread, R"("zz" : 1.50)"s, R"("id":123456789012345678901234567890)"s, R"("\u0078":"y")"s}) {
+    EXPECT_NE(written.find(piece), std::string::npos) << piece << " in " << written;
+  }
 }
 
 TEST(WatchFile, BadUtf8DoesNotStopASave) {

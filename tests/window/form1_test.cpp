@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -363,6 +364,21 @@ TEST_F(Form1Test, AWatchFileHeldElsewhereIsReadLaterAndNeverWrittenBefore) {
   EXPECT_TRUE(view.messages.empty());
 }
 
+TEST_F(Form1Test, WhatWasWatchedWhileTheFileWasHeldIsNoFailureWhenTheFileTurnsOutNewer) {
+  watch_store.busy_for = 1;
+  watch_store.stored.newer_version = true;
+  watch_store.save_works = false;  // as the store refuses a newer file
+  view.note_answer = "";
+  StartKeyed("YT1", "yuantong");
+  form->chaxun_Click();
+  Answer(PollResult("yuantong", "0"));
+  form->SystemMenu_Click(commands::kWatch);
+  ASSERT_TRUE(view.Fire(FormTimer::kWatchFileRetry));
+  form->OnTimer(FormTimer::kWatchFileRetry);
+  EXPECT_EQ(view.messages.back().prompt, kWatchFileNewerPrompt);
+  EXPECT_TRUE(view.notifications.empty()) << "关注列表没能保存 for a file that is not to be written";
+}
+
 TEST_F(Form1Test, WhatWasWatchedWhileTheFileWasHeldIsSavedAtExitIfItCanBeRead) {
   watch_store.busy_for = 1;
   watch_store.stored.list.parcels.push_back({.number = "ZT1", .carrier = "zhongtong"});
@@ -398,6 +414,29 @@ TEST_F(Form1Test, ARefusedAccountPausesRefreshUntilConfirmedAndSaysSoOnce) {
   EXPECT_FALSE(settings.paused);
   EXPECT_FALSE(settings.detection_refused) << "detection is asked again";
   EXPECT_TRUE(view.timers.count(FormTimer::kWatchWake)) << "refresh goes on";
+}
+
+TEST_F(Form1Test, TheBackgroundRefreshTakesInRowsTheConsoleCompanionGot) {
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
+  watch_store.stored.list.parcels.push_back({.number = "YT1", .carrier = "yuantong"});
+  history.history.entries.push_back({.number = "YT1", .carrier = "yuantong", .answered = now.count() - 60, .keyed = true,
+                                     .state = "5", .events = {{"2026-12-08 09:00:00", "派件中"}}});
+  StartKeyed("", "none");
+  EXPECT_EQ(transfers.started.size(), 1u) << "the update check only: the number was not sent again";
+  EXPECT_EQ(form->watch().list().parcels.at(0).state, "5");
+}
+
+TEST_F(Form1Test, AQueryByHandWaitsForTheBackgroundRefreshOfItsNumber) {
+  watch_store.stored.list.parcels.push_back({.number = "YT1", .carrier = "yuantong"});
+  StartKeyed("YT1", "yuantong");
+  ASSERT_EQ(transfers.started.size(), 2u) << "the watched parcel is fetched";
+  const TransferId refresh = transfers.Last().id;
+  form->chaxun_Click();
+  form->chaxun_Click();
+  EXPECT_EQ(transfers.started.size(), 2u) << "not asked twice at once";
+  form->OnTransferDone(refresh, FetchOutcome::Answered(PollResult("yuantong", "0")));
+  EXPECT_EQ(transfers.started.size(), 2u);
+  EXPECT_EQ(view.rows, Rows({"圆通速递  在途（刚刚查询）", "2026-12-01 08:00:00", "已揽收", "2026-12-02 09:30:00", "到达上海"}));
 }
 
 TEST_F(Form1Test, WatchingAsksOnceAboutStartingAtLoginAndAFailedSaveIsToldOnce) {

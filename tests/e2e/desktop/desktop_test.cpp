@@ -612,12 +612,19 @@ TEST_F(Desktop, ASpentAccountPausesBackgroundRefreshWithoutABox) {
                         L"key已过期（601）\n授权key已过期或查询额度已用完，请在窗口系统菜单的“快递100 授权…”中检查。"));
   ASSERT_TRUE(e2e::SetBehavior("poll:YT9102", "json:" + PollAnswer("yuantong", "YT9102", "0", false,
                                                                      {{"2026-12-08 08:00:00", "已揽收"}})));
-  ASSERT_TRUE(Query("YT9102", ids::kYuantong));
+  ASSERT_TRUE(e2e::SetBehavior("poll:YT9101", "json:" + PollAnswer("yuantong", "YT9101", "0", false,
+                                                                     {{"2026-12-08 08:00:00", "已揽收"}})));
+  const std::size_t asked_by_hand = CountPolls("YT9101") + 1;
+  const std::size_t other = CountPolls("YT9102");
+  ASSERT_TRUE(Query("YT9101", ids::kYuantong));
   ASSERT_TRUE(app_->WaitForRows(ExpectedRows(L"圆通速递  在途", {{"2026-12-08 08:00:00", "已揽收"}}), 10s));
   EXPECT_TRUE(WaitUntil([] {
     const auto paused = ReadSetting(L"RefreshPaused");
     return paused && paused->bytes.size() == 4 && paused->bytes[0] == 0;
   }, 3s)) << "still paused";
+  // Refresh goes on with the parcel still due, not with the one just answered.
+  EXPECT_TRUE(WaitUntil([&] { return CountPolls("YT9102") > other; }, 10s)) << "refresh did not go on";
+  EXPECT_EQ(CountPolls("YT9101"), asked_by_hand) << "the number just answered was sent again";
 }
 
 }  // namespace
