@@ -149,7 +149,7 @@ TEST(WatchFile, UnreadEntriesAndUnknownFieldsGoBackAsTheyWereWritten) {
                            R"(,{"number":"1","id":123456789012345678901234567890,"carrier":"ems",
                                "events":[{"time":"t","context":"c","\u0078":"y"}]}]})";
   const std::string written = SerializeWatchFile(ParseWatchFile(text));
-  for (const std::string piece : {unread, R"("zz" : 1.50)"s, R"("id":123456789012345678901234567890)"s, R"("\u0078":"y")"s}) {
+  for (const std::string& piece : {unread, R"("zz" : 1.50)"s, R"("id":123456789012345678901234567890)"s, R"("\u0078":"y")"s}) {
     EXPECT_NE(written.find(piece), std::string::npos) << piece << " in " << written;
   }
 }
