@@ -8,6 +8,7 @@
 // clock.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -89,5 +90,39 @@ enum class Stage {
   kAtPickupPoint,        // in a locker, a pickup station or a shop for its owner (501)
 };
 Stage StageOf(const WatchedParcel& parcel);
+
+// The couriers' own words, as their answers carry them, that StageOf reads.
+namespace courier_words {
+// Places where a parcel waits for its owner.
+inline constexpr std::array<std::string_view, 20> kPickupPlaces = {
+    "驿站", "快递柜", "智能柜", "包裹柜", "快件柜", "自提柜", "丰巢", "代收点", "代理点", "自提点", "快递超市",
+    "近邻宝", "速递易", "兔喜", "云柜", "e栈", "e站", "收件宝", "熊猫快收", "店】"};
+// Left at such a place.
+inline constexpr std::array<std::string_view, 17> kLeftThere = {
+    "代收", "代签", "暂存", "存放", "放入", "放至", "放在", "入柜", "投柜", "投递至", "投递到", "送达", "到达",
+    "已到", "派送至", "入库", "上架"};
+// Waiting for its owner, wherever that is.
+inline constexpr std::array<std::string_view, 13> kWaitingForOwner = {
+    "取件码", "提货码", "取货码", "自提", "请及时取件", "请及时领取", "请尽快取件", "请尽快领取", "待取件",
+    "待领取", "凭码", "代收，请", "店代收"};
+// Handed to its owner (the state may not say so yet).
+inline constexpr std::array<std::string_view, 7> kCollected = {
+    "已取件", "已取出", "取出", "已领取", "已提货", "已签收", "签收人"};
+// On the courier's round.
+inline constexpr std::array<std::string_view, 11> kDelivering = {
+    "派件", "派送", "配送员", "正在配送", "配送途中", "开始配送", "投递中", "安排投递", "正在投递", "准备投递",
+    "投递员"};
+// The round did not go as planned: no sign of a delivery soon.
+inline constexpr std::array<std::string_view, 13> kTrouble = {
+    "异常", "失败", "不成功", "未成功", "延迟", "延误", "暂停", "无法", "拒收", "拒签", "改派", "退回", "滞留"};
+// The outlet that delivers a parcel, and the sorting centres before it.
+inline constexpr std::array<std::string_view, 16> kOutlets = {
+    "营业部", "营业点", "营业厅", "营业所", "网点", "站点", "服务部", "服务站", "服务点", "派送站", "配送站",
+    "快递站", "揽投部", "投递部", "分部", "公司"};
+inline constexpr std::array<std::string_view, 9> kCentres = {
+    "中心", "分拨", "集散", "中转", "枢纽", "航空部", "操作部", "转运场", "处理场"};
+inline constexpr std::array<std::string_view, 5> kArrived = {"到达", "到件", "已收入", "已到", "到站"};
+inline constexpr std::array<std::string_view, 3> kBoundFor = {"下一站", "发往", "送往"};
+}  // namespace courier_words
 
 }  // namespace quenzil

@@ -73,6 +73,7 @@ TEST_F(QueryFlowTest, TheGuardHoldsRowsForHalfAnHourOnlyAndSaysHowOld) {
   Answer(PollResult("0"));
   ASSERT_EQ(Last().kind, QueryOutcome::Kind::kRows);
   EXPECT_EQ(Last().rows.front(), "圆通速递  在途");
+  EXPECT_EQ(Last().result->number, "YT1") << "the number as asked, however the service spells it";
   ASSERT_EQ(history.history.entries.size(), 1u) << "rows are kept";
   EXPECT_EQ(transfers.started.size(), 1u);
 
@@ -109,7 +110,16 @@ TEST_F(QueryFlowTest, AKeptAnswerNamesTheCourierWithoutDetection) {
   EXPECT_TRUE(transfers.started.empty()) << "no detection, no query";
   EXPECT_EQ(host.detected, std::vector<std::string>{"jtexpress"});
   EXPECT_EQ(Last().rows.front(), "极兔速递  派件（5分钟前查询）");
+  // The newest kept answer wins, whichever file holds it; the old address's
+  // rows hold no keyed query back.
+  history.history.entries.push_back({.number = "JT9", .carrier = "jtexpress", .answered = kT0 - 60, .keyed = true,
+                                     .state = "3"});
+  history.history.entries.push_back({.number = "ZT7", .carrier = "zhongtong", .answered = kT0 - 60});
+  Ask("JT9", "");
+  EXPECT_EQ(Last().rows.front(), "极兔速递  已签收（1分钟前查询）");
   EXPECT_EQ(billed, 0);
+  Ask("ZT7", "zhongtong");
+  EXPECT_EQ(billed, 1);
 }
 
 TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
@@ -166,11 +176,45 @@ TEST_F(QueryFlowTest, ThePhoneRetryIsNotHeldBackAndItsDigitsAreKept) {
   EXPECT_NE(transfers.Last().request.body.find("%22phone%22%3A%221234%22"), std::string::npos)
       << "the digits go with every later query";
 
+  // Digits given with the ask win over kept ones.
+  flow.Start({"SF1", std::nullopt, "shunfeng", "5678"});
+  EXPECT_NE(transfers.Last().request.body.find("%22phone%22%3A%225678%22"), std::string::npos);
+
   // A host that cannot ask (the console) ends with the service's words.
   host.can_ask_phone = false;
   Answer(PollFailure("408"));
   EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure);
   EXPECT_NE(Last().prompt.find("408"), std::string::npos);
+
+  // The account removed while the digits were asked: nothing more is sent.
+  host.can_ask_phone = true;
+  Ask("SF2", "shunfeng");
+  Answer(PollFailure("408"));
+  const std::size_t sent = transfers.started.size();
+  flow.SetCredentials({});
+  flow.PhoneDigits("1234");
+  EXPECT_EQ(transfers.started.size(), sent);
+  EXPECT_EQ(Last().kind, QueryOutcome::Kind::kNothing);
+}
+
+TEST(AnswerBook, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEveryFieldIsKept) {
+  WatchList watched;
+  watched.parcels.push_back({.number = "SF2", .carrier = "shunfeng"});
+  testing::FakeHistoryStore history;
+  AnswerBook answers([&]() -> const WatchList& { return watched; }, history);
+  QueryOutcome outcome;
+  outcome.kind = QueryOutcome::Kind::kRows;
+  outcome.number = "SF2";
+  outcome.carrier_code = "shunfeng";
+  outcome.phone = "1234";
+  outcome.answered_at = kT0;
+  outcome.result = TrackingResult{"SF2", "shunfeng", "3", true, {{"t", "已签收"}}};
+  answers.Keep(outcome);
+  EXPECT_EQ(answers.PhoneFor("SF2", "shunfeng"), "1234");
+  const HistoryEntry entry = HistoryEntryOf(outcome);
+  EXPECT_TRUE(entry.keyed && entry.signed_for);
+  EXPECT_EQ(entry.state + entry.events.at(0).context + entry.phone, "3已签收1234");
+  EXPECT_EQ(entry.answered, kT0);
 }
 
 TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDetectionTriesTwo) {
@@ -183,10 +227,10 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
   Answer(PollFailure("500"));
   Answer(PollResult("0"));
   EXPECT_EQ(Last().rows.front(), "邮政快递包裹  在途");
-  Ask("1200123456789", "");  // remembered: straight to the guess
+  Ask("1100987654321", "");  // remembered: straight to the guess, two of its three couriers
   Answer(PollFailure("500"));
   Answer(PollFailure("500"));
-  EXPECT_EQ(Last().prompt, "请选择快递公司\n\n已按单号试查：邮政快递包裹、韵达快递，都没有查询结果。");
+  EXPECT_EQ(Last().prompt, "请选择快递公司\n\n已按单号试查：EMS、邮政快递包裹，都没有查询结果。");
   Ask("ABC", "");
   EXPECT_EQ(Last().prompt, "请选择快递公司");
   EXPECT_EQ(host.detected, (std::vector<std::string>{"jtexpress", "youzhengguonei"}));

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quenzil {
@@ -261,6 +262,21 @@ TEST_F(Keeper, OtherFailuresCountAsChecksOfTheirEntry) {
   EXPECT_TRUE(Entry("A").events.empty());
   EXPECT_EQ(Entry("A").failures, failures + 1);
   EXPECT_NE(MenuLabel(Entry("A"), host_.now + 86400).find("刷新失败"), std::string::npos);
+  // "No result yet" is an answer: the failures are over.
+  Wake();
+  ASSERT_TRUE(Finish(ServiceSays("500")));
+  EXPECT_EQ(Entry("A").failures + Entry("A").failing_since, 0);
+}
+
+TEST_F(Keeper, AnAnswerBetweenFailuresEndsTheRowOfThem) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A", "B", "C", "D"});
+  bool first = true;
+  for (const FetchOutcome& outcome : {Failed(), Answered("0", 1), Failed(), Failed()}) {
+    if (!std::exchange(first, false)) Wake();
+    ASSERT_TRUE(Finish(outcome));
+  }
+  EXPECT_EQ(Entry("A").failures, 1) << "three failures, but not in a row: no outage";
 }
 
 TEST_F(Keeper, RemovingTheEntryBeingRefreshedCancelsIt) {

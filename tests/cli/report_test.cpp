@@ -69,6 +69,11 @@ TEST(Report, PlainRowsAndTheJsonOfKeyedOldAndAdviceOutcomes) {
   EXPECT_EQ(advice["rows"], json({"未收录"}));
   const json named = json::parse(QueryReport(Outcome(Kind::kAdvice, {"未收录"}), {"YT3", {}, "ems"}, true).out);
   EXPECT_EQ(named["courier_name"], "EMS");
+  // A courier outside the table goes by the name detection gave it.
+  QueryOutcome foreign = keyed;
+  foreign.carrier_code = "zhongtongguoji";
+  foreign.carrier_name = "中通国际";
+  EXPECT_EQ(json::parse(QueryReport(foreign, {"YT1"}, true).out)["courier_name"], "中通国际");
 }
 
 TEST(Report, WatchListPlainAndJson) {

@@ -88,6 +88,7 @@ TEST(Couriers, TheGuessRanksEveryShapeAndEveryNameFindsItsCourier) {
   EXPECT_EQ(ClosestCourierNames("yuantnog", 1), std::vector<std::string_view>{"圆通速递"});
   // A name that holds what was typed comes before any near spelling.
   EXPECT_EQ(ClosestCourierNames("快运"), (std::vector<std::string_view>{"安能快运", "百世快运", "中通快运"}));
+  EXPECT_EQ(ClosestCourierNames("兔快", 1), std::vector<std::string_view>{"极兔速递"});
   // 其他快递公司: every courier once, either there or on a button.
   for (const Courier& courier : Couriers()) {
     const bool button = std::any_of(CarrierTable.begin(), CarrierTable.end(),

@@ -84,6 +84,12 @@ TEST(HistoryFile, RecordPutsTheEntryFirstOncePerNumberWithinTheLimits) {
   ASSERT_EQ(history.entries.size(), kMaxHistory);
   EXPECT_EQ(history.entries.front().number, "N" + std::to_string(kMaxHistory - 1));
   EXPECT_EQ(history.entries.back().number, "N0");
+  // A file of more (written by hand) is read as far as the limit; the rest stays unread.
+  json entries = json::parse(SerializeHistoryFile(history))["entries"];
+  entries.push_back({{"number", "X"}, {"carrier", "ems"}});
+  const History read = ParseHistoryFile(json{{"entries", entries}}.dump());
+  EXPECT_EQ(read.entries.size(), kMaxHistory);
+  EXPECT_EQ(read.unread.size(), history.unread.size() + 1);
 
   HistoryEntry talkative{.number = "T1", .carrier = "ems"};
   for (std::size_t i = 0; i < kMaxEvents + 50; ++i) talkative.events.push_back({std::to_string(i), "e"});

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -25,6 +26,12 @@ WatchedParcel Entry(std::string state, std::string newest, double changed, doubl
   parcel.added = At(changed) - 24 * kHour;
   parcel.last_changed = At(changed);
   parcel.last_checked = At(checked);
+  return parcel;
+}
+
+// The newest event dated by the service, at that local hour.
+WatchedParcel Dated(WatchedParcel parcel, int local_hour) {
+  parcel.events.back().time = "2026-12-08 " + std::string(local_hour < 10 ? "0" : "") + std::to_string(local_hour) + ":00:00";
   return parcel;
 }
 
@@ -52,6 +59,7 @@ TEST(RefreshPolicy, TheCadenceFollowsTheParcel) {
       {"heading for its outlet, quiet", Entry("0", "【上海转运中心】已发出，下一站【上海浦东营业部】", 8, 14), 2},
       {"waiting at a pickup station", Entry("501", "快件已暂存至【菜鸟驿站】", 8, 14), 1.75},
       {"the night is not quiet time", Entry("0", "快件已到达【上海转运中心】", 22.5, 31), 1.25},
+      {"quiet since its dated newest event", Dated(Entry("0", "快件已到达【上海转运中心】", 11, 12), 8), 4},
   };
   for (const Case& entry : cases) EXPECT_EQ(GapHours(entry.parcel), entry.gap_hours) << entry.what;
 
@@ -96,6 +104,28 @@ TEST(RefreshPolicy, WhereTheParcelIsInTheCouriersWordsAndByItsState) {
   }
 }
 
+// Every word of the couriers' word lists, alone in a sentence, says what it should.
+TEST(RefreshPolicy, EveryWordOfTheCouriersWordsCounts) {
+  using namespace courier_words;
+  const auto stage_of = [](const std::string& newest) { return StageOf(Entry("0", newest, 8, 9)); };
+  const auto each = [](const auto& words, const std::function<void(std::string)>& check) {
+    for (const std::string_view word : words) check(std::string(word));
+  };
+  each(kPickupPlaces, [&](std::string word) { EXPECT_EQ(stage_of("快件放入" + word), Stage::kAtPickupPoint) << word; });
+  each(kLeftThere, [&](std::string word) { EXPECT_EQ(stage_of("快件" + word + "驿站"), Stage::kAtPickupPoint) << word; });
+  each(kWaitingForOwner, [&](std::string word) { EXPECT_EQ(stage_of("您的快件" + word), Stage::kAtPickupPoint) << word; });
+  each(kCollected, [&](std::string word) { EXPECT_EQ(stage_of(word + "，取件码 1234"), Stage::kOnItsWay) << word; });
+  each(kDelivering, [&](std::string word) { EXPECT_EQ(stage_of("快件" + word), Stage::kOutForDelivery) << word; });
+  each(kTrouble, [&](std::string word) { EXPECT_EQ(stage_of("快件派件" + word), Stage::kOnItsWay) << word; });
+  // At its outlet, or (a 派送站) already on the round.
+  each(kOutlets, [&](std::string word) { EXPECT_GE(stage_of("快件到达【杭州" + word + "】"), Stage::kAtItsOutlet) << word; });
+  each(kCentres, [&](std::string word) { EXPECT_EQ(stage_of("快件到达【杭州营业部" + word + "】"), Stage::kOnItsWay) << word; });
+  each(kArrived, [&](std::string word) { EXPECT_EQ(stage_of("快件" + word + "【杭州营业部】"), Stage::kAtItsOutlet) << word; });
+  each(kBoundFor, [&](std::string word) {
+    EXPECT_EQ(stage_of("快件" + word + "【杭州营业部】"), Stage::kHeadingForItsOutlet) << word;
+  });
+}
+
 TEST(RefreshPolicy, AFailingEntryBacksOffAloneUpToSixHours) {
   for (const auto& [failures, hours] : {std::pair{1, 0.5}, {2, 1.0}, {3, 2.0}, {4, 4.0}, {5, 6.0}, {40, 6.0}}) {
     WatchedParcel parcel = Entry("5", "派件", 9, 10);
@@ -111,8 +141,11 @@ TEST(RefreshPolicy, QuietHoursHoldTheNightAndTheFirstLookCatchesUp) {
   EXPECT_LE(NextRefreshAt(quiet, At(40), kBeijing, kSmart), At(40)) << "overdue after the night: at once";
   // An entry asked every interval takes a last look before 23:00 ...
   EXPECT_EQ(NextRefreshAt(Entry("5", "派件", 21, 22.2), At(22.2), kBeijing, kSmart), At(23) - 60);
-  // ... unless it was just asked.
+  // ... unless it was just asked, or is failing.
   EXPECT_EQ(NextRefreshAt(Entry("5", "派件", 21, 22.7), At(22.7), kBeijing, kSmart), At(31));
+  WatchedParcel failing = Entry("5", "派件", 21, 22.4);
+  failing.failures = 2;
+  EXPECT_EQ(NextRefreshAt(failing, At(22.4), kBeijing, kSmart), At(31));
   RefreshPolicy all_night = kSmart;
   all_night.quiet_hours.reset();
   EXPECT_LT(*NextRefreshAt(Entry("5", "派件", 21, 22.7), At(22.7), kBeijing, all_night), At(25));

@@ -58,7 +58,8 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
      "state":"3","signed":true,"events":[{"time":"2026-12-07 08:00:00","context":"已揽收",
      "area":"上海","status":"揽收","courier":{"name":"王"}}],"added":"2026-12-01T00:00:00Z",
      "last_checked":"2026-12-08T09:30:00Z","last_changed":"2026-12-07T10:00:00Z",
-     "last_problem":"超时","colour":"red","tags":[1,2]},
+     "last_problem":"超时","colour":"red","tags":[1,2],"last_answered":"2026-12-08T09:00:00Z","failures":2,
+     "failing_since":"2026-12-08T08:00:00Z","needs_phone":true},
     {"number":"SF1","carrier":"shunfeng"}]})";
   const WatchList list = ParseWatchFile(text);
   ASSERT_EQ(list.parcels.size(), 2u);
@@ -81,6 +82,7 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
   const std::string written = SerializeWatchFile(list);
   EXPECT_EQ(json::parse(written), json::parse(text));
   EXPECT_EQ(SerializeWatchFile(ParseWatchFile(written)), written);
+  EXPECT_EQ(ParseWatchFile(R"({"parcels":[{"number":"1","carrier":"ems","failures":0}]})").parcels.size(), 1u);
 }
 
 TEST(WatchFile, OnlyWhatIsNotJsonIsRefusedForGoodJsonOfAnotherShapeIsLeftAlone) {
