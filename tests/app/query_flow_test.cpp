@@ -155,7 +155,11 @@ TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
     Ask("ZT2", "zhongtong");
     Answer("<td style='padding:3px 5px;'>时间</td>");
   }
-  EXPECT_EQ(transfers.started.size(), 9u);
+  EXPECT_EQ(Last().carrier_name, "中通快递");
+  Ask("ZT2", "zhongtong");
+  Answer("时间");  // the marker without a row: no parcel
+  EXPECT_EQ(Last().kind, QueryOutcome::Kind::kAdvice);
+  EXPECT_EQ(transfers.started.size(), 10u);
   EXPECT_EQ(billed, 5);
 }
 
@@ -164,6 +168,7 @@ TEST_F(QueryFlowTest, ThePhoneRetryIsNotHeldBackAndItsDigitsAreKept) {
   Answer(PollFailure("408"));
   EXPECT_EQ(host.phone_asks, 1);
   EXPECT_TRUE(flow.OnItsWay({"SF1", std::nullopt, "shunfeng", ""})) << "pressing again while asked sends nothing";
+  EXPECT_FALSE(flow.OnItsWay({"SF1", std::nullopt, "ems", ""})) << "another courier is another query";
   flow.PhoneDigits("1234");
   EXPECT_NE(transfers.Last().request.body.find("%22phone%22%3A%221234%22"), std::string::npos);
   Answer(PollResult("0"));
@@ -218,6 +223,9 @@ TEST(AnswerBook, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEvery
 }
 
 TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDetectionTriesTwo) {
+  Ask("75312098764412", "");  // detection that finds nothing: the user picks
+  Answer("[]");
+  EXPECT_EQ(Last().prompt, "请选择快递公司");
   Ask("JT5261988016578", "");  // the number names its courier: no detection
   Answer(PollResult("5"));
   // Detection's 601 is remembered, never told; the two likeliest are asked.
@@ -234,7 +242,7 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
   Ask("ABC", "");
   EXPECT_EQ(Last().prompt, "请选择快递公司");
   EXPECT_EQ(host.detected, (std::vector<std::string>{"jtexpress", "youzhengguonei"}));
-  EXPECT_EQ(billed, 6);
+  EXPECT_EQ(billed, 7);
 }
 
 }  // namespace

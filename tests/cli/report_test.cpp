@@ -76,6 +76,14 @@ TEST(Report, PlainRowsAndTheJsonOfKeyedOldAndAdviceOutcomes) {
   EXPECT_EQ(json::parse(QueryReport(foreign, {"YT1"}, true).out)["courier_name"], "中通国际");
 }
 
+TEST(Report, GuessPlainAndJson) {
+  const Report certain = GuessReport("JT5261988016578", GuessCouriers("JT5261988016578"), true);
+  EXPECT_EQ(json::parse(certain.out), json::parse(R"({"number":"JT5261988016578",
+      "candidates":[{"courier":"jtexpress","courier_name":"极兔速递","certain":true}]})"));
+  EXPECT_EQ(GuessReport("1", GuessCouriers("012345678901"), false).out, "shunfeng\t顺丰速运\nquanfengkuaidi\t全峰快递\n");
+  EXPECT_EQ(static_cast<int>(GuessReport("YT9", {}, false).exit_code), 1);
+}
+
 TEST(Report, WatchListPlainAndJson) {
   WatchList list;
   WatchedParcel moving{"YT1", "yuantong", "", "", "妈妈的快递", "0"};

@@ -146,7 +146,7 @@ TEST(WatchFile, EntriesPastTheLimitStayUnreadAndUnreadOnesGoBackInOrder) {
 }
 
 TEST(WatchFile, UnreadEntriesAndUnknownFieldsGoBackAsTheyWereWritten) {
-  const std::string unread = R"({ "number" : 92612345678901234567890, "z":1, "a":[ 1 ,2 ] })";
+  const std::string unread = R"({ "number" : 92612345678901234567890, "z":"}\"]", "a":[ 1 ,2 ] })";
   const std::string text = R"({"zz" : 1.50, "version":1, "parcels":[)" + unread +
                            R"(,{"number":"1","id":123456789012345678901234567890,"carrier":"ems",
                                "events":[{"time":"t","context":"c","\u0078":"y"}]}]})";
