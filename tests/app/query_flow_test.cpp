@@ -138,15 +138,18 @@ TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
   Answer(PollResult("0"), 407);
   EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure) << "a proxy's page is never rows";
   EXPECT_NE(Last().prompt.find("HTTP 407"), std::string::npos) << Last().prompt;
+  Ask("ZT2", "");
+  flow.OnTransferDone(transfers.Last().id, FetchOutcome::Failed(FetchFailure::kCannotConnect, "num=ZT2&key=k3y-secret-0123"));
+  EXPECT_EQ(Last().prompt.find("k3y-secret-0123"), std::string::npos) << "the key is never shown";
   Ask("ZT2", "zhongtong");
-  EXPECT_EQ(transfers.started.size(), 5u) << "nothing above started the guard";
-  EXPECT_EQ(billed, 5);
+  EXPECT_EQ(transfers.started.size(), 6u) << "nothing above started the guard";
+  EXPECT_EQ(billed, 6);
   EXPECT_TRUE(history.history.entries.empty());
   // Counted once sent: requests that never went out (dropped while queued, no network) cost nothing.
   transfers.sends = false;
   Ask("ZT3", "zhongtong");
   Ask("ZT4", "zhongtong");
-  EXPECT_EQ(billed, 5);
+  EXPECT_EQ(billed, 6);
   transfers.sends = true;
 
   // The old public address costs nothing and keeps no guard.
@@ -159,8 +162,8 @@ TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
   Ask("ZT2", "zhongtong");
   Answer("时间");  // the marker without a row: no parcel
   EXPECT_EQ(Last().kind, QueryOutcome::Kind::kAdvice);
-  EXPECT_EQ(transfers.started.size(), 10u);
-  EXPECT_EQ(billed, 5);
+  EXPECT_EQ(transfers.started.size(), 11u);
+  EXPECT_EQ(billed, 6);
 }
 
 TEST_F(QueryFlowTest, ThePhoneRetryIsNotHeldBackAndItsDigitsAreKept) {
@@ -206,7 +209,8 @@ TEST(AnswerBook, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEvery
   WatchList watched;
   watched.parcels.push_back({.number = "SF2", .carrier = "shunfeng"});
   testing::FakeHistoryStore history;
-  AnswerBook answers([&]() -> const WatchList& { return watched; }, history);
+  int watched_kept = 0;
+  AnswerBook answers([&]() -> const WatchList& { return watched; }, history, [&](const QueryOutcome&) { ++watched_kept; });
   QueryOutcome outcome;
   outcome.kind = QueryOutcome::Kind::kRows;
   outcome.number = "SF2";
@@ -220,6 +224,9 @@ TEST(AnswerBook, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEvery
   EXPECT_TRUE(entry.keyed && entry.signed_for);
   EXPECT_EQ(entry.state + entry.events.at(0).context + entry.phone, "3已签收1234");
   EXPECT_EQ(entry.answered, kT0);
+  outcome.result.reset();  // the old address's rows are no parcel to watch
+  answers.Keep(outcome);
+  EXPECT_EQ(watched_kept, 1);
 }
 
 TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDetectionTriesTwo) {

@@ -215,16 +215,19 @@ TEST_F(Keeper, AnOutageUndoesTheFailuresOnlyNotAQueryByHandMeanwhile) {
 TEST_F(Keeper, SpentAccountPausesUntilResumedAndPhoneWaitsForTheDigits) {
   keeper_.SetCredentials(kCredentials);
   Watch({"A", "B"});
-  Finish(ServiceSays("601"));
-  EXPECT_EQ(host_.paused, std::vector<std::string>{"601"});
+  Finish(ServiceSays("503"));  // a wrong key
+  keeper_.ResumeRefresh();
+  Wake();
+  Finish(ServiceSays("601"));  // a spent or expired one
+  EXPECT_EQ(host_.paused, (std::vector<std::string>{"503", "601"}));
   EXPECT_TRUE(keeper_.paused_for_account());
   EXPECT_FALSE(Entry("A").fetched()) << "the entry stays due";
   EXPECT_FALSE(host_.wake);
   host_.now = kT0 + 7200;
   keeper_.OnWake();
-  EXPECT_EQ(transfers_.started.size(), 1u) << "nothing is sent while paused";
+  EXPECT_EQ(transfers_.started.size(), 2u) << "nothing is sent while paused";
   keeper_.ResumeRefresh();
-  ASSERT_EQ(transfers_.started.size(), 2u);
+  ASSERT_EQ(transfers_.started.size(), 3u);
 
   Finish(ServiceSays("408"));
   EXPECT_TRUE(Entry("A").needs_phone);
@@ -232,7 +235,7 @@ TEST_F(Keeper, SpentAccountPausesUntilResumedAndPhoneWaitsForTheDigits) {
   const auto polls_of_a = std::count_if(transfers_.started.begin(), transfers_.started.end(), [](const FetchRequest& r) {
     return r.body.find("%22A%22") != std::string::npos;
   });
-  EXPECT_EQ(polls_of_a, 2) << "not asked again without the digits";
+  EXPECT_EQ(polls_of_a, 3) << "not asked again without the digits";
   TrackingResult result = ReadPollAnswer(PollBody("0", 1)).result;
   result.number = "A";
   keeper_.TakeUserResult(result, "yunda", "1234");
@@ -343,6 +346,8 @@ TEST_F(Keeper, AUserQueryIsTakenInSilentlyAndCountsAsARefresh) {
   EXPECT_TRUE(host_.notes.empty());
   EXPECT_EQ(host_.saved.parcels[0].state, "5");
   EXPECT_GE(*host_.wake, kT0 + 30 + 60);
+  keeper_.Add({.number = "B", .carrier = "yunda", .added = kT0 - 100});
+  EXPECT_EQ(Entry("B").added, kT0 - 100) << "a date it came with stays";
 }
 
 }  // namespace

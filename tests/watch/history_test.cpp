@@ -111,7 +111,7 @@ TEST(RecentLabel, CarrierNumberAndStateOrFirstRowWithinTheMenuWidth) {
       {{.number = "1", .carrier = "ems", .first_row = Repeat("中", 24)}, "EMS 1 " + Repeat("中", 24)},
       {{.number = "1", .carrier = "ems", .first_row = Repeat("\xF0\x9D\x84\x9E", 25)},
        "EMS 1 " + Repeat("\xF0\x9D\x84\x9E", 23) + "…"},
-      {{.number = "1", .carrier = "ems", .first_row = "a\tb\r\nc"}, "EMS 1 a b  c"},
+      {{.number = "1", .carrier = "ems", .first_row = "a\tb\r\nc\x7F"}, "EMS 1 a b  c "},
       {{.number = "1&2", .carrier = "xyz", .carrier_name = "A&B", .first_row = "&"}, "A&&B 1&&2 &&"},
       // The number gives way first: 3 + 1 + 57 + 1 + 2 characters.
       {{.number = digits, .carrier = "ems", .keyed = true, .state = "0"}, "EMS " + digits.substr(0, 56) + "… 在途"},
