@@ -294,7 +294,11 @@ void QueryFlow::FinishPoll(Step step, const FetchOutcome& outcome) {
       TryNextGuess(std::move(step));
       return;
     }
-    if (answer.kind != PollAnswer::Kind::kMalformed) host_.CarrierFound(step.carrier_code);
+    // Rows, or the phone's digits asked for: the service knows the parcel
+    // under this courier. A refusal of the account says nothing of it.
+    const bool known = answer.kind == PollAnswer::Kind::kResult ||
+                       (answer.kind == PollAnswer::Kind::kFailure && answer.failure.return_code == kPhoneMismatch);
+    if (known) host_.CarrierFound(step.carrier_code);
     step.guessed = false;
   }
   switch (answer.kind) {

@@ -246,10 +246,13 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
   Answer(PollFailure("500"));
   Answer(PollFailure("500"));
   EXPECT_EQ(Last().prompt, "请选择快递公司\n\n已按单号试查：EMS、邮政快递包裹，都没有查询结果。");
+  Ask("1100987654322", "");
+  Answer(PollFailure("601"));  // the account, not the courier: no second guess
+  EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure);
   Ask("ABC", "");
   EXPECT_EQ(Last().prompt, "请选择快递公司");
   EXPECT_EQ(host.detected, (std::vector<std::string>{"jtexpress", "youzhengguonei"}));
-  EXPECT_EQ(billed, 7);
+  EXPECT_EQ(billed, 8);
 }
 
 }  // namespace
