@@ -210,7 +210,9 @@ TEST(AnswerBook, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEvery
   watched.parcels.push_back({.number = "SF2", .carrier = "shunfeng"});
   testing::FakeHistoryStore history;
   int watched_kept = 0;
-  AnswerBook answers([&]() -> const WatchList& { return watched; }, history, [&](const QueryOutcome&) { ++watched_kept; });
+  std::vector<std::function<void()>> writes;
+  AnswerBook answers([&]() -> const WatchList& { return watched; }, history, [&](const QueryOutcome&) { ++watched_kept; },
+                     [&](std::function<void()> write) { writes.push_back(std::move(write)); });
   QueryOutcome outcome;
   outcome.kind = QueryOutcome::Kind::kRows;
   outcome.number = "SF2";
@@ -219,7 +221,11 @@ TEST(AnswerBook, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEvery
   outcome.answered_at = kT0;
   outcome.result = TrackingResult{"SF2", "shunfeng", "3", true, {{"t", "已签收"}}};
   answers.Keep(outcome);
+  EXPECT_TRUE(history.history.entries.empty()) << "the file is written later, off the wait";
   EXPECT_EQ(answers.PhoneFor("SF2", "shunfeng"), "1234");
+  ASSERT_EQ(writes.size(), 1u);
+  writes[0]();
+  EXPECT_EQ(history.history.entries.size(), 1u);
   const HistoryEntry entry = HistoryEntryOf(outcome);
   EXPECT_TRUE(entry.keyed && entry.signed_for);
   EXPECT_EQ(entry.state + entry.events.at(0).context + entry.phone, "3已签收1234");

@@ -179,6 +179,12 @@ TEST_F(Keeper, WhenEveryEntryFailsTheListPausesAndTheEntriesStayDue) {
   Wake();
   Finish(Answered("0", 1));
   EXPECT_EQ(host_.wake, kT0 + 25 + 5) << "the pause is over: the gap between starts again";
+  Wake();
+  Finish(Failed());
+  EXPECT_EQ(std::count_if(host_.saved.parcels.begin(), host_.saved.parcels.end(),
+                          [](const WatchedParcel& parcel) { return parcel.failures == 1; }),
+            1)
+      << "back online: a failure is the entry's own again";
 }
 
 TEST_F(Keeper, AnEntryThatNeverAnswersDoesNotHoldTheListAfterAnOutage) {

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/watched_file.h"
+#include "query/carriers.h"
 
 namespace quenzil::cli {
 namespace {
@@ -37,6 +38,9 @@ TEST(Report, ExitCodeTableOfEveryOutcomeInBothFormsAndTheUsage) {
               std::string::npos);
   }
   EXPECT_EQ(UsageReport("未知的选项：-x").err, "未知的选项：-x\n\n" + UsageText());
+  for (const Carrier& carrier : CarrierTable) {
+    EXPECT_NE(UsageText().find(" " + std::string(carrier.service_code)), std::string::npos) << carrier.service_code;
+  }
   // A page of the old address that could not be read is no advice.
   const Report unread = QueryReport(Outcome(Kind::kAdvice, {}), {"YT1"}, false);
   EXPECT_EQ(static_cast<int>(unread.exit_code), 2);
@@ -116,6 +120,7 @@ TEST(WatchedFile, MissingBusyBrokenAndNewerFiles) {
     EXPECT_FALSE(read.list);
     EXPECT_EQ(read.error.rfind("关注列表文件", 0), 0u) << read.error;
   }
+  EXPECT_EQ(read_after({newer}).error, "关注列表文件是更新版本的程序保存的，本程序无法读取。");
   EXPECT_EQ(pauses, 4);
 }
 

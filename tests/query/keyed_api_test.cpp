@@ -234,6 +234,17 @@ TEST(Texts, EveryFailureCodeHasItsOwnHint) {
             std::string(199, 'b') + "中…");
 }
 
+TEST(Texts, AStatusOtherThan200IsAFailureThatSaysWhatKind) {
+  const std::pair<unsigned, const char*> statuses[] = {{407, "HTTP 407，代理服务器要求验证身份"}, {404, "HTTP 404"},
+      {500, "HTTP 500，服务器出错"}, {502, "HTTP 502，服务器出错"}, {599, "HTTP 599，服务器出错"}, {600, "HTTP 600"}};
+  for (const auto& [status, cause] : statuses) {
+    const FetchOutcome checked = WithStatusChecked(FetchOutcome::Answered("{}", status));
+    EXPECT_EQ(checked.failure, FetchFailure::kBadStatus) << status;
+    EXPECT_EQ(checked.cause, cause);
+  }
+  EXPECT_TRUE(WithStatusChecked(FetchOutcome::Answered("{}", 200)).ok);
+}
+
 TEST(Texts, SecretNeverShown) {
   EXPECT_EQ(WithoutSecret("key=abc&k2=abcabc", "abc"), "key=***&k2=******");
   EXPECT_EQ(WithoutSecret("aaaa", "aa"), "******");

@@ -60,6 +60,7 @@ TEST(RefreshPolicy, TheCadenceFollowsTheParcel) {
       {"waiting at a pickup station", Entry("501", "快件已暂存至【菜鸟驿站】", 8, 14), 1.75},
       {"the night is not quiet time", Entry("0", "快件已到达【上海转运中心】", 22.5, 31), 1.25},
       {"quiet since its dated newest event", Dated(Entry("0", "快件已到达【上海转运中心】", 11, 12), 8), 4},
+      {"an event dated after it was seen", Dated(Entry("0", "快件已到达【上海转运中心】", 9, 12), 11), 3},
   };
   for (const Case& entry : cases) EXPECT_EQ(GapHours(entry.parcel), entry.gap_hours) << entry.what;
 

@@ -126,6 +126,9 @@ TEST(Texts, MenuLabelAndRowsFollowTheEntry) {
   MergeResult(parcel, Answer("3", {kPicked}, true), kT0 + 31 * kDay);
   parcel.note = "R&D 样品";
   EXPECT_EQ(MenuLabel(parcel, kT0), "圆通速递 R&&D 样品 已签收（已签收，不再刷新）");
+  parcel.state = "4";
+  parcel.signed_for = false;
+  EXPECT_EQ(MenuLabel(parcel, kT0), "圆通速递 R&&D 样品 退签（已退签，不再刷新）");
 }
 
 }  // namespace
