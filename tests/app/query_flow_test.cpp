@@ -104,12 +104,13 @@ TEST_F(QueryFlowTest, TheGuardHoldsRowsForHalfAnHourOnlyAndSaysHowOld) {
 }
 
 TEST_F(QueryFlowTest, AKeptAnswerNamesTheCourierWithoutDetection) {
-  watched.parcels.push_back({.number = "JT9", .carrier = "jtexpress", .state = "5",
+  watched.parcels.push_back({.number = "JT9", .carrier = "jtexpress", .phone = "1234", .state = "5",
                              .events = {{"2026-12-08 09:00:00", "派件中"}}, .last_answered = kT0 - 300});
   Ask("JT9", "");
   EXPECT_TRUE(transfers.started.empty()) << "no detection, no query";
   EXPECT_EQ(host.detected, std::vector<std::string>{"jtexpress"});
   EXPECT_EQ(Last().rows.front(), "极兔速递  派件（5分钟前查询）");
+  EXPECT_EQ(Last().phone, "1234");
   // The newest kept answer wins, whichever file holds it; the old address's
   // rows hold no keyed query back.
   history.history.entries.push_back({.number = "JT9", .carrier = "jtexpress", .answered = kT0 - 60, .keyed = true,
