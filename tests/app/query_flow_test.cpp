@@ -110,7 +110,7 @@ TEST_F(QueryFlowTest, AKeptAnswerNamesTheCourierWithoutDetection) {
   EXPECT_TRUE(transfers.started.empty()) << "no detection, no query";
   EXPECT_EQ(host.detected, std::vector<std::string>{"jtexpress"});
   EXPECT_EQ(Last().rows.front(), "极兔速递  派件（5分钟前查询）");
-  EXPECT_EQ(Last().phone, "1234");
+  EXPECT_EQ(Last().phone + Last().result->number, "1234JT9");
   // The newest kept answer wins, whichever file holds it; the old address's
   // rows hold no keyed query back.
   history.history.entries.push_back({.number = "JT9", .carrier = "jtexpress", .answered = kT0 - 60, .keyed = true,

@@ -42,7 +42,9 @@ TEST(IsoTime, KnownMomentsAndRefusals) {
   EXPECT_EQ(IsoUtc(253402300799) + IsoUtc(253402300800) + IsoUtc(0), "9999-12-31T23:59:59Z") << "four digits of year";
   for (UnixSeconds t = 1; t < 5'000'000'000; t += 86'399'999) EXPECT_EQ(ParseIsoUtc(IsoUtc(t)), t);
   for (const char* bad : {"", "2026-12-08 09:30:00Z", "2026-12-08T09:30:00", "2023-02-29T00:00:00Z",
-                          "2026-13-01T00:00:00Z", "2026-12-08T24:00:00Z", "2026-1a-08T09:30:00Z"}) {
+                          "2026-13-01T00:00:00Z", "2026-12-08T24:00:00Z", "2026-1a-08T09:30:00Z",
+                          "1969-12-31T23:59:59Z", "2026-00-10T00:00:00Z", "2026-12-00T00:00:00Z", "2026-12-32T00:00:00Z",
+                          "2026-12-08T23:60:00Z", "2026-12-08T23:59:60Z"}) {
     EXPECT_EQ(ParseIsoUtc(bad), 0) << bad;
   }
   // The service's event times are Beijing time.
