@@ -240,6 +240,10 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
   Ask("75312098764412", "");  // detection that finds nothing: the user picks
   Answer("[]");
   EXPECT_EQ(Last().prompt, "请选择快递公司");
+  Ask("75312098764413", "");  // a courier outside the table goes by the name detection gives
+  Answer(R"([{"comCode":"zhongtongguoji","name":"中通国际"}])");
+  Answer(PollResult("0"));
+  EXPECT_EQ(Last().rows.front(), "中通国际  在途");
   Ask("JT5261988016578", "");  // the number names its courier: no detection
   Answer(PollResult("5"));
   // Detection's 601 is remembered, never told; the two likeliest are asked.
@@ -258,8 +262,8 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
   EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure);
   Ask("ABC", "");
   EXPECT_EQ(Last().prompt, "请选择快递公司");
-  EXPECT_EQ(host.detected, (std::vector<std::string>{"jtexpress", "youzhengguonei"}));
-  EXPECT_EQ(billed, 8);
+  EXPECT_EQ(host.detected, (std::vector<std::string>{"zhongtongguoji", "jtexpress", "youzhengguonei"}));
+  EXPECT_EQ(billed, 10);
 }
 
 }  // namespace

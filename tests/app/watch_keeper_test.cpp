@@ -237,6 +237,7 @@ TEST_F(Keeper, SpentAccountPausesUntilResumedAndPhoneWaitsForTheDigits) {
 
   Finish(ServiceSays("408"));
   EXPECT_TRUE(Entry("A").needs_phone);
+  EXPECT_EQ(Entry("A").last_checked, kT0 + 7200) << "asked, so checked";
   RunUntil(kT0 + 7200 + 600, [] { return Answered("0", 1); });
   const auto polls_of_a = std::count_if(transfers_.started.begin(), transfers_.started.end(), [](const FetchRequest& r) {
     return r.body.find("%22A%22") != std::string::npos;

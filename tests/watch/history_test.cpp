@@ -115,6 +115,9 @@ TEST(RecentLabel, CarrierNumberAndStateOrFirstRowWithinTheMenuWidth) {
       {{.number = "1&2", .carrier = "xyz", .carrier_name = "A&B", .first_row = "&"}, "A&&B 1&&2 &&"},
       // The number gives way first: 3 + 1 + 57 + 1 + 2 characters.
       {{.number = digits, .carrier = "ems", .keyed = true, .state = "0"}, "EMS " + digits.substr(0, 56) + "… 在途"},
+      // Room for eight characters of the number, just.
+      {{.number = digits, .carrier = "xyz", .carrier_name = Repeat("长", 52), .keyed = true, .state = "0"},
+       Repeat("长", 52) + " 0123456… 在途"},
       // A name too long to leave the number room: the whole line is cut.
       {{.number = "V0303", .carrier = "xyz", .carrier_name = Repeat("长", 60), .keyed = true, .state = "0"},
        Repeat("长", 60) + " V0…"},

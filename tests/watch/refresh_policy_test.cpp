@@ -98,7 +98,7 @@ TEST(RefreshPolicy, WhereTheParcelIsInTheCouriersWordsAndByItsState) {
       {"501", "", "派件员：王师傅 正在为您派件", Stage::kAtPickupPoint}, {"205", "", "", Stage::kAtPickupPoint},
       {"0", "投柜或驿站", "快件已到达", Stage::kAtPickupPoint}, {"5", "", "快件已到达【上海转运中心】", Stage::kOutForDelivery},
       {"0", "派件", "快件已到达", Stage::kOutForDelivery}, {"1001", "", "快件已到达【杭州转运中心】", Stage::kHeadingForItsOutlet},
-      {"5001", "", "快件已到达【杭州转运中心】", Stage::kOnItsWay}};
+      {"502", "", "快件已到达【杭州转运中心】", Stage::kOutForDelivery}, {"5001", "", "快件已到达【杭州转运中心】", Stage::kOnItsWay}};
   for (const auto& [state, status, newest, stage] : states) {
     WatchedParcel parcel = Entry(state, newest, 8, 9);
     parcel.events.back().status = status;

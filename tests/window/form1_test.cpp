@@ -418,16 +418,21 @@ TEST_F(Form1Test, ARefusedAccountPausesRefreshUntilConfirmedAndSaysSoOnce) {
 
 TEST_F(Form1Test, TheBackgroundRefreshTakesInRowsTheConsoleCompanionGot) {
   const auto now = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
-  watch_store.stored.list.parcels.push_back({.number = "YT1", .carrier = "yuantong", .state = "0",
-                                             .events = {{"2026-12-08 08:00:00", "到达"}}, .added = now.count() - 7200,
-                                             .last_checked = now.count() - 7200});
-  history.history.entries.push_back({.number = "YT1", .carrier = "yuantong", .phone = "1234", .answered = now.count() - 60,
-                                     .keyed = true, .state = "5", .events = {{"2026-12-08 09:00:00", "派件中"}}});
+  // The entry's own digits stay when the kept answer has none.
+  for (const char* entry_phone : {"", "5678"}) {
+    watch_store.stored.list.parcels.push_back({.number = std::string("YT") + entry_phone, .carrier = "yuantong",
+                                               .phone = entry_phone, .state = "0",
+                                               .events = {{"2026-12-08 08:00:00", "到达"}}, .added = now.count() - 7200,
+                                               .last_checked = now.count() - 7200});
+    history.history.entries.push_back({.number = std::string("YT") + entry_phone, .carrier = "yuantong",
+                                       .phone = *entry_phone ? "" : "1234", .answered = now.count() - 60, .keyed = true,
+                                       .state = "5", .events = {{"2026-12-08 09:00:00", "派件中"}}});
+  }
   StartKeyed("", "none");
-  EXPECT_EQ(transfers.started.size(), 1u) << "the update check only: the number was not sent again";
-  const WatchedParcel& parcel = form->watch().list().parcels.at(0);
-  EXPECT_EQ(parcel.state + parcel.phone, "51234");
-  EXPECT_EQ(view.notifications.size(), 1u) << "news is told, wherever it came from";
+  EXPECT_EQ(transfers.started.size(), 1u) << "the update check only: the numbers were not sent again";
+  const std::vector<WatchedParcel>& parcels = form->watch().list().parcels;
+  EXPECT_EQ(parcels.at(0).state + parcels.at(0).phone + parcels.at(1).state + parcels.at(1).phone, "5123455678");
+  EXPECT_EQ(view.notifications.size(), 2u) << "news is told, wherever it came from";
 }
 
 TEST_F(Form1Test, AQueryByHandWaitsForTheBackgroundRefreshOfItsNumber) {
