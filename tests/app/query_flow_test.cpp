@@ -223,7 +223,7 @@ TEST(AnswerBook, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEvery
   outcome.result = TrackingResult{"SF2", "shunfeng", "3", true, {{"t", "已签收"}}};
   answers.Keep(outcome);
   EXPECT_TRUE(history.history.entries.empty()) << "the file is written later, off the wait";
-  EXPECT_EQ(answers.PhoneFor("SF2", "shunfeng"), "1234");
+  EXPECT_EQ(answers.PhoneFor("SF2", "shunfeng") + "|" + answers.PhoneFor("SF2", "ems"), "1234|");
   ASSERT_EQ(writes.size(), 1u);
   writes[0]();
   EXPECT_EQ(history.history.entries.size(), 1u);

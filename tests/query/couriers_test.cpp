@@ -95,6 +95,10 @@ TEST(Couriers, TheGuessRanksEveryShapeAndEveryNameFindsItsCourier) {
                                     [&](const Carrier& carrier) { return carrier.service_code == courier.code; });
     EXPECT_EQ(std::count(OtherCouriers().begin(), OtherCouriers().end(), &courier), button ? 0 : 1) << courier.code;
   }
+  // Type-to-find in 其他快递公司 knows the short names too.
+  for (const auto& [typed, code] : {std::pair{"dpk", "debangkuaidi"}, {"j&t", "jtexpress"}, {"丹鸟", "danniao"}}) {
+    EXPECT_EQ(OtherCouriers().at(OtherCourierStartingWith(typed).value())->code, code) << typed;
+  }
   EXPECT_EQ(CarrierName("zhongtongguoji", "中通国际") + CarrierName("zhongtongguoji"), "中通国际zhongtongguoji");
 }
 

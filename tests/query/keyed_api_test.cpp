@@ -92,6 +92,10 @@ TEST(PollAnswers, LenientWhereHarmless) {
   const std::vector<TrackingEvent> events{
       {"2020-01-01", "旧", "", ""}, {"", "无时间", "", ""}, {"2020-01-02", "新", "", ""}};
   EXPECT_EQ(answer.result.events, events);
+  // Without ischeck nothing is signed for; two events, newest first, are turned round too.
+  const PollAnswer unchecked = ReadPollAnswer(R"({"state":"0","data":[{"time":"2","context":"b"},{"time":"1","context":"a"}]})");
+  EXPECT_FALSE(unchecked.result.signed_for);
+  EXPECT_EQ(unchecked.result.events.front().context, "a");
   // What the finer states come with is passed over.
   EXPECT_EQ(ReadPollAnswer(R"({"state":"304","isLoop":false,"routeInfo":{"to":{}},"data":[{"context":"c",
       "statusCode":"304","areaCode":null}]})").result.state, "304");
@@ -228,7 +232,7 @@ TEST(Texts, EveryFailureCodeHasItsOwnHint) {
             "查询无结果，请隔段时间再查（500）");
   EXPECT_EQ(ServiceFailureText({"502", ""}).rfind("快递100返回了错误（502）\n", 0), 0u);
   // Controls go, and a long message is cut between characters.
-  const std::string text = ServiceFailureText({"", "a\r\n\x1b" + std::string(300, 'b') + "中"});
+  const std::string text = ServiceFailureText({"", "a\r\n\x1b\xC2\x9F" + std::string(300, 'b') + "中"});
   EXPECT_EQ(text, "a" + std::string(199, 'b') + "…");
   EXPECT_EQ(ServiceFailureText({"", std::string(199, 'b') + "中文"}),
             std::string(199, 'b') + "中…");

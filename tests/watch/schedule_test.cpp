@@ -55,6 +55,10 @@ TEST(Schedule, MostOverdueFirstWithAGapBetweenStarts) {
   // Held back (asked by hand) never; tried lately in an outage only after the others.
   EXPECT_EQ(schedule.PickDue(list, kT0, 0, {[](const WatchedParcel& parcel) { return parcel.number == "c"; }, {}}), 1u);
   EXPECT_EQ(schedule.PickDue(list, kT0, 0, {{}, {{"c", "ems"}}}), 1u);
+  const WatchList c_and_d{.parcels = {list.parcels[2], list.parcels[3]}};
+  EXPECT_EQ(schedule.NextWake(c_and_d, kT0, 0, {[](const WatchedParcel& parcel) { return parcel.number == "c"; }, {}}),
+            schedule.DueAt(list.parcels[3], kT0))
+      << "one held back is no reason to wake";
   schedule.NoteStarted(kT0);
   list.parcels[2] = Checked("c", kT0);
   // Four active entries: 600 / (2 × 4) = 75 s between starts.
