@@ -195,14 +195,19 @@ TEST_F(QueryFlowTest, ThePhoneRetryIsNotHeldBackAndItsDigitsAreKept) {
   EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure);
   EXPECT_NE(Last().prompt.find("408"), std::string::npos);
 
-  // The account removed while the digits were asked: nothing more is sent.
+  // Cleared, or the account removed, while the digits were asked: nothing more is sent.
   host.can_ask_phone = true;
   Ask("SF2", "shunfeng");
   Answer(PollFailure("408"));
   const std::size_t sent = transfers.started.size();
-  flow.SetCredentials({});
+  flow.Cancel();
   flow.PhoneDigits("1234");
   EXPECT_EQ(transfers.started.size(), sent);
+  Ask("SF2", "shunfeng");
+  Answer(PollFailure("408"));
+  flow.SetCredentials({});
+  flow.PhoneDigits("1234");
+  EXPECT_EQ(transfers.started.size(), sent + 1);
   EXPECT_EQ(Last().kind, QueryOutcome::Kind::kNothing);
 }
 

@@ -126,6 +126,7 @@ TEST(PollAnswers, MalformedNeverThrows) {
     EXPECT_EQ(answer.kind, PollAnswer::Kind::kMalformed) << body;
     EXPECT_FALSE(answer.malformed.empty()) << body;
   }
+  EXPECT_EQ(ReadPollAnswer(R"({"state":"0"})").malformed, "回答缺少 data");
 }
 
 TEST(PollAnswers, SizeAndDepthLimits) {
