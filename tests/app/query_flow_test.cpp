@@ -249,6 +249,13 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
   Answer(R"([{"comCode":"zhongtongguoji","name":"中通国际"}])");
   Answer(PollResult("0"));
   EXPECT_EQ(Last().rows.front(), "中通国际  在途");
+  Ask("75312098764414", "");  // detection's refusal of a key is not an account without detection
+  Answer(PollFailure("503"));
+  Answer(PollFailure("503"));
+  Ask("75312098764415", "");
+  Answer("{");
+  EXPECT_FALSE(settings.detection_refused);
+  EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure) << "an unreadable detection answer";
   Ask("JT5261988016578", "");  // the number names its courier: no detection
   Answer(PollResult("5"));
   // Detection's 601 is remembered, never told; the two likeliest are asked.
@@ -268,7 +275,7 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
   Ask("ABC", "");
   EXPECT_EQ(Last().prompt, "请选择快递公司");
   EXPECT_EQ(host.detected, (std::vector<std::string>{"zhongtongguoji", "jtexpress", "youzhengguonei"}));
-  EXPECT_EQ(billed, 10);
+  EXPECT_EQ(billed, 13);
 }
 
 }  // namespace

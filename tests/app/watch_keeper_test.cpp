@@ -164,7 +164,9 @@ TEST_F(Keeper, WhenEveryEntryFailsTheListPausesAndTheEntriesStayDue) {
   keeper_.SetCredentials(kCredentials);
   Watch({"A", "B", "C", "D", "E", "F"});  // 5 s between starts
   for (int tried = 0; tried < 3; ++tried) {
-    Finish(FetchOutcome::Failed(FetchFailure::kCannotConnect, "offline"));
+    // A proxy's error page is the network's failure too.
+    Finish(tried == 1 ? FetchOutcome::Answered("<html>bad gateway</html>", 502)
+                      : FetchOutcome::Failed(FetchFailure::kCannotConnect, "offline"));
     if (tried < 2) Wake();
   }
   // Three entries in a row out of reach: the network is, not the entries.
@@ -251,6 +253,19 @@ TEST_F(Keeper, SpentAccountPausesUntilResumedAndPhoneWaitsForTheDigits) {
   EXPECT_EQ(host_.saved.parcels.at(0).phone, "1234");
 }
 
+TEST_F(Keeper, ConfirmingTheAccountEndsAnOfflinePauseToo) {
+  keeper_.SetCredentials(kCredentials);
+  Watch({"A", "B", "C"});
+  for (int tried = 0; tried < 5; ++tried) {  // out of reach, then the pause doubles to 20 s
+    Finish(Failed());
+    if (tried < 4) Wake();
+  }
+  keeper_.SetPausedForAccount(true);  // a query by hand found the account spent
+  host_.now += 10;
+  keeper_.ResumeRefresh();
+  EXPECT_EQ(transfers_.started.size(), 6u);
+}
+
 TEST_F(Keeper, OtherFailuresCountAsChecksOfTheirEntry) {
   keeper_.SetCredentials(kCredentials);
   Watch({"A"});
@@ -264,7 +279,8 @@ TEST_F(Keeper, OtherFailuresCountAsChecksOfTheirEntry) {
     ASSERT_TRUE(Finish(outcome)) << outcome.text;
     EXPECT_EQ(Entry("A").failures, ++failures) << outcome.text;
     EXPECT_EQ(Entry("A").last_checked, host_.now) << outcome.text;
-    EXPECT_FALSE(Entry("A").last_problem.empty()) << outcome.text;
+    EXPECT_TRUE(!Entry("A").last_problem.empty() && Entry("A").last_problem.find('\n') == std::string::npos)
+        << Entry("A").last_problem;
   }
   // A 502 page is no answer, whatever it holds; for a lone entry it is its own failure.
   Wake();

@@ -112,7 +112,7 @@ TEST(WatchedFile, MissingBusyBrokenAndNewerFiles) {
     std::size_t next = 0;
     return ReadWatched([&] { return answers.at(std::min(next++, answers.size() - 1)); }, 3, [&] { ++pauses; });
   };
-  EXPECT_TRUE(read_after({FileRead{}}).list->parcels.empty());
+  EXPECT_TRUE(read_after({FileRead{}}).list.value().parcels.empty()) << "no file: nothing watched";
   EXPECT_EQ(read_after({busy, busy, whole}).list->parcels.at(0).number, "YT1");
   EXPECT_EQ(pauses, 2);
   for (const FileRead& bad : {busy, broken, newer, unreadable}) {

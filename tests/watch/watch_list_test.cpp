@@ -98,6 +98,12 @@ TEST(Texts, NotificationFitsTheShellAndNeverCutsACharacter) {
       EXPECT_TRUE(title.ends_with(*Units(parcel.note) + 9 > 63 ? "…：已签收" : "：已签收")) << title;
     }
   }
+  // A name that leaves no room for the number: the whole line is cut.
+  WatchedParcel long_name = parcel;
+  long_name.carrier = "xyz";
+  long_name.carrier_name = std::string(58, 'n');
+  long_name.note.clear();
+  EXPECT_EQ(NotificationTitle(long_name), std::string(58, 'n') + " V03…");
   parcel.events.back().context = std::string(400, 'x');
   EXPECT_EQ(Units(NotificationText(parcel)), 255u);
   parcel.events.clear();
@@ -106,9 +112,9 @@ TEST(Texts, NotificationFitsTheShellAndNeverCutsACharacter) {
 
 TEST(Texts, MenuLabelAndRowsFollowTheEntry) {
   WatchedParcel parcel{.number = "V0303", .carrier = "yuantong", .added = kT0};
+  parcel.last_problem = "超时";
   EXPECT_EQ(MenuLabel(parcel, kT0), "圆通速递 V0303（等待刷新）");
-  ASSERT_EQ(ParcelRows(parcel).size(), 1u);
-  EXPECT_NE(ParcelRows(parcel)[0].find("等待第一次刷新"), std::string::npos);
+  EXPECT_EQ(ParcelRows(parcel), std::vector<std::string>{"圆通速递  V0303  等待第一次刷新（上次：超时）"});
 
   MergeResult(parcel, Answer("0", {kPicked, kSorted}), kT0);
   EXPECT_EQ(ParcelRows(parcel), ResultRows(Answer("0", {kPicked, kSorted}), "圆通速递"));
@@ -120,7 +126,6 @@ TEST(Texts, MenuLabelAndRowsFollowTheEntry) {
   EXPECT_EQ(MenuLabel(parcel, kT0 + kDay), "圆通速递 V0303 在途（刷新失败）");
   parcel.needs_phone = true;
   EXPECT_EQ(MenuLabel(parcel, kT0), "圆通速递 V0303 在途（需要手机号后四位）");
-  parcel.needs_phone = false;
   parcel.last_checked = kT0 + 30 * kDay;
   EXPECT_EQ(MenuLabel(parcel, kT0 + 30 * kDay), "圆通速递 V0303 在途（30天无变化，不再刷新）");
   MergeResult(parcel, Answer("3", {kPicked}, true), kT0 + 31 * kDay);
