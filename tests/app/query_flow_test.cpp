@@ -214,6 +214,7 @@ TEST_F(QueryFlowTest, ThePhoneRetryIsNotHeldBackAndItsDigitsAreKept) {
 TEST(AnswerBook, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEveryFieldIsKept) {
   WatchList watched;
   watched.parcels.push_back({.number = "SF2", .carrier = "shunfeng"});
+  watched.parcels.push_back({.number = "ZT1", .carrier = "zhongtong", .phone = "4321"});
   testing::FakeHistoryStore history;
   int watched_kept = 0;
   std::vector<std::function<void()>> writes;
@@ -228,6 +229,8 @@ TEST(AnswerBook, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEvery
   outcome.result = TrackingResult{"SF2", "shunfeng", "3", true, {{"t", "已签收"}}};
   answers.Keep(outcome);
   EXPECT_TRUE(history.history.entries.empty()) << "the file is written later, off the wait";
+  EXPECT_TRUE(answers.Kept("SF2", "shunfeng")) << "and is kept meanwhile";
+  EXPECT_EQ(answers.PhoneFor("ZT1", "zhongtong"), "4321");
   EXPECT_EQ(answers.PhoneFor("SF2", "shunfeng") + "|" + answers.PhoneFor("SF2", "ems"), "1234|");
   ASSERT_EQ(writes.size(), 1u);
   writes[0]();

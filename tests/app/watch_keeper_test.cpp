@@ -365,6 +365,7 @@ TEST_F(Keeper, AUserQueryIsTakenInSilentlyAndCountsAsARefresh) {
   host_.now = kT0 + 30;
   TrackingResult result = ReadPollAnswer(PollBody("5", 3)).result;
   result.number = "A";
+  result.carrier_code.clear();  // the service need not name the courier: the one asked is
   keeper_.TakeUserResult(result, "yunda");
   EXPECT_TRUE(host_.notes.empty());
   EXPECT_EQ(host_.saved.parcels[0].state, "5");

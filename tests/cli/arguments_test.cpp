@@ -34,7 +34,7 @@ TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
       {{"YT1", "--courier", "极免"}, std::nullopt, "未知的快递公司：极免。相近的有：极兔速递、"},
       {{"--guess", "YT1", "--json"}, Command{Kind::kGuess, "YT1", "", "", true}, ""},
       {{"--guess", "YT1", "--courier", "ems"}, std::nullopt, "--guess 不能"},
-      {{"YT1", "--phone", "12a"}, std::nullopt, "后四位"},
+      {{"YT1", "--phone", "12a4"}, std::nullopt, "后四位"},
       {{"YT1", "--phone", "12345"}, std::nullopt, "后四位"},
       {{"YT1", "--phone", "123"}, std::nullopt, "后四位"},
       {{"--watched", "YT1"}, std::nullopt, "--watched 不能"},

@@ -418,7 +418,13 @@ TEST_F(Form1Test, ARefusedAccountPausesRefreshUntilConfirmedAndSaysSoOnce) {
 
 TEST_F(Form1Test, TheBackgroundRefreshTakesInRowsTheConsoleCompanionGot) {
   const auto now = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch());
-  // The entry's own digits stay when the kept answer has none.
+  // The entry's own digits stay when the kept answer has none; an answer
+  // older than the guard is asked anew.
+  history.history.entries.push_back({.number = "YT9", .carrier = "yuantong", .answered = now.count() - 1900,
+                                     .keyed = true, .state = "5"});
+  watch_store.stored.list.parcels.push_back({.number = "YT9", .carrier = "yuantong", .state = "0",
+                                             .added = now.count() - 7200, .last_checked = now.count() - 5000,
+                                             .last_answered = now.count() - 5000});
   for (const char* entry_phone : {"", "5678"}) {
     watch_store.stored.list.parcels.push_back({.number = std::string("YT") + entry_phone, .carrier = "yuantong",
                                                .phone = entry_phone, .state = "0",
@@ -429,9 +435,9 @@ TEST_F(Form1Test, TheBackgroundRefreshTakesInRowsTheConsoleCompanionGot) {
                                        .state = "5", .events = {{"2026-12-08 09:00:00", "派件中"}}});
   }
   StartKeyed("", "none");
-  EXPECT_EQ(transfers.started.size(), 1u) << "the update check only: the numbers were not sent again";
+  EXPECT_EQ(transfers.started.size(), 2u) << "the update check and YT9: the numbers just answered were not sent again";
   const std::vector<WatchedParcel>& parcels = form->watch().list().parcels;
-  EXPECT_EQ(parcels.at(0).state + parcels.at(0).phone + parcels.at(1).state + parcels.at(1).phone, "5123455678");
+  EXPECT_EQ(parcels.at(1).state + parcels.at(1).phone + parcels.at(2).state + parcels.at(2).phone, "5123455678");
   EXPECT_EQ(view.notifications.size(), 2u) << "news is told, wherever it came from";
 }
 
