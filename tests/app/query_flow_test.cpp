@@ -108,9 +108,14 @@ TEST_F(QueryFlowTest, AKeptAnswerNamesTheCourierWithoutDetection) {
                              .events = {{"2026-12-08 09:00:00", "派件中"}}, .last_answered = kT0 - 300});
   Ask("JT9", "");
   EXPECT_TRUE(transfers.started.empty()) << "no detection, no query";
-  EXPECT_EQ(host.detected, std::vector<std::string>{"jtexpress"});
   EXPECT_EQ(Last().rows.front(), "极兔速递  派件（5分钟前查询）");
   EXPECT_EQ(Last().phone + Last().result->number, "1234JT9");
+  // A courier outside the table keeps the name it was watched under.
+  watched.parcels.push_back({.number = "ZI1", .carrier = "zhongtongguoji", .carrier_name = "中通国际", .state = "0",
+                             .last_answered = kT0 - 60});
+  Ask("ZI1", "");
+  EXPECT_EQ(Last().rows.front(), "中通国际  在途（1分钟前查询）");
+  EXPECT_EQ(host.detected, (std::vector<std::string>{"jtexpress", "zhongtongguoji"}));
   // The newest kept answer wins, whichever file holds it; the old address's
   // rows hold no keyed query back.
   history.history.entries.push_back({.number = "JT9", .carrier = "jtexpress", .answered = kT0 - 60, .keyed = true,

@@ -253,6 +253,16 @@ TEST_F(Keeper, SpentAccountPausesUntilResumedAndPhoneWaitsForTheDigits) {
   EXPECT_EQ(host_.saved.parcels.at(0).phone, "1234");
 }
 
+TEST_F(Keeper, EntriesNoLongerRefreshedDoNotCountTowardsAnOutage) {
+  keeper_.SetCredentials(kCredentials);
+  keeper_.Add({.number = "S", .carrier = "yunda", .state = "3", .signed_for = true});
+  Watch({"A", "B"});
+  Finish(Failed());
+  Wake();
+  Finish(Failed());
+  EXPECT_EQ(Entry("A").failures + Entry("B").failures, 0) << "two of two in a row: the network";
+}
+
 TEST_F(Keeper, ConfirmingTheAccountEndsAnOfflinePauseToo) {
   keeper_.SetCredentials(kCredentials);
   Watch({"A", "B", "C"});

@@ -45,6 +45,7 @@ TEST(Report, ExitCodeTableOfEveryOutcomeInBothFormsAndTheUsage) {
   const Report unread = QueryReport(Outcome(Kind::kAdvice, {}), {"YT1"}, false);
   EXPECT_EQ(static_cast<int>(unread.exit_code), 2);
   EXPECT_EQ(unread.err, "查询失败：服务器返回的内容无法解析。\n");
+  EXPECT_EQ(QueryReport(Outcome(Kind::kNothing, {}), {"YT1"}, false).err, "查询失败\n") << "never an empty line";
 }
 
 TEST(Report, PlainRowsAndTheJsonOfKeyedOldAndAdviceOutcomes) {

@@ -85,6 +85,7 @@ TEST(Couriers, TheGuessRanksEveryShapeAndEveryNameFindsItsCourier) {
     EXPECT_EQ(FindCourierNamed(courier.code), &courier);
     EXPECT_EQ(CarrierName(courier.code, "detected"), courier.name);
   }
+  EXPECT_EQ(FindCourierNamed("zto"), FindCourierNamed("中通快递")) << "short names in any case";
   EXPECT_EQ(ClosestCourierNames("yuantnog", 1), std::vector<std::string_view>{"圆通速递"});
   // A name that holds what was typed comes before any near spelling.
   EXPECT_EQ(ClosestCourierNames("快运"), (std::vector<std::string_view>{"安能快运", "百世快运", "中通快运"}));

@@ -233,7 +233,7 @@ TEST(Texts, EveryFailureCodeHasItsOwnHint) {
             "查询无结果，请隔段时间再查（500）");
   EXPECT_EQ(ServiceFailureText({"502", ""}).rfind("快递100返回了错误（502）\n", 0), 0u);
   // Controls go, and a long message is cut between characters.
-  const std::string text = ServiceFailureText({"", "a\r\n\x1b\xC2\x9F" + std::string(300, 'b') + "中"});
+  const std::string text = ServiceFailureText({"", "a\r\n\x1b\x7F\xC2\x9F" + std::string(300, 'b') + "中"});
   EXPECT_EQ(text, "a" + std::string(199, 'b') + "…");
   EXPECT_EQ(ServiceFailureText({"", std::string(199, 'b') + "中文"}),
             std::string(199, 'b') + "中…");
