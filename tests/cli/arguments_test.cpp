@@ -59,6 +59,7 @@ TEST(Arguments, WithoutKeyOnlyTheTenOfTheOldAddress) {
   for (const auto& row : cases) {
     EXPECT_EQ(CheckQuery(Command{Kind::kQuery, "YT1", row.courier}, row.keyed).empty(), row.allowed) << row.courier;
   }
+  EXPECT_EQ(CheckQuery(Command{Kind::kGuess, "YT1"}, false), "") << "the guess needs no account";
 }
 
 }  // namespace

@@ -32,7 +32,9 @@ TEST(Report, ExitCodeTableOfEveryOutcomeInBothFormsAndTheUsage) {
       EXPECT_EQ(report.err, code == 2 ? "查询失败：无法连接\n（12029）\n" : "");
     }
   }
+  std::set<std::string_view> meanings;
   for (std::size_t index = 0; index < kExitCodes.size(); ++index) {
+    EXPECT_TRUE(meanings.insert(kExitCodes[index].meaning).second) << "two codes share a meaning";
     EXPECT_EQ(static_cast<std::size_t>(kExitCodes[index].code), index);
     EXPECT_NE(UsageText().find(std::to_string(index) + "  " + std::string(kExitCodes[index].meaning)),
               std::string::npos);

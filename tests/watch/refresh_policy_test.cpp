@@ -89,7 +89,8 @@ TEST(RefreshPolicy, WhereTheParcelIsInTheCouriersWordsAndByItsState) {
       {Stage::kOnItsWay,
        {"已签收，签收人凭取货码签收。", "快件已从丰巢智能柜取出，感谢使用", "快件派送不成功(收件人要求改天派送)",
         "【济南转运中心公司】 已收入", "快件到达【北京朝阳集散】，上一站是【华北廊坊枢纽】",
-        "快件离开 【杭州中转部】 已发往 【杭州景芳路】", "【杭州仓前】 的 承包区-4 已揽收"}}};
+        "快件离开 【杭州中转部】 已发往 【杭州景芳路】", "【杭州仓前】 的 承包区-4 已揽收", "快件已发往【菜鸟驿站】",
+        "已离开【萧山分拨中心】，下一站【杭州转运中心】，预计发往【滨江营业部】"}}};
   for (const auto& [stage, wordings] : words) {
     for (const char* newest : wordings) EXPECT_EQ(StageOf(Entry("0", newest, 8, 9)), stage) << newest;
   }
