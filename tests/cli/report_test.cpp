@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <set>
+#include <string_view>
+
 #include "cli/watched_file.h"
 #include "query/carriers.h"
 
