@@ -102,6 +102,7 @@ TEST(Report, WatchListPlainAndJson) {
   EXPECT_EQ(WatchedReport(list, false).out, "圆通速递  YT1  妈妈的快递  在途\n中通国际  ZT9  等待刷新\n");
   const json parcels = json::parse(WatchedReport(list, true).out)["parcels"];
   EXPECT_EQ(parcels[0]["last_checked"], "2026-12-01T08:30:00Z");
+  EXPECT_EQ(parcels[0]["signed"], false);
   EXPECT_EQ(parcels[1], json::parse(R"({"number":"ZT9","courier":"zhongtongguoji","courier_name":"中通国际","note":null,
       "state":null,"state_text":null,"signed":false,"last_checked":null,"events":[]})"));
 }

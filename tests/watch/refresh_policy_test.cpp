@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -51,6 +52,7 @@ TEST(RefreshPolicy, TheCadenceFollowsTheParcel) {
   };
   const Case cases[] = {
       {"changed 30 min ago", Entry("0", "快件已到达【上海转运中心】", 9.5, 10), 1.25},
+      {"quiet 1.5 h", Entry("0", "快件已到达【上海转运中心】", 9, 10.5), 1.5},
       {"quiet 3 h", Entry("0", "快件已到达【上海转运中心】", 9, 12), 3},
       {"quiet 8 h", Entry("0", "快件已到达【上海转运中心】", 8, 16), 6},
       {"quiet 8 h by noon", Entry("0", "【上海转运中心】已发出，下一站【杭州转运中心】", 4, 12), 5},
@@ -112,7 +114,11 @@ TEST(RefreshPolicy, EveryWordOfTheCouriersWordsCounts) {
   using namespace courier_words;
   const auto stage_of = [](const std::string& newest) { return StageOf(Entry("0", newest, 8, 9)); };
   const auto each = [](const auto& words, const std::function<void(std::string)>& check) {
-    for (const std::string_view word : words) check(std::string(word));
+    std::set<std::string_view> seen;
+    for (const std::string_view word : words) {
+      EXPECT_TRUE(seen.insert(word).second) << "twice in a list: " << word;
+      check(std::string(word));
+    }
   };
   each(kPickupPlaces, [&](std::string word) { EXPECT_EQ(stage_of("快件放入" + word), Stage::kAtPickupPoint) << word; });
   each(kLeftThere, [&](std::string word) { EXPECT_EQ(stage_of("快件" + word + "驿站"), Stage::kAtPickupPoint) << word; });

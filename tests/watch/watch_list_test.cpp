@@ -52,7 +52,12 @@ TEST(Merge, FirstAnswerIsSilentEvenAfterFailedChecksThenEachChangeNotifies) {
 }
 
 TEST(Merge, EventsAreComparedByTimeAndContextAndCappedToTheNewest) {
-  WatchedParcel parcel = ParcelFromResult(Answer("0", {kPicked, kSorted}), "", "", "", kT0);
+  WatchedParcel parcel = ParcelFromResult(Answer("0", {kPicked, kSorted}), "", "", "书", kT0);
+  EXPECT_EQ(parcel.note, "书");
+  // What the stored copy of an event held beyond the service's fields stays.
+  parcel.events[0].unknown = {{"x", R"("x":1)"}};
+  MergeResult(parcel, Answer("0", {kPicked, kSorted}), kT0);
+  EXPECT_EQ(parcel.events[0].unknown.size(), 1u);
   TrackingEvent other_area = kSorted;
   other_area.area = "上海";
   EXPECT_FALSE(MergeResult(parcel, Answer("0", {kPicked, other_area}), kT0 + 1).changed);
@@ -104,6 +109,8 @@ TEST(Texts, NotificationFitsTheShellAndNeverCutsACharacter) {
   long_name.carrier_name = std::string(58, 'n');
   long_name.note.clear();
   EXPECT_EQ(NotificationTitle(long_name), std::string(58, 'n') + " V03…");
+  parcel.events.back().context = "到达\n上海";
+  EXPECT_EQ(NotificationText(parcel), "2026-12-07 08:00:00 到达 上海") << "a balloon shows one line";
   parcel.events.back().context = std::string(400, 'x');
   EXPECT_EQ(Units(NotificationText(parcel)), 255u);
   parcel.events.clear();
@@ -129,6 +136,8 @@ TEST(Texts, MenuLabelAndRowsFollowTheEntry) {
   parcel.last_checked = kT0 + 30 * kDay;
   EXPECT_EQ(MenuLabel(parcel, kT0 + 30 * kDay), "圆通速递 V0303 在途（30天无变化，不再刷新）");
   MergeResult(parcel, Answer("3", {kPicked}, true), kT0 + 31 * kDay);
+  parcel.note = std::string(40, 'n');
+  EXPECT_EQ(MenuLabel(parcel, kT0), "圆通速递 " + std::string(31, 'n') + "… 已签收（已签收，不再刷新）");
   parcel.note = "R&D 样品";
   EXPECT_EQ(MenuLabel(parcel, kT0), "圆通速递 R&&D 样品 已签收（已签收，不再刷新）");
   parcel.state = "4";
