@@ -97,6 +97,7 @@ TEST_F(QueryFlowTest, TheGuardHoldsRowsForHalfAnHourOnlyAndSaysHowOld) {
     EXPECT_EQ(Last().rows.front(), std::string("圆通速递  在途") + kept.suffix) << kept.age;
     EXPECT_EQ(Last().rows.size(), 3u);
   }
+  EXPECT_EQ(history.history.entries.at(0).first_row, "圆通速递  在途") << "rows shown again are not kept again";
   host.now = kT0 + 60;
   Ask("YT1", "zhongtong");
   EXPECT_EQ(transfers.Last().request.body.find("zhongtong") != std::string::npos, true)
@@ -230,6 +231,7 @@ TEST(AnswerBook, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEvery
   outcome.number = "SF2";
   outcome.carrier_code = "shunfeng";
   outcome.phone = "1234";
+  outcome.rows = {"顺丰速运  已签收"};
   outcome.answered_at = kT0;
   outcome.result = TrackingResult{"SF2", "shunfeng", "3", true, {{"t", "已签收"}}};
   answers.Keep(outcome);
@@ -242,7 +244,7 @@ TEST(AnswerBook, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEvery
   EXPECT_EQ(history.history.entries.size(), 1u);
   const HistoryEntry entry = HistoryEntryOf(outcome);
   EXPECT_TRUE(entry.keyed && entry.signed_for);
-  EXPECT_EQ(entry.state + entry.events.at(0).context + entry.phone, "3已签收1234");
+  EXPECT_EQ(entry.state + entry.events.at(0).context + entry.phone + entry.first_row, "3已签收1234顺丰速运  已签收");
   EXPECT_EQ(entry.answered, kT0);
   outcome.result.reset();  // the old address's rows are no parcel to watch
   answers.Keep(outcome);

@@ -128,6 +128,7 @@ TEST(WatchedFile, MissingBusyBrokenAndNewerFiles) {
     EXPECT_EQ(read.error.rfind("关注列表文件", 0), 0u) << read.error;
   }
   EXPECT_EQ(read_after({newer}).error, "关注列表文件是更新版本的程序保存的，本程序无法读取。");
+  EXPECT_EQ(read_after({unreadable}).error, "关注列表文件无法读取（ReadFile: 5）。");
   EXPECT_EQ(pauses, 4);
 }
 
