@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ using testing::FakeTransfers;
 
 constexpr UnixSeconds kT0 = 1796722200;
 const Credentials kAccount{"CUST01", "k3y-secret-0123"};
-const QueryFlowSettings kSettings{"api.test", "poll.test", "detect.test", {}, 1800};
+const QueryFlowSettings kSettings{"api.test", "poll.test", "detect.test", {.total = std::chrono::milliseconds{7000}}, 1800};
 
 std::string PollResult(std::string_view state) {
   return R"({"message":"ok","nu":"N1","ischeck":"0","com":"yuantong","status":"200","state":")" + std::string(state) +
@@ -161,8 +162,10 @@ TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
 
   // The old public address costs nothing and keeps no guard.
   flow.SetCredentials({});
+  EXPECT_FALSE(flow.OnItsWay({"ZT4", std::nullopt, "zhongtong", ""})) << "without the key it is another query";
   for (int press = 0; press < 2; ++press) {
     Ask("ZT2", "zhongtong");
+    EXPECT_EQ(transfers.Last().request.limits.total.count(), 7000);
     Answer("<td style='padding:3px 5px;'>时间</td>");
   }
   EXPECT_EQ(Last().carrier_name, "中通快递");

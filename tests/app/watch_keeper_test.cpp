@@ -263,6 +263,17 @@ TEST_F(Keeper, EntriesNoLongerRefreshedDoNotCountTowardsAnOutage) {
   EXPECT_EQ(Entry("A").failures + Entry("B").failures, 0) << "two of two in a row: the network";
 }
 
+TEST_F(Keeper, AnEntryAskedByHandWaitsAndAModeChangeTakesEffectAtOnce) {
+  keeper_.SetCredentials(kCredentials);
+  keeper_.SetAskedByHand([](std::string_view number) { return number == "A"; });
+  Watch({"A"});
+  EXPECT_TRUE(transfers_.started.empty()) << "asked by hand just now";
+  keeper_.SetAskedByHand({});
+  keeper_.SetMode(RefreshMode::kHourly);
+  EXPECT_EQ(transfers_.started.size(), 1u);
+  EXPECT_TRUE(keeper_.Refreshing("A") && !keeper_.Refreshing("B"));
+}
+
 TEST_F(Keeper, ConfirmingTheAccountEndsAnOfflinePauseToo) {
   keeper_.SetCredentials(kCredentials);
   Watch({"A", "B", "C"});

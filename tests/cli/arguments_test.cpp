@@ -25,6 +25,7 @@ TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
       {{"  ", "--json"}, std::nullopt, "请输入快递单号"},
       {{"YT1", "YT2"}, std::nullopt, "多余的参数：YT2"},
       {{"YT1", "-x"}, std::nullopt, "未知的选项：-x"},
+      {{"YT1", "--courier", "ABC"}, std::nullopt, "未知的快递公司：ABC"},
       {{"YT1", "--json", "--json"}, std::nullopt, "--json 重复"},
       {{"YT1", "--courier", "ems", "--courier", "ems"}, std::nullopt, "--courier 重复"},
       {{"YT1", "--courier"}, std::nullopt, "--courier 缺少取值"},

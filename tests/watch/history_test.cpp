@@ -108,6 +108,7 @@ TEST(RecentLabel, CarrierNumberAndStateOrFirstRowWithinTheMenuWidth) {
       {{.number = "V0303", .carrier = "yuantong", .first_row = "在途", .keyed = true}, "圆通速递 V0303"},
       {{.number = "268", .carrier = "shentong", .first_row = "申通快递  在途"}, "申通快递 268 申通快递  在途"},
       {{.number = "1", .carrier = "xyz"}, "xyz 1"},
+      {{.number = "1\t2", .carrier = "xyz", .carrier_name = "A\nB"}, "A B 1 2"},
       {{.number = "1", .carrier = "ems", .first_row = Repeat("中", 24)}, "EMS 1 " + Repeat("中", 24)},
       {{.number = "1", .carrier = "ems", .first_row = Repeat("\xF0\x9D\x84\x9E", 25)},
        "EMS 1 " + Repeat("\xF0\x9D\x84\x9E", 23) + "…"},
