@@ -282,6 +282,7 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
   Answer(PollFailure("500"));
   Answer(PollFailure("500"));
   EXPECT_EQ(Last().prompt, "请选择快递公司\n\n已按单号试查：EMS、邮政快递包裹，都没有查询结果。");
+  EXPECT_EQ(Last().title, "系统提示");
   Ask("1100987654322", "");
   Answer(PollFailure("601"));  // the account, not the courier: no second guess
   EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure);

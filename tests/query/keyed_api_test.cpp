@@ -241,7 +241,7 @@ TEST(Texts, EveryFailureCodeHasItsOwnHint) {
 
 TEST(Texts, AStatusOtherThan200IsAFailureThatSaysWhatKind) {
   const std::pair<unsigned, const char*> statuses[] = {{407, "HTTP 407，代理服务器要求验证身份"}, {404, "HTTP 404"},
-      {500, "HTTP 500，服务器出错"}, {502, "HTTP 502，服务器出错"}, {599, "HTTP 599，服务器出错"}, {600, "HTTP 600"}};
+      {500, "HTTP 500，服务器出错"}, {502, "HTTP 502，服务器出错"}, {599, "HTTP 599，服务器出错"}, {600, "HTTP 600"}, {204, "HTTP 204"}};
   for (const auto& [status, cause] : statuses) {
     const FetchOutcome checked = WithStatusChecked(FetchOutcome::Answered("{}", status));
     EXPECT_EQ(checked.failure, FetchFailure::kBadStatus) << status;

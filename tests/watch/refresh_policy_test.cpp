@@ -92,7 +92,7 @@ TEST(RefreshPolicy, WhereTheParcelIsInTheCouriersWordsAndByItsState) {
        {"已签收，签收人凭取货码签收。", "快件已从丰巢智能柜取出，感谢使用", "快件派送不成功(收件人要求改天派送)",
         "【济南转运中心公司】 已收入", "快件到达【北京朝阳集散】，上一站是【华北廊坊枢纽】",
         "快件离开 【杭州中转部】 已发往 【杭州景芳路】", "【杭州仓前】 的 承包区-4 已揽收", "快件已发往【菜鸟驿站】",
-        "已离开【萧山分拨中心】，下一站【杭州转运中心】，预计发往【滨江营业部】"}}};
+        "已离开【萧山分拨中心】，下一站【杭州转运中心】，预计发往【滨江营业部】", "【杭州滨江营业部】已收件"}}};
   for (const auto& [stage, wordings] : words) {
     for (const char* newest : wordings) EXPECT_EQ(StageOf(Entry("0", newest, 8, 9)), stage) << newest;
   }
@@ -165,6 +165,11 @@ TEST(RefreshPolicy, TheGuardAndTheDigitsHoldEveryRefreshBack) {
   parcel.failures = 1;                   // due again in half an hour ...
   parcel.last_answered = At(10) + 1200;  // ... but a query by hand got rows 20 min after
   EXPECT_EQ(NextRefreshAt(parcel, At(10.5), kBeijing, kSmart), parcel.last_answered + 1800);
+  // The clock went back: an answer or an adding "later" holds nothing back.
+  RefreshPolicy unguarded = kSmart;
+  unguarded.requery_guard = 0;
+  EXPECT_EQ(NextRefreshAt(parcel, At(10.2), kBeijing, kSmart), NextRefreshAt(parcel, At(10.2), kBeijing, unguarded));
+  EXPECT_EQ(NextRefreshAt({.number = "N", .carrier = "ems", .added = At(12)}, At(10), kBeijing, kSmart), At(10));
   parcel.needs_phone = true;
   EXPECT_FALSE(NextRefreshAt(parcel, At(10.5), kBeijing, kSmart));
   EXPECT_TRUE(WithinRequeryGuard(100, 100, 1800));

@@ -86,6 +86,8 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
   EXPECT_EQ(json::parse(written), json::parse(text));
   EXPECT_EQ(SerializeWatchFile(ParseWatchFile(written)), written);
   EXPECT_EQ(ParseWatchFile(R"({"parcels":[{"number":"1","carrier":"ems","failures":0}]})").parcels.size(), 1u);
+  const std::string one_failure = R"({"version":1,"parcels":[{"number":"1","carrier":"ems","failures":1}]})";
+  EXPECT_EQ(json::parse(SerializeWatchFile(ParseWatchFile(one_failure))), json::parse(one_failure));
 }
 
 TEST(WatchFile, OnlyWhatIsNotJsonIsRefusedForGoodJsonOfAnotherShapeIsLeftAlone) {

@@ -438,6 +438,7 @@ TEST_F(Form1Test, TheBackgroundRefreshTakesInRowsTheConsoleCompanionGot) {
   EXPECT_EQ(transfers.started.size(), 2u) << "the update check and YT9: the numbers just answered were not sent again";
   const std::vector<WatchedParcel>& parcels = form->watch().list().parcels;
   EXPECT_EQ(parcels.at(1).state + parcels.at(1).phone + parcels.at(2).state + parcels.at(2).phone, "5123455678");
+  EXPECT_EQ(parcels.at(1).last_answered, now.count() - 60) << "answered when the companion asked";
   EXPECT_EQ(view.notifications.size(), 2u) << "news is told, wherever it came from";
 }
 
