@@ -182,6 +182,10 @@ void QueryFlow::StartDetect(Step step) {
 
 void QueryFlow::PollFound(Step step, std::string_view carrier_code, std::string_view detected_name) {
   host_.CarrierFound(carrier_code);
+  PollCourier(std::move(step), carrier_code, detected_name);
+}
+
+void QueryFlow::PollCourier(Step step, std::string_view carrier_code, std::string_view detected_name) {
   step.carrier_code = std::string(carrier_code);
   step.carrier_name = CarrierName(carrier_code, detected_name);
   step.phone = PhoneFor(step.ask, carrier_code, answers_.Kept(step.ask.number, carrier_code));
@@ -200,12 +204,10 @@ void QueryFlow::TryNextGuess(Step step) {
     Notice(prompt, kSystemNoticeTitle);
     return;
   }
-  step.carrier_code = step.to_try.front();
+  const std::string carrier_code = step.to_try.front();
   step.to_try.erase(step.to_try.begin());
-  step.carrier_name = CarrierName(step.carrier_code);
-  step.phone = PhoneFor(step.ask, step.carrier_code, answers_.Kept(step.ask.number, step.carrier_code));
   step.guessed = true;
-  StartPoll(std::move(step));
+  PollCourier(std::move(step), carrier_code, {});
 }
 
 void QueryFlow::StartPoll(Step step) {

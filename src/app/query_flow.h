@@ -163,6 +163,8 @@ class QueryFlow {
   void StartDetect(Step step);
   // Queries the courier found for the step, shown as picked.
   void PollFound(Step step, std::string_view carrier_code, std::string_view detected_name);
+  // Queries the step with that courier, its name and the digits kept for it.
+  void PollCourier(Step step, std::string_view carrier_code, std::string_view detected_name);
   // The next guessed courier, or the box that asks for one.
   void TryNextGuess(Step step);
   void StartPoll(Step step);

@@ -84,7 +84,8 @@ ShapeRegex CompileShape(std::string_view pattern) {
 }
 
 struct CompiledShape {
-  std::string_view pattern;
+  const Courier* courier;
+  const NumberShape* shape;
   ShapeRegex regex;
 };
 
@@ -94,7 +95,7 @@ const std::vector<CompiledShape>& TableShapes() {
     std::vector<CompiledShape> compiled;
     for (const Courier& courier : kCouriers) {
       for (const NumberShape& shape : courier.shapes) {
-        if (!shape.pattern.empty()) compiled.push_back({shape.pattern, CompileShape(shape.pattern)});
+        if (!shape.pattern.empty()) compiled.push_back({&courier, &shape, CompileShape(shape.pattern)});
       }
     }
     return compiled;
@@ -218,8 +219,8 @@ std::string CarrierName(std::string_view code, std::string_view detected_name) {
 
 bool MatchesShape(std::string_view pattern, std::string_view number) {
   if (pattern.empty()) return false;
-  for (const CompiledShape& shape : TableShapes()) {
-    if (shape.pattern == pattern) return boost::regex_match(number.begin(), number.end(), shape.regex);
+  for (const CompiledShape& compiled : TableShapes()) {
+    if (compiled.shape->pattern == pattern) return boost::regex_match(number.begin(), number.end(), compiled.regex);
   }
   const ShapeRegex regex = CompileShape(pattern);
   return boost::regex_match(number.begin(), number.end(), regex);
@@ -231,15 +232,17 @@ std::vector<CourierGuess> GuessCouriers(std::string_view number) {
     int per_mille;
     bool named;  // a shape with letters matched
   };
+  // A courier's shapes follow one another: its best match is one entry.
   std::vector<Ranked> ranked;
-  for (const Courier& courier : kCouriers) {
-    std::optional<Ranked> best;
-    for (const NumberShape& shape : courier.shapes) {
-      if (!MatchesShape(shape.pattern, number)) continue;
-      const bool named = NamesItsCourier(shape.pattern) || (best && best->named);
-      best = Ranked{&courier, std::max(shape.per_mille, best ? best->per_mille : 0), named};
+  for (const CompiledShape& compiled : TableShapes()) {
+    if (!boost::regex_match(number.begin(), number.end(), compiled.regex)) continue;
+    const bool named = NamesItsCourier(compiled.shape->pattern);
+    if (!ranked.empty() && ranked.back().courier == compiled.courier) {
+      ranked.back().per_mille = std::max(ranked.back().per_mille, compiled.shape->per_mille);
+      ranked.back().named = ranked.back().named || named;
+    } else {
+      ranked.push_back({compiled.courier, compiled.shape->per_mille, named});
     }
-    if (best) ranked.push_back(*best);
   }
   std::stable_sort(ranked.begin(), ranked.end(),
                    [](const Ranked& a, const Ranked& b) { return a.per_mille > b.per_mille; });
