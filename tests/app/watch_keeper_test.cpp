@@ -172,7 +172,7 @@ TEST_F(Keeper, WhenEveryEntryFailsTheListPausesAndTheEntriesStayDue) {
   // Three entries in a row out of reach: the network is, not the entries.
   for (const char* number : {"A", "B", "C"}) {
     EXPECT_FALSE(Entry(number).fetched()) << number;
-    EXPECT_EQ(Entry(number).failures, 0) << number;
+    EXPECT_EQ(Entry(number).failures + Entry(number).failing_since, 0) << number;
   }
   EXPECT_EQ(host_.wake, kT0 + 10 + 5);
   Wake();

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <tuple>
+
 #include "fakes.h"
 
 namespace quenzil::cli {
@@ -9,15 +12,29 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Answers each start at once through the queue, in order; a start with no
-// answer left stalls.
+// Answers each start through the queue, in order, at once or from another
+// thread after `delay`; a start with no answer left stalls.
 class ScriptedTransfers final : public Transfers {
  public:
-  ScriptedTransfers(OutcomeQueue& queue, std::vector<std::string> answers) : queue_(queue), answers_(std::move(answers)) {}
+  ScriptedTransfers(OutcomeQueue& queue, std::vector<std::string> answers, std::chrono::milliseconds delay = 0ms)
+      : queue_(queue), answers_(std::move(answers)), delay_(delay) {}
+  ~ScriptedTransfers() override {
+    for (std::thread& late : late_) late.join();
+  }
   TransferId Start(FetchRequest request) override {
     urls.push_back(request.url);
-    if (urls.size() <= answers_.size()) queue_.Push(urls.size(), FetchOutcome::Answered(answers_[urls.size() - 1]));
-    return urls.size();
+    const TransferId id = urls.size();
+    if (id > answers_.size()) return id;
+    FetchOutcome outcome = FetchOutcome::Answered(answers_[id - 1]);
+    if (delay_ == 0ms) {
+      queue_.Push(id, std::move(outcome));
+    } else {
+      late_.emplace_back([this, id, outcome] {
+        std::this_thread::sleep_for(delay_);
+        queue_.Push(id, outcome);
+      });
+    }
+    return id;
   }
   void Cancel(TransferId id) override { cancelled.push_back(id); }
   std::vector<std::string> urls;
@@ -26,6 +43,8 @@ class ScriptedTransfers final : public Transfers {
  private:
   OutcomeQueue& queue_;
   std::vector<std::string> answers_;
+  std::chrono::milliseconds delay_;
+  std::vector<std::thread> late_;
 };
 
 class NothingKept final : public AnswerKeeping {
@@ -36,15 +55,16 @@ class NothingKept final : public AnswerKeeping {
 };
 
 TEST(BlockingQuery, DetectionThenQueryEndsWithTheRowsAndAStallAsATimeOut) {
-  for (const bool stall : {false, true}) {
+  // Answers at once, a stall, and answers that take their time within each step's wait.
+  for (const auto& [stall, delay, step_wait] : {std::tuple{false, 0ms, 100ms}, {true, 0ms, 100ms}, {false, 50ms, 10000ms}}) {
     OutcomeQueue queue;
     queue.Push(99, FetchOutcome::Answered("[]"));  // of a transfer dropped earlier
     std::vector<std::string> answers = {R"([{"comCode":"yuantong"}])"};
     if (!stall) answers.push_back(R"({"nu":"YT1","ischeck":"0","com":"yuantong","state":"0","data":[]})");
-    ScriptedTransfers transfers(queue, answers);
+    ScriptedTransfers transfers(queue, answers, delay);
     NothingKept book;
     testing::FakeSettingsStore settings;
-    BlockingQuery query(transfers, queue, book, settings, QueryFlowSettings{"api", "poll", "detect"}, {"C", "K"}, 100ms);
+    BlockingQuery query(transfers, queue, book, settings, QueryFlowSettings{"api", "poll", "detect"}, {"C", "K"}, step_wait);
     const QueryOutcome outcome = query.Run({"YT1"});
     EXPECT_EQ(transfers.urls.size(), 2u);
     if (stall) {

@@ -64,7 +64,7 @@ TEST(Requests, DetectRequestEncodesItsValues) {
 constexpr std::string_view kSuccess = R"({"message":"ok","nu":"V030344422","ischeck":"1",
   "com":"yuantong","status":"200","state":"3","condition":"F00","data":[
   {"time":"2012-08-28 16:33:19","ftime":"2012-08-28 16:33:19","context":"上海分拨中心/装件入车扫描","areaName":"上海","status":"在途"},
-  {"time":"x","ftime":"2012-08-29 09:00:00","context":"已签收","status":"签收"}]})";
+  {"time":"x","ftime":"2012-08-29 09:00:00","context":"已签收","status":"签收","routeInfo":{"to":{"name":"上海"}}}]})";
 
 TEST(PollAnswers, ReadsSuccess) {
   const PollAnswer answer = ReadPollAnswer(kSuccess);
@@ -117,7 +117,7 @@ TEST(PollAnswers, MalformedNeverThrows) {
       R"({"state":1.5,"data":[]})", R"({"state":true,"data":[]})", R"({"state":"0","data":"x"})",
       R"({"state":"0","data":[],"nu":5})", R"({"state":"0","data":[],"com":[]})",
       R"({"state":"0","data":[],"ischeck":false})", R"({"returnCode":null,"message":"x"})",
-      R"({"returnCode":["500"]})", "{\"state\":\"0\",\"data\":[],\"nu\":\"\xFF\"}",
+      R"({"returnCode":["500"],"state":"0","data":[]})", "{\"state\":\"0\",\"data\":[],\"nu\":\"\xFF\"}",
       R"({"state":"0","data":[],"n":1e999})",
       std::string(R"({"state":"0","data":[]})") + '\0' + "garbage"};
   for (const std::string& body : bodies) {
@@ -174,7 +174,9 @@ TEST(Detection, CandidatesFailureAndMalformed) {
   EXPECT_EQ(failure.failure.message, "key缺失");
 
   for (const std::string_view body : {"", "\"x\"", "{}", R"({"returnCode":{}})", "[{]"}) {
-    EXPECT_EQ(ReadDetectionAnswer(body).kind, DetectionAnswer::Kind::kMalformed) << body;
+    const DetectionAnswer malformed = ReadDetectionAnswer(body);
+    EXPECT_EQ(malformed.kind, DetectionAnswer::Kind::kMalformed) << body;
+    EXPECT_FALSE(malformed.malformed.empty()) << body;  // the failure box says what was wrong
   }
 }
 

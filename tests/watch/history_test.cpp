@@ -155,6 +155,11 @@ TEST_F(HistoryStoreTest, UpdateReadsChangesAndWritesAndOnlyAFileThatIsNotJsonIsM
   ASSERT_TRUE(ReplaceFileAtomically(path_, "{", &error)) << error;
   ASSERT_TRUE(store.Update([](History& history) { EXPECT_TRUE(history.entries.empty()); }));
   EXPECT_EQ(ReadWholeFile(path_).bytes, SerializeHistoryFile({}));
+  int aside = 0;
+  for (const auto& file : fs::directory_iterator(folder_ / "sub")) {
+    aside += file.path().filename().string().starts_with("history.json.unreadable-") && ReadWholeFile(file.path().string()).bytes == "{";
+  }
+  EXPECT_EQ(aside, 1) << "the broken file is kept beside";
 }
 
 TEST_F(HistoryStoreTest, OneHolderOfTheLockAtATimeAndUpdateDoesNotWaitForever) {

@@ -92,7 +92,8 @@ TEST(RefreshPolicy, WhereTheParcelIsInTheCouriersWordsAndByItsState) {
        {"已签收，签收人凭取货码签收。", "快件已从丰巢智能柜取出，感谢使用", "快件派送不成功(收件人要求改天派送)",
         "【济南转运中心公司】 已收入", "快件到达【北京朝阳集散】，上一站是【华北廊坊枢纽】",
         "快件离开 【杭州中转部】 已发往 【杭州景芳路】", "【杭州仓前】 的 承包区-4 已揽收", "快件已发往【菜鸟驿站】",
-        "已离开【萧山分拨中心】，下一站【杭州转运中心】，预计发往【滨江营业部】", "【杭州滨江营业部】已收件"}}};
+        "已离开【萧山分拨中心】，下一站【杭州转运中心】，预计发往【滨江营业部】", "【杭州滨江营业部】已收件",
+        "【萧山分拨中心】已发往【杭州转运中心】，下一站【滨江营业部】"}}};
   for (const auto& [stage, wordings] : words) {
     for (const char* newest : wordings) EXPECT_EQ(StageOf(Entry("0", newest, 8, 9)), stage) << newest;
   }
@@ -152,6 +153,9 @@ TEST(RefreshPolicy, QuietHoursHoldTheNightAndTheFirstLookCatchesUp) {
   EXPECT_EQ(NextRefreshAt(Entry("5", "派件", 21, 22.2), At(22.2), kBeijing, kSmart), At(23) - 60);
   // ... unless it was just asked, or is failing.
   EXPECT_EQ(NextRefreshAt(Entry("5", "派件", 21, 22.7), At(22.7), kBeijing, kSmart), At(31));
+  WatchedParcel half = Entry("5", "派件", 21, 22);
+  half.last_checked = At(22.5) - 60;  // half an interval before the last look still takes it
+  EXPECT_EQ(NextRefreshAt(half, half.last_checked, kBeijing, kSmart), At(23) - 60);
   WatchedParcel failing = Entry("5", "派件", 21, 22.4);
   failing.failures = 2;
   EXPECT_EQ(NextRefreshAt(failing, At(22.4), kBeijing, kSmart), At(31));
@@ -186,7 +190,8 @@ TEST(RefreshPolicy, QuietHoursAreReadFromTheBuildSetting) {
   } cases[] = {{"23-7", QuietHours{23, 7}}, {" 1 - 5 ", QuietHours{1, 5}}, {"0-23", QuietHours{0, 23}},
                {"", std::nullopt},          {"7-7", std::nullopt},       {"24-7", std::nullopt},
                {"23", std::nullopt},        {"a-7", std::nullopt},       {"23-7-1", std::nullopt},
-               {"7-24", std::nullopt},      {"7-a", std::nullopt},       {"007-8", std::nullopt}};
+               {"7-24", std::nullopt},      {"7-a", std::nullopt},       {"007-8", std::nullopt},
+               {"/9-7", std::nullopt}};
   for (const auto& entry : cases) EXPECT_EQ(ParseQuietHours(entry.text), entry.hours) << entry.text;
 }
 

@@ -52,8 +52,8 @@ TEST(Merge, FirstAnswerIsSilentEvenAfterFailedChecksThenEachChangeNotifies) {
 }
 
 TEST(Merge, EventsAreComparedByTimeAndContextAndCappedToTheNewest) {
-  WatchedParcel parcel = ParcelFromResult(Answer("0", {kPicked, kSorted}), "", "", "书", kT0);
-  EXPECT_EQ(parcel.note, "书");
+  WatchedParcel parcel = ParcelFromResult(Answer("0", {kPicked, kSorted}), "圆通", "0303", "书", kT0);
+  EXPECT_EQ(parcel.carrier_name + parcel.phone + parcel.note, "圆通0303书");
   // What the stored copy of an event held beyond the service's fields stays.
   parcel.events[0].unknown = {{"x", R"("x":1)"}};
   MergeResult(parcel, Answer("0", {kPicked, kSorted}), kT0);
