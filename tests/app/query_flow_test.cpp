@@ -111,7 +111,9 @@ TEST_F(QueryFlowTest, AKeptAnswerNamesTheCourierWithoutDetection) {
   Ask("JT9", "");
   EXPECT_TRUE(transfers.started.empty()) << "no detection, no query";
   EXPECT_EQ(Last().rows.front(), "极兔速递  派件（5分钟前查询）");
-  EXPECT_EQ(Last().phone + Last().result->number, "1234JT9");
+  EXPECT_EQ(Last().carrier_code + Last().carrier_name + Last().phone + Last().result->number + Last().result->carrier_code,
+            "jtexpress极兔速递1234JT9jtexpress");
+  EXPECT_EQ(Last().answered_at, kT0 - 300);
   // A courier outside the table keeps the name it was watched under.
   watched.parcels.push_back({.number = "ZI1", .carrier = "zhongtongguoji", .carrier_name = "中通国际", .state = "0",
                              .last_answered = kT0 - 60});

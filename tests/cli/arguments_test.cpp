@@ -33,7 +33,7 @@ TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
       {{"YT1", "--verbose"}, std::nullopt, "未知的选项：--verbose"},
       {{"YT1", "--courier", "极兔"}, Command{Kind::kQuery, "YT1", "jtexpress"}, ""},
       {{"--courier", "YuanTong", "YT1"}, Command{Kind::kQuery, "YT1", "yuantong"}, ""},
-      {{"YT1", "--courier", "极免"}, std::nullopt, "未知的快递公司：极免。相近的有：极兔速递、"},
+      {{"YT1", "--courier", "zy0z"}, Command{Kind::kQuery, "YT1", "zy0z"}, ""},  // a code the table lacks
       {{"--guess", "YT1", "--json"}, Command{Kind::kGuess, "YT1", "", "", true}, ""},
       {{"--guess", "YT1", "--courier", "ems"}, std::nullopt, "--guess 不能"},
       {{"YT1", "--phone", "12a4"}, std::nullopt, "后四位"},
@@ -50,6 +50,7 @@ TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
       EXPECT_NE(parsed.error.find(row.error_part), std::string::npos) << shown << " " << parsed.error;
     }
   }
+  EXPECT_EQ(ParseArguments({"YT1", "--courier", "极免"}).error, "未知的快递公司：极免。相近的有：极兔速递、中通快递、圆通速递");
 }
 
 TEST(Arguments, WithoutKeyOnlyTheTenOfTheOldAddress) {

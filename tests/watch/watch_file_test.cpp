@@ -47,6 +47,14 @@ TEST(IsoTime, KnownMomentsAndRefusals) {
                           "2026-12-08T23:60:00Z", "2026-12-08T23:59:60Z", "2026-12-08T09:30:00+"}) {
     EXPECT_EQ(ParseIsoUtc(bad), 0) << bad;
   }
+  for (const std::size_t separator : {4, 7, 10, 13, 16, 19}) {
+    std::string iso = "2026-12-08T09:30:00Z", service = "2026-12-08 17:30:00";
+    iso[separator] = '0';
+    EXPECT_EQ(ParseIsoUtc(iso), 0) << iso;
+    if (separator >= service.size()) continue;
+    service[separator] = '0';
+    EXPECT_EQ(ParseServiceTime(service), 0) << service;
+  }
   // The service's event times are Beijing time.
   EXPECT_EQ(ParseServiceTime("2026-12-08 17:30:00"), 1796722200);
   EXPECT_EQ(ParseServiceTime("2026-12-08 17:30"), 1796722200);
