@@ -136,7 +136,7 @@ TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
   Ask("", "");
   EXPECT_EQ(Last().prompt, "请输入快递单号");
   Ask("ZT2", "");
-  EXPECT_NE(transfers.Last().request.url.find("/autonumber/auto?num=ZT2"), std::string::npos);
+  EXPECT_NE(transfers.Last().request.url.find("/autonumber/auto?num=ZT2&key=k3y-secret-0123"), std::string::npos);
   Answer(R"([{"comCode":"zhongtong","name":"中通快递"}])");
   EXPECT_EQ(host.detected, std::vector<std::string>{"zhongtong"});
   Answer(PollFailure("500"));
@@ -150,7 +150,7 @@ TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
   EXPECT_NE(Last().prompt.find("HTTP 407"), std::string::npos) << Last().prompt;
   Ask("ZT2", "");
   flow.OnTransferDone(transfers.Last().id, FetchOutcome::Failed(FetchFailure::kCannotConnect, "num=ZT2&key=k3y-secret-0123"));
-  EXPECT_EQ(Last().prompt.find("k3y-secret-0123"), std::string::npos) << "the key is never shown";
+  EXPECT_NE(Last().prompt.find("num=ZT2&key=***"), std::string::npos) << "the cause is shown, the key never";
   Ask("ZT2", "zhongtong");
   EXPECT_EQ(transfers.started.size(), 6u) << "nothing above started the guard";
   EXPECT_EQ(billed, 6);
@@ -195,6 +195,11 @@ TEST_F(QueryFlowTest, ThePhoneRetryIsNotHeldBackAndItsDigitsAreKept) {
   Ask("SF1", "shunfeng");
   EXPECT_NE(transfers.Last().request.body.find("%22phone%22%3A%221234%22"), std::string::npos)
       << "the digits go with every later query";
+
+  // A watched parcel's digits go with a query of it, answered or not.
+  watched.parcels.push_back({.number = "SF3", .carrier = "shunfeng", .phone = "4321"});
+  Ask("SF3", "shunfeng");
+  EXPECT_NE(transfers.Last().request.body.find("%22phone%22%3A%224321%22"), std::string::npos);
 
   // Digits given with the ask win over kept ones.
   flow.Start({"SF1", std::nullopt, "shunfeng", "5678"});

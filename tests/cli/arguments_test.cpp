@@ -36,6 +36,7 @@ TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
       {{"YT1", "--courier", "zy0z"}, Command{Kind::kQuery, "YT1", "zy0z"}, ""},  // a code the table lacks
       {{"--guess", "YT1", "--json"}, Command{Kind::kGuess, "YT1", "", "", true}, ""},
       {{"--guess", "YT1", "--courier", "ems"}, std::nullopt, "--guess 不能"},
+      {{"--guess", "YT1", "--phone", "1234"}, std::nullopt, "--guess 不能"},
       {{"YT1", "--phone", "12a4"}, std::nullopt, "后四位"},
       {{"YT1", "--phone", "12345"}, std::nullopt, "后四位"},
       {{"YT1", "--phone", "123"}, std::nullopt, "后四位"},

@@ -91,6 +91,7 @@ TEST(Report, GuessPlainAndJson) {
   EXPECT_EQ(json::parse(certain.out), json::parse(R"({"number":"JT5261988016578",
       "candidates":[{"courier":"jtexpress","courier_name":"极兔速递","certain":true}]})"));
   EXPECT_EQ(GuessReport("1", GuessCouriers("012345678901"), false).out, "shunfeng\t顺丰速运\nquanfengkuaidi\t全峰快递\n");
+  EXPECT_EQ(json::parse(GuessReport("1", GuessCouriers("012345678901"), true).out)["candidates"][1]["certain"], false);
   EXPECT_EQ(static_cast<int>(GuessReport("YT9", {}, false).exit_code), 1);
 }
 

@@ -53,6 +53,7 @@ TEST(RefreshPolicy, TheCadenceFollowsTheParcel) {
   const Case cases[] = {
       {"changed 30 min ago", Entry("0", "快件已到达【上海转运中心】", 9.5, 10), 1.25},
       {"quiet 1.5 h", Entry("0", "快件已到达【上海转运中心】", 9, 10.5), 1.5},
+      {"quiet just over an hour", Entry("0", "快件已到达【上海转运中心】", 9, 10.1), 1.25},
       {"quiet 3 h", Entry("0", "快件已到达【上海转运中心】", 9, 12), 3},
       {"quiet 8 h", Entry("0", "快件已到达【上海转运中心】", 8, 16), 6},
       {"quiet 8 h by noon", Entry("0", "【上海转运中心】已发出，下一站【杭州转运中心】", 4, 12), 5},
@@ -162,6 +163,11 @@ TEST(RefreshPolicy, QuietHoursHoldTheNightAndTheFirstLookCatchesUp) {
   RefreshPolicy all_night = kSmart;
   all_night.quiet_hours.reset();
   EXPECT_LT(*NextRefreshAt(Entry("5", "派件", 21, 22.7), At(22.7), kBeijing, all_night), At(25));
+  // Quiet hours within one day end at their last hour's end.
+  RefreshPolicy early = kSmart;
+  early.quiet_hours = QuietHours{1, 5};
+  EXPECT_EQ(NextRefreshAt(Entry("5", "派件", 0, 1), At(1), kBeijing, early), At(5));
+  EXPECT_LT(*NextRefreshAt(Entry("5", "派件", 0, 3.75), At(3.75), kBeijing, early), At(5.1));
 }
 
 TEST(RefreshPolicy, TheGuardAndTheDigitsHoldEveryRefreshBack) {

@@ -58,6 +58,7 @@ TEST(IsoTime, KnownMomentsAndRefusals) {
   // The service's event times are Beijing time.
   EXPECT_EQ(ParseServiceTime("2026-12-08 17:30:00"), 1796722200);
   EXPECT_EQ(ParseServiceTime("2026-12-08 17:30"), 1796722200);
+  EXPECT_EQ(ParseServiceTime("2026-12-08 17:30:59"), 1796722259);
   for (const char* bad : {"", "2026-12-08T17:30:00", "2026-12-08 17:30:0", "2026-02-30 10:00", "今天 10:00"}) {
     EXPECT_EQ(ParseServiceTime(bad), 0) << bad;
   }
