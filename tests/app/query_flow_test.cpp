@@ -170,7 +170,7 @@ TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
     EXPECT_EQ(transfers.Last().request.limits.total.count(), 7000);
     Answer("<td style='padding:3px 5px;'>时间</td>");
   }
-  EXPECT_EQ(Last().carrier_name, "中通快递");
+  EXPECT_EQ(Last().carrier_name + Last().number, "中通快递ZT2");
   Ask("ZT2", "zhongtong");
   Answer("时间");  // the marker without a row: no parcel
   EXPECT_EQ(Last().kind, QueryOutcome::Kind::kAdvice);
@@ -293,10 +293,13 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
   Ask("1100987654322", "");
   Answer(PollFailure("601"));  // the account, not the courier: no second guess
   EXPECT_EQ(Last().kind, QueryOutcome::Kind::kFailure);
+  Ask("1100987654323", "");  // a guessed courier that wants the digits has the parcel
+  Answer(PollFailure("408"));
+  EXPECT_EQ(host.phone_asks, 1);
   Ask("ABC", "");
   EXPECT_EQ(Last().prompt, "请选择快递公司");
-  EXPECT_EQ(host.detected, (std::vector<std::string>{"zhongtongguoji", "jtexpress", "youzhengguonei"}));
-  EXPECT_EQ(billed, 13);
+  EXPECT_EQ(host.detected, (std::vector<std::string>{"zhongtongguoji", "jtexpress", "youzhengguonei", "ems"}));
+  EXPECT_EQ(billed, 14);
 }
 
 }  // namespace

@@ -234,6 +234,7 @@ TEST(Texts, EveryFailureCodeHasItsOwnHint) {
   EXPECT_EQ(ServiceFailureText({"500", "查询无结果，请隔段时间再查"}),
             "查询无结果，请隔段时间再查（500）");
   EXPECT_EQ(ServiceFailureText({"502", ""}).rfind("快递100返回了错误（502）\n", 0), 0u);
+  EXPECT_EQ(ServiceFailureText({"5\n0" + std::string(30, '3'), ""}), "快递100返回了错误（50" + std::string(14, '3') + "…）");
   // Controls go, and a long message is cut between characters.
   const std::string text = ServiceFailureText({"", "a\r\n\x1b\x7F\xC2\x9F" + std::string(300, 'b') + "中"});
   EXPECT_EQ(text, "a" + std::string(199, 'b') + "…");

@@ -66,6 +66,9 @@ TEST(RefreshPolicy, TheCadenceFollowsTheParcel) {
       {"an event dated after it was seen", Dated(Entry("0", "快件已到达【上海转运中心】", 9, 12), 11), 3},
   };
   for (const Case& entry : cases) EXPECT_EQ(GapHours(entry.parcel), entry.gap_hours) << entry.what;
+  WatchedParcel two = Dated(Entry("0", "快件已到达【上海转运中心】", 11, 12), 8);
+  two.events.insert(two.events.begin(), {"2026-12-08 02:00:00", "已揽收"});
+  EXPECT_EQ(GapHours(two), 4) << "quiet since the newest of its events";
 
   RefreshPolicy hourly = kSmart;
   hourly.mode = RefreshMode::kHourly;
