@@ -40,7 +40,7 @@ class FakeHost : public WatchHost {
               std::string_view text) override {
     notes.push_back(std::string(number) + "|" + std::string(title) + "|" + std::string(text));
   }
-  void WatchListChanged() override {}
+  void WatchListChanged() override { ++list_changes; }
 
   UnixSeconds now = kT0;
   std::optional<UnixSeconds> wake;
@@ -48,6 +48,7 @@ class FakeHost : public WatchHost {
   WatchList saved;
   std::vector<std::string> notes;
   std::vector<std::string> paused;
+  int list_changes = 0;
 };
 
 std::string PollBody(const std::string& state, int events) {
@@ -358,12 +359,14 @@ TEST_F(Keeper, FailedSaveIsTriedAgainAndTheLimitHolds) {
   host_.save_works = true;
   keeper_.OnWake();
   EXPECT_EQ(host_.saved.parcels.size(), 1u);
+  const int changes = host_.list_changes;
   for (std::size_t i = 1; i < kMaxWatched; ++i) {
     ASSERT_EQ(keeper_.Add({.number = std::to_string(i), .carrier = "ems"}), AddResult::kAdded);
   }
   EXPECT_EQ(keeper_.Add({.number = "over", .carrier = "ems"}), AddResult::kFull);
   EXPECT_EQ(keeper_.Add({.number = "A", .carrier = "yunda"}), AddResult::kAlreadyWatched);
   EXPECT_EQ(host_.saved.parcels.size(), kMaxWatched);
+  EXPECT_EQ(host_.list_changes - changes, static_cast<int>(kMaxWatched) - 1) << "each entry added is shown, no other";
 }
 
 TEST_F(Keeper, NothingIsWrittenBeforeTheFileIsReadAndNothingIsLost) {

@@ -104,6 +104,7 @@ TEST(Report, WatchListPlainAndJson) {
   const json parcels = json::parse(WatchedReport(list, true).out)["parcels"];
   EXPECT_EQ(parcels[0]["last_checked"], "2026-12-01T08:30:00Z");
   EXPECT_EQ(parcels[0]["signed"], false);
+  EXPECT_EQ(parcels[0]["courier_name"], "圆通速递");
   EXPECT_EQ(parcels[1], json::parse(R"({"number":"ZT9","courier":"zhongtongguoji","courier_name":"中通国际","note":null,
       "state":null,"state_text":null,"signed":false,"last_checked":null,"events":[]})"));
 }

@@ -434,6 +434,12 @@ TEST_F(Form1Test, TheBackgroundRefreshTakesInRowsTheConsoleCompanionGot) {
                                        .phone = *entry_phone ? "" : "1234", .answered = now.count() - 60, .keyed = true,
                                        .state = "5", .events = {{"2026-12-08 09:00:00", "派件中"}}});
   }
+  // Rows the entry already had bring no news.
+  watch_store.stored.list.parcels.push_back({.number = "YTQ", .carrier = "yuantong", .state = "5",
+                                             .events = {{"2026-12-08 09:00:00", "派件中"}}, .added = now.count() - 7200,
+                                             .last_checked = now.count() - 7200, .last_answered = now.count() - 7200});
+  history.history.entries.push_back({.number = "YTQ", .carrier = "yuantong", .answered = now.count() - 60, .keyed = true,
+                                     .state = "5", .events = {{"2026-12-08 09:00:00", "派件中"}}});
   StartKeyed("", "none");
   EXPECT_EQ(transfers.started.size(), 2u) << "the update check and YT9: the numbers just answered were not sent again";
   const std::vector<WatchedParcel>& parcels = form->watch().list().parcels;
