@@ -63,8 +63,8 @@ TEST(Requests, DetectRequestEncodesItsValues) {
 
 constexpr std::string_view kSuccess = R"({"message":"ok","nu":"V030344422","ischeck":"1",
   "com":"yuantong","status":"200","state":"3","condition":"F00","data":[
-  {"time":"2012-08-28 16:33:19","ftime":"2012-08-28 16:33:19","context":"上海分拨中心/装件入车扫描","areaName":"上海","status":"在途"},
-  {"time":"x","ftime":"2012-08-29 09:00:00","context":"已签收","status":"签收","routeInfo":{"to":{"name":"上海"}}}]})";
+  {"time":"2012-08-28 16:33:19","ftime":"2012-08-28 16:33:19","context":"上海分拨中心/装件入车扫描","areaName":"上海","status":"在途","routeInfo":{"to":{"name":"上海"}}},
+  {"time":"x","ftime":"2012-08-29 09:00:00","context":"已签收","status":"签收"}]})";
 
 TEST(PollAnswers, ReadsSuccess) {
   const PollAnswer answer = ReadPollAnswer(kSuccess);
