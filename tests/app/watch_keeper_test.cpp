@@ -282,6 +282,9 @@ TEST_F(Keeper, ConfirmingTheAccountEndsAnOfflinePauseToo) {
     Finish(Failed());
     if (tried < 4) Wake();
   }
+  const std::optional<UnixSeconds> paused_until = host_.wake;
+  keeper_.ResumeRefresh();  // nothing was paused for the account: the offline pause stands
+  EXPECT_EQ(host_.wake, paused_until);
   keeper_.SetPausedForAccount(true);  // a query by hand found the account spent
   host_.now += 10;
   keeper_.ResumeRefresh();

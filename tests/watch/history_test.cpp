@@ -119,6 +119,11 @@ TEST(RecentLabel, CarrierNumberAndStateOrFirstRowWithinTheMenuWidth) {
       // Room for eight characters of the number, just.
       {{.number = digits, .carrier = "xyz", .carrier_name = Repeat("长", 52), .keyed = true, .state = "0"},
        Repeat("长", 52) + " 0123456… 在途"},
+      // One more and the number has no room: the line is cut, or fits whole.
+      {{.number = digits, .carrier = "xyz", .carrier_name = Repeat("长", 53), .keyed = true, .state = "0"},
+       Repeat("长", 53) + " 012345678…"},
+      {{.number = "V0303", .carrier = "xyz", .carrier_name = Repeat("长", 55), .keyed = true, .state = "0"},
+       Repeat("长", 55) + " V0303 在途"},
       // A name too long to leave the number room: the whole line is cut.
       {{.number = "V0303", .carrier = "xyz", .carrier_name = Repeat("长", 60), .keyed = true, .state = "0"},
        Repeat("长", 60) + " V0…"},

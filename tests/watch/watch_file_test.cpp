@@ -75,6 +75,9 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
     {"number":"SF1","carrier":"shunfeng"}]})";
   const WatchList list = ParseWatchFile(text);
   ASSERT_EQ(list.parcels.size(), 2u);
+  std::string crlf;  // as Notepad saves it
+  for (const char character : text) crlf += character == '\n' ? std::string("\r\n") : std::string(1, character);
+  EXPECT_EQ(ParseWatchFile(crlf).parcels.size(), 2u);
   const WatchedParcel& full = list.parcels[0];
   EXPECT_EQ(full.carrier_name, "圆通");
   EXPECT_EQ(full.phone, "1234");

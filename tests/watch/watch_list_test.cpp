@@ -88,6 +88,9 @@ TEST(Retirement, FinalStatesAndThirtyQuietDaysAsLastSeen) {
   EXPECT_FALSE(IsRetired({.added = kT0}, kT0 + 90 * kDay)) << "never checked";
   EXPECT_TRUE(IsRetired({.added = kT0, .last_checked = kT0 + 31 * kDay}, kT0 + 31 * kDay))
       << "checked, never answered: counts from when it was added";
+  EXPECT_FALSE(IsRetired({.state = "0", .added = kT0, .last_checked = kT0 + 31 * kDay, .last_changed = kT0 + 20 * kDay},
+                         kT0 + 31 * kDay))
+      << "counts from the last change";
 }
 
 TEST(Texts, NotificationFitsTheShellAndNeverCutsACharacter) {
