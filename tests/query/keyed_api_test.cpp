@@ -238,6 +238,7 @@ TEST(Texts, EveryFailureCodeHasItsOwnHint) {
   // Controls go, and a long message is cut between characters.
   const std::string text = ServiceFailureText({"", "a\r\n\x1b\x7F\xC2\x9F" + std::string(300, 'b') + "中"});
   EXPECT_EQ(text, "a" + std::string(199, 'b') + "…");
+  EXPECT_EQ(ServiceFailureText({"", "查询 无结果"}), "查询 无结果") << "a space is no control";
   EXPECT_EQ(ServiceFailureText({"", std::string(199, 'b') + "中文"}),
             std::string(199, 'b') + "中…");
 }

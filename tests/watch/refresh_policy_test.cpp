@@ -157,6 +157,8 @@ TEST(RefreshPolicy, QuietHoursHoldTheNightAndTheFirstLookCatchesUp) {
   EXPECT_EQ(NextRefreshAt(Entry("5", "派件", 21, 22.2), At(22.2), kBeijing, kSmart), At(23) - 60);
   // ... unless it was just asked, or is failing.
   EXPECT_EQ(NextRefreshAt(Entry("5", "派件", 21, 22.7), At(22.7), kBeijing, kSmart), At(31));
+  const WatchedParcel heading = Entry("0", "【上海转运中心】已发出，下一站【上海浦东营业部】", 8, 21.5);
+  EXPECT_EQ(NextRefreshAt(heading, At(21.5), kBeijing, kSmart), At(23) - 60) << "two intervals still look last";
   WatchedParcel half = Entry("5", "派件", 21, 22);
   half.last_checked = At(22.5) - 60;  // half an interval before the last look still takes it
   EXPECT_EQ(NextRefreshAt(half, half.last_checked, kBeijing, kSmart), At(23) - 60);

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quenzil {
@@ -36,11 +37,12 @@ std::optional<std::size_t> Units(const std::string& text) {
 
 TEST(Merge, FirstAnswerIsSilentEvenAfterFailedChecksThenEachChangeNotifies) {
   WatchedParcel parcel{.number = "V0303", .carrier = "yuantong", .last_checked = kT0 - 60,
-                       .last_problem = "超时"};
+                       .last_problem = "超时", .failures = 3, .failing_since = kT0 - 7200};
   const MergeOutcome first = MergeResult(parcel, Answer("0", {kPicked}), kT0);
   EXPECT_TRUE(first.changed);
   EXPECT_FALSE(first.notify);
   EXPECT_TRUE(parcel.last_problem.empty());
+  EXPECT_EQ(parcel.failures + parcel.failing_since, 0) << "rows end the failures";
 
   EXPECT_FALSE(MergeResult(parcel, Answer("0", {kPicked}), kT0 + 60).changed);
   EXPECT_EQ(parcel.last_checked, kT0 + 60);
@@ -54,6 +56,10 @@ TEST(Merge, FirstAnswerIsSilentEvenAfterFailedChecksThenEachChangeNotifies) {
 TEST(Merge, EventsAreComparedByTimeAndContextAndCappedToTheNewest) {
   WatchedParcel parcel = ParcelFromResult(Answer("0", {kPicked, kSorted}), "圆通", "0303", "书", kT0);
   EXPECT_EQ(parcel.carrier_name + parcel.phone + parcel.note, "圆通0303书");
+  const TrackingResult signed_for = Answer("0", {kPicked}, true);
+  const TrackingResult back = ResultOf(ParcelFromResult(signed_for, "", "", "", kT0));
+  EXPECT_EQ(std::tie(back.number, back.carrier_code, back.state, back.signed_for, back.events),
+            std::tie(signed_for.number, signed_for.carrier_code, signed_for.state, signed_for.signed_for, signed_for.events));
   // What the stored copy of an event held beyond the service's fields stays.
   parcel.events[0].unknown = {{"x", R"("x":1)"}};
   MergeResult(parcel, Answer("0", {kPicked, kSorted}), kT0);
