@@ -296,10 +296,13 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
   Ask("1100987654323", "");  // a guessed courier that wants the digits has the parcel
   Answer(PollFailure("408"));
   EXPECT_EQ(host.phone_asks, 1);
+  flow.PhoneDigits("1234");  // its courier is found: no result yet is advice, not the next guess
+  Answer(PollFailure("500"));
+  EXPECT_EQ(Last().kind, QueryOutcome::Kind::kAdvice);
   Ask("ABC", "");
   EXPECT_EQ(Last().prompt, "请选择快递公司");
   EXPECT_EQ(host.detected, (std::vector<std::string>{"zhongtongguoji", "jtexpress", "youzhengguonei", "ems"}));
-  EXPECT_EQ(billed, 14);
+  EXPECT_EQ(billed, 15);
 }
 
 }  // namespace

@@ -334,6 +334,9 @@ TEST_F(Keeper, AnAnswerBetweenFailuresEndsTheRowOfThem) {
 TEST_F(Keeper, RemovingTheEntryBeingRefreshedCancelsIt) {
   keeper_.SetCredentials(kCredentials);
   Watch({"A", "B"});
+  keeper_.Add({.number = "A", .carrier = "ems"});
+  EXPECT_TRUE(keeper_.Remove("A", "ems"));
+  EXPECT_TRUE(transfers_.cancelled.empty()) << "the same number with another courier is another parcel";
   EXPECT_TRUE(keeper_.Remove("A", "yunda"));
   EXPECT_EQ(transfers_.cancelled, std::vector<TransferId>{1});
   EXPECT_FALSE(keeper_.OnTransferDone(1, Answered("0", 1)));

@@ -120,6 +120,7 @@ TEST(PollAnswers, MalformedNeverThrows) {
       R"({"returnCode":["500"],"state":"0","data":[]})", "{\"state\":\"0\",\"data\":[],\"nu\":\"\xFF\"}",
       R"({"state":"0","data":[],"n":1e999})",
       std::string(R"({"state":"0","data":[]})") + '\0' + "garbage"};
+  EXPECT_EQ(ReadPollAnswer(" \r\n").malformed, "回答为空");
   for (const std::string& body : bodies) {
     PollAnswer answer;
     ASSERT_NO_THROW(answer = ReadPollAnswer(body)) << body;

@@ -118,12 +118,16 @@ TEST(Texts, NotificationFitsTheShellAndNeverCutsACharacter) {
   long_name.carrier_name = std::string(58, 'n');
   long_name.note.clear();
   EXPECT_EQ(NotificationTitle(long_name), std::string(58, 'n') + " V03…");
+  long_name.carrier_name.pop_back();  // one unit left for the number: "…"
+  EXPECT_EQ(NotificationTitle(long_name), std::string(57, 'n') + " …：已签收");
   parcel.events.back().context = "到达\n上海";
   EXPECT_EQ(NotificationText(parcel), "2026-12-07 08:00:00 到达 上海") << "a balloon shows one line";
   parcel.events.back().context = std::string(400, 'x');
   EXPECT_EQ(Units(NotificationText(parcel)), 255u);
   parcel.events.clear();
   EXPECT_EQ(NotificationText(parcel), "已签收") << "an empty text would hide the balloon";
+  parcel.state.clear();
+  EXPECT_EQ(NotificationText(parcel), "暂无物流信息");
 }
 
 TEST(Texts, MenuLabelAndRowsFollowTheEntry) {
