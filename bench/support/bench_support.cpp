@@ -6,15 +6,12 @@
 #include <cwctype>
 #include <thread>
 
-#include "common/unique_handle.h"
+#include "common/handles_win32.h"
 #include "common/utf.h"
 #include "deploy_config.h"
 
 namespace bench {
 namespace {
-
-using UniqueHandle = quenzil::UniqueAny<HANDLE, decltype(&::CloseHandle), ::CloseHandle>;
-using UniqueInternet = quenzil::UniqueAny<HINTERNET, decltype(&::WinHttpCloseHandle), ::WinHttpCloseHandle>;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -97,11 +94,10 @@ int Argument(int argc, wchar_t** argv, int index, int fallback) {
 // ---- the host's process files ------------------------------------------------
 
 std::optional<std::string> ReadWholeFile(const std::wstring& path) {
-  const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (opened == INVALID_HANDLE_VALUE) return std::nullopt;
-  const UniqueHandle file(opened);
+  const quenzil::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::nullopt;
   std::string content;
   char buffer[4096];
   for (;;) {
@@ -212,12 +208,12 @@ std::optional<std::string> PlainRequest(const quenzil::FetchRequest& request, DW
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   const std::wstring target = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
                               std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-  const UniqueInternet session(
+  const quenzil::UniqueInternet session(
       ::WinHttpOpen(L"bench", access, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) return std::nullopt;
-  const UniqueInternet connection(::WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+  const quenzil::UniqueInternet connection(::WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
   if (!connection) return std::nullopt;
-  const UniqueInternet exchange(::WinHttpOpenRequest(
+  const quenzil::UniqueInternet exchange(::WinHttpOpenRequest(
       connection.get(), quenzil::Widen(request.method).c_str(), target.c_str(), nullptr,
       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
       parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));

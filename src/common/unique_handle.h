@@ -1,7 +1,7 @@
 // Move-only owners of platform handles, one type per handle kind, and a
-// scope guard. The template needs no platform header; the aliases for each
-// kind live next to the code that uses them, e.g.
-//   using UniqueIcon = UniqueAny<HICON, decltype(&::DestroyIcon), ::DestroyIcon>;
+// scope guard. A kind is a traits type: the handle's type, the value that
+// means "none" for it, and how it is closed. The template needs no platform
+// header; the Windows kinds are declared once, in common/handles_win32.h.
 #pragma once
 
 #include <type_traits>
@@ -9,26 +9,36 @@
 
 namespace quenzil {
 
-template <typename Handle, typename CloseFn, CloseFn Close, Handle Invalid = Handle{}>
-class UniqueAny {
+// The common kind: `Invalid` (a constant) means none, `Close` closes.
+template <typename HandleType, auto Close, HandleType InvalidValue = HandleType{}>
+struct ClosedBy {
+  using Handle = HandleType;
+  static constexpr Handle Invalid() { return InvalidValue; }
+  static void Free(Handle handle) { Close(handle); }
+};
+
+template <typename Traits>
+class Unique {
  public:
-  UniqueAny() = default;
-  explicit UniqueAny(Handle handle) : handle_(handle) {}
-  UniqueAny(const UniqueAny&) = delete;
-  UniqueAny& operator=(const UniqueAny&) = delete;
-  UniqueAny(UniqueAny&& other) noexcept : handle_(other.release()) {}
-  UniqueAny& operator=(UniqueAny&& other) noexcept {
+  using Handle = typename Traits::Handle;
+
+  Unique() = default;
+  explicit Unique(Handle handle) : handle_(handle) {}
+  Unique(const Unique&) = delete;
+  Unique& operator=(const Unique&) = delete;
+  Unique(Unique&& other) noexcept : handle_(other.release()) {}
+  Unique& operator=(Unique&& other) noexcept {
     if (this != &other) reset(other.release());
     return *this;
   }
-  ~UniqueAny() { reset(); }
+  ~Unique() { reset(); }
 
   Handle get() const { return handle_; }
-  explicit operator bool() const { return handle_ != Invalid; }
-  Handle release() { return std::exchange(handle_, Invalid); }
-  void reset(Handle handle = Invalid) {
+  explicit operator bool() const { return handle_ != Traits::Invalid(); }
+  Handle release() { return std::exchange(handle_, Traits::Invalid()); }
+  void reset(Handle handle = Traits::Invalid()) {
     Handle old = std::exchange(handle_, handle);
-    if (old != Invalid) Close(old);
+    if (old != Traits::Invalid()) Traits::Free(old);
   }
   // For out-parameters: frees the current handle first.
   Handle* put() {
@@ -37,7 +47,7 @@ class UniqueAny {
   }
 
  private:
-  Handle handle_ = Invalid;
+  Handle handle_ = Traits::Invalid();
 };
 
 // Runs a callable when the scope ends, unless dismissed.

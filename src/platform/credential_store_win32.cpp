@@ -5,13 +5,12 @@
 
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/handles_win32.h"
 #include "common/utf.h"
 
 namespace quenzil {
 namespace {
 
-using UniqueKey = UniqueAny<HKEY, decltype(&::RegCloseKey), ::RegCloseKey>;
 
 constexpr wchar_t kSettingsKey[] = L"Software\\Dravimo\\Quenzil";
 constexpr wchar_t kCustomerValue[] = L"Customer";

@@ -44,7 +44,7 @@ bool MakeFolders(const std::string& folder, std::string* error) {
   return true;
 }
 
-using Descriptor = UniqueAny<int, decltype(&::close), ::close, -1>;
+using Descriptor = Unique<ClosedBy<int, &::close, -1>>;
 
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/handles_win32.h"
 #include "common/utf.h"
 
 namespace quenzil {
@@ -15,28 +16,6 @@ namespace {
 constexpr int kReplaceAttempts = 5;
 
 std::string Failure(const char* api, DWORD code) { return std::string(api) + ": " + std::to_string(code); }
-
-// CreateFileW's handle; INVALID_HANDLE_VALUE is its "none".
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() {
-    if (valid()) ::CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  // Closes now; a late write failure can show here.
-  bool Close() {
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return ::CloseHandle(handle) != FALSE;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 std::wstring FolderOf(const std::wstring& path) {
   const std::size_t separator = path.find_last_of(L"\\/");
@@ -116,10 +95,10 @@ FileRead ReadWholeFile(const std::string& path, std::size_t max_bytes) {
     read.error = "Widen: not a path";
     return read;
   }
-  FileHandle file(::CreateFileW(wide.c_str(), GENERIC_READ,
+  UniqueFile file(::CreateFileW(wide.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
+  if (!file) {
     const DWORD code = ::GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return read;
     read.exists = true;
@@ -174,15 +153,16 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std:
   };
 
   // Not shared: a second writer fails here instead of mixing its bytes in.
-  FileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  UniqueFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
+  if (!file) {
     if (error) *error = Failure("CreateFileW", ::GetLastError());
     return false;
   }
   if (!WriteAll(file.get(), bytes)) return fail("WriteFile", ::GetLastError());
   if (!::FlushFileBuffers(file.get())) return fail("FlushFileBuffers", ::GetLastError());
-  if (!file.Close()) return fail("CloseHandle", ::GetLastError());
+  // Closed here: a late write failure can show as the handle closes.
+  if (!::CloseHandle(file.release())) return fail("CloseHandle", ::GetLastError());
   // A target open elsewhere (a reader, a virus scanner glancing at the new
   // file) refuses the replacement for a moment: try a few times, briefly.
   for (int attempt = 1;; ++attempt) {

@@ -8,16 +8,13 @@
 #include <utility>
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/handles_win32.h"
 #include "common/utf.h"
 #include "platform/user_sid_win32.h"
 
 namespace quenzil {
 namespace {
 
-using UniqueKey = UniqueAny<HKEY, decltype(&::RegCloseKey), ::RegCloseKey>;
-using UniqueHandle = UniqueAny<HANDLE, decltype(&::CloseHandle), ::CloseHandle>;
-using UniqueDescriptor = UniqueAny<PSECURITY_DESCRIPTOR, decltype(&::LocalFree), ::LocalFree>;
 
 constexpr wchar_t kSettingsKey[] = L"Software\\Dravimo\\Quenzil";
 constexpr wchar_t kAutoRefreshValue[] = L"AutoRefresh";

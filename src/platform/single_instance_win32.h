@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "common/unique_handle.h"
+#include "common/handles_win32.h"
 
 namespace quenzil {
 
@@ -24,7 +24,6 @@ class SingleInstance {
   bool first() const { return first_; }
 
  private:
-  using UniqueHandle = UniqueAny<HANDLE, decltype(&::CloseHandle), ::CloseHandle>;
   SingleInstance(UniqueHandle lock, bool first) : lock_(std::move(lock)), first_(first) {}
 
   UniqueHandle lock_;

@@ -5,17 +5,10 @@
 
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/handles_win32.h"
 #include "common/utf.h"
 
 namespace quenzil {
-namespace {
-
-using UniqueHandle = UniqueAny<HANDLE, decltype(&::CloseHandle), ::CloseHandle>;
-using UniqueSidText = UniqueAny<LPWSTR, decltype(&::LocalFree), ::LocalFree>;
-
-}  // namespace
-
 std::string CurrentUserSid() {
   UniqueHandle token;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};

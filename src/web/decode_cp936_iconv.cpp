@@ -15,7 +15,7 @@ namespace quenzil {
 namespace {
 
 int CloseConverter(iconv_t converter) { return ::iconv_close(converter); }
-using UniqueIconv = UniqueAny<iconv_t, decltype(&CloseConverter), CloseConverter>;
+using UniqueIconv = Unique<ClosedBy<iconv_t, &CloseConverter>>;
 
 UniqueIconv OpenConverter() {
   const iconv_t converter = ::iconv_open("UTF-8", "CP936");

@@ -11,15 +11,13 @@
 #include <thread>
 #include <utility>
 
-#include "common/unique_handle.h"
+#include "common/handles_win32.h"
 #include "common/utf.h"
 #include "web/fetch.h"
 
 namespace quenzil {
 namespace {
 
-using UniqueEvent = UniqueAny<HANDLE, decltype(&::CloseHandle), ::CloseHandle>;
-using UniqueInternet = UniqueAny<HINTERNET, decltype(&::WinHttpCloseHandle), ::WinHttpCloseHandle>;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::seconds kKeepAnswer{60};
@@ -58,7 +56,7 @@ struct ScriptLookup {
   std::wstring origin;  // "https://host:443/": the script never sees more
   std::wstring script_url;
   bool auto_detect = false;
-  UniqueEvent done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  UniqueHandle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   // Written before `done` is set.
   bool answered = false;  // false: the script could not be fetched or run
   std::string proxies;    // "host:port; host2:port" or empty for direct

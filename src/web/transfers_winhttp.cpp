@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/handles_win32.h"
 #include "common/utf.h"
 #include "web/charset.h"
 #include "web/proxy_rules.h"
@@ -31,8 +31,6 @@
 namespace quenzil {
 namespace {
 
-using UniqueEvent = UniqueAny<HANDLE, decltype(&::CloseHandle), ::CloseHandle>;
-using UniqueInternet = UniqueAny<HINTERNET, decltype(&::WinHttpCloseHandle), ::WinHttpCloseHandle>;
 using Clock = std::chrono::steady_clock;
 
 // Winsock codes that Wine's WinHTTP passes through instead of its own.
@@ -99,8 +97,8 @@ struct RequestEvents {
   enum class Step { kNone, kSent, kHeaders, kDataAvailable, kRead, kError };
 
   std::mutex mutex;
-  UniqueEvent step_done{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-  UniqueEvent closed{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  UniqueHandle step_done{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  UniqueHandle closed{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   Step step = Step::kNone;
   DWORD bytes_read = 0;
   DWORD error = 0;
@@ -160,7 +158,7 @@ struct Job {
   FetchRequest request;
   // The total limit counts from the start, time spent queued included.
   Clock::time_point started = Clock::now();
-  UniqueEvent cancel{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  UniqueHandle cancel{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 
   bool cancelled() const { return ::WaitForSingleObject(cancel.get(), 0) == WAIT_OBJECT_0; }
 };

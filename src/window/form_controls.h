@@ -9,12 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "common/unique_handle.h"
+#include "common/handles_win32.h"
 
 namespace quenzil {
 
-using UniqueFont = UniqueAny<HFONT, decltype(&::DeleteObject), ::DeleteObject>;
-using UniqueBrush = UniqueAny<HBRUSH, decltype(&::DeleteObject), ::DeleteObject>;
 
 enum class ControlKind { kButton, kLabel, kEdit, kList, kFrame, kRadio, kCombo };
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/form_view.h"
-#include "common/unique_handle.h"
+#include "common/handles_win32.h"
 #include "web/fetch.h"
 #include "window/form1.h"
 #include "window/form_controls.h"
@@ -23,7 +23,6 @@
 
 namespace quenzil {
 
-using UniqueIcon = UniqueAny<HICON, decltype(&::DestroyIcon), ::DestroyIcon>;
 
 // Where transfers leave their outcomes for the window: any thread delivers,
 // the window's thread takes them when the posted message arrives. Once the
@@ -94,8 +93,8 @@ class MainWindow final : public FormView {
   bool ShowNotification(std::string_view title, std::string_view text) override;
   bool TryPutOnClipboard(std::string_view text) override;
   std::optional<ClipboardContent> ReadClipboard() override;
-  void StartTimer(FormTimer timer, std::chrono::milliseconds delay) override;
-  void StopTimer(FormTimer timer) override;
+  void ArmTimer(unsigned id, std::string_view name, std::chrono::milliseconds delay) override;
+  void DisarmTimer(unsigned id) override;
   void OpenInBrowser(std::string_view url) override;
   void EndProgram() override;
 

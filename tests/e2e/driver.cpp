@@ -24,17 +24,13 @@ constexpr wchar_t kExitTitle[] = L"退出确认";
 // hanging it.
 constexpr UINT kSendTimeoutMs = 3000;
 
-
-using UniqueSocket = quenzil::UniqueAny<SOCKET, decltype(&::closesocket), ::closesocket, INVALID_SOCKET>;
+using UniqueSocket = quenzil::Unique<quenzil::ClosedBy<SOCKET, &::closesocket, INVALID_SOCKET>>;
 
 std::optional<std::string> ReadWholeFile(const std::wstring& path) {
-  UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
-    file.release();
-    return std::nullopt;
-  }
+  const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return std::nullopt;
   std::string content;
   char buffer[4096];
   DWORD got = 0;
@@ -301,12 +297,9 @@ bool TakeScreenshot(const std::string& name) {
   // the request.
   const std::wstring request = folder + L"\\" + Widen(name) + L".request";
   {
-    UniqueHandle file(::CreateFileW(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-      file.release();
-      return false;
-    }
+    const UniqueFile file(::CreateFileW(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
   }
   const bool taken = WaitUntil(
       [&] { return ::GetFileAttributesW(request.c_str()) == INVALID_FILE_ATTRIBUTES; }, 8s, 50ms);

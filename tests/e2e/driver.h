@@ -16,13 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/handles_win32.h"
 
 namespace e2e {
 
 using namespace std::chrono_literals;
 using Millis = std::chrono::milliseconds;
-using UniqueHandle = quenzil::UniqueAny<HANDLE, decltype(&::CloseHandle), ::CloseHandle>;
+using quenzil::UniqueFile;
+using quenzil::UniqueHandle;
 
 // Winsock for a whole run: the driver talks to the fake server directly.
 class WinsockSession {
@@ -271,7 +272,7 @@ class App {
   App() = default;
   ::testing::AssertionResult SendKey(WORD key, bool up);
   std::optional<std::string> HostFile(const wchar_t* name) const;
-  UniqueHandle process_;
+  quenzil::UniqueHandle process_;
   DWORD process_id_ = 0;
   DWORD thread_id_ = 0;
   bool second_instance_ = false;

@@ -27,10 +27,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "common/unique_handle.h"
+#include "common/handles_win32.h"
 #include "common/utf.h"
 #include "query/carriers.h"
-#include "query/keyed_api.h"
+#include "query/services/kuaidi100.h"
 
 namespace quenzil {
 namespace {
@@ -40,7 +40,6 @@ using std::chrono::steady_clock;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-using UniqueInternet = UniqueAny<HINTERNET, decltype(&::WinHttpCloseHandle), ::WinHttpCloseHandle>;
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
