@@ -7,13 +7,12 @@
 #include <utility>
 
 #include "query/couriers.h"
-#include "watch/watch_file.h"
+#include "query/parcel_state.h"
+#include "watch/stored_file.h"
 
 namespace quenzil {
 
 namespace {
-
-using nlohmann::json;
 
 constexpr std::size_t kMaxLabelCharacters = 64;
 constexpr std::size_t kMaxTailCharacters = 24;
@@ -25,63 +24,33 @@ constexpr std::string_view kEllipsis = "…";
 constexpr std::array<std::string_view, 10> kEntryKeys = {
     "number", "carrier", "carrier_name", "first_row", "phone", "answered", "keyed", "state", "signed", "events"};
 
-// A field into `out` when present; false when it has another type.
-bool ReadText(const json& object, const char* key, std::string& out) {
-  const auto found = object.find(key);
-  if (found == object.end()) return true;
-  if (!found->is_string()) return false;
-  out = found->get<std::string>();
-  return true;
-}
-
-bool ReadFlag(const json& object, const char* key, bool& out) {
-  const auto found = object.find(key);
-  if (found == object.end()) return true;
-  if (!found->is_boolean()) return false;
-  out = found->get<bool>();
-  return true;
-}
-
 std::optional<HistoryEntry> ReadEntry(std::string_view text) {
   const std::optional<StoredObject> object = StoredObject::Read(text);
   if (!object) return std::nullopt;
-  const json& value = object->value();
   HistoryEntry entry;
-  std::string answered;
-  if (!ReadText(value, "number", entry.number) || !ReadText(value, "carrier", entry.carrier) ||
-      !ReadText(value, "carrier_name", entry.carrier_name) || !ReadText(value, "first_row", entry.first_row) ||
-      !ReadText(value, "phone", entry.phone) || !ReadText(value, "answered", answered) ||
-      !ReadFlag(value, "keyed", entry.keyed) || !ReadText(value, "state", entry.state) ||
-      !ReadFlag(value, "signed", entry.signed_for)) {
-    return std::nullopt;
-  }
-  if (entry.number.empty() || entry.carrier.empty()) return std::nullopt;
-  entry.answered = ParseIsoUtc(answered);
-  if (value.contains("events")) {
-    std::optional<std::vector<TrackingEvent>> events = ReadStoredEvents(object->Raw("events"));
-    if (!events) return std::nullopt;
-    entry.events = std::move(*events);
-  }
+  const bool readable =
+      object->Text("number", entry.number) && object->Text("carrier", entry.carrier) &&
+      object->Text("carrier_name", entry.carrier_name) && object->Text("first_row", entry.first_row) &&
+      object->Text("phone", entry.phone) && object->Time("answered", entry.answered) &&
+      object->Flag("keyed", entry.keyed) && object->Text("state", entry.state) &&
+      object->Flag("signed", entry.signed_for) && object->Events("events", entry.events);
+  if (!readable || entry.number.empty() || entry.carrier.empty()) return std::nullopt;
   entry.unknown = object->Unknown(kEntryKeys);
   return entry;
-}
-
-void PutIfSet(StoredObjectWriter& object, const char* key, const std::string& value) {
-  if (!value.empty()) object.Put(key, value);
 }
 
 std::string WriteEntry(const HistoryEntry& entry) {
   StoredObjectWriter object(entry.unknown);
   object.Put("number", entry.number);
   object.Put("carrier", entry.carrier);
-  PutIfSet(object, "carrier_name", entry.carrier_name);
-  PutIfSet(object, "first_row", entry.first_row);
-  PutIfSet(object, "phone", entry.phone);
-  PutIfSet(object, "answered", IsoUtc(entry.answered));
+  object.PutIfSet("carrier_name", entry.carrier_name);
+  object.PutIfSet("first_row", entry.first_row);
+  object.PutIfSet("phone", entry.phone);
+  object.PutTime("answered", entry.answered);
   if (entry.keyed) object.Put("keyed", true);
-  PutIfSet(object, "state", entry.state);
+  object.PutIfSet("state", entry.state);
   if (entry.signed_for) object.Put("signed", true);
-  if (!entry.events.empty()) object.PutText("events", WriteStoredEvents(entry.events));
+  object.PutEvents("events", entry.events);
   return object.Text();
 }
 

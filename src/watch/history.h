@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "query/keyed_api.h"
+#include "query/tracking.h"
 #include "watch/watch_list.h"
 
 namespace quenzil {

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "watch/watch_file.h"
+#include "common/times.h"
 
 namespace quenzil {
 

@@ -17,7 +17,7 @@ namespace quenzil {
 namespace {
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+using Json = nlohmann::json;
 
 std::string Repeat(std::string_view text, std::size_t times) {
   std::string repeated;
@@ -38,7 +38,7 @@ TEST(HistoryFile, RoundTripKeepsUnknownFieldsAndUnreadEntriesInPlace) {
   EXPECT_EQ(history.entries[0].answered, 1796722200);
   ASSERT_EQ(history.unread.size(), 2u);
   const std::string written = SerializeHistoryFile(history);
-  EXPECT_EQ(json::parse(written), json::parse(text));
+  EXPECT_EQ(Json::parse(written), Json::parse(text));
   EXPECT_EQ(SerializeHistoryFile(ParseHistoryFile(written)), written);
 }
 
@@ -55,8 +55,8 @@ TEST(HistoryFile, EntriesThatCannotBeReadStayUnreadAtTheirPlace) {
                                   R"({"number":"SF1","carrier":"ems"})"};  // a second entry of the number
   for (const char* field : {"number", "carrier", "carrier_name", "first_row", "phone", "answered", "keyed", "state",
                             "signed", "events"}) {
-    json entry = {{"number", "1"}, {"carrier", "ems"}};
-    entry[field] = std::string(field) == "keyed" || std::string(field) == "signed" ? json("yes") : json({{"x", 1}});
+    Json entry = {{"number", "1"}, {"carrier", "ems"}};
+    entry[field] = std::string(field) == "keyed" || std::string(field) == "signed" ? Json("yes") : Json({{"x", 1}});
     bad.push_back(entry.dump());
   }
   for (const std::string& entry : bad) {
@@ -66,7 +66,7 @@ TEST(HistoryFile, EntriesThatCannotBeReadStayUnreadAtTheirPlace) {
     ASSERT_EQ(history.entries.size(), 2u) << entry;
     ASSERT_EQ(history.unread.size(), 1u) << entry;
     EXPECT_EQ(history.unread[0].position, 1u) << entry;
-    EXPECT_EQ(json::parse(SerializeHistoryFile(history))["entries"], json::parse(text)["entries"]) << entry;
+    EXPECT_EQ(Json::parse(SerializeHistoryFile(history))["entries"], Json::parse(text)["entries"]) << entry;
   }
 }
 
@@ -78,16 +78,16 @@ TEST(HistoryFile, RecordPutsTheEntryFirstOncePerNumberWithinTheLimits) {
   EXPECT_EQ(history.entries[0].carrier + history.entries[0].first_row, "yunda");
   EXPECT_EQ(history.entries[0].unknown,
             (KeptFields{{"colour", R"("colour":"blue")"}, {"pinned", R"("pinned":true)"}}));
-  EXPECT_EQ(json::parse(SerializeHistoryFile(history))["entries"][1], 7) << "the unread entry keeps its place";
+  EXPECT_EQ(Json::parse(SerializeHistoryFile(history))["entries"][1], 7) << "the unread entry keeps its place";
 
   for (std::size_t i = 0; i < kMaxHistory; ++i) RecordEntry(history, {.number = "N" + std::to_string(i), .carrier = "ems"});
   ASSERT_EQ(history.entries.size(), 20u);
   EXPECT_EQ(history.entries.front().number, "N" + std::to_string(kMaxHistory - 1));
   EXPECT_EQ(history.entries.back().number, "N0");
   // A file of more (written by hand) is read as far as the limit; the rest stays unread.
-  json entries = json::parse(SerializeHistoryFile(history))["entries"];
+  Json entries = Json::parse(SerializeHistoryFile(history))["entries"];
   entries.push_back({{"number", "X"}, {"carrier", "ems"}});
-  const History read = ParseHistoryFile(json{{"entries", entries}}.dump());
+  const History read = ParseHistoryFile(Json{{"entries", entries}}.dump());
   EXPECT_EQ(read.entries.size(), kMaxHistory);
   EXPECT_EQ(read.unread.size(), history.unread.size() + 1);
 

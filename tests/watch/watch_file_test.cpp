@@ -1,6 +1,7 @@
 #include "watch/watch_file.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <string>
@@ -19,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-using nlohmann::json;
+using Json = nlohmann::json;
 
 // How a file that is no watch list is refused.
 enum class Refusal { kNone, kNotJson, kUntouchable, kNewerVersion };
@@ -95,11 +96,11 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
   EXPECT_EQ(minimal.added, 0);
 
   const std::string written = SerializeWatchFile(list);
-  EXPECT_EQ(json::parse(written), json::parse(text));
+  EXPECT_EQ(Json::parse(written), Json::parse(text));
   EXPECT_EQ(SerializeWatchFile(ParseWatchFile(written)), written);
   EXPECT_EQ(ParseWatchFile(R"({"parcels":[{"number":"1","carrier":"ems","failures":0}]})").parcels.size(), 1u);
   const std::string one_failure = R"({"version":1,"parcels":[{"number":"1","carrier":"ems","failures":1}]})";
-  EXPECT_EQ(json::parse(SerializeWatchFile(ParseWatchFile(one_failure))), json::parse(one_failure));
+  EXPECT_EQ(Json::parse(SerializeWatchFile(ParseWatchFile(one_failure))), Json::parse(one_failure));
 }
 
 TEST(WatchFile, OnlyWhatIsNotJsonIsRefusedForGoodJsonOfAnotherShapeIsLeftAlone) {
@@ -126,8 +127,8 @@ TEST(WatchFile, EntriesThatCannotBeReadStayUnreadAtTheirPlace) {
   for (const char* field : {"number", "carrier", "carrier_name", "phone", "note", "state", "signed", "events",
                             "added", "last_checked", "last_changed", "last_answered", "last_problem", "failures",
                             "failing_since", "needs_phone"}) {
-    json entry = {{"number", "1"}, {"carrier", "ems"}};
-    entry[field] = std::string(field) == "signed" || std::string(field) == "needs_phone" ? json(1) : json({{"x", 1}});
+    Json entry = {{"number", "1"}, {"carrier", "ems"}};
+    entry[field] = std::string(field) == "signed" || std::string(field) == "needs_phone" ? Json(1) : Json({{"x", 1}});
     bad.push_back(entry.dump());
   }
   for (const std::string& entry : bad) {
@@ -137,31 +138,31 @@ TEST(WatchFile, EntriesThatCannotBeReadStayUnreadAtTheirPlace) {
     ASSERT_EQ(list.parcels.size(), 2u) << entry;
     ASSERT_EQ(list.unread.size(), 1u) << entry;
     EXPECT_EQ(list.unread[0].position, 1u) << entry;
-    EXPECT_EQ(json::parse(SerializeWatchFile(list))["parcels"], json::parse(text)["parcels"]) << entry;
+    EXPECT_EQ(Json::parse(SerializeWatchFile(list))["parcels"], Json::parse(text)["parcels"]) << entry;
   }
 }
 
 TEST(WatchFile, EntriesPastTheLimitStayUnreadAndUnreadOnesGoBackInOrder) {
-  json parcels = {"broken"};
+  Json parcels = {"broken"};
   for (std::size_t i = 0; i < kMaxWatched + 3; ++i) parcels.push_back({{"number", std::to_string(i)}, {"carrier", "ems"}});
-  const json document = {{"version", 1}, {"parcels", parcels}};
+  const Json document = {{"version", 1}, {"parcels", parcels}};
   const WatchList list = ParseWatchFile(document.dump());
   EXPECT_EQ(list.parcels.size(), 200u);
   ASSERT_EQ(list.unread.size(), 4u);
   EXPECT_EQ(list.unread[1].position, kMaxWatched + 1);
-  EXPECT_EQ(json::parse(SerializeWatchFile(list)), document);
+  EXPECT_EQ(Json::parse(SerializeWatchFile(list)), document);
 
   // After removals an unread entry goes back at its place or at the end.
   WatchList shrunk{.parcels = {{.number = "a", .carrier = "ems"}, {.number = "b", .carrier = "ems"}},
                    .unread = {{7, R"("late")"}, {0, R"("first")"}, {2, R"("middle")"}}};
-  EXPECT_EQ(json::parse(SerializeWatchFile(shrunk))["parcels"],
-            json::parse(R"(["first",{"number":"a","carrier":"ems"},"middle",{"number":"b","carrier":"ems"},"late"])"));
+  EXPECT_EQ(Json::parse(SerializeWatchFile(shrunk))["parcels"],
+            Json::parse(R"(["first",{"number":"a","carrier":"ems"},"middle",{"number":"b","carrier":"ems"},"late"])"));
   // A second copy goes with its parcel, or it would come back as watched.
   WatchList copies = ParseWatchFile(R"({"parcels":[{"number":"A","carrier":"ems"},{"number":"A","carrier":"ems"},7,
                                                    {"number":"A","carrier":"sf"},{"number":"A","carrier":"sf"}]})");
   ASSERT_TRUE(RemoveParcel(copies, "A", "ems"));
-  EXPECT_EQ(json::parse(SerializeWatchFile(copies))["parcels"],
-            json::parse(R"([{"number":"A","carrier":"sf"},7,{"number":"A","carrier":"sf"}])"));
+  EXPECT_EQ(Json::parse(SerializeWatchFile(copies))["parcels"],
+            Json::parse(R"([{"number":"A","carrier":"sf"},7,{"number":"A","carrier":"sf"}])"));
 }
 
 TEST(WatchFile, UnreadEntriesAndUnknownFieldsGoBackAsTheyWereWritten) {
@@ -241,7 +242,7 @@ TEST_F(FileStore, WatchStoreKeepsEveryFileItCannotTakeWhole) {
   const WatchStore::Loaded loaded = store.Load();
   EXPECT_FALSE(loaded.moved_aside);
   ASSERT_TRUE(store.Save(loaded.list));
-  EXPECT_EQ(json::parse(ReadWholeFile(path).bytes)["parcels"][0], 7);
+  EXPECT_EQ(Json::parse(ReadWholeFile(path).bytes)["parcels"][0], 7);
 
   const std::string newer = R"({"version":2,"parcels":[{"number":"SF1","carrier":"shunfeng"}]})";
   ASSERT_TRUE(ReplaceFileAtomically(path, newer, &error)) << error;
