@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "query/answer.h"
+#include "query/services/kuaidi100_old.h"
 #include "web/charset.h"
 #include "web/pattern.h"
 

@@ -19,9 +19,11 @@
 #include <utility>
 #include <vector>
 
+#include "common/json_reader.h"
 #include "fuzz_support.h"
 #include "query/couriers.h"
-#include "query/keyed_api.h"
+#include "query/parcel_state.h"
+#include "query/services/kuaidi100.h"
 
 namespace {
 
@@ -48,7 +50,7 @@ int Depth(const Json& root) {
 std::optional<Json> Parse(std::string_view text) {
   if (text.find('\0') != std::string_view::npos) return std::nullopt;
   Json document = Json::parse(text, nullptr, false);
-  if (document.is_discarded() || Depth(document) > quenzil::kMaxAnswerDepth) return std::nullopt;
+  if (document.is_discarded() || Depth(document) > quenzil::json::kMaxDepth) return std::nullopt;
   return document;
 }
 

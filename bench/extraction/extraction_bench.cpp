@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "query/answer.h"
+#include "query/services/kuaidi100_old.h"
 #include "web/charset.h"
 #include "web/pattern.h"
 

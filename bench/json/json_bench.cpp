@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "query/couriers.h"
-#include "query/keyed_api.h"
+#include "query/parcel_state.h"
+#include "query/services/kuaidi100.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "query/couriers.h"
+#include "query/parcel_state.h"
 
 namespace quenzil {
 

@@ -10,12 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "query/keyed_api.h"
+#include "common/kept_json.h"
+#include "common/times.h"
+#include "query/tracking.h"
 
 namespace quenzil {
-
-// Seconds since 1970-01-01 00:00 UTC.
-using UnixSeconds = std::int64_t;
 
 inline constexpr std::size_t kMaxWatched = 200;
 // An entry that has not changed for this long is no longer refreshed.

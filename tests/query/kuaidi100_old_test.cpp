@@ -1,4 +1,4 @@
-#include "query/answer.h"
+#include "query/services/kuaidi100_old.h"
 
 #include <gtest/gtest.h>
 

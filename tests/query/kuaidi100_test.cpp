@@ -1,4 +1,4 @@
-#include "query/keyed_api.h"
+#include "query/services/kuaidi100.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -9,7 +9,10 @@
 #include <tuple>
 #include <vector>
 
+#include "common/json_reader.h"
+#include "common/text_fit.h"
 #include "query/carriers.h"
+#include "query/parcel_state.h"
 
 namespace quenzil {
 namespace {
@@ -142,10 +145,10 @@ TEST(PollAnswers, SizeAndDepthLimits) {
   EXPECT_EQ(in_string.result.events.at(0).context, brackets);
 
   std::string nested = R"({"state":"0","x":)";
-  for (int i = 0; i < kMaxAnswerDepth - 1; ++i) nested += "[";
-  EXPECT_EQ(ReadPollAnswer(nested + std::string(kMaxAnswerDepth - 1, ']') + R"(,"data":[]})").kind,
+  for (int i = 0; i < json::kMaxDepth - 1; ++i) nested += "[";
+  EXPECT_EQ(ReadPollAnswer(nested + std::string(json::kMaxDepth - 1, ']') + R"(,"data":[]})").kind,
             PollAnswer::Kind::kResult);
-  EXPECT_EQ(ReadPollAnswer(nested + "[" + std::string(kMaxAnswerDepth, ']') + R"(,"data":[]})").kind,
+  EXPECT_EQ(ReadPollAnswer(nested + "[" + std::string(json::kMaxDepth, ']') + R"(,"data":[]})").kind,
             PollAnswer::Kind::kMalformed);
 
   const std::string huge = R"({"state":"0","data":[{"context":")" +

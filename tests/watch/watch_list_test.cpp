@@ -7,6 +7,8 @@
 #include <tuple>
 #include <vector>
 
+#include "query/parcel_state.h"
+
 namespace quenzil {
 namespace {
 

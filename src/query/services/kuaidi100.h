@@ -1,14 +1,14 @@
-// The tracking service's current, keyed API: building the signed query and
-// the courier-detection request, and reading their JSON answers. Portable;
-// MD5 and JSON come from libraries.
+// 快递100's keyed API: the signed query (poll/query.do), courier detection
+// (autonumber/auto), reading their JSON answers, and what its answer codes
+// mean. Portable; MD5 comes from the platform.
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "common/kept_json.h"
+#include "query/services/service.h"
+#include "query/tracking.h"
 #include "web/fetch.h"
 
 namespace quenzil {
@@ -19,30 +19,8 @@ struct Credentials {
   std::string customer;
   std::string key;
   bool complete() const { return !customer.empty() && !key.empty(); }
+  bool operator==(const Credentials&) const = default;
 };
-
-struct TrackingEvent {
-  std::string time;     // "2012-08-28 16:33:19" (ftime, else time)
-  std::string context;  // what happened
-  std::string area;     // areaName, may be empty
-  std::string status;   // the event's own status word, may be empty
-  // Fields a stored copy of the event holds that this program does not
-  // know: written back as they were read.
-  KeptFields unknown = {};
-  bool operator==(const TrackingEvent&) const = default;
-};
-
-struct TrackingResult {
-  std::string number;        // "nu"
-  std::string carrier_code;  // "com"
-  std::string state;         // "state" exactly as sent: "0", "3", "301", ...
-  bool signed_for = false;   // "ischeck" is "1"
-  std::vector<TrackingEvent> events;  // oldest first
-};
-
-// Answers longer or more deeply nested than this are refused unread.
-inline constexpr std::size_t kMaxAnswerBytes = 16u * 1024u * 1024u;
-inline constexpr int kMaxAnswerDepth = 64;
 
 // An answer that carries a returnCode.
 struct ServiceFailure {
@@ -63,7 +41,7 @@ struct PollAnswer {
 // nested JSON give kMalformed; never throws.
 PollAnswer ReadPollAnswer(std::string_view body);
 
-struct CarrierCandidate {
+struct CarrierCandidateAnswer {
   std::string code;  // comCode
   std::string name;  // may be empty
 };
@@ -71,7 +49,7 @@ struct CarrierCandidate {
 struct DetectionAnswer {
   enum class Kind { kCandidates, kFailure, kMalformed };
   Kind kind = Kind::kMalformed;
-  std::vector<CarrierCandidate> candidates;  // best first; may be empty
+  std::vector<CarrierCandidateAnswer> candidates;  // best first; may be empty
   ServiceFailure failure;
   std::string malformed;
 };
@@ -82,8 +60,7 @@ DetectionAnswer ReadDetectionAnswer(std::string_view body);
 // {"com":"…","num":"…","phone":"…","resultv2":"4","show":"0","order":"asc"}:
 // resultv2=4 asks for the finer states (501 in a locker or pickup station,
 // 1001 arrived in the delivery city, 304 signed for there, …).
-std::string PollParam(std::string_view carrier_code, std::string_view number,
-                      std::string_view phone);
+std::string PollParam(std::string_view carrier_code, std::string_view number, std::string_view phone);
 
 // Upper-case hex MD5 of param + key + customer. Throws std::runtime_error
 // if the platform has no MD5 (so does BuildPollRequest).
@@ -91,35 +68,20 @@ std::string PollSign(std::string_view param, const Credentials& credentials);
 
 // customer=…&param=…&sign=…, each value percent-encoded: unreserved ASCII
 // stays, a space and every other byte become %XX (never "+").
-std::string PollFormBody(std::string_view customer, std::string_view param,
-                         std::string_view sign);
+std::string PollFormBody(std::string_view customer, std::string_view param, std::string_view sign);
 
 // POST https://<poll_host>/poll/query.do, signed, answer read as UTF-8.
 FetchRequest BuildPollRequest(std::string_view poll_host, const Credentials& credentials,
-                              std::string_view carrier_code, std::string_view number,
-                              std::string_view phone, const FetchLimits& limits);
+                              std::string_view carrier_code, std::string_view number, std::string_view phone,
+                              const FetchLimits& limits);
 
 // GET https://<detect_host>/autonumber/auto?num=…&key=…, answer read as UTF-8.
-FetchRequest BuildDetectRequest(std::string_view detect_host, std::string_view number,
-                                std::string_view key, const FetchLimits& limits);
+FetchRequest BuildDetectRequest(std::string_view detect_host, std::string_view number, std::string_view key,
+                                const FetchLimits& limits);
 
 // The service answers with status 200 only: any other status (a proxy's
 // 407, a 5xx page) makes the outcome a failure, whatever its body holds.
 FetchOutcome WithStatusChecked(FetchOutcome outcome);
-
-// The state as the list shows it: "0" → "在途", "3" → "已签收", "501" →
-// "投柜或驿站", …; a value it does not know, as it comes.
-std::string StateText(std::string_view state);
-
-// Signed for, or a state of 签收 (3, 301–304), 退签 (4) or 已销单 (401):
-// nothing more will happen. Any other state, known or not, is not final.
-bool IsFinal(const TrackingResult& result);
-// 退签 or 已销单: the parcel went back, or never went.
-bool IsReturnedState(std::string_view state);
-
-// What List1 shows: "<carrier name>  <state>", then per event (oldest
-// first) its time row and its context row.
-std::vector<std::string> ResultRows(const TrackingResult& result, std::string_view carrier_name);
 
 // The text of the 查询失败 box for a failure answer: the service's message
 // and code, and a hint in plain Chinese where the code has one. The message
@@ -127,13 +89,35 @@ std::vector<std::string> ResultRows(const TrackingResult& result, std::string_vi
 // which could otherwise leave part of it behind.
 std::string ServiceFailureText(const ServiceFailure& failure, std::string_view secret = {});
 
-// At most max_characters code points, never cut inside one; "…" marks a cut.
-std::string CutCharacters(std::string text, std::size_t max_characters);
+// What an answer code means.
+Outcome OutcomeOfCode(std::string_view return_code);
 
-// Every occurrence of the secret taken out of a text that may be shown.
-std::string WithoutSecret(std::string text, std::string_view secret);
+struct Kuaidi100Hosts {
+  std::string poll;    // the keyed query (https)
+  std::string detect;  // courier detection (https)
+};
 
-// True when brackets outside strings nest deeper than the limit.
-bool JsonNestedDeeperThan(std::string_view text, int limit);
+class Kuaidi100Service final : public TrackingService {
+ public:
+  Kuaidi100Service(Kuaidi100Hosts hosts, FetchLimits limits, Credentials credentials)
+      : hosts_(std::move(hosts)), limits_(limits), credentials_(std::move(credentials)) {}
+  std::string_view name() const override { return "快递100"; }
+  bool keyed() const override { return true; }
+  // Any code: the courier table's codes are 快递100's, and a courier the
+  // table lacks is named by 快递100's code too.
+  bool Serves(std::string_view courier) const override { return !courier.empty(); }
+  FetchRequest Query(const ServiceQuery& query) const override;
+  ServiceAnswer Read(const FetchOutcome& outcome) const override;
+  bool OffersDetection() const override { return true; }
+  FetchRequest Detect(std::string_view number) const override;
+  Detection ReadDetection(const FetchOutcome& outcome) const override;
+
+  const Credentials& credentials() const { return credentials_; }
+
+ private:
+  Kuaidi100Hosts hosts_;
+  FetchLimits limits_;
+  Credentials credentials_;
+};
 
 }  // namespace quenzil

@@ -1,8 +1,10 @@
-#include "query/answer.h"
+#include "query/services/kuaidi100_old.h"
 
 #include <array>
 #include <utility>
 
+#include "query/carriers.h"
+#include "query/services/told.h"
 #include "web/pattern.h"
 
 namespace quenzil {
@@ -97,6 +99,29 @@ Answer ClassifyAnswer(std::string_view text) {
     return answer;
   }
   return Answer{};
+}
+
+FetchRequest OldAddressService::Query(const ServiceQuery& query) const {
+  FetchRequest request;
+  request.url = BuildQueryUrl(api_host_, query.number, query.courier);
+  request.limits = limits_;
+  return request;
+}
+
+ServiceAnswer OldAddressService::Read(const FetchOutcome& outcome) const {
+  ServiceAnswer read;
+  if (!outcome.ok) return NotReached(outcome);
+  Answer answer;
+  try {
+    answer = ClassifyAnswer(outcome.text);
+  } catch (const PatternError& error) {
+    return Unreadable(error.what());
+  }
+  read.rows = std::move(answer.rows);
+  // A page without a marker, or without the rows its 时间 promised: no rows
+  // to show, as the window always had it.
+  read.outcome = answer.kind == AnswerKind::kTracking && !read.rows.empty() ? Outcome::kRows : Outcome::kNoResultYet;
+  return read;
 }
 
 }  // namespace quenzil

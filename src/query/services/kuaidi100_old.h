@@ -1,9 +1,13 @@
-// Reading the tracking service's answer: the marker words and the rows.
+// The tracking service's old public query address: the query of one of its
+// ten couriers, and its answer read by its marker words and rows. No key,
+// no events: its rows are text.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "query/services/service.h"
 
 namespace quenzil {
 
@@ -32,5 +36,23 @@ std::vector<std::string> ExtractTrackingRows(std::string_view text);
 
 // The advice message of a marker row (empty for kTracking/kUnrecognised).
 std::string_view AdviceMessage(AnswerKind kind);
+
+class OldAddressService final : public TrackingService {
+ public:
+  OldAddressService(std::string api_host, FetchLimits limits) : api_host_(std::move(api_host)), limits_(limits) {}
+  std::string_view name() const override { return "快递100"; }
+  bool keyed() const override { return false; }
+  // Whatever courier is picked: the address takes any code of 快递100's,
+  // though it answers for fewer couriers every year.
+  bool Serves(std::string_view courier) const override { return !courier.empty(); }
+  // The number exactly as typed.
+  FetchRequest Query(const ServiceQuery& query) const override;
+  // A marker's advice, or the rows; a page that cannot be read is unreadable.
+  ServiceAnswer Read(const FetchOutcome& outcome) const override;
+
+ private:
+  std::string api_host_;
+  FetchLimits limits_;
+};
 
 }  // namespace quenzil

@@ -1,0 +1,22 @@
+// What every service's reader says the same way: an answer that did not
+// come, and one that cannot be read.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "query/services/service.h"
+
+namespace quenzil {
+
+inline constexpr std::string_view kUnreadableAnswer = "服务器返回的内容无法解析。";
+
+// "查询失败：<sentence>", and the detail on a line of its own in brackets.
+std::string FailureMessage(std::string_view sentence, std::string_view detail);
+
+// No answer came (or none the service gives with that status).
+ServiceAnswer NotReached(const FetchOutcome& outcome);
+// An answer that cannot be read, and what was wrong with it.
+ServiceAnswer Unreadable(std::string_view detail);
+
+}  // namespace quenzil
