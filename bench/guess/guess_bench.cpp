@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -22,6 +23,7 @@
 
 #include "app/query_flow.h"
 #include "query/couriers.h"
+#include "query/services/kuaidi100.h"
 
 namespace {
 
@@ -90,36 +92,29 @@ class NothingKept final : public AnswerKeeping {
   void Keep(const QueryOutcome&) override {}
 };
 
-class Settings final : public SettingsStore {
- public:
-  RefreshMode LoadRefreshMode() override { return RefreshMode::kSmart; }
-  bool SaveRefreshMode(RefreshMode) override { return true; }
-  bool LoadRefreshPaused() override { return false; }
-  bool SaveRefreshPaused(bool) override { return true; }
-  bool LoadAutostartAsked() override { return false; }
-  bool SaveAutostartAsked() override { return true; }
-  bool LoadDetectionRefused() override { return refused; }
-  bool SaveDetectionRefused(bool value) override { return (refused = value, true); }
-  bool refused = false;
-};
-
 class Host final : public QueryFlowHost {
  public:
   UnixSeconds Now() const override { return 0; }
   void QueryDone(const QueryOutcome& outcome) override { rows = outcome.kind == QueryOutcome::Kind::kRows; }
   void CarrierFound(std::string_view) override {}
   bool PhoneNeeded(std::string_view, std::string_view) override { return false; }
+  void ServiceRefused(const TrackingService&, const ServiceAnswer&) override {}
+  bool DetectionOff(const TrackingService&) const override { return refused; }
+  void DetectionNotOffered(const TrackingService&) override { refused = true; }
   bool rows = false;
+  bool refused = false;  // the account's detection is known to be none
 };
 
 // One press without a courier picked: the keyed requests it sent, and
 // whether it ended with the parcel's rows.
-std::pair<int, bool> Press(const Row& row, bool trial, Settings& settings) {
+std::pair<int, bool> Press(const Row& row, bool trial, bool refused) {
   Service service;
   NothingKept kept;
   Host host;
-  QueryFlow flow(service, kept, settings, host, {"api.test", "poll.test", "detect.test", {}, 0});
-  flow.SetCredentials({"CUSTOMER", "KEY"});
+  host.refused = refused;
+  QueryFlow flow(service, kept, host, 0);
+  flow.SetServices({std::make_shared<Kuaidi100Service>(Kuaidi100Hosts{"poll.test", "detect.test"}, FetchLimits{},
+                                                       Credentials{"CUSTOMER", "KEY"})});
   flow.Start(QueryAsk{row.number, std::nullopt, "", ""});
   while (auto answer = service.Answer(row.courier, trial)) flow.OnTransferDone(answer->first, answer->second);
   return {service.sent, host.rows};
@@ -174,14 +169,10 @@ int RunBenchmark(const std::filesystem::path& table) {
   };
   Cost trial_first, trial, full;
   for (const Row& row : rows) {
-    Settings fresh;  // a trial account's first press: detection is asked once
-    Settings remembered;
-    remembered.refused = true;
-    Settings full_account;
-    for (auto [cost, is_trial, settings] : {std::tuple{&trial_first, true, &fresh},
-                                            std::tuple{&trial, true, &remembered},
-                                            std::tuple{&full, false, &full_account}}) {
-      const auto [requests, found] = Press(row, is_trial, *settings);
+    // A trial account's first press asks detection once; later ones know it has none.
+    for (auto [cost, is_trial, refused] : {std::tuple{&trial_first, true, false}, std::tuple{&trial, true, true},
+                                           std::tuple{&full, false, false}}) {
+      const auto [requests, found] = Press(row, is_trial, refused);
       cost->requests += requests;
       cost->found += found;
       cost->most = std::max(cost->most, requests);

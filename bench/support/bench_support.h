@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "query/keyed_api.h"
+#include "query/services/kuaidi100.h"
 #include "watch/watch_list.h"
 #include "web/fetch.h"
 

@@ -14,6 +14,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -23,6 +24,7 @@
 #include "common/utf.h"
 #include "deploy_config.h"
 #include "platform/watch_file_store.h"
+#include "query/services/kuaidi100.h"
 #include "web/transfers_winhttp.h"
 
 namespace {
@@ -83,7 +85,12 @@ class BenchHost final : public quenzil::WatchHost {
   explicit BenchHost(quenzil::WatchStore& store) : store_(store) {}
   UnixSeconds Now() const override { return now_; }
   std::int64_t UtcOffset(UnixSeconds) const override { return 0; }
-  void RefreshPausedForAccount(const quenzil::ServiceFailure&) override {}
+  void RefreshRefused(const quenzil::TrackingService&, const quenzil::ServiceAnswer&) override {}
+  std::shared_ptr<const quenzil::TrackingService> ServiceFor(const quenzil::WatchedParcel&) const override {
+    return service_;
+  }
+  bool AskedByHand(std::string_view) const override { return false; }
+  std::optional<quenzil::KeptAnswer> Kept(std::string_view, std::string_view) const override { return std::nullopt; }
   void WakeAt(std::optional<UnixSeconds> when) override { wake_ = when; }
   bool Save(const quenzil::WatchList& list) override {
     ++saves_;
@@ -106,6 +113,7 @@ class BenchHost final : public quenzil::WatchHost {
   int saves_ = 0;
   int failed_saves_ = 0;
   int notices_ = 0;
+  std::shared_ptr<const quenzil::TrackingService> service_;
 
  private:
   quenzil::WatchStore& store_;
@@ -159,10 +167,11 @@ int wmain(int argc, wchar_t** argv) {
   // Every entry every interval, day and night: the most refreshes a run can make.
   schedule.requery_guard = 0;
   schedule.quiet_hours.reset();
-  quenzil::WatchKeeper keeper(transfers, host, schedule, quenzil::deploy::kTrackingPollHost,
-                              quenzil::FetchLimits{});
+  quenzil::WatchKeeper keeper(transfers, host, schedule);
   keeper.SetMode(quenzil::RefreshMode::kHourly);
-  keeper.SetCredentials(TestCredentials());
+  host.service_ = std::make_shared<quenzil::Kuaidi100Service>(
+      quenzil::Kuaidi100Hosts{quenzil::deploy::kTrackingPollHost, quenzil::deploy::kTrackingDetectHost},
+      quenzil::FetchLimits{}, TestCredentials());
   keeper.Load(BenchWatchList(parcels, host.Now()));
   if (!store.Save(keeper.list())) {
     Note("cannot write the watch file");

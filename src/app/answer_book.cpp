@@ -20,33 +20,30 @@ void KeepNewer(std::optional<KeptAnswer>& best, KeptAnswer candidate) {
 
 }  // namespace
 
-AnswerBook::AnswerBook(WatchedList watched, HistoryStore& history, KeepWatched keep_watched, Later later)
-    : watched_(std::move(watched)),
-      history_(history),
-      keep_watched_(std::move(keep_watched)),
-      later_(std::move(later)) {}
-
-std::optional<KeptAnswer> AnswerBook::Kept(std::string_view number, std::string_view carrier_code) const {
+std::optional<KeptAnswer> AnswerBook::Kept(const WatchList& watched, std::string_view number,
+                                       std::string_view carrier_code) const {
   std::optional<KeptAnswer> best;
-  for (const WatchedParcel& parcel : watched_().parcels) {
+  for (const WatchedParcel& parcel : watched.parcels) {
     if (!Matches(parcel.number, parcel.carrier, number, carrier_code) || parcel.last_answered == 0) continue;
     KeepNewer(best, {parcel.number, parcel.carrier, CarrierName(parcel.carrier, parcel.carrier_name), parcel.phone,
-                     ResultOf(parcel), parcel.last_answered});
+                     ResultOf(parcel), parcel.last_answered, {}});
   }
   const History stored = history_.Load();
   for (const auto* entries : {&kept_here_.entries, &stored.entries}) {
     for (const HistoryEntry& entry : *entries) {
       if (!entry.keyed || !Matches(entry.number, entry.carrier, number, carrier_code)) continue;
       KeepNewer(best, {entry.number, entry.carrier, CarrierName(entry.carrier, entry.carrier_name), entry.phone,
-                       {entry.number, entry.carrier, entry.state, entry.signed_for, entry.events}, entry.answered});
+                       {entry.number, entry.carrier, entry.state, entry.signed_for, entry.events}, entry.answered,
+                       {}});
     }
   }
   return best;
 }
 
-std::string AnswerBook::PhoneFor(std::string_view number, std::string_view carrier_code) const {
-  if (const auto index = FindParcel(watched_(), number, carrier_code)) {
-    const std::string& phone = watched_().parcels[*index].phone;
+std::string AnswerBook::PhoneFor(const WatchList& watched, std::string_view number,
+                                 std::string_view carrier_code) const {
+  if (const auto index = FindParcel(watched, number, carrier_code)) {
+    const std::string& phone = watched.parcels[*index].phone;
     if (!phone.empty()) return phone;
   }
   // The last queries' digits come with their kept answers; those of this
@@ -57,20 +54,14 @@ std::string AnswerBook::PhoneFor(std::string_view number, std::string_view carri
   return {};
 }
 
-void AnswerBook::Keep(const QueryOutcome& outcome) {
-  if (outcome.result && keep_watched_) keep_watched_(outcome);
+HistoryEntry AnswerBook::Record(const QueryOutcome& outcome) {
   HistoryEntry entry = HistoryEntryOf(outcome);
   RecordEntry(kept_here_, entry);
-  // The last queries are a convenience: a file that cannot be written is no
-  // reason to stop anything.
-  auto write = [this, entry = std::move(entry)] {
-    history_.Update([&entry](History& history) { RecordEntry(history, entry); });
-  };
-  if (later_) {
-    later_(std::move(write));
-  } else {
-    write();
-  }
+  return entry;
+}
+
+void AnswerBook::Write(const HistoryEntry& entry) {
+  history_.Update([&entry](History& history) { RecordEntry(history, entry); });
 }
 
 HistoryEntry HistoryEntryOf(const QueryOutcome& outcome) {

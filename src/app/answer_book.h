@@ -1,9 +1,8 @@
-// The answers the query flow keeps and finds again: the watch list's
-// entries and the last queries. The window keeps fresh keyed rows in the
-// watch list too; the console companion only reads it.
+// The answers kept for the guard and found again: the watch list's entries
+// and the last queries, those of this process known before (or without)
+// the file's write.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,29 +13,26 @@
 
 namespace quenzil {
 
-class AnswerBook final : public AnswerKeeping {
+class AnswerBook {
  public:
-  using WatchedList = std::function<const WatchList&()>;
-  using KeepWatched = std::function<void(const QueryOutcome&)>;
-  // Runs a file write later, off the moment the rows are shown.
-  using Later = std::function<void(std::function<void()>)>;
+  explicit AnswerBook(HistoryStore& history) : history_(history) {}
 
-  // `watched` gives the watch list as it is now; `keep_watched` (may be
-  // empty) takes fresh keyed rows into it; `later` (may be empty: at once)
-  // runs the writes of the last queries' file.
-  AnswerBook(WatchedList watched, HistoryStore& history, KeepWatched keep_watched = {}, Later later = {});
-
-  std::optional<KeptAnswer> Kept(std::string_view number, std::string_view carrier_code) const override;
-  std::string PhoneFor(std::string_view number, std::string_view carrier_code) const override;
-  void Keep(const QueryOutcome& outcome) override;
+  // The newest keyed answer of the number with this courier (any courier
+  // when the code is empty), in the watch list or the last queries.
+  std::optional<KeptAnswer> Kept(const WatchList& watched, std::string_view number,
+                                 std::string_view carrier_code) const;
+  // The phone's digits known for the parcel beyond its kept answers.
+  std::string PhoneFor(const WatchList& watched, std::string_view number, std::string_view carrier_code) const;
+  // Fresh rows: known at once; the entry for the last queries' file, which
+  // the caller writes when it suits (a file that cannot be written is no
+  // reason to stop anything).
+  HistoryEntry Record(const QueryOutcome& outcome);
+  // Writes the entry into the last queries' file.
+  void Write(const HistoryEntry& entry);
 
  private:
-  WatchedList watched_;
   HistoryStore& history_;
-  KeepWatched keep_watched_;
-  Later later_;
-  // What this process kept, newest first: found at once, before (or
-  // without) the file's write.
+  // What this process kept, newest first.
   History kept_here_;
 };
 

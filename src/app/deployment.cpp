@@ -24,9 +24,4 @@ DeployHosts DeployedHosts() {
   return deployment;
 }
 
-QueryFlowSettings FlowSettingsOf(const DeployHosts& hosts) {
-  return {hosts.tracking_api, hosts.tracking_poll, hosts.tracking_detect, hosts.query_limits,
-          hosts.watch_schedule.requery_guard};
-}
-
 }  // namespace quenzil

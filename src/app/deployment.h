@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "app/query_flow.h"
 #include "watch/schedule.h"
 #include "web/fetch.h"
 
@@ -25,8 +24,5 @@ struct DeployHosts {
 
 // What this build was configured with.
 DeployHosts DeployedHosts();
-
-// The query flow's part of them.
-QueryFlowSettings FlowSettingsOf(const DeployHosts& hosts);
 
 }  // namespace quenzil

@@ -1,6 +1,6 @@
 // What form1's handlers need of the window and of the desktop: the
 // controls, boxes and dialogs, the notification-area icon, the clipboard,
-// timers and the shell. Texts are UTF-8. The Win32 shell implements it; the
+// one-shot timers and the shell. Texts are UTF-8. The Win32 shell implements it; the
 // handlers' tests use a fake.
 #pragma once
 
@@ -12,21 +12,13 @@
 #include <string_view>
 #include <vector>
 
-#include "query/keyed_api.h"
+#include "app/one_shot_timers.h"
+#include "query/services/kuaidi100.h"
 #include "watch/refresh_policy.h"
 
 namespace quenzil {
 
 enum class LinkLabel { kLabel3, kLabel5 };
-
-// One-shot timers of the handlers (Timer1, the clock, is the shell's own).
-enum class FormTimer {
-  kClipboardRetry, kWatchWake, kDeferredStart, kWatchFileRetry, kWaitingBoxes, kWritesLater, kTypeAhead
-};
-inline constexpr FormTimer kFormTimers[] = {FormTimer::kClipboardRetry, FormTimer::kWatchWake,
-                                            FormTimer::kDeferredStart, FormTimer::kWatchFileRetry,
-                                            FormTimer::kWaitingBoxes,   FormTimer::kWritesLater,
-                                            FormTimer::kTypeAhead};
 
 // A popup menu as data; the view shows it and says which command was chosen.
 struct MenuItem {
@@ -50,7 +42,7 @@ struct ClipboardContent {
   std::string text;
 };
 
-class FormView {
+class FormView : public TimerArming {
  public:
   virtual ~FormView() = default;
 
@@ -109,9 +101,6 @@ class FormView {
   virtual bool TryPutOnClipboard(std::string_view text) = 0;
   // The clipboard's text, if it holds text and can be read now.
   virtual std::optional<ClipboardContent> ReadClipboard() = 0;
-
-  virtual void StartTimer(FormTimer timer, std::chrono::milliseconds delay) = 0;
-  virtual void StopTimer(FormTimer timer) = 0;
 
   // Hands the address to the user's browser, shown normally; returns once
   // the shell has taken it.

@@ -1,20 +1,20 @@
-// One query from its start to its rows: the old public address, finding
-// the courier (the number's shape, the service's detection), the keyed
-// query, the phone's digits asked once, and the guard that never sends a
-// number the service answered with rows a short while ago. Free of the
-// platform and of any window: the main window and the console companion
-// each drive it through their own host, and their transfers hand its
-// outcomes back.
+// One press from its start to its rows: the courier found (a kept answer,
+// the number's shape, a service's detection, the likeliest couriers tried),
+// the services asked in the user's order until one answers, the phone's
+// digits asked once, and the guard that never sends a number a service
+// answered with rows a short while ago. Free of the platform and of any
+// window: the tracker drives it, and the transfers hand its outcomes back.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "app/settings.h"
-#include "query/keyed_api.h"
+#include "query/services/service.h"
 #include "watch/watch_list.h"
 #include "web/fetch.h"
 
@@ -48,6 +48,7 @@ struct QueryOutcome {
   std::string carrier_name;
   std::string phone;                     // the digits that got them, if any were needed
   std::optional<TrackingResult> result;  // keyed answers
+  std::string service;                   // the service that answered, by its name
   bool kept = false;                     // the guard held: shown from a kept answer, nothing sent
   UnixSeconds answered_at = 0;           // when the rows came
 };
@@ -60,6 +61,7 @@ struct KeptAnswer {
   std::string phone;
   TrackingResult result;
   UnixSeconds answered_at = 0;
+  std::string service;
 };
 
 // Where the flow finds and keeps answers: the watch list and the last
@@ -93,34 +95,36 @@ class QueryFlowHost {
   // user and answers through PhoneDigits later; false: it cannot ask, and
   // the query ends as a failure.
   virtual bool PhoneNeeded(std::string_view carrier_name, std::string_view number) = 0;
+  // The service refused the account, or its queries are spent.
+  virtual void ServiceRefused(const TrackingService& service, const ServiceAnswer& answer) = 0;
+  // The service's detection is not to be asked (the account has none), and
+  // the news that it has none.
+  virtual bool DetectionOff(const TrackingService& service) const = 0;
+  virtual void DetectionNotOffered(const TrackingService& service) = 0;
 };
 
-struct QueryFlowSettings {
-  std::string tracking_api;     // the old public address (http)
-  std::string tracking_poll;    // the keyed query (https)
-  std::string tracking_detect;  // courier detection (https)
-  FetchLimits limits{};
-  UnixSeconds requery_guard = 1800;
-};
+using ServiceList = std::vector<std::shared_ptr<const TrackingService>>;
 
 class QueryFlow {
  public:
-  // The settings remember an account without courier detection.
-  QueryFlow(Transfers& transfers, AnswerKeeping& answers, SettingsStore& settings_store, QueryFlowHost& host,
-            QueryFlowSettings settings);
+  QueryFlow(Transfers& transfers, AnswerKeeping& answers, QueryFlowHost& host, UnixSeconds requery_guard);
+  ~QueryFlow();
+  QueryFlow(const QueryFlow&) = delete;
+  QueryFlow& operator=(const QueryFlow&) = delete;
 
-  void SetCredentials(Credentials credentials) { credentials_ = std::move(credentials); }
-  const Credentials& credentials() const { return credentials_; }
-  bool keyed() const { return credentials_.complete(); }
+  // The services to ask, in order; the old address alone when the user has
+  // no account. A press on its way keeps the ones it started with.
+  void SetServices(ServiceList services) { services_ = std::move(services); }
+  bool keyed() const { return !services_.empty() && services_.front()->keyed(); }
 
   // True while this very ask is on its way: pressing again sends nothing.
   bool OnItsWay(const QueryAsk& ask) const;
-  bool running() const { return step_.has_value(); }
+  // A press is on its way or waits for the phone's digits.
+  bool running() const { return press_ != nullptr; }
+  // The number of the press on its way.
+  std::optional<std::string> number() const;
   // Starts the query, dropping any on its way. Ends at once for an empty
-  // number, for no courier without a key, and inside the guard. With a key
-  // and no courier: a number whose shape names its courier is queried at
-  // once; else detection says, or, for an account without it, the likeliest
-  // couriers by the number's shape are queried, at most two.
+  // number, for no courier without a key, and inside the guard.
   void Start(QueryAsk ask);
   // Drops the query on its way: its answer will be ignored.
   void Cancel();
@@ -133,54 +137,30 @@ class QueryFlow {
   static std::string AgeSuffix(UnixSeconds answered_at, UnixSeconds now);
 
  private:
-  enum class Kind { kOld, kDetect, kPoll };
-  // The step on its way.
-  struct Step {
-    Kind kind = Kind::kOld;
-    TransferId transfer = 0;
-    QueryAsk ask;
-    bool keyed = false;        // what the query was started as
-    std::string carrier_code;  // kOld, kPoll
-    std::string carrier_name;  // kPoll
-    std::string phone;         // kPoll
-    bool phone_asked = false;  // the digits were asked for once already
-    // Couriers guessed from the number: those still to try, the names of
-    // those that had no result, and whether kPoll asks one of them.
-    std::vector<std::string> to_try;
-    std::vector<std::string> tried;
-    bool guessed = false;
-  };
-
+  struct Press;
   void Finish(QueryOutcome outcome);
   void Notice(std::string_view prompt, std::string_view title);
   void Failure(std::string prompt);
-  // Shows the kept answer when the guard holds it back; true then.
   bool ShowKept(const QueryAsk& ask, std::string_view carrier_code, const std::optional<KeptAnswer>& kept);
-  // The digits to send: given, kept with the answer, or known otherwise.
-  std::string PhoneFor(const QueryAsk& ask, std::string_view carrier_code,
-                       const std::optional<KeptAnswer>& kept) const;
-  void StartOld(Step step);
-  void StartDetect(Step step);
-  // Queries the courier found for the step, shown as picked.
-  void PollFound(Step step, std::string_view carrier_code, std::string_view detected_name);
-  // Queries the step with that courier, its name and the digits kept for it.
-  void PollCourier(Step step, std::string_view carrier_code, std::string_view detected_name);
-  // The next guessed courier, or the box that asks for one.
-  void TryNextGuess(Step step);
-  void StartPoll(Step step);
-  void FinishOld(const Step& step, const FetchOutcome& outcome);
-  void FinishDetect(Step step, const FetchOutcome& outcome);
-  void FinishPoll(Step step, const FetchOutcome& outcome);
+  std::string PhoneFor(std::string_view carrier_code) const;
+  // The courier found: shown as picked, and asked of the service in turn.
+  void Found(std::string_view carrier_code, std::string_view detected_name);
+  // Asks the service in turn, or the next one that can be asked; ends the
+  // press when none is left.
+  void Next();
+  void AskService();
+  void Exhausted();
+  void StartQuery(std::string courier, bool guessed);
+  void FinishQuery(const FetchOutcome& outcome);
+  void FinishDetection(const FetchOutcome& outcome);
+  void MoveOn();
 
   Transfers& transfers_;
   AnswerKeeping& answers_;
-  SettingsStore& settings_store_;
   QueryFlowHost& host_;
-  QueryFlowSettings settings_;
-  Credentials credentials_;
-  std::optional<Step> step_;
-  // A keyed query waiting for the phone's digits.
-  std::optional<Step> waiting_for_phone_;
+  UnixSeconds requery_guard_;
+  ServiceList services_;
+  std::unique_ptr<Press> press_;
 };
 
 }  // namespace quenzil

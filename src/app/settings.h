@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "query/keyed_api.h"
+#include "query/services/kuaidi100.h"
 #include "watch/refresh_policy.h"
 
 namespace quenzil {

@@ -1,6 +1,6 @@
 #include "app/texts.h"
 
-#include "query/keyed_api.h"
+#include "common/text_fit.h"
 
 namespace quenzil {
 

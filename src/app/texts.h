@@ -27,7 +27,10 @@ inline constexpr std::string_view kChooseCarrierPrompt = "请选择快递公司"
 inline constexpr std::string_view kGuessesTriedLead = "已按单号试查：";
 inline constexpr std::string_view kGuessesTriedTail = "，都没有查询结果。";
 inline constexpr std::string_view kOtherCouriersLabel = "其他快递公司";
-inline constexpr std::string_view kUnreadableAnswer = "服务器返回的内容无法解析。";
+// Before each service's reason, when every service asked failed.
+inline constexpr std::string_view kEveryServiceFailedLead = "查询失败：每个查询服务都没能给出结果。";
+inline constexpr std::string_view kNoServiceForCourierPrompt =
+    "已设置的查询服务都不支持这家快递公司，请设置其他查询服务的账号，或选择其他快递公司。";
 
 // Commands of the system menu, the list's menu and the tray menu.
 inline constexpr std::string_view kKeySettingsCommand = "快递100 授权…";

@@ -7,16 +7,6 @@ namespace quenzil {
 
 namespace {
 
-// No result for the number yet: a normal answer for a parcel just handed in.
-constexpr std::string_view kNoResultYet = "500";
-// The service wants the phone's last four digits for this parcel.
-constexpr std::string_view kPhoneNeeded = "408";
-// The key is wrong, has expired or its queries are spent: every entry
-// would fail the same way, and each try may cost.
-constexpr std::string_view kKeyRefused = "503";
-constexpr std::string_view kKeyExpired = "601";
-
-constexpr std::string_view kMalformedProblem = "快递100返回的内容无法识别";
 constexpr std::string_view kPhoneProblem = "需要手机号后四位";
 // Entries that must have failed one after another, each for its own
 // connection, before the network counts as out of reach.
@@ -27,29 +17,15 @@ std::string FirstLine(const std::string& text) { return text.substr(0, text.find
 
 }  // namespace
 
-WatchKeeper::WatchKeeper(Transfers& transfers, WatchHost& host, ScheduleSettings settings,
-                         std::string poll_host, FetchLimits limits)
-    : transfers_(transfers), host_(host), schedule_(settings), poll_host_(std::move(poll_host)),
-      limits_(limits) {}
-
-void WatchKeeper::SetCredentials(Credentials credentials) {
-  credentials_ = std::move(credentials);
-  Advance();
-}
+WatchKeeper::WatchKeeper(Transfers& transfers, WatchHost& host, ScheduleSettings settings)
+    : transfers_(transfers), host_(host), schedule_(settings) {}
 
 void WatchKeeper::SetMode(RefreshMode mode) {
   schedule_.SetMode(mode);
   Advance();
 }
 
-void WatchKeeper::SetPausedForAccount(bool paused) {
-  paused_for_account_ = paused;
-  Advance();
-}
-
 void WatchKeeper::ResumeRefresh() {
-  if (!paused_for_account_) return;
-  paused_for_account_ = false;
   schedule_.NoteReachable();
   Advance();
 }
@@ -98,6 +74,7 @@ bool WatchKeeper::Remove(std::string_view number, std::string_view carrier) {
   if (running_ && running_parcel_.first == number && running_parcel_.second == carrier) {
     transfers_.Cancel(*running_);
     running_.reset();
+    running_service_.reset();
   }
   RemoveParcel(list_, number, carrier);
   if (!loaded_) removed_before_load_.emplace_back(std::string(number), std::string(carrier));
@@ -126,9 +103,10 @@ void WatchKeeper::OnWake() {
 bool WatchKeeper::OnTransferDone(TransferId id, const FetchOutcome& outcome) {
   if (!running_ || *running_ != id) return false;
   running_.reset();
+  const std::shared_ptr<const TrackingService> service = std::move(running_service_);
   const UnixSeconds now = host_.Now();
   const std::optional<std::size_t> index = FindParcel(list_, running_parcel_.first, running_parcel_.second);
-  if (index && TakeOutcome(list_.parcels[*index], outcome, now)) {
+  if (index && TakeOutcome(list_.parcels[*index], *service, outcome, now)) {
     SaveNow();
     host_.WatchListChanged();
   }
@@ -189,8 +167,7 @@ bool WatchKeeper::NoteTransportFailure(WatchedParcel& parcel, std::string proble
 }
 
 bool WatchKeeper::TakeKeptAnswer(WatchedParcel& parcel, UnixSeconds now) {
-  if (answers_ == nullptr) return false;
-  const std::optional<KeptAnswer> kept = answers_->Kept(parcel.number, parcel.carrier);
+  const std::optional<KeptAnswer> kept = host_.Kept(parcel.number, parcel.carrier);
   if (!kept || kept->answered_at <= parcel.last_answered ||
       !WithinRequeryGuard(kept->answered_at, now, schedule_.policy().requery_guard)) {
     return false;
@@ -207,16 +184,20 @@ bool WatchKeeper::Refreshing(std::string_view number) const { return running_ &&
 
 PickOrder WatchKeeper::Order() const {
   PickOrder order;
-  if (asked_by_hand_) order.held_back = [this](const WatchedParcel& parcel) { return asked_by_hand_(parcel.number); };
+  // Not now: a query by hand of it is on its way, or no service may refresh it.
+  order.held_back = [this](const WatchedParcel& parcel) {
+    return host_.AskedByHand(parcel.number) || host_.ServiceFor(parcel) == nullptr;
+  };
   order.last = tried_while_offline_;
   return order;
 }
 
-bool WatchKeeper::TakeOutcome(WatchedParcel& parcel, const FetchOutcome& fetched, UnixSeconds now) {
-  const FetchOutcome outcome = WithStatusChecked(fetched);
-  if (!outcome.ok) {
-    std::string problem = FetchFailureMessage(outcome.failure);
-    if (IsUnreachable(outcome.failure) || outcome.failure == FetchFailure::kBadStatus) {
+bool WatchKeeper::TakeOutcome(WatchedParcel& parcel, const TrackingService& service, const FetchOutcome& fetched,
+                              UnixSeconds now) {
+  const ServiceAnswer answer = service.Read(fetched);
+  if (answer.outcome == Outcome::kNotReached) {
+    std::string problem = FetchFailureMessage(answer.failure);
+    if (IsUnreachable(answer.failure) || answer.failure == FetchFailure::kBadStatus) {
       return NoteTransportFailure(parcel, std::move(problem), now);
     }
     NoteFailure(parcel, std::move(problem), now);
@@ -227,44 +208,46 @@ bool WatchKeeper::TakeOutcome(WatchedParcel& parcel, const FetchOutcome& fetched
   failing_in_a_row_.clear();
   tried_while_offline_.clear();
   schedule_.NoteReachable();
-  const PollAnswer answer = ReadPollAnswer(outcome.text);
-  switch (answer.kind) {
-    case PollAnswer::Kind::kResult: {
-      const MergeOutcome merged = MergeResult(parcel, answer.result, now);
+  switch (answer.outcome) {
+    case Outcome::kRows: {
+      TrackingResult result = answer.result;
+      result.carrier_code = parcel.carrier;
+      const MergeOutcome merged = MergeResult(parcel, result, now);
       if (merged.notify) {
         host_.Notify(parcel.number, parcel.carrier, NotificationTitle(parcel), NotificationText(parcel));
       }
       return true;
     }
-    case PollAnswer::Kind::kFailure: {
-      const std::string& code = answer.failure.return_code;
-      if (code == kNoResultYet) {
-        parcel.last_problem.clear();
-        parcel.last_checked = now;
-        parcel.failures = 0;
-        parcel.failing_since = 0;
-        return true;
-      }
-      if (code == kPhoneNeeded) {
-        // Asked again only once a query by hand has the digits.
-        parcel.needs_phone = true;
-        parcel.last_problem = std::string(kPhoneProblem);
-        parcel.last_checked = now;
-        return true;
-      }
-      if (code == kKeyRefused || code == kKeyExpired) {
-        // The entry stays due; it goes first once refresh goes on.
-        paused_for_account_ = true;
-        host_.RefreshPausedForAccount(answer.failure);
-        return false;
-      }
-      NoteFailure(parcel, FirstLine(ServiceFailureText(answer.failure, credentials_.key)), now);
+    case Outcome::kNoResultYet:
+      // A normal answer for a parcel just handed in.
+      parcel.last_problem.clear();
+      parcel.last_checked = now;
+      parcel.failures = 0;
+      parcel.failing_since = 0;
       return true;
-    }
-    case PollAnswer::Kind::kMalformed:
+    case Outcome::kPhoneNeeded:
+      // Asked again only once a query by hand has the digits.
+      parcel.needs_phone = true;
+      parcel.last_problem = std::string(kPhoneProblem);
+      parcel.last_checked = now;
+      return true;
+    case Outcome::kAccountRefused:
+    case Outcome::kQuotaSpent:
+      // Every entry would fail the same way, and each try may cost. The
+      // entry stays due; it goes first once another service or the
+      // account serves again.
+      host_.RefreshRefused(service, answer);
+      return false;
+    case Outcome::kUnreadable:
+      NoteFailure(parcel, std::string(service.name()) + "返回的内容无法识别", now);
+      return true;
+    case Outcome::kCourierNotServed:
+    case Outcome::kBadRequest:
+    case Outcome::kServerError:
+    case Outcome::kNotReached:
       break;
   }
-  NoteFailure(parcel, std::string(kMalformedProblem), now);
+  NoteFailure(parcel, FirstLine(answer.told), now);
   return true;
 }
 
@@ -279,7 +262,7 @@ void WatchKeeper::Stop() {
 }
 
 void WatchKeeper::StartDue() {
-  if (stopped_ || running_ || !loaded_ || paused_for_account_ || !credentials_.complete()) return;
+  if (stopped_ || running_ || !loaded_) return;
   const UnixSeconds now = host_.Now();
   const std::int64_t offset = host_.UtcOffset(now);
   // An entry that takes an answer kept elsewhere is done without asking,
@@ -293,9 +276,9 @@ void WatchKeeper::StartDue() {
       host_.WatchListChanged();
       continue;
     }
+    running_service_ = host_.ServiceFor(parcel);
     running_parcel_ = {parcel.number, parcel.carrier};
-    running_ = transfers_.Start(BuildPollRequest(poll_host_, credentials_, parcel.carrier, parcel.number,
-                                                 parcel.phone, limits_));
+    running_ = transfers_.Start(running_service_->Query({parcel.number, parcel.carrier, parcel.phone}));
     schedule_.NoteStarted(now);
     return;
   }
@@ -308,7 +291,7 @@ void WatchKeeper::Advance() {
 
 // While a refresh runs its outcome is the next event, so no timer is needed.
 void WatchKeeper::Rearm() {
-  if (stopped_ || running_ || !loaded_ || paused_for_account_ || !credentials_.complete()) {
+  if (stopped_ || running_ || !loaded_) {
     host_.WakeAt(std::nullopt);
     return;
   }

@@ -1,12 +1,12 @@
 // Keeps the watch list: loads it, adds and removes entries, refreshes them in
-// the background through the keyed API one at a time, merges the answers,
-// saves, and tells the program what to notify. Portable: time, timers,
+// the background one at a time, each through the service the program picks,
+// merges the answers, saves, and tells the program what to notify. Portable: time, timers,
 // transfers, saving and notifications come through interfaces.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "app/query_flow.h"
-#include "query/keyed_api.h"
+#include "query/services/service.h"
 #include "watch/schedule.h"
 #include "watch/watch_list.h"
 #include "web/fetch.h"
@@ -39,35 +39,31 @@ class WatchHost {
                       std::string_view text) = 0;
   // Entries were added, removed or changed: menus and the tray icon follow.
   virtual void WatchListChanged() = 0;
+  // The service to refresh the entry with now; null when none may.
+  virtual std::shared_ptr<const TrackingService> ServiceFor(const WatchedParcel& parcel) const = 0;
+  // True while a query by hand of the number is on its way (or waits for
+  // the phone's digits): it is not refreshed meanwhile.
+  virtual bool AskedByHand(std::string_view number) const = 0;
+  // The newest answer any program of the user kept for the parcel (the
+  // last queries, the console companion's among them).
+  virtual std::optional<KeptAnswer> Kept(std::string_view number, std::string_view carrier) const = 0;
   // The service refused the account in the background (spent, expired,
-  // wrong key): background refresh stops until ResumeRefresh. The failure
-  // as the service told it.
-  virtual void RefreshPausedForAccount(const ServiceFailure& failure) = 0;
+  // wrong key): it is not asked again until the account is confirmed.
+  virtual void RefreshRefused(const TrackingService& service, const ServiceAnswer& answer) = 0;
 };
 
 class WatchKeeper {
  public:
-  WatchKeeper(Transfers& transfers, WatchHost& host, ScheduleSettings settings,
-              std::string poll_host, FetchLimits limits);
+  WatchKeeper(Transfers& transfers, WatchHost& host, ScheduleSettings settings);
 
-  // Background refresh happens only with complete credentials.
-  void SetCredentials(Credentials credentials);
-  const Credentials& credentials() const { return credentials_; }
   void SetMode(RefreshMode mode);
   RefreshMode mode() const { return schedule_.policy().mode; }
-  // Paused for the account (as kept from an earlier run), or not.
-  void SetPausedForAccount(bool paused);
-  bool paused_for_account() const { return paused_for_account_; }
-  // The account may work again (its settings were confirmed, or a query by
-  // hand got rows): background refresh goes on.
+  // The services may serve again (an account was confirmed, or a query by
+  // hand got rows): background refresh goes on at once.
   void ResumeRefresh();
-  // The answers kept by every program of the user (the last queries, the
-  // console companion's among them): one newer than an entry's own and
-  // inside the requery guard is taken in instead of asking again.
-  void SetKeptAnswers(const AnswerKeeping* answers) { answers_ = answers; }
-  // True while a query by hand of the number is on its way: the number is
-  // not refreshed meanwhile.
-  void SetAskedByHand(std::function<bool(std::string_view number)> asked) { asked_by_hand_ = std::move(asked); }
+  // Something the host decides changed (the services, a query by hand
+  // ended): looks again for what is due.
+  void Advance();
   // True while the background refresh of the number is on its way.
   bool Refreshing(std::string_view number) const;
 
@@ -109,8 +105,6 @@ class WatchKeeper {
     UnixSeconds failing_since = 0;
   };
 
-  // Starts a refresh if one is due, then arms the timer for the next.
-  void Advance();
   void StartDue();
   void Rearm();
   void SaveNow();
@@ -120,7 +114,8 @@ class WatchKeeper {
   bool TakeKeptAnswer(WatchedParcel& parcel, UnixSeconds now);
   // Takes one refresh's outcome into the entry; false when nothing about it
   // changed.
-  bool TakeOutcome(WatchedParcel& parcel, const FetchOutcome& outcome, UnixSeconds now);
+  bool TakeOutcome(WatchedParcel& parcel, const TrackingService& service, const FetchOutcome& outcome,
+                   UnixSeconds now);
   void NoteFailure(WatchedParcel& parcel, std::string problem, UnixSeconds now);
   // Connection-level failures: the entry's own back-off, unless every entry
   // tried lately failed the same way (offline).
@@ -130,25 +125,20 @@ class WatchKeeper {
   Transfers& transfers_;
   WatchHost& host_;
   RefreshSchedule schedule_;
-  std::string poll_host_;
-  FetchLimits limits_;
-  Credentials credentials_;
   WatchList list_;
   bool loaded_ = false;
   std::vector<ParcelKey> removed_before_load_;
   bool stopped_ = false;
   bool unsaved_ = false;  // the last Save failed or was held back
-  bool paused_for_account_ = false;
   bool offline_ = false;  // every entry tried lately was out of reach
   std::vector<Penalty> failing_in_a_row_;
   // Tried while offline, least lately first: each retry goes to another
   // entry, so one that can answer ends the pause.
   std::vector<ParcelKey> tried_while_offline_;
-  const AnswerKeeping* answers_ = nullptr;
-  std::function<bool(std::string_view)> asked_by_hand_;
-  // The one refresh in flight, if any.
+  // The one refresh in flight, if any, and the service asked.
   std::optional<TransferId> running_;
   ParcelKey running_parcel_;
+  std::shared_ptr<const TrackingService> running_service_;
 };
 
 }  // namespace quenzil

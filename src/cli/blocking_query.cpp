@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/texts.h"
+
 namespace quenzil::cli {
 
 void OutcomeQueue::Push(TransferId id, FetchOutcome outcome) {
@@ -20,41 +22,52 @@ std::optional<std::pair<TransferId, FetchOutcome>> OutcomeQueue::WaitFor(std::ch
   return next;
 }
 
-BlockingQuery::BlockingQuery(Transfers& transfers, OutcomeQueue& outcomes, AnswerKeeping& answers,
-                             SettingsStore& settings_store, QueryFlowSettings settings, Credentials credentials,
-                             std::chrono::milliseconds step_wait)
+BlockingQuery::BlockingQuery(Transfers& transfers, OutcomeQueue& outcomes, TrackerStores stores, const Clock& clock,
+                             DeployHosts hosts, Credentials credentials, std::chrono::milliseconds step_wait)
     : transfers_(transfers),
       outcomes_(outcomes),
       step_wait_(step_wait),
-      flow_(transfers_, answers, settings_store, *this, std::move(settings)) {
-  flow_.SetCredentials(std::move(credentials));
+      tracker_(transfers_, stores, *this, clock, std::move(hosts), {.keeps_watch_list = false, .writes_later = false}) {
+  tracker_.SetAccount(std::move(credentials));
+  tracker_.LoadWatchList();
 }
 
-UnixSeconds BlockingQuery::Now() const {
-  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
+void BlockingQuery::Advice(const std::vector<std::string>& rows) {
+  QueryOutcome outcome;
+  outcome.kind = QueryOutcome::Kind::kAdvice;
+  outcome.rows = rows;
+  done_ = std::move(outcome);
+}
+
+void BlockingQuery::Told(std::string_view prompt, std::string_view title) {
+  QueryOutcome outcome;
+  outcome.kind = title == kQueryFailedTitle ? QueryOutcome::Kind::kFailure : QueryOutcome::Kind::kNotice;
+  outcome.prompt = std::string(prompt);
+  outcome.title = std::string(title);
+  done_ = std::move(outcome);
 }
 
 QueryOutcome BlockingQuery::Run(QueryAsk ask) {
   done_.reset();
-  flow_.Start(std::move(ask));
+  tracker_.Query(std::move(ask));
   // Each step waits for its own transfer, from when it started; the outcome
-  // of one that was dropped is not this flow's and is passed over.
+  // of one that was dropped is not this query's and is passed over.
   TransferId waited = 0;
   auto deadline = std::chrono::steady_clock::now();
-  while (!done_ && flow_.running()) {
+  while (!done_ && tracker_.querying()) {
     if (transfers_.last() != waited) {
       waited = transfers_.last();
       deadline = std::chrono::steady_clock::now() + step_wait_;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (const auto next = outcomes_.WaitFor(std::max(left, std::chrono::milliseconds{0}))) {
-      flow_.OnTransferDone(next->first, next->second);
+      tracker_.OnTransferDone(next->first, next->second);
     } else {
       transfers_.Cancel(waited);
-      flow_.OnTransferDone(waited, FetchOutcome::Failed(FetchFailure::kTimedOut, "no answer in time"));
+      tracker_.OnTransferDone(waited, FetchOutcome::Failed(FetchFailure::kTimedOut, "no answer in time"));
     }
   }
+  tracker_.Stop();
   return done_.value_or(QueryOutcome{});
 }
 

@@ -1,6 +1,6 @@
 // One query run to its end on a thread that may wait: the console
-// companion's shell around the window's query flow. The transfers hand
-// their outcomes over from their own threads through the queue. Portable.
+// companion's shell around the tracker. The transfers hand their outcomes
+// over from their own threads through the queue. Portable.
 #pragma once
 
 #include <chrono>
@@ -10,7 +10,7 @@
 #include <optional>
 #include <utility>
 
-#include "app/query_flow.h"
+#include "app/tracker.h"
 
 namespace quenzil::cli {
 
@@ -26,24 +26,29 @@ class OutcomeQueue {
   std::deque<std::pair<TransferId, FetchOutcome>> outcomes_;
 };
 
-class BlockingQuery final : public QueryFlowHost {
+// The watch list as the companion has it: read once, never written.
+class ReadOnlyWatchStore final : public WatchStore {
+ public:
+  explicit ReadOnlyWatchStore(WatchList list) : list_(std::move(list)) {}
+  Loaded Load() override { return {list_, std::nullopt, false, false, false}; }
+  bool Save(const WatchList&) override { return false; }
+
+ private:
+  WatchList list_;
+};
+
+class BlockingQuery final : private TrackerEvents {
  public:
   // `step_wait` bounds the wait for each transfer: its own total limit and
   // a margin, so that a transfer that outruns its limits still ends the
-  // query as a time-out.
-  BlockingQuery(Transfers& transfers, OutcomeQueue& outcomes, AnswerKeeping& answers, SettingsStore& settings_store,
-                QueryFlowSettings settings, Credentials credentials, std::chrono::milliseconds step_wait);
+  // query as a time-out. The watch list is only read, for its kept answers.
+  BlockingQuery(Transfers& transfers, OutcomeQueue& outcomes, TrackerStores stores, const Clock& clock,
+                DeployHosts hosts, Credentials credentials, std::chrono::milliseconds step_wait);
 
   QueryOutcome Run(QueryAsk ask);
 
-  UnixSeconds Now() const override;
-  void QueryDone(const QueryOutcome& outcome) override { done_ = outcome; }
-  void CarrierFound(std::string_view) override {}
-  // The console cannot ask: the service's question ends the query.
-  bool PhoneNeeded(std::string_view, std::string_view) override { return false; }
-
  private:
-  // Remembers the transfer on its way, which the flow keeps to itself.
+  // Remembers the transfer on its way, which the tracker keeps to itself.
   class Recording final : public Transfers {
    public:
     explicit Recording(Transfers& inner) : inner_(inner) {}
@@ -56,10 +61,22 @@ class BlockingQuery final : public QueryFlowHost {
     TransferId last_ = 0;
   };
 
+  // TrackerEvents
+  void QueryStarted() override {}
+  void Rows(const QueryOutcome& outcome) override { done_ = outcome; }
+  void Advice(const std::vector<std::string>& rows) override;
+  void Told(std::string_view prompt, std::string_view title) override;
+  void CourierPicked(std::string_view) override {}
+  // The console cannot ask: the service's question ends the query.
+  bool PhoneWanted(std::string_view, std::string_view) override { return false; }
+  void ListChanged() override {}
+  bool Notification(std::string_view, std::string_view) override { return false; }
+  void WakeAfter(std::optional<std::chrono::milliseconds>) override {}
+
   Recording transfers_;
   OutcomeQueue& outcomes_;
   std::chrono::milliseconds step_wait_;
-  QueryFlow flow_;
+  Tracker tracker_;
   std::optional<QueryOutcome> done_;
 };
 

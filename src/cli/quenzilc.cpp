@@ -13,7 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/answer_book.h"
 #include "app/deployment.h"
 #include "app/texts.h"
 #include "cli/arguments.h"
@@ -112,9 +111,8 @@ Report Query(const Command& command) {
   }
   // The guard finds kept answers in the watch list too; one that cannot be
   // read only means fewer of them.
-  const WatchList watched = ReadWatchFile().list.value_or(WatchList{});
+  ReadOnlyWatchStore watched(ReadWatchFile().list.value_or(WatchList{}));
   HistoryFileStore history(AppDataFile("history.json"));
-  AnswerBook answers([&watched]() -> const WatchList& { return watched; }, history);
 
   // Shared with the transfers' workers, which may outlive this call.
   const auto outcomes = std::make_shared<OutcomeQueue>();
@@ -123,9 +121,10 @@ Report Query(const Command& command) {
   // Counted once sent, on the transfers' threads, which may outlive this call.
   CountingTransfers transfers(winhttp, [] { RegistryQueryCounter().CountOne(); });
   RegistrySettingsStore settings_store;
-  const QueryFlowSettings settings = FlowSettingsOf(DeployedHosts());
-  BlockingQuery query(transfers, *outcomes, answers, settings_store, settings, account.credentials,
-                      settings.limits.total + kStepMargin);
+  const DeployHosts hosts = DeployedHosts();
+  const SystemClock clock;
+  BlockingQuery query(transfers, *outcomes, {watched, history, settings_store}, clock, hosts, account.credentials,
+                      hosts.query_limits.total + kStepMargin);
 
   QueryAsk ask;
   ask.number = command.number;

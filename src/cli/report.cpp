@@ -5,10 +5,11 @@
 #include <utility>
 
 #include "app/texts.h"
+#include "common/times.h"
 #include "query/carriers.h"
 #include "query/couriers.h"
-#include "query/keyed_api.h"
-#include "watch/watch_file.h"
+#include "query/parcel_state.h"
+#include "query/services/told.h"
 
 namespace quenzil::cli {
 

@@ -49,15 +49,9 @@ inline constexpr unsigned kOtherCourierCharMessage = 0x8000u + 3u;
 // A second start of the program asks the first to come forward (registered).
 inline constexpr wchar_t kShowYourselfMessage[] = L"Dravimo.Quenzil.ShowWindow";
 
-// Timer ids: Timer1 (the clock) and the handlers' one-shot timers.
+// Timer1, the clock; the form's one-shot timers are numbered by the form
+// from Form1::kFirstTimerId up.
 inline constexpr unsigned kTimer1 = 1;
-inline constexpr unsigned kClipboardRetryTimer = 2;
-inline constexpr unsigned kWatchWakeTimer = 3;
-inline constexpr unsigned kDeferredStartTimer = 4;
-inline constexpr unsigned kWatchFileRetryTimer = 5;
-inline constexpr unsigned kWaitingBoxesTimer = 6;
-inline constexpr unsigned kWritesLaterTimer = 7;
-inline constexpr unsigned kTypeAheadTimer = 8;
 
 // Dialogs and their controls: see res/dialog_ids.h.
 }  // namespace quenzil::ids

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "app/form_view.h"
-#include "query/keyed_api.h"
+#include "query/services/kuaidi100.h"
 
 namespace quenzil {
 

@@ -37,26 +37,16 @@ std::optional<std::size_t> CarrierRowOf(std::string_view code) {
 
 }  // namespace
 
-Form1::Form1(FormView& view, Transfers& transfers, FormStores stores, DeployHosts hosts, StartOptions start)
+Form1::Form1(FormView& view, Transfers& transfers, FormStores stores, const Clock& clock, DeployHosts hosts,
+             StartOptions start)
     : view_(view),
       transfers_(transfers),
       stores_(stores),
       hosts_(std::move(hosts)),
       start_(std::move(start)),
-      desk_(view, transfers, stores.watch, stores.settings, hosts_.watch_schedule, hosts_.tracking_poll,
-            hosts_.query_limits,
-            {[this] { UpdateTrayIcon(); }, [this](std::string_view prompt) { ShowMessage(prompt); }}),
-      keeper_(desk_.keeper()),
-      answers_([this]() -> const WatchList& { return keeper_.list(); }, stores_.history,
-               [this](const QueryOutcome& rows) { keeper_.TakeUserResult(*rows.result, rows.carrier_code, rows.phone); },
-               [this](std::function<void()> write) { WriteLater(std::move(write)); }),
-      flow_(transfers, answers_, stores_.settings, *this, FlowSettingsOf(hosts_)),
-      modal_([this] { view_.StartTimer(FormTimer::kWaitingBoxes, kWaitingBoxesPoll); }) {
-  // One guard for both: the background refresh finds what any program kept,
-  // and never asks for a number a query by hand is asking for.
-  keeper_.SetKeptAnswers(&answers_);
-  keeper_.SetAskedByHand([this](std::string_view number) { return flow_.running() && asked_number_ == number; });
-}
+      clock_(clock),
+      tracker_(transfers, {stores.watch, stores.history, stores.settings}, *this, clock_, hosts_),
+      modal_([this] { waiting_boxes_.Start(kWaitingBoxesPoll); }) {}
 
 std::string Form1::UpdateCheckUrl() const { return "http://" + hosts_.maker + "/gengxin.txt"; }
 std::string Form1::MakerHomeUrl() const { return "http://" + hosts_.maker + "/"; }
@@ -68,10 +58,8 @@ std::string Form1::TrackingHomeUrl() const { return "http://" + hosts_.tracking_
 void Form1::Form_Load() {
   const CredentialStore::Loaded stored = stores_.credentials.Load();
   credentials_unreadable_ = stored.unreadable;
-  flow_.SetCredentials(stored.credentials);
-  keeper_.SetMode(stores_.settings.LoadRefreshMode());
-  keeper_.SetPausedForAccount(stores_.settings.LoadRefreshPaused());
-  keeper_.SetCredentials(stored.credentials);
+  tracker_.LoadSettings();
+  tracker_.SetAccount(stored.credentials);
 
   FetchRequest request;
   request.url = UpdateCheckUrl();
@@ -97,7 +85,7 @@ void Form1::FinishUpdateCheck(const FetchOutcome& outcome) {
     view_.ShowFirstTime();
   }
   // The watch list is read once the window is up, so it never delays it.
-  view_.StartTimer(FormTimer::kDeferredStart, std::chrono::milliseconds{1});
+  deferred_start_.Start(std::chrono::milliseconds{1});
   if (start_.number) HandOver(*std::exchange(start_.number, std::nullopt));
 }
 
@@ -125,9 +113,7 @@ void Form1::EndProgram() {
   if (ended_) return;
   ended_ = true;
   modal_.Drop();
-  RunWrites();
-  desk_.Stop();
-  CancelQuery();
+  tracker_.Stop();
   if (update_check_) transfers_.Cancel(*update_check_);
   update_check_.reset();
   view_.EndProgram();
@@ -140,18 +126,9 @@ void Form1::OnTransferDone(TransferId id, const FetchOutcome& outcome) {
     FinishUpdateCheck(outcome);
     return;
   }
-  // A query from the window, else a refresh of a watched parcel, or an
-  // outcome nobody waits for any more.
-  if (flow_.OnTransferDone(id, outcome)) {
-    // The number asked by hand may be refreshed again.
-    keeper_.OnWake();
-    return;
-  }
-  if (keeper_.OnTransferDone(id, outcome) && waiting_ask_) {
-    // The refresh the query waited for is in: its answer is kept, or the
-    // query goes out now.
-    RunQuery(*std::exchange(waiting_ask_, std::nullopt));
-  }
+  // A query from the window, a refresh of a watched parcel, or an outcome
+  // nobody waits for any more.
+  tracker_.OnTransferDone(id, outcome);
 }
 
 // ---- the query ---------------------------------------------------------------
@@ -164,16 +141,6 @@ void Form1::chaxun_Click() {
     ask.chosen_row = SelectedCarrier([this](std::size_t table_row) { return view_.IsCarrierSelected(table_row); });
     const std::optional<std::size_t> other = ask.chosen_row ? std::nullopt : view_.OtherCourierPicked();
     if (other && *other < OtherCouriers().size()) ask.carrier_code = OtherCouriers()[*other]->code;
-    const std::string_view picked = ask.chosen_row ? CarrierTable[*ask.chosen_row].service_code : ask.carrier_code;
-    if (!picked.empty() && detected_ && detected_->second == picked && detected_->first != ask.number &&
-        flow_.keyed()) {
-      // Found for another number: unpicked, so the user can pick that
-      // courier for this one.
-      ask.chosen_row.reset();
-      ask.carrier_code.clear();
-      detected_.reset();
-      ShowPicked({});
-    }
   }
   RunQuery(std::move(ask));
 }
@@ -187,7 +154,7 @@ void Form1::Combo1_Click() {
 
 void Form1::Combo1_KeyPress(std::string_view character) {
   typed_ahead_ += character;
-  view_.StartTimer(FormTimer::kTypeAhead, kTypeAheadPause);
+  type_ahead_.Start(kTypeAheadPause);
   std::optional<std::size_t> found = OtherCourierStartingWith(typed_ahead_);
   if (!found) found = OtherCourierStartingWith(typed_ahead_ = std::string(character));  // a new word
   if (!found) return;
@@ -206,66 +173,40 @@ void Form1::ShowPicked(std::string_view carrier_code) {
   view_.PickOtherCourier(other);
 }
 
-void Form1::RunQuery(QueryAsk ask) {
-  // Pressed again (or Enter held down) while the same query is on its way:
-  // its answer is coming, nothing new is asked.
-  if (flow_.OnItsWay(ask) || waiting_ask_ == ask) return;
-  CancelQuery();
+void Form1::RunQuery(QueryAsk ask) { tracker_.Query(std::move(ask)); }
+
+void Form1::QueryStarted() {
   view_.ClearRows();
   shown_.reset();
-  asked_number_ = ask.number;
-  // The background refresh of this very number is on its way: its answer
-  // is waited for rather than asked for twice.
-  if (flow_.keyed() && keeper_.Refreshing(ask.number)) {
-    waiting_ask_ = std::move(ask);
-    return;
-  }
-  flow_.Start(std::move(ask));
 }
 
-void Form1::CancelQuery() {
-  flow_.Cancel();
-  waiting_ask_.reset();
+void Form1::Rows(const QueryOutcome& outcome) {
+  view_.AppendRows(outcome.rows);
+  shown_ = outcome;
 }
 
-void Form1::QueryDone(const QueryOutcome& outcome) {
-  switch (outcome.kind) {
-    case QueryOutcome::Kind::kRows:
-      view_.AppendRows(outcome.rows);
-      shown_ = ShownParcel{outcome.number, outcome.carrier_code, outcome.carrier_name, outcome.phone,
-                           outcome.result, outcome.answered_at};
-      // Rows by hand: the account works again.
-      if (outcome.result && !outcome.kept) ResumeRefresh();
-      return;
-    case QueryOutcome::Kind::kAdvice:
-      view_.AppendRows(outcome.rows);
-      return;
-    case QueryOutcome::Kind::kFailure:
-    case QueryOutcome::Kind::kNotice:
-      ShowMessage(outcome.prompt, outcome.title);
-      return;
-    case QueryOutcome::Kind::kNothing:
-      return;
-  }
-}
+void Form1::Advice(const std::vector<std::string>& rows) { view_.AppendRows(rows); }
 
-void Form1::CarrierFound(std::string_view carrier_code) {
-  ShowPicked(carrier_code);
-  if (asked_number_) detected_.emplace(*asked_number_, std::string(carrier_code));
-}
-
-bool Form1::PhoneNeeded(std::string_view carrier_name, std::string_view number) {
+bool Form1::PhoneWanted(std::string_view carrier_name, std::string_view number) {
   modal_.WhenClear([this, carrier_name = std::string(carrier_name), number = std::string(number)] {
     // Another query may have started meanwhile: this one is over.
-    if (ended_ || asked_number_ != number) return;
+    if (ended_ || tracker_.asked_number() != number) return;
     std::optional<std::string> digits;
     {
       ModalGate::Scope modal(modal_);
       digits = view_.AskPhoneDigits(carrier_name, number);
     }
-    if (!ended_) flow_.PhoneDigits(std::move(digits));
+    if (!ended_) tracker_.PhoneDigits(std::move(digits));
   });
   return true;
+}
+
+void Form1::WakeAfter(std::optional<std::chrono::milliseconds> delay) {
+  if (delay) {
+    tracker_wake_.Start(*delay);
+  } else {
+    tracker_wake_.Stop();
+  }
 }
 
 // A second start hands the number over; so does the command line.
@@ -280,21 +221,6 @@ void Form1::HandOver(const std::string& text) {
   if (IsTrackingNumber(number)) chaxun_Click();
 }
 
-void Form1::WriteLater(std::function<void()> write) {
-  writes_later_.push_back(std::move(write));
-  view_.StartTimer(FormTimer::kWritesLater, std::chrono::milliseconds{1});
-}
-
-void Form1::RunWrites() {
-  for (const auto& write : std::exchange(writes_later_, {})) write();
-}
-
-void Form1::ResumeRefresh() {
-  if (!keeper_.paused_for_account()) return;
-  keeper_.ResumeRefresh();
-  stores_.settings.SaveRefreshPaused(false);
-}
-
 // ---- the list ---------------------------------------------------------------
 
 void Form1::Command1_Click() {
@@ -307,60 +233,52 @@ void Form1::Command1_Click() {
   }
   // Another program holds the clipboard: try again shortly, without
   // holding up the window.
-  view_.StartTimer(FormTimer::kClipboardRetry, kCopyRetryDelay);
+  clipboard_retry_.Start(kCopyRetryDelay);
+}
+
+void Form1::RetryCopy() {
+  if (copy_attempts_ == 0) return;
+  ++copy_attempts_;
+  if (view_.TryPutOnClipboard(pending_copy_)) {
+    pending_copy_.clear();
+    copy_attempts_ = 0;
+  } else if (copy_attempts_ < kCopyTries) {
+    clipboard_retry_.Start(kCopyRetryDelay);
+  } else {
+    pending_copy_.clear();
+    copy_attempts_ = 0;
+    ShowMessage(kCopyFailedPrompt);
+  }
 }
 
 void Form1::Command2_Click() {
-  CancelQuery();
+  tracker_.CancelQuery();
   shown_.reset();
   view_.SetNumberText("");
   view_.ClearRows();
   view_.AppendRow(ResultPlaceholderLine);
 }
 
-void Form1::OnTimer(FormTimer timer) {
-  if (ended_) return;
-  switch (timer) {
-    case FormTimer::kClipboardRetry:
-      if (copy_attempts_ == 0) return;
-      ++copy_attempts_;
-      if (view_.TryPutOnClipboard(pending_copy_)) {
-        pending_copy_.clear();
-        copy_attempts_ = 0;
-      } else if (copy_attempts_ < kCopyTries) {
-        view_.StartTimer(FormTimer::kClipboardRetry, kCopyRetryDelay);
-      } else {
-        pending_copy_.clear();
-        copy_attempts_ = 0;
-        ShowMessage(kCopyFailedPrompt);
-      }
-      return;
-    case FormTimer::kWatchWake:
-    case FormTimer::kWatchFileRetry:
-      desk_.OnTimer(timer);
-      return;
-    case FormTimer::kDeferredStart:
-      if (credentials_unreadable_) {
-        credentials_unreadable_ = false;
-        ShowMessage(kCredentialsUnreadablePrompt);
-      }
-      desk_.Load();
-      return;
-    case FormTimer::kWaitingBoxes:
-      modal_.Retry();
-      return;
-    case FormTimer::kWritesLater:
-      RunWrites();
-      return;
-    case FormTimer::kTypeAhead:
-      typed_ahead_.clear();
-      return;
+bool Form1::OnTimer(unsigned timer_id) {
+  if (ended_) return timer_id >= kFirstTimerId;
+  return timers_.Fire(timer_id);
+}
+
+void Form1::Resumed() {
+  if (!ended_) tracker_.OnWake();
+}
+
+void Form1::DeferredStart() {
+  if (credentials_unreadable_) {
+    credentials_unreadable_ = false;
+    ShowMessage(kCredentialsUnreadablePrompt);
   }
+  tracker_.LoadWatchList();
 }
 
 void Form1::List1_ContextMenu() {
   if (ended_ || !modal_.clear()) return;
-  const ParcelMenu recent = RecentMenu(stores_.history.Load());
+  const ParcelMenu recent = RecentMenu(tracker_.Recent());
   const std::vector<MenuItem> items = {
       {commands::kCopy, std::string(kCopyCommand), true, false, {}},
       {commands::kWatch, std::string(kWatchCommand), shown_.has_value(), false, {}},
@@ -378,7 +296,7 @@ void Form1::List1_ContextMenu() {
   } else if (*chosen == commands::kWatch) {
     Watch_Click();
   } else if (*chosen == commands::kRecentClear) {
-    stores_.history.Update([](History& history) { history.entries.clear(); });
+    tracker_.ClearRecent();
   } else {
     RunRecent(recent, *chosen);
   }
@@ -405,7 +323,7 @@ SystemMenuState Form1::SystemMenuOpening() {
   state.can_watch = shown_.has_value();
   const Autostart::State autostart = stores_.autostart.Read();
   state.autostart_on = autostart.registered && autostart.enabled;
-  system_recent_ = RecentMenu(stores_.history.Load());
+  system_recent_ = RecentMenu(tracker_.Recent());
   state.recent = {0, std::string(kRecentCommand), true, false, system_recent_.items};
   return state;
 }
@@ -417,7 +335,7 @@ bool Form1::SystemMenu_Click(int command) {
     case commands::kWatch: Watch_Click(); return true;
     case commands::kAutostart: Autostart_Click(); return true;
     case commands::kRecentClear:
-      stores_.history.Update([](History& history) { history.entries.clear(); });
+      tracker_.ClearRecent();
       return true;
     default:
       break;
@@ -447,7 +365,7 @@ void Form1::OfferAutostartOnce() {
 
 void Form1::KeySettings_Click() {
   if (ended_ || !modal_.clear()) return;
-  const AccountSettings current{flow_.credentials(), keeper_.mode(), stores_.counter.ThisMonth()};
+  const AccountSettings current{tracker_.credentials(), tracker_.mode(), stores_.counter.ThisMonth()};
   std::optional<AccountSettings> entered;
   {
     ModalGate::Scope modal(modal_);
@@ -457,18 +375,15 @@ void Form1::KeySettings_Click() {
   const Credentials& credentials = entered->credentials;
   bool saved = credentials.customer.empty() && credentials.key.empty() ? stores_.credentials.Clear()
                                                                        : stores_.credentials.Save(credentials);
-  if (entered->refresh != keeper_.mode()) {
+  if (entered->refresh != tracker_.mode()) {
     saved = stores_.settings.SaveRefreshMode(entered->refresh) && saved;
-    keeper_.SetMode(entered->refresh);
+    tracker_.SetMode(entered->refresh);
   }
   credentials_unreadable_ = false;
-  // Confirmed, perhaps after the account got courier detection: detection
-  // is asked again (a flag left set only goes on without it).
-  static_cast<void>(stores_.settings.SaveDetectionRefused(false));
-  flow_.SetCredentials(credentials);
-  keeper_.SetCredentials(credentials);
-  // Confirmed (perhaps after topping up the account): refresh goes on.
-  ResumeRefresh();
+  tracker_.SetAccount(credentials);
+  // Confirmed, perhaps after topping up the account or giving it courier
+  // detection: both are asked again.
+  tracker_.AccountConfirmed();
   if (!saved) ShowMessage(kCredentialsNotSavedPrompt);
 }
 
@@ -549,7 +464,7 @@ void Form1::RestoreWindow() {
 // The icon is there while the window hides in it, and while anything is
 // watched.
 bool Form1::UpdateTrayIcon() {
-  if (!hidden_to_tray_ && keeper_.empty()) {
+  if (!hidden_to_tray_ && tracker_.list().parcels.empty()) {
     view_.RemoveTrayIcon();
     return true;
   }
@@ -570,8 +485,8 @@ void Form1::TrayIcon_Notify(std::uint32_t mouse_message) {
       return;
     case kBalloonClicked:
       // Not while a box or dialog is up: the parcel would replace what it asks about.
-      if (const auto& notified = desk_.notified(); notified && modal_.clear()) {
-        const auto index = FindParcel(keeper_.list(), notified->first, notified->second);
+      if (const auto& notified = tracker_.notified(); notified && modal_.clear()) {
+        const auto index = FindParcel(tracker_.list(), notified->first, notified->second);
         if (index) {
           ShowWatchedParcel(*index);
           return;
@@ -600,40 +515,24 @@ void Form1::Watch_Click() {
     ShowMessage(kWatchNeedsRowsPrompt);
     return;
   }
-  if (FindParcel(keeper_.list(), shown_->number, shown_->carrier_code)) {
+  if (FindParcel(tracker_.list(), shown_->number, shown_->carrier_code)) {
     ShowMessage(kWatchAlreadyPrompt);
     return;
   }
-  if (keeper_.list().parcels.size() >= kMaxWatched) {
+  if (tracker_.list().parcels.size() >= kMaxWatched) {
     ShowMessage(kWatchFullPrompt);
     return;
   }
-  const ShownParcel parcel = *shown_;
+  const QueryOutcome parcel = *shown_;
   std::optional<std::string> note;
   {
     ModalGate::Scope modal(modal_);
     note = view_.AskWatchNote(parcel.number);
   }
   if (!note || ended_) return;
-
-  WatchedParcel entry;
-  if (parcel.result) {
-    entry = ParcelFromResult(*parcel.result, parcel.carrier_name, parcel.phone, *note, Now());
-    entry.last_answered = parcel.answered_at;
-  } else {
-    // From the old service's rows: fetched at the first refresh.
-    entry.note = *note;
-    entry.added = Now();
-  }
-  // The number as the user typed it names the parcel, whatever the answer
-  // spelled.
-  entry.number = parcel.number;
-  entry.carrier = parcel.carrier_code;
-  entry.carrier_name = parcel.carrier_name;
-  entry.phone = parcel.phone.empty() ? answers_.PhoneFor(parcel.number, parcel.carrier_code) : parcel.phone;
-  switch (keeper_.Add(std::move(entry))) {
+  switch (tracker_.Watch(parcel, std::move(*note))) {
     case AddResult::kAdded:
-      if (!flow_.keyed()) ShowMessage(kWatchWithoutKeyPrompt);
+      if (!tracker_.keyed()) ShowMessage(kWatchWithoutKeyPrompt);
       OfferAutostartOnce();
       return;
     case AddResult::kAlreadyWatched:
@@ -647,7 +546,8 @@ void Form1::Watch_Click() {
 
 void Form1::TrayMenu() {
   if (!modal_.clear()) return;
-  const ParcelMenu menu = quenzil::TrayMenu(keeper_.list(), Now(), {keeper_.loaded(), keeper_.paused_for_account()});
+  const ParcelMenu menu =
+      quenzil::TrayMenu(tracker_.list(), clock_.Now(), {tracker_.loaded(), tracker_.refresh_paused()});
   std::optional<int> chosen;
   {
     ModalGate::Scope modal(modal_);
@@ -661,16 +561,16 @@ void Form1::TrayMenu() {
     default: break;
   }
   if (const auto parcel = ParcelOfCommand(menu, *chosen, commands::kUnwatchFirst)) {
-    keeper_.Remove(parcel->first, parcel->second);
+    tracker_.Unwatch(parcel->first, parcel->second);
   } else if (const auto shown = ParcelOfCommand(menu, *chosen, commands::kShowParcelFirst)) {
-    if (const auto index = FindParcel(keeper_.list(), shown->first, shown->second)) ShowWatchedParcel(*index);
+    if (const auto index = FindParcel(tracker_.list(), shown->first, shown->second)) ShowWatchedParcel(*index);
   }
 }
 
 void Form1::ShowWatchedParcel(std::size_t index) {
-  const WatchedParcel& parcel = keeper_.list().parcels.at(index);
+  const WatchedParcel parcel = tracker_.list().parcels.at(index);
   RestoreWindow();
-  CancelQuery();
+  tracker_.CancelQuery();
   view_.SetNumberText(parcel.number);
   ShowPicked(parcel.carrier);
   view_.ClearRows();

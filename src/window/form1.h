@@ -1,9 +1,9 @@
-// The handlers of the main window form1, free of the platform: they reach the
-// window through FormView, the network through Transfers and the disk and
-// the registry through the stores, so their logic runs natively against
-// fakes. No handler waits: a transfer is started, and its outcome comes back
-// later through OnTransferDone. The query itself is QueryFlow's; the form
-// turns its outcomes into rows and boxes.
+// The handlers of the main window form1, free of the platform: a presenter.
+// Control events become calls of the tracker, which owns the queries, the
+// kept answers and the watch list; the tracker's events become calls of
+// the window, reached through FormView, so the handlers run natively
+// against fakes. No handler waits: a transfer is started, and its outcome
+// comes back later through OnTransferDone.
 #pragma once
 
 #include <cstddef>
@@ -15,19 +15,16 @@
 #include <utility>
 #include <vector>
 
-#include "app/answer_book.h"
 #include "app/clipboard_offer.h"
 #include "app/command_line.h"
 #include "app/deployment.h"
 #include "app/form_view.h"
 #include "app/menus.h"
 #include "app/modal_gate.h"
-#include "app/query_flow.h"
+#include "app/one_shot_timers.h"
 #include "app/settings.h"
 #include "app/texts.h"
-#include "app/watch_desk.h"
-#include "app/watch_keeper.h"
-#include "query/keyed_api.h"
+#include "app/tracker.h"
 #include "watch/history.h"
 #include "watch/watch_store.h"
 #include "web/fetch.h"
@@ -51,9 +48,10 @@ struct SystemMenuState {
   MenuItem recent;  // the 最近查询 submenu
 };
 
-class Form1 final : private QueryFlowHost {
+class Form1 final : private TrackerEvents {
  public:
-  Form1(FormView& view, Transfers& transfers, FormStores stores, DeployHosts hosts, StartOptions start = {});
+  Form1(FormView& view, Transfers& transfers, FormStores stores, const Clock& clock, DeployHosts hosts,
+        StartOptions start = {});
 
   // Start: reads the settings and starts the update check. The window is
   // shown once the check has answered or given up (or stays in the
@@ -78,7 +76,10 @@ class Form1 final : private QueryFlowHost {
   // text it was given (a number to query) or without.
   void SecondInstance_Activate(std::optional<std::string> handed_over = std::nullopt);
   void Timer1_Timer(const LocalDateTime& now);
-  void OnTimer(FormTimer timer);
+  // A one-shot timer fired; false when the number is not the form's.
+  bool OnTimer(unsigned timer_id);
+  // The machine woke up: timers may have slept through their moment.
+  void Resumed();
   void chaxun_Click();
   // One of the ten option buttons was chosen.
   void Carrier_Click();
@@ -105,29 +106,19 @@ class Form1 final : private QueryFlowHost {
   std::string MakerLinkUrl() const;      // "http://host"  (Label5)
   std::string TrackingHomeUrl() const;   // "http://host"  (Label3)
 
-  const WatchKeeper& watch() const { return desk_.keeper(); }
+  const Tracker& tracker() const { return tracker_; }
+
+  // The first number of the form's one-shot timers.
+  static constexpr unsigned kFirstTimerId = 16;
 
  private:
-  // What List1 shows after a query that gave rows: the parcel 关注此单号 takes.
-  struct ShownParcel {
-    std::string number;
-    std::string carrier_code;
-    std::string carrier_name;
-    std::string phone;
-    std::optional<TrackingResult> result;  // none after the old API's rows
-    UnixSeconds answered_at = 0;
-  };
-  // Queries.
   void RunQuery(QueryAsk ask);
-  void CancelQuery();
   // Shows the courier as picked: its button, or its line in 其他快递公司;
   // none for a courier outside the table, or an empty code.
   void ShowPicked(std::string_view carrier_code);
   void HandOver(const std::string& text);
   void RunRecent(const ParcelMenu& menu, int command);
-  void ResumeRefresh();
-  void WriteLater(std::function<void()> write);
-  void RunWrites();
+  void RetryCopy();
 
   // Boxes: one at a time; what would open another waits for it.
   void ShowMessage(std::string_view prompt, std::string_view title = kSystemNoticeTitle);
@@ -138,42 +129,48 @@ class Form1 final : private QueryFlowHost {
 
   // The window, the icon, the watch list.
   void FinishUpdateCheck(const FetchOutcome& outcome);
+  void DeferredStart();
   void RestoreWindow();
   bool UpdateTrayIcon();
   void TrayMenu();
   void ShowWatchedParcel(std::size_t index);
   void EndProgram();
 
-  // QueryFlowHost
-  void QueryDone(const QueryOutcome& outcome) override;
-  void CarrierFound(std::string_view carrier_code) override;
-  bool PhoneNeeded(std::string_view carrier_name, std::string_view number) override;
-
-  UnixSeconds Now() const override { return desk_.Now(); }
+  // TrackerEvents
+  void QueryStarted() override;
+  void Rows(const QueryOutcome& outcome) override;
+  void Advice(const std::vector<std::string>& rows) override;
+  void Told(std::string_view prompt, std::string_view title) override { ShowMessage(prompt, title); }
+  void CourierPicked(std::string_view carrier_code) override { ShowPicked(carrier_code); }
+  bool PhoneWanted(std::string_view carrier_name, std::string_view number) override;
+  void ListChanged() override { UpdateTrayIcon(); }
+  bool Notification(std::string_view title, std::string_view text) override {
+    return view_.ShowNotification(title, text);
+  }
+  void WakeAfter(std::optional<std::chrono::milliseconds> delay) override;
 
   FormView& view_;
   Transfers& transfers_;
   FormStores stores_;
   DeployHosts hosts_;
   StartOptions start_;
-  WatchDesk desk_;
-  WatchKeeper& keeper_;  // the desk's
-  AnswerBook answers_;
-  QueryFlow flow_;
+  const Clock& clock_;
+  // The one-shot timers, each with what it does.
+  OneShotTimers timers_{view_, kFirstTimerId};
+  OneShot tracker_wake_{timers_, "tracker", [this] { tracker_.OnWake(); }};
+  OneShot deferred_start_{timers_, "deferred start", [this] { DeferredStart(); }};
+  OneShot clipboard_retry_{timers_, "clipboard", [this] { RetryCopy(); }};
+  OneShot waiting_boxes_{timers_, "waiting boxes", [this] { modal_.Retry(); }};
+  OneShot type_ahead_{timers_, "type-ahead", [this] { typed_ahead_.clear(); }};
+
+  Tracker tracker_;
   ClipboardOffer clipboard_offer_;
-  // Writes of the last queries' file, done once the rows are shown.
-  std::vector<std::function<void()>> writes_later_;
 
   bool credentials_unreadable_ = false;
   std::optional<TransferId> update_check_;
   bool started_ = false;  // the update check is over: the window is up (or hides in the tray)
-  std::optional<std::string> asked_number_;  // of the query on its way
-  // A query waiting for the background refresh of its number.
-  std::optional<QueryAsk> waiting_ask_;
-  std::optional<ShownParcel> shown_;
-  // The courier found for a number (number, code): for another number it
-  // counts as no pick, so it is looked for again.
-  std::optional<std::pair<std::string, std::string>> detected_;
+  // What List1 shows after a query that gave rows: the parcel 关注此单号 takes.
+  std::optional<QueryOutcome> shown_;
   bool hidden_to_tray_ = false;
   bool ended_ = false;
   // Boxes, dialogs and menus up now: other handlers still run meanwhile, but

@@ -9,6 +9,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "common/handles_win32.h"
+
 #include "app/command_line.h"
 #include "app/menus.h"
 #include "app/texts.h"
@@ -22,8 +24,6 @@
 namespace quenzil {
 namespace {
 
-using UniqueGlobal = UniqueAny<HGLOBAL, decltype(&::GlobalFree), ::GlobalFree>;
-using UniqueMenu = UniqueAny<HMENU, decltype(&::DestroyMenu), ::DestroyMenu>;
 
 constexpr int kIconResourceId = 1;
 constexpr int kClientLeftTwips = 5595;
@@ -59,19 +59,6 @@ UINT DpiOfWindow(HWND hwnd) {
 // negative.
 POINT PointOf(LPARAM lparam) {
   return POINT{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
-}
-
-UINT TimerIdOf(FormTimer timer) {
-  switch (timer) {
-    case FormTimer::kClipboardRetry: return ids::kClipboardRetryTimer;
-    case FormTimer::kWatchWake: return ids::kWatchWakeTimer;
-    case FormTimer::kDeferredStart: return ids::kDeferredStartTimer;
-    case FormTimer::kWatchFileRetry: return ids::kWatchFileRetryTimer;
-    case FormTimer::kWaitingBoxes: return ids::kWaitingBoxesTimer;
-    case FormTimer::kWritesLater: return ids::kWritesLaterTimer;
-    case FormTimer::kTypeAhead: return ids::kTypeAheadTimer;
-  }
-  return 0;
 }
 
 UINT MenuFlags(const MenuItem& item) {
@@ -394,11 +381,8 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       if (wparam == ids::kTimer1) {
         OnClockTick();
       } else if (form_ != nullptr) {
-        for (const FormTimer timer : kFormTimers) {
-          if (wparam != TimerIdOf(timer)) continue;
-          ::KillTimer(hwnd_, wparam);  // one-shot
-          form_->OnTimer(timer);
-        }
+        ::KillTimer(hwnd_, wparam);  // one-shot
+        form_->OnTimer(static_cast<unsigned>(wparam));
       }
       return 0;
     case WM_MOUSEMOVE:
@@ -423,7 +407,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_POWERBROADCAST:
       // Timers may have slept through their moment.
-      if (wparam == PBT_APMRESUMEAUTOMATIC && form_ != nullptr) form_->OnTimer(FormTimer::kWatchWake);
+      if (wparam == PBT_APMRESUMEAUTOMATIC && form_ != nullptr) form_->Resumed();
       return TRUE;
     case kGetDpiScaledSize: {
       // The window keeps its client area in twips at the new DPI.
@@ -751,12 +735,12 @@ std::optional<ClipboardContent> MainWindow::ReadClipboard() {
   return content;
 }
 
-void MainWindow::StartTimer(FormTimer timer, std::chrono::milliseconds delay) {
+void MainWindow::ArmTimer(unsigned id, std::string_view, std::chrono::milliseconds delay) {
   const auto ms = static_cast<UINT>(std::clamp<std::chrono::milliseconds::rep>(delay.count(), 1, 0x7FFFFFFF));
-  if (::SetTimer(hwnd_, TimerIdOf(timer), ms, nullptr) == 0) ThrowWin32("SetTimer");
+  if (::SetTimer(hwnd_, id, ms, nullptr) == 0) ThrowWin32("SetTimer");
 }
 
-void MainWindow::StopTimer(FormTimer timer) { ::KillTimer(hwnd_, TimerIdOf(timer)); }
+void MainWindow::DisarmTimer(unsigned id) { ::KillTimer(hwnd_, id); }
 
 void MainWindow::OpenInBrowser(std::string_view url) {
   const std::wstring address = Widen(url);

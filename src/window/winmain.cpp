@@ -84,7 +84,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     HistoryFileStore history(AppDataFile("history.json"));
     RegistrySettingsStore settings;
     RunKeyAutostart autostart;
-    Form1 form(window, transfers, FormStores{credentials, watch_store, history, settings, counter, autostart},
+    const SystemClock clock;
+    Form1 form(window, transfers, FormStores{credentials, watch_store, history, settings, counter, autostart}, clock,
                DeployedHosts(), std::move(start));
     window.AttachForm(form);
     window.StartTimer();

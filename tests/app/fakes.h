@@ -13,6 +13,7 @@
 
 #include "app/form_view.h"
 #include "app/settings.h"
+#include "app/tracker.h"
 #include "query/carriers.h"
 #include "watch/history.h"
 #include "watch/watch_store.h"
@@ -37,7 +38,8 @@ class FakeFormView : public FormView {
   bool shown_once = false;
   bool program_ended = false;
   std::string clipboard;
-  std::map<FormTimer, std::chrono::milliseconds> timers;
+  // Armed one-shot timers by name: their number and delay.
+  std::map<std::string, std::pair<unsigned, std::chrono::milliseconds>, std::less<>> timers;
 
   // How the platform and the user answer.
   bool confirm_answer = false;
@@ -136,13 +138,23 @@ class FakeFormView : public FormView {
     return true;
   }
   std::optional<ClipboardContent> ReadClipboard() override { return clipboard_content; }
-  void StartTimer(FormTimer timer, std::chrono::milliseconds delay) override { timers[timer] = delay; }
-  void StopTimer(FormTimer timer) override { timers.erase(timer); }
+  void ArmTimer(unsigned id, std::string_view name, std::chrono::milliseconds delay) override {
+    timers[std::string(name)] = {id, delay};
+  }
+  void DisarmTimer(unsigned id) override {
+    std::erase_if(timers, [id](const auto& timer) { return timer.second.first == id; });
+  }
   void OpenInBrowser(std::string_view) override {}
   void EndProgram() override { program_ended = true; }
 
-  // Fires a started timer, as the window would.
-  bool Fire(FormTimer timer) { return timers.erase(timer) != 0; }
+  // Takes an armed timer off, as the window does when it fires: its number.
+  std::optional<unsigned> Take(std::string_view name) {
+    const auto found = timers.find(name);
+    if (found == timers.end()) return std::nullopt;
+    const unsigned id = found->second.first;
+    timers.erase(found);
+    return id;
+  }
 
  private:
   void BoxIsUp() {
@@ -262,6 +274,17 @@ class FakeQueryCounter : public QueryCounter {
   std::uint32_t count = 0;
   void CountOne() override { ++count; }
   std::uint32_t ThisMonth() override { return count; }
+};
+
+// A clock the test moves: the wall clock and the steady ticks.
+class FakeClock : public Clock {
+ public:
+  explicit FakeClock(UnixSeconds start) : now(start) {}
+  UnixSeconds Now() const override { return now; }
+  std::int64_t UtcOffset(UnixSeconds) const override { return 0; }
+  std::chrono::milliseconds Ticks() const override { return ticks; }
+  UnixSeconds now;
+  std::chrono::milliseconds ticks{0};
 };
 
 class FakeAutostart : public Autostart {

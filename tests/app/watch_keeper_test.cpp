@@ -4,10 +4,14 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "query/services/kuaidi100.h"
 
 namespace quenzil {
 namespace {
@@ -30,7 +34,15 @@ class FakeHost : public WatchHost {
  public:
   UnixSeconds Now() const override { return now; }
   std::int64_t UtcOffset(UnixSeconds) const override { return 0; }
-  void RefreshPausedForAccount(const ServiceFailure& failure) override { paused.push_back(failure.return_code); }
+  void RefreshRefused(const TrackingService&, const ServiceAnswer& answer) override {
+    paused.push_back(answer.outcome == Outcome::kQuotaSpent ? "spent" : "refused");
+    paused_now = true;
+  }
+  std::shared_ptr<const TrackingService> ServiceFor(const WatchedParcel&) const override {
+    return paused_now ? nullptr : service;
+  }
+  bool AskedByHand(std::string_view number) const override { return asked && asked(number); }
+  std::optional<KeptAnswer> Kept(std::string_view, std::string_view) const override { return std::nullopt; }
   void WakeAt(std::optional<UnixSeconds> when) override { wake = when; }
   bool Save(const WatchList& list) override {
     if (save_works) saved = list;
@@ -49,6 +61,10 @@ class FakeHost : public WatchHost {
   std::vector<std::string> notes;
   std::vector<std::string> paused;
   int list_changes = 0;
+  // The service the program would refresh with, and whether it paused it.
+  std::shared_ptr<const TrackingService> service;
+  bool paused_now = false;
+  std::function<bool(std::string_view)> asked;
 };
 
 std::string PollBody(const std::string& state, int events) {
@@ -69,6 +85,19 @@ FetchOutcome Answered(const std::string& state, int events) {
 class Keeper : public testing::Test {
  protected:
   void SetUp() override { keeper_.Load({}); }
+  // An account: its service refreshes.
+  void SetCredentials() {
+    host_.service = std::make_shared<Kuaidi100Service>(Kuaidi100Hosts{"poll.test", "detect.test"}, FetchLimits{},
+                                                       kCredentials);
+    keeper_.Advance();
+  }
+  // The account confirmed, as the program does it: only a pause for the
+  // account ends.
+  void Resume() {
+    if (!host_.paused_now) return;
+    host_.paused_now = false;
+    keeper_.ResumeRefresh();
+  }
   void Watch(std::initializer_list<const char*> numbers) {
     for (const char* number : numbers) keeper_.Add({.number = number, .carrier = "yunda"});
   }
@@ -101,8 +130,7 @@ class Keeper : public testing::Test {
   // Daytime all along (kT0 is 09:30 UTC and the host's offset is 0); a short
   // guard so the interval decides.
   WatchKeeper keeper_{transfers_, host_,
-                      {.interval = 60, .offline_retry = 5, .requery_guard = 30, .quiet_hours = QuietHours{}},
-                      "poll.test", {}};
+                      {.interval = 60, .offline_retry = 5, .requery_guard = 30, .quiet_hours = QuietHours{}}};
 };
 
 FetchOutcome Failed() { return FetchOutcome::Failed(FetchFailure::kConnectionLost, "reset"); }
@@ -111,7 +139,7 @@ FetchOutcome ServiceSays(const std::string& code) {
 }
 
 TEST_F(Keeper, FirstFetchIsSilentThenOneNotificationPerChange) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"YD1"});
   ASSERT_EQ(transfers_.started.size(), 1u) << "a new entry is fetched at once";
   EXPECT_EQ(transfers_.started[0].url, "https://poll.test/poll/query.do");
@@ -129,7 +157,7 @@ TEST_F(Keeper, FirstFetchIsSilentThenOneNotificationPerChange) {
 TEST_F(Keeper, OneTransferAtATimeSpreadOverHalfTheInterval) {
   Watch({"A", "B", "C"});
   EXPECT_FALSE(host_.wake) << "no credentials, no refresh, no timer";
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   ASSERT_EQ(transfers_.started.size(), 1u);
   keeper_.OnWake();
   EXPECT_EQ(transfers_.started.size(), 1u);
@@ -139,7 +167,7 @@ TEST_F(Keeper, OneTransferAtATimeSpreadOverHalfTheInterval) {
 }
 
 TEST_F(Keeper, AFailingEntryBacksOffAloneWhileTheOthersKeepTheirTurns) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"A", "B", "C"});
   std::map<std::string, int> asked{{"A", 1}};
   Finish(Answered("0", 1));
@@ -162,7 +190,7 @@ TEST_F(Keeper, AFailingEntryBacksOffAloneWhileTheOthersKeepTheirTurns) {
 }
 
 TEST_F(Keeper, WhenEveryEntryFailsTheListPausesAndTheEntriesStayDue) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"A", "B", "C", "D", "E", "F"});  // 5 s between starts
   for (int tried = 0; tried < 3; ++tried) {
     // A proxy's error page is the network's failure too.
@@ -191,7 +219,7 @@ TEST_F(Keeper, WhenEveryEntryFailsTheListPausesAndTheEntriesStayDue) {
 }
 
 TEST_F(Keeper, AnEntryThatNeverAnswersDoesNotHoldTheListAfterAnOutage) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"A", "B", "C"});
   // A is cut off for good and fails first; B and C fail once each, which
   // makes an outage of three in a row, and answer from then on.
@@ -207,7 +235,7 @@ TEST_F(Keeper, AnEntryThatNeverAnswersDoesNotHoldTheListAfterAnOutage) {
 }
 
 TEST_F(Keeper, AnOutageUndoesTheFailuresOnlyNotAQueryByHandMeanwhile) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"A", "B", "C"});
   Finish(Failed());
   TrackingResult result = ReadPollAnswer(PollBody("5", 2)).result;
@@ -222,20 +250,20 @@ TEST_F(Keeper, AnOutageUndoesTheFailuresOnlyNotAQueryByHandMeanwhile) {
 }
 
 TEST_F(Keeper, SpentAccountPausesUntilResumedAndPhoneWaitsForTheDigits) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"A", "B"});
   Finish(ServiceSays("503"));  // a wrong key
-  keeper_.ResumeRefresh();
+  Resume();
   Wake();
   Finish(ServiceSays("601"));  // a spent or expired one
-  EXPECT_EQ(host_.paused, (std::vector<std::string>{"503", "601"}));
-  EXPECT_TRUE(keeper_.paused_for_account());
+  EXPECT_EQ(host_.paused, (std::vector<std::string>{"refused", "spent"}));
+  EXPECT_TRUE(host_.paused_now);
   EXPECT_FALSE(Entry("A").fetched()) << "the entry stays due";
   EXPECT_FALSE(host_.wake);
   host_.now = kT0 + 7200;
   keeper_.OnWake();
   EXPECT_EQ(transfers_.started.size(), 2u) << "nothing is sent while paused";
-  keeper_.ResumeRefresh();
+  Resume();
   ASSERT_EQ(transfers_.started.size(), 3u);
 
   Finish(ServiceSays("408"));
@@ -255,7 +283,7 @@ TEST_F(Keeper, SpentAccountPausesUntilResumedAndPhoneWaitsForTheDigits) {
 }
 
 TEST_F(Keeper, EntriesNoLongerRefreshedDoNotCountTowardsAnOutage) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   keeper_.Add({.number = "S", .carrier = "yunda", .state = "3", .signed_for = true});
   Watch({"A", "B"});
   Finish(Failed());
@@ -265,34 +293,34 @@ TEST_F(Keeper, EntriesNoLongerRefreshedDoNotCountTowardsAnOutage) {
 }
 
 TEST_F(Keeper, AnEntryAskedByHandWaitsAndAModeChangeTakesEffectAtOnce) {
-  keeper_.SetCredentials(kCredentials);
-  keeper_.SetAskedByHand([](std::string_view number) { return number == "A"; });
+  SetCredentials();
+  host_.asked = [](std::string_view number) { return number == "A"; };
   Watch({"A"});
   EXPECT_TRUE(transfers_.started.empty()) << "asked by hand just now";
-  keeper_.SetAskedByHand({});
+  host_.asked = {};
   keeper_.SetMode(RefreshMode::kHourly);
   EXPECT_EQ(transfers_.started.size(), 1u);
   EXPECT_TRUE(keeper_.Refreshing("A") && !keeper_.Refreshing("B"));
 }
 
 TEST_F(Keeper, ConfirmingTheAccountEndsAnOfflinePauseToo) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"A", "B", "C"});
   for (int tried = 0; tried < 5; ++tried) {  // out of reach, then the pause doubles to 20 s
     Finish(Failed());
     if (tried < 4) Wake();
   }
   const std::optional<UnixSeconds> paused_until = host_.wake;
-  keeper_.ResumeRefresh();  // nothing was paused for the account: the offline pause stands
+  Resume();  // nothing was paused for the account: the offline pause stands
   EXPECT_EQ(host_.wake, paused_until);
-  keeper_.SetPausedForAccount(true);  // a query by hand found the account spent
+  host_.paused_now = true;  // a query by hand found the account spent
   host_.now += 10;
-  keeper_.ResumeRefresh();
+  Resume();
   EXPECT_EQ(transfers_.started.size(), 6u);
 }
 
 TEST_F(Keeper, OtherFailuresCountAsChecksOfTheirEntry) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"A"});
   Finish(ServiceSays("500"));
   EXPECT_TRUE(Entry("A").fetched());
@@ -321,7 +349,7 @@ TEST_F(Keeper, OtherFailuresCountAsChecksOfTheirEntry) {
 }
 
 TEST_F(Keeper, AnAnswerBetweenFailuresEndsTheRowOfThem) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"A", "B", "C", "D"});
   bool first = true;
   for (const FetchOutcome& outcome : {Failed(), Answered("0", 1), Failed(), Failed()}) {
@@ -332,7 +360,7 @@ TEST_F(Keeper, AnAnswerBetweenFailuresEndsTheRowOfThem) {
 }
 
 TEST_F(Keeper, RemovingTheEntryBeingRefreshedCancelsIt) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"A", "B"});
   keeper_.Add({.number = "A", .carrier = "ems"});
   EXPECT_TRUE(keeper_.Remove("A", "ems"));
@@ -347,7 +375,7 @@ TEST_F(Keeper, RemovingTheEntryBeingRefreshedCancelsIt) {
 }
 
 TEST_F(Keeper, StopEndsEverything) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"A"});
   keeper_.Stop();
   EXPECT_EQ(transfers_.cancelled, std::vector<TransferId>{1});
@@ -376,8 +404,8 @@ TEST_F(Keeper, FailedSaveIsTriedAgainAndTheLimitHolds) {
 }
 
 TEST_F(Keeper, NothingIsWrittenBeforeTheFileIsReadAndNothingIsLost) {
-  WatchKeeper fresh{transfers_, host_, {.interval = 60}, "poll.test", {}};
-  fresh.SetCredentials(kCredentials);
+  WatchKeeper fresh{transfers_, host_, {.interval = 60}};
+  SetCredentials();
   fresh.Add({.number = "NEW", .carrier = "ems"});
   fresh.Add({.number = "GONE", .carrier = "ems"});
   fresh.Remove("GONE", "ems");
@@ -390,7 +418,7 @@ TEST_F(Keeper, NothingIsWrittenBeforeTheFileIsReadAndNothingIsLost) {
 }
 
 TEST_F(Keeper, AUserQueryIsTakenInSilentlyAndCountsAsARefresh) {
-  keeper_.SetCredentials(kCredentials);
+  SetCredentials();
   Watch({"A"});
   Finish(Answered("0", 1));
   host_.now = kT0 + 30;

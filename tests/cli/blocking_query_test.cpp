@@ -47,13 +47,6 @@ class ScriptedTransfers final : public Transfers {
   std::vector<std::thread> late_;
 };
 
-class NothingKept final : public AnswerKeeping {
- public:
-  std::optional<KeptAnswer> Kept(std::string_view, std::string_view) const override { return std::nullopt; }
-  std::string PhoneFor(std::string_view, std::string_view) const override { return {}; }
-  void Keep(const QueryOutcome&) override {}
-};
-
 TEST(BlockingQuery, DetectionThenQueryEndsWithTheRowsAndAStallAsATimeOut) {
   // Answers at once, a stall, and answers that take their time within each step's wait.
   for (const auto& [stall, delay, step_wait] : {std::tuple{false, 0ms, 100ms}, {true, 0ms, 100ms}, {false, 50ms, 10000ms}}) {
@@ -62,9 +55,14 @@ TEST(BlockingQuery, DetectionThenQueryEndsWithTheRowsAndAStallAsATimeOut) {
     std::vector<std::string> answers = {R"([{"comCode":"yuantong"}])"};
     if (!stall) answers.push_back(R"({"nu":"YT1","ischeck":"0","com":"yuantong","state":"0","data":[]})");
     ScriptedTransfers transfers(queue, answers, delay);
-    NothingKept book;
+    ReadOnlyWatchStore watched({});
+    testing::FakeHistoryStore history;
     testing::FakeSettingsStore settings;
-    BlockingQuery query(transfers, queue, book, settings, QueryFlowSettings{"api", "poll", "detect"}, {"C", "K"}, step_wait);
+    const SystemClock clock;
+    DeployHosts hosts;
+    hosts.tracking_poll = "poll";
+    hosts.tracking_detect = "detect";
+    BlockingQuery query(transfers, queue, {watched, history, settings}, clock, hosts, {"C", "K"}, step_wait);
     const QueryOutcome outcome = query.Run({"YT1"});
     EXPECT_EQ(transfers.urls.size(), 2u);
     if (stall) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fakes.h"
-#include "query/answer.h"
+#include "query/services/kuaidi100_old.h"
 #include "query/carriers.h"
 #include "query/couriers.h"
 
@@ -61,10 +61,20 @@ class Form1Test : public ::testing::Test {
   FakeSettingsStore settings;
   FakeQueryCounter counter;
   FakeAutostart autostart;
+  // The real time at the start, moved by the test.
+  testing::FakeClock clock{std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count()};
   std::unique_ptr<Form1> form;
 
   FormStores Stores() { return {credentials, watch_store, history, settings, counter, autostart}; }
-  void SetUp() override { form = std::make_unique<Form1>(view, transfers, Stores(), kHosts); }
+  void SetUp() override { form = std::make_unique<Form1>(view, transfers, Stores(), clock, kHosts); }
+  // Fires an armed one-shot timer, as the window does; false when none is armed.
+  bool Fire(std::string_view name) {
+    const std::optional<unsigned> id = view.Take(name);
+    if (id) form->OnTimer(*id);
+    return id.has_value();
+  }
   void Answer(std::string text) { form->OnTransferDone(transfers.Last().id, FetchOutcome::Answered(std::move(text))); }
   void Fail(FetchFailure kind, std::string cause) {
     form->OnTransferDone(transfers.Last().id, FetchOutcome::Failed(kind, std::move(cause)));
@@ -74,8 +84,7 @@ class Form1Test : public ::testing::Test {
   void StartWith(std::string number, std::string_view carrier) {
     form->Form_Load();
     Answer("1");
-    view.Fire(FormTimer::kDeferredStart);
-    form->OnTimer(FormTimer::kDeferredStart);
+    Fire("deferred start");
     view.number_text = std::move(number);
     view.SelectCarrierNamed(carrier);
   }
@@ -91,7 +100,7 @@ TEST_F(Form1Test, AnyOtherUpdateAnswerStartsNormally) {
   for (const std::string_view text : {"1", "2\r\n", " 2", "", "02", "２"}) {
     FakeFormView fresh_view;
     FakeTransfers fresh_transfers;
-    Form1 fresh(fresh_view, fresh_transfers, Stores(), kHosts);
+    Form1 fresh(fresh_view, fresh_transfers, Stores(), clock, kHosts);
     fresh.Form_Load();
     EXPECT_FALSE(fresh_view.shown_once) << text;
     EXPECT_EQ(fresh_transfers.Last().request.url, "http://maker.test/gengxin.txt") << text;
@@ -187,7 +196,7 @@ TEST_F(Form1Test, OtherCouriersAreFoundByTypingAndGoToTheOldAddress) {
   StartWith("123", "yunda");
   for (const char* key : {"j", "d", "u"}) form->Combo1_KeyPress(key);  // "jd", then a new word: "u"
   EXPECT_EQ(OtherCouriers().at(view.other_courier.value())->code, "ups");
-  form->OnTimer(FormTimer::kTypeAhead);
+  Fire("type-ahead");
   for (const char* key : {"J", "D"}) form->Combo1_KeyPress(key);
   form->chaxun_Click();  // yunda is no more
   EXPECT_EQ(transfers.Last().request.url, BuildQueryUrl("api.test:8080", "123", "jd"));
@@ -279,7 +288,8 @@ TEST_F(Form1Test, CopyRetriesWhileTheClipboardIsHeld) {
   view.rows = {"a", "b"};
   view.clipboard_busy_for = 3;
   form->Command1_Click();
-  while (view.Fire(FormTimer::kClipboardRetry)) form->OnTimer(FormTimer::kClipboardRetry);
+  while (Fire("clipboard")) {
+  }
   EXPECT_EQ(view.clipboard, "a\r\nb\r\n");
   EXPECT_TRUE(view.messages.empty());
 }
@@ -318,8 +328,7 @@ TEST_F(Form1Test, AFailureArrivingUnderTheExitQuestionWaitsForIt) {
   EXPECT_TRUE(form->Form_QueryUnload());  // Cancel
   ASSERT_EQ(view.messages.size(), 1u) << "nothing opened on top of the question";
   EXPECT_EQ(view.messages[0].title, "退出确认");
-  ASSERT_TRUE(view.Fire(FormTimer::kWaitingBoxes));
-  form->OnTimer(FormTimer::kWaitingBoxes);
+  ASSERT_TRUE(Fire("waiting boxes"));
   ASSERT_EQ(view.messages.size(), 2u);
   EXPECT_EQ(view.messages[1].title, "查询失败");
 
@@ -355,11 +364,12 @@ TEST_F(Form1Test, AWatchFileHeldElsewhereIsReadLaterAndNeverWrittenBefore) {
   watch_store.stored.list.parcels.push_back({.number = "ZT1", .carrier = "zhongtong"});
   form->Form_Load();
   Answer("1");
-  for (const FormTimer timer : {FormTimer::kDeferredStart, FormTimer::kWatchFileRetry, FormTimer::kWatchFileRetry}) {
-    ASSERT_TRUE(view.Fire(timer));
-    form->OnTimer(timer);
+  ASSERT_TRUE(Fire("deferred start"));
+  for (int retry = 0; retry < 2; ++retry) {
+    clock.ticks += std::chrono::seconds{30};
+    ASSERT_TRUE(Fire("tracker"));
   }
-  EXPECT_EQ(form->watch().list().parcels.size(), 1u);
+  EXPECT_EQ(form->tracker().list().parcels.size(), 1u);
   EXPECT_EQ(watch_store.saves, 0);
   EXPECT_TRUE(view.messages.empty());
 }
@@ -373,8 +383,8 @@ TEST_F(Form1Test, WhatWasWatchedWhileTheFileWasHeldIsNoFailureWhenTheFileTurnsOu
   form->chaxun_Click();
   Answer(PollResult("yuantong", "0"));
   form->SystemMenu_Click(commands::kWatch);
-  ASSERT_TRUE(view.Fire(FormTimer::kWatchFileRetry));
-  form->OnTimer(FormTimer::kWatchFileRetry);
+  clock.ticks += std::chrono::seconds{30};
+  ASSERT_TRUE(Fire("tracker"));
   EXPECT_EQ(view.messages.back().prompt, kWatchFileNewerPrompt);
   EXPECT_TRUE(view.notifications.empty()) << "关注列表没能保存 for a file that is not to be written";
 }
@@ -413,7 +423,7 @@ TEST_F(Form1Test, ARefusedAccountPausesRefreshUntilConfirmedAndSaysSoOnce) {
   EXPECT_EQ(settings.mode, RefreshMode::kHourly);
   EXPECT_FALSE(settings.paused);
   EXPECT_FALSE(settings.detection_refused) << "detection is asked again";
-  EXPECT_TRUE(view.timers.count(FormTimer::kWatchWake)) << "refresh goes on";
+  EXPECT_TRUE(view.timers.count("tracker")) << "refresh goes on";
 }
 
 TEST_F(Form1Test, TheBackgroundRefreshTakesInRowsTheConsoleCompanionGot) {
@@ -442,7 +452,7 @@ TEST_F(Form1Test, TheBackgroundRefreshTakesInRowsTheConsoleCompanionGot) {
                                      .state = "5", .events = {{"2026-12-08 09:00:00", "派件中"}}});
   StartKeyed("", "none");
   EXPECT_EQ(transfers.started.size(), 2u) << "the update check and YT9: the numbers just answered were not sent again";
-  const std::vector<WatchedParcel>& parcels = form->watch().list().parcels;
+  const std::vector<WatchedParcel>& parcels = form->tracker().list().parcels;
   EXPECT_EQ(parcels.at(1).state + parcels.at(1).phone + parcels.at(2).state + parcels.at(2).phone, "5123455678");
   EXPECT_EQ(parcels.at(1).last_answered, now.count() - 60) << "answered when the companion asked";
   EXPECT_EQ(view.notifications.size(), 2u) << "news is told, wherever it came from";
@@ -471,7 +481,7 @@ TEST_F(Form1Test, WatchingAsksOnceAboutStartingAtLoginAndAFailedSaveIsToldOnce) 
     Answer(PollResult("yuantong", "0"));
     form->SystemMenu_Click(commands::kWatch);
   }
-  EXPECT_EQ(form->watch().list().parcels.size(), 2u) << "kept in memory though not saved";
+  EXPECT_EQ(form->tracker().list().parcels.size(), 2u) << "kept in memory though not saved";
   EXPECT_EQ(view.messages, (Messages{{std::string(kAutostartPrompt), "系统提示"}})) << "asked once, answered No";
   EXPECT_TRUE(settings.autostart_asked);
   EXPECT_FALSE(autostart.state.registered);

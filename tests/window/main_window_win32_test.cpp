@@ -117,8 +117,9 @@ class MainWindowTest : public ::testing::Test {
   testing::FakeSettingsStore settings_;
   testing::FakeQueryCounter counter_;
   testing::FakeAutostart autostart_;
+  const SystemClock clock_;
   Form1 form_{window_, transfers_, FormStores{credentials_, watch_store_, history_, settings_, counter_, autostart_},
-              DeployHosts{"127.0.0.1:1", "127.0.0.1:1", "127.0.0.1:2", "127.0.0.1:1", "127.0.0.1:1"}};
+              clock_, DeployHosts{"127.0.0.1:1", "127.0.0.1:1", "127.0.0.1:2", "127.0.0.1:1", "127.0.0.1:1"}};
 };
 
 TEST_F(MainWindowTest, TheSystemMenuShowsTheStartAtLoginAndTheLastQueries) {
