@@ -43,7 +43,9 @@ if wait $package; then
   first=$(sha256sum "$zip")
   scripts/package.sh >>build/package.log 2>&1 && [ "$(sha256sum "$zip")" = "$first" ] || {
     echo "FAIL: a second scripts/package.sh made another $zip" >&2; status=1; }
-  QUENZIL_FORCE_XVFB=1 scripts/with-display tests/package/check-package "$zip" || status=1
+  build=${QUENZIL_PACKAGE_BUILD:-build/release}
+  QUENZIL_FORCE_XVFB=1 scripts/with-display tests/package/check-package "$zip" \
+    "$build/quenzil.map" "$build/quenzilc.map" || status=1
 else
   cat build/package.log >&2
   echo "FAIL: scripts/package.sh" >&2
