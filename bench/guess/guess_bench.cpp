@@ -114,7 +114,8 @@ std::pair<int, bool> Press(const Row& row, bool trial, bool refused) {
   host.refused = refused;
   QueryFlow flow(service, kept, host, 0);
   flow.SetServices({std::make_shared<Kuaidi100Service>(Kuaidi100Hosts{"poll.test", "detect.test"}, FetchLimits{},
-                                                       Credentials{"CUSTOMER", "KEY"})});
+                                                       Credentials{"CUSTOMER", "KEY"})},
+                   false);
   flow.Start(QueryAsk{row.number, std::nullopt, "", ""});
   while (auto answer = service.Answer(row.courier, trial)) flow.OnTransferDone(answer->first, answer->second);
   return {service.sent, host.rows};

@@ -26,7 +26,7 @@ std::optional<KeptAnswer> AnswerBook::Kept(const WatchList& watched, std::string
   for (const WatchedParcel& parcel : watched.parcels) {
     if (!Matches(parcel.number, parcel.carrier, number, carrier_code) || parcel.last_answered == 0) continue;
     KeepNewer(best, {parcel.number, parcel.carrier, CarrierName(parcel.carrier, parcel.carrier_name), parcel.phone,
-                     ResultOf(parcel), parcel.last_answered, {}});
+                     ResultOf(parcel), parcel.last_answered, parcel.service});
   }
   const History stored = history_.Load();
   for (const auto* entries : {&kept_here_.entries, &stored.entries}) {
@@ -34,7 +34,7 @@ std::optional<KeptAnswer> AnswerBook::Kept(const WatchList& watched, std::string
       if (!entry.keyed || !Matches(entry.number, entry.carrier, number, carrier_code)) continue;
       KeepNewer(best, {entry.number, entry.carrier, CarrierName(entry.carrier, entry.carrier_name), entry.phone,
                        {entry.number, entry.carrier, entry.state, entry.signed_for, entry.events}, entry.answered,
-                       {}});
+                       entry.service});
     }
   }
   return best;
@@ -71,6 +71,7 @@ HistoryEntry HistoryEntryOf(const QueryOutcome& outcome) {
   entry.carrier_name = outcome.carrier_name;
   if (!outcome.rows.empty()) entry.first_row = outcome.rows.front();
   entry.phone = outcome.phone;
+  entry.service = outcome.service;
   entry.answered = outcome.answered_at;
   if (outcome.result) {
     entry.keyed = true;

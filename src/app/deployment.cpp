@@ -13,6 +13,8 @@ DeployHosts DeployedHosts() {
   deployment.maker = deploy::kMakerHost;
   deployment.tracking_poll = deploy::kTrackingPollHost;
   deployment.tracking_detect = deploy::kTrackingDetectHost;
+  deployment.kdniao = deploy::kKdniaoHost;
+  deployment.appcode = deploy::kAppCodeHost;
   const std::chrono::milliseconds step_timeout{deploy::kQueryStepTimeoutMs};
   deployment.query_limits.connect = step_timeout;
   deployment.query_limits.send = step_timeout;

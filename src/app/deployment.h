@@ -16,6 +16,8 @@ struct DeployHosts {
   std::string maker;            // update flag, Label5
   std::string tracking_poll;    // the keyed API (https)
   std::string tracking_detect;  // courier detection (https)
+  std::string kdniao;           // 快递鸟 (https)
+  std::string appcode;          // the AppCode market API (https)
   // How long a query may take; the update check has its own, shorter limits.
   FetchLimits query_limits{};
   // Background refresh of watched parcels, and the requery guard.

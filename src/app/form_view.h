@@ -4,6 +4,7 @@
 // handlers' tests use a fake.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "app/one_shot_timers.h"
+#include "app/settings.h"
 #include "query/services/kuaidi100.h"
 #include "watch/refresh_policy.h"
 
@@ -29,11 +31,12 @@ struct MenuItem {
   std::vector<MenuItem> submenu;
 };
 
-// What the 快递100 授权 dialog shows and changes.
+// What the 查询服务账号 dialog shows and changes.
 struct AccountSettings {
-  Credentials credentials;
+  Accounts accounts;
   RefreshMode refresh = RefreshMode::kSmart;
-  std::uint32_t queries_this_month = 0;  // shown only
+  // This month's requests per service, as kServiceKeys orders them; shown only.
+  std::array<std::uint32_t, kServiceKeys.size()> queries_this_month{};
 };
 
 // The clipboard's text and the number that tells one content from the next.
@@ -70,8 +73,8 @@ class FormView : public TimerArming {
   virtual void ShowMessage(std::string_view prompt, std::string_view title) = 0;  // OK only
   virtual bool ConfirmOkCancel(std::string_view prompt, std::string_view title) = 0;  // true: OK
   virtual bool AskYesNo(std::string_view prompt, std::string_view title) = 0;          // true: Yes
-  // 快递100 授权: nullopt when cancelled; empty credentials when the user
-  // chose to remove them.
+  // 查询服务账号: nullopt when cancelled; an account left incomplete is
+  // one the user removed.
   virtual std::optional<AccountSettings> AskAccount(const AccountSettings& current) = 0;
   // The phone's last four digits for a parcel; nullopt when cancelled.
   virtual std::optional<std::string> AskPhoneDigits(std::string_view carrier_name,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/settings.h"
 #include "app/texts.h"
 #include "query/carriers.h"
 #include "query/couriers.h"
@@ -159,6 +160,7 @@ bool QueryFlow::ShowKept(const QueryAsk& ask, std::string_view carrier_code, con
   QueryOutcome outcome;
   outcome.kind = QueryOutcome::Kind::kRows;
   outcome.rows = ResultRows(kept->result, kept->carrier_name);
+  if (named_ && !kept->service.empty()) outcome.rows.front() += "（" + std::string(ServiceNameOf(kept->service)) + "）";
   outcome.rows.front() += AgeSuffix(kept->answered_at, now);
   outcome.number = ask.number;
   outcome.carrier_code = kept->carrier_code;
@@ -327,7 +329,7 @@ void QueryFlow::FinishQuery(const FetchOutcome& outcome) {
     case Outcome::kRows: {
       QueryOutcome done;
       done.kind = QueryOutcome::Kind::kRows;
-      done.service = std::string(service.name());
+      done.service = std::string(service.key());
       done.answered_at = host_.Now();
       if (!service.keyed()) {
         done.rows = std::move(answer.rows);
@@ -348,6 +350,7 @@ void QueryFlow::FinishQuery(const FetchOutcome& outcome) {
       result.number = press.ask.number;
       result.carrier_code = press.courier;
       done.rows = ResultRows(result, press.carrier_name);
+      if (named_) done.rows.front() += "（" + std::string(service.name()) + "）";
       done.number = press.ask.number;
       done.carrier_code = press.courier;
       done.carrier_name = press.carrier_name;

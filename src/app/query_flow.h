@@ -48,7 +48,7 @@ struct QueryOutcome {
   std::string carrier_name;
   std::string phone;                     // the digits that got them, if any were needed
   std::optional<TrackingResult> result;  // keyed answers
-  std::string service;                   // the service that answered, by its name
+  std::string service;                   // the service that answered, by its key (ServiceNameOf)
   bool kept = false;                     // the guard held: shown from a kept answer, nothing sent
   UnixSeconds answered_at = 0;           // when the rows came
 };
@@ -114,7 +114,11 @@ class QueryFlow {
 
   // The services to ask, in order; the old address alone when the user has
   // no account. A press on its way keeps the ones it started with.
-  void SetServices(ServiceList services) { services_ = std::move(services); }
+  // `named`: the first row says which service answered.
+  void SetServices(ServiceList services, bool named) {
+    services_ = std::move(services);
+    named_ = named;
+  }
   bool keyed() const { return !services_.empty() && services_.front()->keyed(); }
 
   // True while this very ask is on its way: pressing again sends nothing.
@@ -160,6 +164,7 @@ class QueryFlow {
   QueryFlowHost& host_;
   UnixSeconds requery_guard_;
   ServiceList services_;
+  bool named_ = false;
   std::unique_ptr<Press> press_;
 };
 

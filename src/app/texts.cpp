@@ -48,11 +48,13 @@ std::string ClipboardText(const std::vector<std::string>& rows) {
   return text;
 }
 
-std::string RefreshPausedText(std::string_view service_words) {
-  // First, so a cut to the shell's length never loses it.
-  std::string text = "后台刷新已暂停：快递100 没有接受授权";
+std::string RefreshPausedText(std::string_view service_name, std::string_view service_words, bool others_go_on) {
+  // The news first, so a cut to the shell's length never loses it.
+  std::string text = others_go_on ? "" : "后台刷新已暂停：";
+  text += std::string(service_name) + " 没有接受账号";
   if (!service_words.empty()) text += "（" + CutCharacters(std::string(service_words), 60) + "）";
-  text += "。请在窗口菜单的“快递100 授权…”中检查后按“确定”，或查询一次。";
+  text += others_go_on ? "，后台刷新改用其他查询服务。请在窗口菜单的“查询服务账号…”中检查后按“确定”。"
+                       : "。请在窗口菜单的“查询服务账号…”中检查后按“确定”，或查询一次。";
   return text;
 }
 

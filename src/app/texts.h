@@ -33,7 +33,7 @@ inline constexpr std::string_view kNoServiceForCourierPrompt =
     "已设置的查询服务都不支持这家快递公司，请设置其他查询服务的账号，或选择其他快递公司。";
 
 // Commands of the system menu, the list's menu and the tray menu.
-inline constexpr std::string_view kKeySettingsCommand = "快递100 授权…";
+inline constexpr std::string_view kKeySettingsCommand = "查询服务账号…";
 inline constexpr std::string_view kWatchCommand = "关注此单号";
 inline constexpr std::string_view kCopyCommand = "复制快递信息";
 inline constexpr std::string_view kShowWindowCommand = "显示窗口";
@@ -44,18 +44,18 @@ inline constexpr std::string_view kRecentCommand = "最近查询";
 inline constexpr std::string_view kRecentClearCommand = "清除最近查询";
 inline constexpr std::string_view kRecentEmptyItem = "（无）";
 inline constexpr std::string_view kWatchListLoadingItem = "正在读取关注列表…";
-inline constexpr std::string_view kRefreshPausedItem = "后台刷新已暂停，请检查快递100 授权…";
+inline constexpr std::string_view kRefreshPausedItem = "后台刷新已暂停，请检查查询服务账号…";
 
 inline constexpr std::string_view kCredentialsUnreadablePrompt =
-    "保存的快递100 授权无法读取（可能是在其他用户或其他电脑上保存的），本次按未设置处理。"
-    "请在窗口菜单的“快递100 授权…”中重新填写。";
+    "保存的查询服务账号无法读取（可能是在其他用户或其他电脑上保存的），读不出的账号本次按未设置处理。"
+    "请在窗口菜单的“查询服务账号…”中重新填写。";
 inline constexpr std::string_view kCredentialsNotSavedPrompt =
-    "快递100 授权没能保存，本次运行仍会使用刚才填写的授权。";
+    "查询服务账号没能保存，本次运行仍会使用刚才填写的账号。";
 inline constexpr std::string_view kWatchNeedsRowsPrompt = "请先查询出物流信息，再关注此单号。";
 inline constexpr std::string_view kWatchAlreadyPrompt = "此单号已在关注列表中。";
 inline constexpr std::string_view kWatchFullPrompt = "最多只能关注200个单号，请先取消关注一些。";
 inline constexpr std::string_view kWatchWithoutKeyPrompt =
-    "已关注此单号。设置“快递100 授权…”后，程序会在后台定时刷新，有新动态时在通知区域提醒。";
+    "已关注此单号。设置“查询服务账号…”后，程序会在后台定时刷新，有新动态时在通知区域提醒。";
 inline constexpr std::string_view kWatchFileMovedPrompt =
     "关注列表文件无法读取，已改名保存为：\n";
 inline constexpr std::string_view kWatchFileMovedTail = "\n关注列表从空开始。";
@@ -69,7 +69,7 @@ inline constexpr std::string_view kWatchFileNewerPrompt =
 inline constexpr std::string_view kWatchNotSavedTitle = "关注列表没能保存";
 inline constexpr std::string_view kWatchNotSavedText =
     "关注列表文件无法写入（可能是只读或磁盘已满）。程序会在下次变化和退出时再试。";
-inline constexpr std::string_view kRefreshPausedTitle = "快递100 授权";
+inline constexpr std::string_view kRefreshPausedTitle = "查询服务账号";
 inline constexpr std::string_view kAutostartPrompt = "要在开机时自动启动本程序，以便在后台继续关注单号吗？";
 inline constexpr std::string_view kAutostartFailedPrompt = "无法更改开机自动启动的设置。";
 
@@ -88,6 +88,6 @@ std::string ClipboardText(const std::vector<std::string>& rows);
 
 // The notification when the service refuses the account in the background:
 // 后台刷新已暂停, the service's words and what to do.
-std::string RefreshPausedText(std::string_view service_words);
+std::string RefreshPausedText(std::string_view service_name, std::string_view service_words, bool others_go_on);
 
 }  // namespace quenzil

@@ -7,6 +7,9 @@
 #include "common/times.h"
 #include "query/carriers.h"
 #include "query/couriers.h"
+#include "query/services/appcode.h"
+#include "query/services/kdniao.h"
+#include "query/services/kuaidi100.h"
 #include "query/services/kuaidi100_old.h"
 
 namespace quenzil {
@@ -47,30 +50,67 @@ Tracker::Tracker(Transfers& transfers, TrackerStores stores, TrackerEvents& even
       answers_(stores.history),
       keeper_(transfers, *this, hosts_.watch_schedule),
       flow_(transfers, *this, *this, hosts_.watch_schedule.requery_guard) {
-  SetAccount({});
+  BuildServices();
 }
 
 Tracker::~Tracker() = default;
 
-// ---- the account -------------------------------------------------------------
+// ---- the accounts ---------------------------------------------------------------
 
-void Tracker::SetAccount(Credentials credentials) {
-  credentials_ = std::move(credentials);
+void Tracker::SetAccounts(Accounts accounts) {
+  accounts_ = std::move(accounts);
+  BuildServices();
+}
+
+void Tracker::OnlyService(std::string service) {
+  only_service_ = std::move(service);
+  BuildServices();
+}
+
+void Tracker::BuildServices() {
   services_.clear();
-  if (credentials_.complete()) {
-    services_.push_back(std::make_shared<Kuaidi100Service>(
-        Kuaidi100Hosts{hosts_.tracking_poll, hosts_.tracking_detect}, hosts_.query_limits, credentials_));
-  } else {
-    // Without an account: the old public address, as the program always did.
-    services_.push_back(std::make_shared<OldAddressService>(hosts_.tracking_api, hosts_.query_limits));
+  for (const std::string& key : accounts_.order) {
+    if (!only_service_.empty() && key != only_service_) continue;
+    if (key == Kuaidi100Service::kKey && accounts_.kuaidi100.complete()) {
+      services_.push_back(std::make_shared<Kuaidi100Service>(
+          Kuaidi100Hosts{hosts_.tracking_poll, hosts_.tracking_detect}, hosts_.query_limits, accounts_.kuaidi100));
+    } else if (key == KdniaoService::kKey && accounts_.kdniao.complete()) {
+      services_.push_back(std::make_shared<KdniaoService>(hosts_.kdniao, hosts_.query_limits, accounts_.kdniao));
+    } else if (key == AppCodeService::kKey && accounts_.appcode.complete()) {
+      services_.push_back(std::make_shared<AppCodeService>(hosts_.appcode, hosts_.query_limits, accounts_.appcode));
+    }
   }
-  flow_.SetServices(services_);
+  GiveFlowServices();
   keeper_.Advance();
+}
+
+void Tracker::GiveFlowServices() {
+  if (services_.empty()) {
+    // Without an account: the old public address, as the program always did.
+    flow_.SetServices({std::make_shared<OldAddressService>(hosts_.tracking_api, hosts_.query_limits)}, false);
+    return;
+  }
+  // A service that refused lately is still asked, but last: it may have
+  // been topped up.
+  ServiceList ordered;
+  for (const bool paused : {false, true}) {
+    for (const auto& service : services_) {
+      const bool is_paused = std::find(paused_.begin(), paused_.end(), service->key()) != paused_.end();
+      if (is_paused == paused) ordered.push_back(service);
+    }
+  }
+  // The rows name their service, unless 快递100 alone answers, as it always did.
+  const bool named = services_.size() > 1 || services_.front()->key() != Kuaidi100Service::kKey;
+  flow_.SetServices(std::move(ordered), named);
 }
 
 void Tracker::LoadSettings() {
   keeper_.SetMode(stores_.settings.LoadRefreshMode());
-  paused_for_account_ = stores_.settings.LoadRefreshPaused();
+  paused_.clear();
+  for (const std::string_view key : kServiceKeys) {
+    if (stores_.settings.LoadPaused(key)) paused_.emplace_back(key);
+  }
+  GiveFlowServices();
   keeper_.Advance();
 }
 
@@ -83,21 +123,36 @@ void Tracker::AccountConfirmed() {
   // Perhaps the account got courier detection: it is asked again (a flag
   // left set only goes on without it).
   static_cast<void>(stores_.settings.SaveDetectionRefused(false));
-  ResumeRefresh();
+  detection_off_.clear();
+  const std::vector<std::string> paused = paused_;
+  for (const std::string& key : paused) Resume(key);
 }
 
-void Tracker::ResumeRefresh() {
-  if (!paused_for_account_) return;
-  paused_for_account_ = false;
-  stores_.settings.SaveRefreshPaused(false);
+bool Tracker::refresh_paused() const {
+  return !services_.empty() && std::all_of(services_.begin(), services_.end(), [this](const auto& service) {
+    return std::find(paused_.begin(), paused_.end(), service->key()) != paused_.end();
+  });
+}
+
+void Tracker::Resume(std::string_view service) {
+  const auto found = std::find(paused_.begin(), paused_.end(), service);
+  if (found == paused_.end()) return;
+  paused_.erase(found);
+  stores_.settings.SavePaused(service, false);
+  GiveFlowServices();
   keeper_.ResumeRefresh();
 }
 
-void Tracker::RefreshRefused(const TrackingService&, const ServiceAnswer& answer) {
-  paused_for_account_ = true;
-  stores_.settings.SaveRefreshPaused(true);
-  if (stopped_) return;
-  events_.Notification(kRefreshPausedTitle, RefreshPausedText(FirstLine(answer.told)));
+void Tracker::Pause(const TrackingService& service, const ServiceAnswer& answer, bool tell) {
+  if (std::find(paused_.begin(), paused_.end(), service.key()) == paused_.end()) {
+    paused_.emplace_back(service.key());
+    stores_.settings.SavePaused(service.key(), true);
+    GiveFlowServices();
+  }
+  if (!tell || stopped_) return;
+  // Background work raises no box: one notification.
+  events_.Notification(kRefreshPausedTitle,
+                       RefreshPausedText(service.name(), FirstLine(answer.told), !refresh_paused()));
   notified_.reset();
 }
 
@@ -146,8 +201,8 @@ void Tracker::PhoneDigits(std::optional<std::string> digits) { flow_.PhoneDigits
 void Tracker::QueryDone(const QueryOutcome& outcome) {
   switch (outcome.kind) {
     case QueryOutcome::Kind::kRows:
-      // Rows by hand: the account works again.
-      if (outcome.result && !outcome.kept) ResumeRefresh();
+      // Rows by hand: that service's account works again.
+      if (outcome.result && !outcome.kept) Resume(outcome.service);
       events_.Rows(outcome);
       break;
     case QueryOutcome::Kind::kAdvice:
@@ -171,14 +226,29 @@ bool Tracker::PhoneNeeded(std::string_view carrier_name, std::string_view number
   return events_.PhoneWanted(carrier_name, number);
 }
 
-void Tracker::ServiceRefused(const TrackingService&, const ServiceAnswer&) {
-  // A query by hand tells the refusal in its box; the background pauses on
-  // its own refusal only.
+// A query by hand tells the refusal in its box.
+void Tracker::ServiceRefused(const TrackingService& service, const ServiceAnswer& answer) {
+  Pause(service, answer, false);
 }
 
-bool Tracker::DetectionOff(const TrackingService&) const { return stores_.settings.LoadDetectionRefused(); }
+void Tracker::RefreshRefused(const TrackingService& service, const ServiceAnswer& answer) {
+  Pause(service, answer, true);
+}
 
-void Tracker::DetectionNotOffered(const TrackingService&) { stores_.settings.SaveDetectionRefused(true); }
+// 快递100's is kept across runs (a trial account never has it); another
+// service's for this run.
+bool Tracker::DetectionOff(const TrackingService& service) const {
+  if (service.key() == Kuaidi100Service::kKey) return stores_.settings.LoadDetectionRefused();
+  return std::find(detection_off_.begin(), detection_off_.end(), service.key()) != detection_off_.end();
+}
+
+void Tracker::DetectionNotOffered(const TrackingService& service) {
+  if (service.key() == Kuaidi100Service::kKey) {
+    stores_.settings.SaveDetectionRefused(true);
+  } else {
+    detection_off_.emplace_back(service.key());
+  }
+}
 
 // ---- kept answers ----------------------------------------------------------------
 
@@ -192,7 +262,7 @@ std::string Tracker::PhoneFor(std::string_view number, std::string_view carrier_
 
 void Tracker::Keep(const QueryOutcome& outcome) {
   if (outcome.result && options_.keeps_watch_list) {
-    keeper_.TakeUserResult(*outcome.result, outcome.carrier_code, outcome.phone);
+    keeper_.TakeUserResult(*outcome.result, outcome.carrier_code, outcome.phone, outcome.service);
   }
   HistoryEntry entry = answers_.Record(outcome);
   if (!options_.writes_later) {
@@ -258,15 +328,18 @@ AddResult Tracker::Watch(const QueryOutcome& shown, std::string note) {
   entry.carrier = shown.carrier_code;
   entry.carrier_name = shown.carrier_name;
   entry.phone = shown.phone.empty() ? PhoneFor(shown.number, shown.carrier_code) : shown.phone;
+  if (shown.result) entry.service = shown.service;
   return keeper_.Add(std::move(entry));
 }
 
 bool Tracker::Unwatch(std::string_view number, std::string_view carrier) { return keeper_.Remove(number, carrier); }
 
+// The first service in the order that serves the courier and is not paused.
 std::shared_ptr<const TrackingService> Tracker::ServiceFor(const WatchedParcel& parcel) const {
-  if (!options_.keeps_watch_list || paused_for_account_) return nullptr;
+  if (!options_.keeps_watch_list) return nullptr;
   for (const auto& service : services_) {
-    if (service->keyed() && service->Serves(parcel.carrier)) return service;
+    const bool paused = std::find(paused_.begin(), paused_.end(), service->key()) != paused_.end();
+    if (!paused && service->Serves(parcel.carrier)) return service;
   }
   return nullptr;
 }

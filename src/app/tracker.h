@@ -20,7 +20,6 @@
 #include "app/query_flow.h"
 #include "app/settings.h"
 #include "app/watch_keeper.h"
-#include "query/services/kuaidi100.h"
 #include "watch/history.h"
 #include "watch/watch_store.h"
 
@@ -89,18 +88,23 @@ class Tracker final : private QueryFlowHost, private WatchHost, private AnswerKe
           DeployHosts hosts, TrackerOptions options = {});
   ~Tracker() override;
 
-  // ---- the account and the settings
-  void SetAccount(Credentials credentials);
-  const Credentials& credentials() const { return credentials_; }
-  bool keyed() const { return credentials_.complete(); }
-  // The refresh mode and the pause kept from an earlier run.
+  // ---- the accounts and the settings
+  // The services with an account are asked in the accounts' order; without
+  // any, the old public address.
+  void SetAccounts(Accounts accounts);
+  const Accounts& accounts() const { return accounts_; }
+  bool keyed() const { return accounts_.any(); }
+  // Only this service is asked (the companion's --service); empty: all.
+  void OnlyService(std::string service);
+  // The refresh mode and the pauses kept from an earlier run.
   void LoadSettings();
   void SetMode(RefreshMode mode);
   RefreshMode mode() const { return keeper_.mode(); }
-  // The user confirmed the account (perhaps after topping it up): detection
-  // is asked again and refresh goes on.
+  // The user confirmed the accounts (perhaps after topping one up):
+  // detection is asked again and every service is asked again.
   void AccountConfirmed();
-  bool refresh_paused() const { return paused_for_account_; }
+  // Every service with an account is paused: nothing refreshes.
+  bool refresh_paused() const;
 
   // ---- queries
   // The same query on its way (or waiting for the refresh of its number).
@@ -163,7 +167,11 @@ class Tracker final : private QueryFlowHost, private WatchHost, private AnswerKe
   void Keep(const QueryOutcome& outcome) override;
 
   void StartQuery(QueryAsk ask);
-  void ResumeRefresh();
+  void BuildServices();
+  // The services a press asks, in order: those paused last.
+  void GiveFlowServices();
+  void Pause(const TrackingService& service, const ServiceAnswer& answer, bool tell);
+  void Resume(std::string_view service);
   void RunWrites();
   void Rewake();
 
@@ -173,8 +181,11 @@ class Tracker final : private QueryFlowHost, private WatchHost, private AnswerKe
   const Clock& clock_;
   DeployHosts hosts_;
   TrackerOptions options_;
-  Credentials credentials_;
-  ServiceList services_;
+  Accounts accounts_;
+  std::string only_service_;
+  ServiceList services_;  // with an account, in the accounts' order
+  std::vector<std::string> paused_;  // by key
+  std::vector<std::string> detection_off_;  // services whose account has no detection, this run
   AnswerBook answers_;
   WatchKeeper keeper_;
   QueryFlow flow_;
@@ -186,7 +197,6 @@ class Tracker final : private QueryFlowHost, private WatchHost, private AnswerKe
   // The courier found for a number (number, code): for another number it
   // counts as no pick, so it is looked for again.
   std::optional<std::pair<std::string, std::string>> detected_;
-  bool paused_for_account_ = false;
   std::optional<ParcelKey> notified_;
 
   // When to wake: the refresh's moment, the watch file's next read, writes

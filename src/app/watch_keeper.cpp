@@ -84,12 +84,14 @@ bool WatchKeeper::Remove(std::string_view number, std::string_view carrier) {
   return true;
 }
 
-void WatchKeeper::TakeUserResult(const TrackingResult& result, std::string_view carrier, std::string_view phone) {
+void WatchKeeper::TakeUserResult(const TrackingResult& result, std::string_view carrier, std::string_view phone,
+                                 std::string_view service) {
   const std::optional<std::size_t> index = FindParcel(list_, result.number, carrier);
   if (!index) return;
   WatchedParcel& parcel = list_.parcels[*index];
   MergeResult(parcel, result, host_.Now());
   if (!phone.empty()) parcel.phone = std::string(phone);
+  if (!service.empty()) parcel.service = std::string(service);
   SaveNow();
   host_.WatchListChanged();
   Rearm();
@@ -176,6 +178,7 @@ bool WatchKeeper::TakeKeptAnswer(WatchedParcel& parcel, UnixSeconds now) {
   const MergeOutcome merged = MergeResult(parcel, kept->result, kept->answered_at);
   parcel.last_checked = checked;
   if (parcel.phone.empty()) parcel.phone = kept->phone;
+  if (!kept->service.empty()) parcel.service = kept->service;
   if (merged.notify) host_.Notify(parcel.number, parcel.carrier, NotificationTitle(parcel), NotificationText(parcel));
   return true;
 }
@@ -213,6 +216,7 @@ bool WatchKeeper::TakeOutcome(WatchedParcel& parcel, const TrackingService& serv
       TrackingResult result = answer.result;
       result.carrier_code = parcel.carrier;
       const MergeOutcome merged = MergeResult(parcel, result, now);
+      parcel.service = std::string(service.key());
       if (merged.notify) {
         host_.Notify(parcel.number, parcel.carrier, NotificationTitle(parcel), NotificationText(parcel));
       }

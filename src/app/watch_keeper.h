@@ -82,7 +82,8 @@ class WatchKeeper {
   bool Remove(std::string_view number, std::string_view carrier);
   // A user's query of a watched parcel got rows: taken in without a
   // notification, with the phone's digits that got them (if any).
-  void TakeUserResult(const TrackingResult& result, std::string_view carrier, std::string_view phone = {});
+  void TakeUserResult(const TrackingResult& result, std::string_view carrier, std::string_view phone = {},
+                      std::string_view service = {});
 
   // The refresh timer fired.
   void OnWake();

@@ -56,6 +56,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
   std::optional<std::string> number;
   std::optional<std::string> courier;
   std::optional<std::string> phone;
+  std::optional<std::string> service;
   bool json = false;
   bool watched = false;
   bool guess = false;
@@ -65,8 +66,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
       bool& flag = word == "--json" ? json : word == "--watched" ? watched : guess;
       if (flag) return Refused("选项 " + word + " 重复");
       flag = true;
-    } else if (word == "--courier" || word == "--phone") {
-      std::optional<std::string>& value = word == "--courier" ? courier : phone;
+    } else if (word == "--courier" || word == "--phone" || word == "--service") {
+      std::optional<std::string>& value = word == "--courier" ? courier : word == "--phone" ? phone : service;
       if (value) return Refused("选项 " + word + " 重复");
       // The next word is the value, unless it is itself an option.
       if (index + 1 == arguments.size() || arguments[index + 1].rfind("-", 0) == 0) {
@@ -83,12 +84,17 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
   }
   command.json = json;
   if (watched) {
-    if (number || courier || phone || guess) return Refused("--watched 不能与单号、--courier、--phone 或 --guess 同用");
+    if (number || courier || phone || guess || service) {
+      return Refused("--watched 不能与单号、--courier、--phone、--service 或 --guess 同用");
+    }
     command.kind = Command::Kind::kWatched;
     return {command, {}};
   }
   if (!number || number->empty()) return Refused("请输入快递单号");
-  if (guess && (courier || phone)) return Refused("--guess 不能与 --courier 或 --phone 同用");
+  if (guess && (courier || phone || service)) return Refused("--guess 不能与 --courier、--phone 或 --service 同用");
+  if (service && std::find(kServiceKeys.begin(), kServiceKeys.end(), *service) == kServiceKeys.end()) {
+    return Refused("--service 只能是 kuaidi100、kdniao 或 appcode：" + *service);
+  }
   const std::optional<std::string> code = courier ? CourierCodeOf(*courier) : std::string();
   if (!code) return Refused(UnknownCourier(*courier));
   if (phone && !IsPhoneDigits(*phone)) return Refused("--phone 应为手机号码的后四位数字：" + *phone);
@@ -96,16 +102,23 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
   command.number = std::move(*number);
   command.courier = *code;
   command.phone = phone.value_or("");
+  command.service = service.value_or("");
   return {command, {}};
 }
 
-std::string CheckQuery(const Command& command, bool keyed) {
-  if (command.kind != Command::Kind::kQuery || keyed) return {};
+std::string CheckQuery(const Command& command, const Accounts& accounts) {
+  if (command.kind != Command::Kind::kQuery) return {};
+  const bool has_service = command.service == Kuaidi100Service::kKey   ? accounts.kuaidi100.complete()
+                           : command.service == KdniaoService::kKey    ? accounts.kdniao.complete()
+                           : command.service == AppCodeService::kKey   ? accounts.appcode.complete()
+                                                                        : true;
+  if (!has_service) return "没有设置" + std::string(ServiceNameOf(command.service)) + "的账号：--service " + command.service;
+  if (accounts.any()) return {};
   if (command.courier.empty()) {
-    return "没有设置快递100 授权，无法自动识别快递公司，请用 --courier 指定";
+    return "没有设置查询服务账号，无法自动识别快递公司，请用 --courier 指定";
   }
   if (!IsOldAddressCourier(command.courier)) {
-    return "没有设置快递100 授权时，--courier 只能是用法中列出的十家之一：" + command.courier;
+    return "没有设置查询服务账号时，--courier 只能是用法中列出的十家之一：" + command.courier;
   }
   return {};
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
+
 namespace quenzil::cli {
 
 struct Command {
@@ -15,6 +17,7 @@ struct Command {
   std::string courier;  // kQuery: the service's code; empty: found with the key
   std::string phone;    // kQuery: the phone's last four digits, or empty
   bool json = false;
+  std::string service;  // kQuery: only this service is asked (its key); empty: the accounts' order
   bool operator==(const Command&) const = default;
 };
 
@@ -28,9 +31,9 @@ struct ParsedArguments {
 // table (or a code of the service the table does not hold).
 ParsedArguments ParseArguments(const std::vector<std::string>& arguments);
 
-// What only the stored account decides: without a key the courier must be
-// named, and be one of the ten of the old public address. Empty when the
-// query may go, else why not.
-std::string CheckQuery(const Command& command, bool keyed);
+// What only the stored accounts decide: without any the courier must be
+// named, and be one of the ten of the old public address; --service needs
+// that service's account. Empty when the query may go, else why not.
+std::string CheckQuery(const Command& command, const Accounts& accounts);
 
 }  // namespace quenzil::cli

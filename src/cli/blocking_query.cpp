@@ -23,12 +23,14 @@ std::optional<std::pair<TransferId, FetchOutcome>> OutcomeQueue::WaitFor(std::ch
 }
 
 BlockingQuery::BlockingQuery(Transfers& transfers, OutcomeQueue& outcomes, TrackerStores stores, const Clock& clock,
-                             DeployHosts hosts, Credentials credentials, std::chrono::milliseconds step_wait)
+                             DeployHosts hosts, Accounts accounts, std::string only_service,
+                             std::chrono::milliseconds step_wait)
     : transfers_(transfers),
       outcomes_(outcomes),
       step_wait_(step_wait),
       tracker_(transfers_, stores, *this, clock, std::move(hosts), {.keeps_watch_list = false, .writes_later = false}) {
-  tracker_.SetAccount(std::move(credentials));
+  tracker_.SetAccounts(std::move(accounts));
+  tracker_.OnlyService(std::move(only_service));
   tracker_.LoadWatchList();
 }
 

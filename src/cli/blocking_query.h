@@ -43,7 +43,7 @@ class BlockingQuery final : private TrackerEvents {
   // a margin, so that a transfer that outruns its limits still ends the
   // query as a time-out. The watch list is only read, for its kept answers.
   BlockingQuery(Transfers& transfers, OutcomeQueue& outcomes, TrackerStores stores, const Clock& clock,
-                DeployHosts hosts, Credentials credentials, std::chrono::milliseconds step_wait);
+                DeployHosts hosts, Accounts accounts, std::string only_service, std::chrono::milliseconds step_wait);
 
   QueryOutcome Run(QueryAsk ask);
 

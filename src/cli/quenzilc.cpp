@@ -104,7 +104,7 @@ Report Query(const Command& command) {
   const CredentialStore::Loaded account = credential_store.Load();
   // As in the window: an account that cannot be read counts as none.
   const std::string warning = account.unreadable ? std::string(kCredentialsUnreadablePrompt) + "\n" : "";
-  if (std::string problem = CheckQuery(command, account.credentials.complete()); !problem.empty()) {
+  if (std::string problem = CheckQuery(command, account.accounts); !problem.empty()) {
     Report usage = UsageReport(problem);
     usage.err.insert(0, warning);
     return usage;
@@ -119,12 +119,12 @@ Report Query(const Command& command) {
   WinHttpTransfers winhttp(
       [outcomes](TransferId id, FetchOutcome outcome) { outcomes->Push(id, std::move(outcome)); });
   // Counted once sent, on the transfers' threads, which may outlive this call.
-  CountingTransfers transfers(winhttp, [] { RegistryQueryCounter().CountOne(); });
+  CountingTransfers transfers(winhttp, [](const std::string& service) { RegistryQueryCounter().CountOne(service); });
   RegistrySettingsStore settings_store;
   const DeployHosts hosts = DeployedHosts();
   const SystemClock clock;
-  BlockingQuery query(transfers, *outcomes, {watched, history, settings_store}, clock, hosts, account.credentials,
-                      hosts.query_limits.total + kStepMargin);
+  BlockingQuery query(transfers, *outcomes, {watched, history, settings_store}, clock, hosts, account.accounts,
+                      command.service, hosts.query_limits.total + kStepMargin);
 
   QueryAsk ask;
   ask.number = command.number;

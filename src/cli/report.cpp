@@ -49,6 +49,7 @@ Json QueryJson(const QueryOutcome& outcome, const QueryAsk& ask) {
       code.empty() ? Json(nullptr) : Json(outcome.carrier_name.empty() ? CarrierName(code) : outcome.carrier_name);
   object["state"] = outcome.result ? Json(outcome.result->state) : Json(nullptr);
   object["state_text"] = outcome.result ? Json(StateText(outcome.result->state)) : Json(nullptr);
+  object["service"] = TextOrNull(outcome.service);
   object["rows"] = outcome.rows;
   object["events"] = outcome.result ? EventsJson(outcome.result->events) : Json(nullptr);
   object["kept"] = outcome.kept;
@@ -144,16 +145,17 @@ std::string UsageText() {
   for (const Carrier& carrier : CarrierTable) couriers.append(" ").append(carrier.service_code);
   std::string text =
       "用法：\n"
-      "  quenzilc <单号> [--courier 名称] [--phone 后四位] [--json]\n"
+      "  quenzilc <单号> [--courier 名称] [--phone 后四位] [--service 服务] [--json]\n"
       "  quenzilc --guess <单号> [--json]\n"
       "  quenzilc --watched [--json]\n"
       "  quenzilc --help\n"
       "\n"
-      "用 Quenzil 的快递100 授权和设置查询单号的物流信息，每行输出一条。\n"
-      "  --courier 名称   快递公司的名称或编码，例如 极兔、京东、顺丰速运、jtexpress。有快递100 授权时\n"
+      "用 Quenzil 的查询服务账号和设置查询单号的物流信息，每行输出一条。\n"
+      "  --courier 名称   快递公司的名称或编码，例如 极兔、京东、顺丰速运、jtexpress。有查询服务账号时\n"
       "                   可以省略（按单号找出快递公司）；没有授权时必须指定，且只能是以下之一：\n"
       "                  " + couriers + "\n"
       "  --phone 后四位   寄件人或收件人手机号码的后四位（顺丰等快递公司需要）\n"
+      "  --service 服务   只用这一个查询服务：kuaidi100、kdniao 或 appcode（默认按设置的顺序依次尝试）\n"
       "  --json           输出一个 JSON 对象（UTF-8）\n"
       "  --watched        列出关注的单号（只读取关注列表，不联网）\n"
       "  --guess          只按单号的样子猜快递公司（不联网），每行一家：编码<Tab>名称，最可能的在前\n"

@@ -15,6 +15,12 @@ namespace {
 constexpr wchar_t kSettingsKey[] = L"Software\\Dravimo\\Quenzil";
 constexpr wchar_t kCustomerValue[] = L"Customer";
 constexpr wchar_t kKeyValue[] = L"Key";
+constexpr wchar_t kKdniaoIdValue[] = L"KdniaoId";
+constexpr wchar_t kKdniaoKeyValue[] = L"KdniaoKey";
+constexpr wchar_t kKdniaoRequestTypeValue[] = L"KdniaoRequestType";
+constexpr wchar_t kAppCodeValue[] = L"AppCode";
+constexpr wchar_t kServiceOrderValue[] = L"ServiceOrder";
+constexpr DWORD kKdniaoPaidRequestType = 8001;
 
 // Plain bytes of the secret are wiped once used.
 void Wipe(void* data, std::size_t size) {
@@ -37,6 +43,77 @@ bool ReadValue(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& by
   return true;
 }
 
+// A value as the store keeps it: absent, unreadable, or its text.
+struct Stored {
+  bool present = false;
+  bool readable = true;
+  std::string text;
+};
+
+Stored ReadText(HKEY key, const wchar_t* name) {
+  Stored stored;
+  DWORD type = 0;
+  std::vector<BYTE> bytes;
+  if (!ReadValue(key, name, type, bytes, stored.present)) return {true, false, {}};
+  if (!stored.present) return stored;
+  if (type != REG_SZ) return {true, false, {}};
+  std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+  while (!text.empty() && text.back() == L'\0') text.pop_back();
+  stored.text = Narrow(text);
+  return stored;
+}
+
+Stored ReadSecret(HKEY key, const wchar_t* name) {
+  Stored stored;
+  DWORD type = 0;
+  std::vector<BYTE> bytes;
+  if (!ReadValue(key, name, type, bytes, stored.present)) return {true, false, {}};
+  if (!stored.present) return stored;
+  if (type != REG_BINARY || bytes.empty() || bytes.size() > 0xFFFFFFFFu) return {true, false, {}};
+  DATA_BLOB protected_bytes{static_cast<DWORD>(bytes.size()), bytes.data()};
+  DATA_BLOB plain{};
+  if (!::CryptUnprotectData(&protected_bytes, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                            &plain)) {
+    return {true, false, {}};
+  }
+  stored.text.assign(reinterpret_cast<const char*>(plain.pbData), plain.cbData);
+  Wipe(plain.pbData, plain.cbData);
+  ::LocalFree(plain.pbData);
+  return stored;
+}
+
+// Both halves of an account, or neither: one half alone cannot be used.
+bool Pair(const Stored& first, const Stored& second, std::string& first_out, std::string& second_out) {
+  if (!first.present && !second.present) return true;
+  if (!first.readable || !second.readable || first.text.empty() || second.text.empty()) return false;
+  first_out = first.text;
+  second_out = second.text;
+  return true;
+}
+
+bool WriteText(HKEY key, const wchar_t* name, const std::string& text) {
+  const std::wstring wide = Widen(text);
+  const auto bytes = static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t));
+  return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()), bytes) == ERROR_SUCCESS;
+}
+
+bool WriteSecret(HKEY key, const wchar_t* name, std::string secret) {
+  DATA_BLOB plain{static_cast<DWORD>(secret.size()), reinterpret_cast<BYTE*>(secret.data())};
+  DATA_BLOB protected_bytes{};
+  const BOOL protected_ok = ::CryptProtectData(&plain, L"Quenzil", nullptr, nullptr, nullptr,
+                                               CRYPTPROTECT_UI_FORBIDDEN, &protected_bytes);
+  Wipe(secret.data(), secret.size());
+  if (!protected_ok) return false;
+  const auto free_blob = scope_exit([&] { ::LocalFree(protected_bytes.pbData); });
+  return ::RegSetValueExW(key, name, 0, REG_BINARY, protected_bytes.pbData, protected_bytes.cbData) ==
+         ERROR_SUCCESS;
+}
+
+bool Remove(HKEY key, const wchar_t* name) {
+  const LSTATUS status = ::RegDeleteValueW(key, name);
+  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
 }  // namespace
 
 CredentialStore::Loaded RegistryCredentialStore::Load() {
@@ -48,82 +125,60 @@ CredentialStore::Loaded RegistryCredentialStore::Load() {
     loaded.unreadable = true;
     return loaded;
   }
-
-  DWORD customer_type = 0;
-  std::vector<BYTE> customer_bytes;
-  bool customer_present = false;
-  DWORD key_type = 0;
-  std::vector<BYTE> key_bytes;
-  bool key_present = false;
-  if (!ReadValue(key.get(), kCustomerValue, customer_type, customer_bytes, customer_present) ||
-      !ReadValue(key.get(), kKeyValue, key_type, key_bytes, key_present)) {
-    loaded.unreadable = true;
-    return loaded;
+  Accounts& accounts = loaded.accounts;
+  // An account that cannot be read counts as none; the others still do.
+  bool readable = Pair(ReadText(key.get(), kCustomerValue), ReadSecret(key.get(), kKeyValue),
+                       accounts.kuaidi100.customer, accounts.kuaidi100.key);
+  readable = Pair(ReadText(key.get(), kKdniaoIdValue), ReadSecret(key.get(), kKdniaoKeyValue), accounts.kdniao.id,
+                  accounts.kdniao.key) &&
+             readable;
+  if (const Stored appcode = ReadSecret(key.get(), kAppCodeValue); appcode.present) {
+    readable = readable && appcode.readable && !appcode.text.empty();
+    if (appcode.readable) accounts.appcode.code = appcode.text;
   }
-  if (!customer_present && !key_present) return loaded;
-  if (!customer_present || !key_present || customer_type != REG_SZ || key_type != REG_BINARY ||
-      key_bytes.empty() || key_bytes.size() > 0xFFFFFFFFu) {
-    loaded.unreadable = true;
-    return loaded;
+  DWORD request_type = 0;
+  DWORD size = sizeof(request_type);
+  DWORD type = 0;
+  if (::RegQueryValueExW(key.get(), kKdniaoRequestTypeValue, nullptr, &type, reinterpret_cast<BYTE*>(&request_type),
+                         &size) == ERROR_SUCCESS &&
+      type == REG_DWORD) {
+    accounts.kdniao.paid = request_type == kKdniaoPaidRequestType;
   }
-
-  std::wstring customer(reinterpret_cast<const wchar_t*>(customer_bytes.data()),
-                        customer_bytes.size() / sizeof(wchar_t));
-  while (!customer.empty() && customer.back() == L'\0') customer.pop_back();
-
-  DATA_BLOB protected_key{static_cast<DWORD>(key_bytes.size()), key_bytes.data()};
-  DATA_BLOB plain{};
-  if (!::CryptUnprotectData(&protected_key, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
-                            &plain)) {
-    loaded.unreadable = true;
-    return loaded;
+  if (const Stored order = ReadText(key.get(), kServiceOrderValue); order.present && order.readable) {
+    accounts.order = ParseServiceOrder(order.text);
   }
-  std::string secret(reinterpret_cast<const char*>(plain.pbData), plain.cbData);
-  Wipe(plain.pbData, plain.cbData);
-  ::LocalFree(plain.pbData);
-
-  loaded.credentials = Credentials{Narrow(customer), std::move(secret)};
-  if (!loaded.credentials.complete()) {
-    loaded.credentials = {};
-    loaded.unreadable = true;
-  }
+  loaded.unreadable = !readable;
   return loaded;
 }
 
-bool RegistryCredentialStore::Save(const Credentials& credentials) {
+bool RegistryCredentialStore::Save(const Accounts& accounts) {
   UniqueKey key;
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
                         nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  std::string secret = credentials.key;
-  DATA_BLOB plain{static_cast<DWORD>(secret.size()), reinterpret_cast<BYTE*>(secret.data())};
-  DATA_BLOB protected_key{};
-  const BOOL protected_ok = ::CryptProtectData(&plain, L"Quenzil", nullptr, nullptr, nullptr,
-                                               CRYPTPROTECT_UI_FORBIDDEN, &protected_key);
-  Wipe(secret.data(), secret.size());
-  if (!protected_ok) return false;
-  const auto free_blob = scope_exit([&] { ::LocalFree(protected_key.pbData); });
-
-  const std::wstring customer = Widen(credentials.customer);
-  const auto customer_bytes = static_cast<DWORD>((customer.size() + 1) * sizeof(wchar_t));
-  return ::RegSetValueExW(key.get(), kCustomerValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(customer.c_str()),
-                          customer_bytes) == ERROR_SUCCESS &&
-         ::RegSetValueExW(key.get(), kKeyValue, 0, REG_BINARY, protected_key.pbData, protected_key.cbData) ==
-             ERROR_SUCCESS;
-}
-
-bool RegistryCredentialStore::Clear() {
-  UniqueKey key;
-  const LSTATUS opened = ::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_SET_VALUE, key.put());
-  if (opened == ERROR_FILE_NOT_FOUND) return true;
-  if (opened != ERROR_SUCCESS) return false;
-  bool cleared = true;
-  for (const wchar_t* name : {kCustomerValue, kKeyValue}) {
-    const LSTATUS status = ::RegDeleteValueW(key.get(), name);
-    cleared = cleared && (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND);
+  bool saved = true;
+  if (accounts.kuaidi100.complete()) {
+    saved = WriteText(key.get(), kCustomerValue, accounts.kuaidi100.customer) &&
+            WriteSecret(key.get(), kKeyValue, accounts.kuaidi100.key);
+  } else {
+    saved = Remove(key.get(), kCustomerValue) && Remove(key.get(), kKeyValue);
   }
-  return cleared;
+  if (accounts.kdniao.complete()) {
+    const DWORD request_type = accounts.kdniao.paid ? kKdniaoPaidRequestType : 1002;
+    saved = WriteText(key.get(), kKdniaoIdValue, accounts.kdniao.id) &&
+            WriteSecret(key.get(), kKdniaoKeyValue, accounts.kdniao.key) &&
+            ::RegSetValueExW(key.get(), kKdniaoRequestTypeValue, 0, REG_DWORD,
+                             reinterpret_cast<const BYTE*>(&request_type), sizeof(request_type)) == ERROR_SUCCESS &&
+            saved;
+  } else {
+    saved = Remove(key.get(), kKdniaoIdValue) && Remove(key.get(), kKdniaoKeyValue) &&
+            Remove(key.get(), kKdniaoRequestTypeValue) && saved;
+  }
+  saved = (accounts.appcode.complete() ? WriteSecret(key.get(), kAppCodeValue, accounts.appcode.code)
+                                       : Remove(key.get(), kAppCodeValue)) &&
+          saved;
+  return WriteText(key.get(), kServiceOrderValue, ServiceOrderText(accounts.order)) && saved;
 }
 
 }  // namespace quenzil

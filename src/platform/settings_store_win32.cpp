@@ -24,6 +24,25 @@ constexpr wchar_t kDetectionRefusedValue[] = L"DetectionRefused";
 constexpr wchar_t kQueryMonthValue[] = L"QueryMonth";
 constexpr wchar_t kQueryCountValue[] = L"QueryCount";
 
+// Each service's count and pause, by its key.
+struct ServiceValues {
+  std::string_view service;
+  const wchar_t* count;
+  const wchar_t* paused;
+};
+constexpr ServiceValues kServiceValues[] = {
+    {Kuaidi100Service::kKey, kQueryCountValue, kRefreshPausedValue},
+    {KdniaoService::kKey, L"KdniaoCount", L"KdniaoPaused"},
+    {AppCodeService::kKey, L"AppCodeCount", L"AppCodePaused"},
+};
+
+const ServiceValues* ValuesOf(std::string_view service) {
+  for (const ServiceValues& values : kServiceValues) {
+    if (values.service == service) return &values;
+  }
+  return nullptr;
+}
+
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr wchar_t kApprovedKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 constexpr wchar_t kRunValue[] = L"Quenzil";
@@ -132,8 +151,8 @@ std::uint32_t CurrentMonth() {
   return static_cast<std::uint32_t>(now.wYear) * 100u + now.wMonth;
 }
 
-MonthCount ReadCount(HKEY key) {
-  return MonthCount{ReadDword(key, kQueryMonthValue).value_or(0), ReadDword(key, kQueryCountValue).value_or(0)};
+MonthCount ReadCount(HKEY key, const wchar_t* count) {
+  return MonthCount{ReadDword(key, kQueryMonthValue).value_or(0), ReadDword(key, count).value_or(0)};
 }
 
 // The count's lock, shared by every process of the user in every session.
@@ -202,35 +221,51 @@ bool RegistrySettingsStore::SaveRefreshMode(RefreshMode mode) {
   return false;
 }
 
-bool RegistrySettingsStore::LoadRefreshPaused() { return LoadFlag(kRefreshPausedValue); }
-bool RegistrySettingsStore::SaveRefreshPaused(bool paused) { return SaveFlag(kRefreshPausedValue, paused); }
+bool RegistrySettingsStore::LoadPaused(std::string_view service) {
+  const ServiceValues* values = ValuesOf(service);
+  return values != nullptr && LoadFlag(values->paused);
+}
+
+bool RegistrySettingsStore::SavePaused(std::string_view service, bool paused) {
+  const ServiceValues* values = ValuesOf(service);
+  return values != nullptr && SaveFlag(values->paused, paused);
+}
 bool RegistrySettingsStore::LoadAutostartAsked() { return LoadFlag(kAutostartAskedValue); }
 bool RegistrySettingsStore::SaveAutostartAsked() { return SaveFlag(kAutostartAskedValue, true); }
 bool RegistrySettingsStore::LoadDetectionRefused() { return LoadFlag(kDetectionRefusedValue); }
 bool RegistrySettingsStore::SaveDetectionRefused(bool refused) { return SaveFlag(kDetectionRefusedValue, refused); }
 
-void RegistryQueryCounter::CountOne() noexcept {
+void RegistryQueryCounter::CountOne(std::string_view service) noexcept {
   // Counting is a side matter of a worker thread: nothing may escape it.
   try {
+    const ServiceValues* values = ValuesOf(service);
+    if (values == nullptr) return;
     // Without the lock the count is still kept: a collision could lose one
     // request, giving up would lose this one for sure.
     const CountLock lock;
     const UniqueKey key = CreateKey(kSettingsKey, KEY_QUERY_VALUE | KEY_SET_VALUE);
     if (!key) return;
-    const MonthCount next = AfterOneMore(ReadCount(key.get()), CurrentMonth());
+    const std::uint32_t month = CurrentMonth();
+    const MonthCount next = AfterOneMore(ReadCount(key.get(), values->count), month);
+    // One month for every count: a new one starts them all again.
+    if (ReadDword(key.get(), kQueryMonthValue).value_or(0) != month) {
+      for (const ServiceValues& other : kServiceValues) static_cast<void>(WriteDword(key.get(), other.count, 0));
+    }
     // A failed write leaves the count one short; nothing else to do.
-    static_cast<void>(WriteDword(key.get(), kQueryMonthValue, next.month) &&
-                      WriteDword(key.get(), kQueryCountValue, next.count));
+    static_cast<void>(WriteDword(key.get(), values->count, next.count) &&
+                      WriteDword(key.get(), kQueryMonthValue, next.month));
   } catch (...) {
   }
 }
 
-std::uint32_t RegistryQueryCounter::ThisMonth() {
+std::uint32_t RegistryQueryCounter::ThisMonth(std::string_view service) {
+  const ServiceValues* values = ValuesOf(service);
+  if (values == nullptr) return 0;
   // Under the lock: never a new month with the old month's count.
   const CountLock lock;
   const UniqueKey key = OpenKey(kSettingsKey, KEY_QUERY_VALUE);
   if (!key) return 0;
-  return CountIn(ReadCount(key.get()), CurrentMonth());
+  return CountIn(ReadCount(key.get(), values->count), CurrentMonth());
 }
 
 std::string RunningProgramPath() {

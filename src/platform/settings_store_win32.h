@@ -2,11 +2,12 @@
 // user:
 //   HKCU\Software\Dravimo\Quenzil
 //     AutoRefresh     REG_SZ     "smart" | "hourly" | "off"
-//     RefreshPaused   REG_DWORD  1 or 0
+//     RefreshPaused   REG_DWORD  1 or 0: 快递100 paused (KdniaoPaused, AppCodePaused likewise)
 //     AutostartAsked  REG_DWORD  1
 //     DetectionRefused REG_DWORD 1 or 0
 //     QueryMonth      REG_DWORD  yyyymm of local time
-//     QueryCount      REG_DWORD  keyed requests sent in that month
+//     QueryCount      REG_DWORD  快递100's keyed requests sent in that month
+//     KdniaoCount, AppCodeCount  REG_DWORD  the other services' requests in that month
 //   HKCU\Software\Microsoft\Windows\CurrentVersion\Run
 //     Quenzil         REG_SZ     "<full path of the program>" /background
 // A value of the wrong type or size counts as absent.
@@ -14,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "app/settings.h"
 
@@ -23,8 +25,8 @@ class RegistrySettingsStore final : public SettingsStore {
  public:
   RefreshMode LoadRefreshMode() override;
   bool SaveRefreshMode(RefreshMode mode) override;
-  bool LoadRefreshPaused() override;
-  bool SaveRefreshPaused(bool paused) override;
+  bool LoadPaused(std::string_view service) override;
+  bool SavePaused(std::string_view service, bool paused) override;
   bool LoadAutostartAsked() override;
   bool SaveAutostartAsked() override;
   bool LoadDetectionRefused() override;
@@ -36,8 +38,8 @@ class RegistrySettingsStore final : public SettingsStore {
 class RegistryQueryCounter final : public QueryCounter {
  public:
   // Never throws: a count that cannot be kept is lost.
-  void CountOne() noexcept override;
-  std::uint32_t ThisMonth() override;
+  void CountOne(std::string_view service) noexcept override;
+  std::uint32_t ThisMonth(std::string_view service) override;
 };
 
 // The full path of the running program, UTF-8; empty if it cannot be read.

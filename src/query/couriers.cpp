@@ -15,51 +15,54 @@ namespace {
 // Shapes as the couriers publish them (see bench/guess/numbers.tsv for the
 // sources); per_mille is each shape's share of today's parcels, roughly,
 // from the couriers' published volumes. Couriers without a published shape
-// are found through the service's detection or picked by hand.
+// are found through the service's detection or picked by hand. The last two
+// columns are the courier's codes at 快递鸟 and at the AppCode market API
+// (see the README for where they come from); empty: that service does not
+// know it, and it is never asked about it.
 constexpr Courier kCouriers[] = {
-    {"zhongtong", "中通快递", {"中通", "中通速递", "ZTO"}, {{{"7[3-68]#{12}", 190}}}},
-    {"yuantong", "圆通速递", {"圆通", "圆通快递", "YTO"}, {{{"YT#{13}", 158}}}},
-    {"yunda", "韵达快递", {"韵达", "韵达速递", "YD"}, {{{"[34]#{14}", 128}, {"[1345]#{12}", 6}}}},
+    {"zhongtong", "中通快递", {"中通", "中通速递", "ZTO"}, {{{"7[3-68]#{12}", 190}}}, "ZTO", "ZTO"},
+    {"yuantong", "圆通速递", {"圆通", "圆通快递", "YTO"}, {{{"YT#{13}", 158}}}, "YTO", "YTO"},
+    {"yunda", "韵达快递", {"韵达", "韵达速递", "YD"}, {{{"[34]#{14}", 128}, {"[1345]#{12}", 6}}}, "YD", "YUNDA"},
     {"shentong", "申通快递", {"申通", "STO"},
-     {{{"77#{13}", 124}, {"77#{12}", 4}, {"[2-9]68#{9}", 1}, {"[568]88#{9}", 1}}}},
-    {"jtexpress", "极兔速递", {"极兔", "极兔快递", "J&T", "JT"}, {{{"JT#{12,13}", 116}}}},
-    {"shunfeng", "顺丰速运", {"顺丰", "顺丰快递", "SF"}, {{{"SF[0-9A-Z]#{12}", 86}, {"#{12}", 1}}}},
+     {{{"77#{13}", 124}, {"77#{12}", 4}, {"[2-9]68#{9}", 1}, {"[568]88#{9}", 1}}}, "STO", "STO"},
+    {"jtexpress", "极兔速递", {"极兔", "极兔快递", "J&T", "JT"}, {{{"JT#{12,13}", 116}}}, "JTSD", ""},
+    {"shunfeng", "顺丰速运", {"顺丰", "顺丰快递", "SF"}, {{{"SF[0-9A-Z]#{12}", 86}, {"#{12}", 1}}}, "SF", "SFEXPRESS"},
     {"youzhengguonei", "邮政快递包裹", {"邮政", "邮政包裹", "邮政快递", "中国邮政"},
-     {{{"9[689]#{11}", 55}, {"1[12]#{11}", 8}, {"4#{12}", 2}, {"P[A-Z]#{11}", 3}}}},
-    {"jd", "京东物流", {"京东", "京东快递", "JD"}, {{{"JD[0-9A-Z]{2}#{11}", 35}}}},
+     {{{"9[689]#{11}", 55}, {"1[12]#{11}", 8}, {"4#{12}", 2}, {"P[A-Z]#{11}", 3}}}, "YZPY", "CHINAPOST"},
+    {"jd", "京东物流", {"京东", "京东快递", "JD"}, {{{"JD[0-9A-Z]{2}#{11}", 35}}}, "JD", "JD"},
     {"ems", "EMS", {"邮政EMS", "中国邮政EMS", "E邮宝"},
-     {{{"1[01]#{11}", 9}, {"5[01]#{11}", 3}, {"9[57]#{11}", 2}, {"E[A-Z]#{9}[A-Z]{2}", 3}}}},
-    {"danniao", "菜鸟速递", {"菜鸟", "丹鸟", "丹鸟快递"}, {{{"621#{12}", 8}}}},
-    {"debangkuaidi", "德邦快递", {"德邦", "DPK"}, {{{"DPK#{12}", 6}}}},
-    {"fengwang", "丰网速运", {"丰网", "丰网快递"}, {{{"FW#{10,15}", 4}}}},
-    {"zhongyouex", "众邮快递", {"众邮"}, {}},
-    {"annengwuliu", "安能快运", {"安能", "安能物流", "安能快递"}, {{{"3#{11}", 4}}}},
-    {"baishiwuliu", "百世快运", {}, {}},
-    {"kuayue", "跨越速运", {"跨越", "跨越快递"}, {}},
-    {"zhongtongkuaiyun", "中通快运", {}, {{{"2#{11}", 3}}}},
-    {"yimidida", "壹米滴答", {"壹米"}, {{{"1#{11}", 2}}}},
-    {"sxjdfreight", "顺心捷达", {"顺心"}, {}},
-    {"yundakuaiyun", "韵达快运", {}, {}},
-    {"jingdongkuaiyun", "京东快运", {}, {}},
-    {"shunfengkuaiyun", "顺丰快运", {}, {}},
-    {"yuantongkuaiyun", "圆通快运", {}, {}},
-    {"youzhengbk", "邮政标准快递", {"邮政标快"}, {}},
-    {"zhaijisong", "宅急送", {"ZJS"}, {{{"ZJS#{12}", 1}, {"A#{12}", 1}, {"42#{8}", 2}, {"16#{8}", 2}}}},
-    {"youshuwuliu", "优速快递", {"优速"}, {{{"VIP#{9}", 1}, {"V#{11}", 1}, {"9001#{8}", 2}}}},
-    {"debangwuliu", "德邦物流", {}, {{{"#{8,10}", 1}}}},
-    {"suer", "速尔快递", {"速尔"}, {{{"SUR#{12}", 1}}}},
-    {"suning", "苏宁物流", {"苏宁"}, {}},
-    {"ztky", "中铁快运", {"中铁"}, {}},
-    {"rrs", "日日顺物流", {"日日顺"}, {}},
-    {"annto", "安得物流", {"安得"}, {}},
-    {"huitongkuaidi", "百世快递", {"汇通", "百世", "百世汇通", "汇通快递"}, {{{"5#{13,14}", 1}, {"0[02]#{11}", 1}}}},
-    {"tiantian", "天天快递", {"天天"}, {{{"TT#{13}", 1}, {"66#{10}", 2}, {"88#{10}", 2}, {"99[58]#{9}", 2}}}},
-    {"quanfengkuaidi", "全峰快递", {"全峰"}, {{{"#{12}", 1}}}},
-    {"guotongkuaidi", "国通快递", {"国通"}, {}},
-    {"youzhengguoji", "国际包裹", {"邮政国际", "国际小包"}, {{{"R[A-Z]#{9}CN", 1}}}},
-    {"dhl", "DHL-中国件", {"DHL"}, {{{"#{10}", 1}}}},
-    {"ups", "UPS", {}, {{{"1Z[0-9A-Z]{16}", 1}}}},
-    {"fedex", "FedEx-国际件", {"FedEx", "联邦快递"}, {}},
+     {{{"1[01]#{11}", 9}, {"5[01]#{11}", 3}, {"9[57]#{11}", 2}, {"E[A-Z]#{9}[A-Z]{2}", 3}}}, "EMS", "EMS"},
+    {"danniao", "菜鸟速递", {"菜鸟", "丹鸟", "丹鸟快递"}, {{{"621#{12}", 8}}}, "", ""},
+    {"debangkuaidi", "德邦快递", {"德邦", "DPK"}, {{{"DPK#{12}", 6}}}, "DBL", "DEPPON"},
+    {"fengwang", "丰网速运", {"丰网", "丰网快递"}, {{{"FW#{10,15}", 4}}}, "FWX", ""},
+    {"zhongyouex", "众邮快递", {"众邮"}, {}, "ZYE", ""},
+    {"annengwuliu", "安能快运", {"安能", "安能物流", "安能快递"}, {{{"3#{11}", 4}}}, "ANEKY", "ANE"},
+    {"baishiwuliu", "百世快运", {}, {}, "BTWL", "BSKY"},
+    {"kuayue", "跨越速运", {"跨越", "跨越快递"}, {}, "KYSY", "KYEXPRESS"},
+    {"zhongtongkuaiyun", "中通快运", {}, {{{"2#{11}", 3}}}, "ZTOKY", "ZTO56"},
+    {"yimidida", "壹米滴答", {"壹米"}, {{{"1#{11}", 2}}}, "YMDD", ""},
+    {"sxjdfreight", "顺心捷达", {"顺心"}, {}, "SX", ""},
+    {"yundakuaiyun", "韵达快运", {}, {}, "YDKY", ""},
+    {"jingdongkuaiyun", "京东快运", {}, {}, "JDKY", ""},
+    {"shunfengkuaiyun", "顺丰快运", {}, {}, "", ""},
+    {"yuantongkuaiyun", "圆通快运", {}, {}, "", ""},
+    {"youzhengbk", "邮政标准快递", {"邮政标快"}, {}, "YZBK", ""},
+    {"zhaijisong", "宅急送", {"ZJS"}, {{{"ZJS#{12}", 1}, {"A#{12}", 1}, {"42#{8}", 2}, {"16#{8}", 2}}}, "ZJS", "ZJS"},
+    {"youshuwuliu", "优速快递", {"优速"}, {{{"VIP#{9}", 1}, {"V#{11}", 1}, {"9001#{8}", 2}}}, "UC", "UC56"},
+    {"debangwuliu", "德邦物流", {}, {{{"#{8,10}", 1}}}, "DBLKY", "DEPPON"},
+    {"suer", "速尔快递", {"速尔"}, {{{"SUR#{12}", 1}}}, "SURE", "SURE"},
+    {"suning", "苏宁物流", {"苏宁"}, {}, "SNWL", "SUNING"},
+    {"ztky", "中铁快运", {"中铁"}, {}, "ZTKY", "CRE"},
+    {"rrs", "日日顺物流", {"日日顺"}, {}, "RRS", ""},
+    {"annto", "安得物流", {"安得"}, {}, "ANNTO", ""},
+    {"huitongkuaidi", "百世快递", {"汇通", "百世", "百世汇通", "汇通快递"}, {{{"5#{13,14}", 1}, {"0[02]#{11}", 1}}}, "HTKY", "HTKY"},
+    {"tiantian", "天天快递", {"天天"}, {{{"TT#{13}", 1}, {"66#{10}", 2}, {"88#{10}", 2}, {"99[58]#{9}", 2}}}, "HHTT", "TTKDEX"},
+    {"quanfengkuaidi", "全峰快递", {"全峰"}, {{{"#{12}", 1}}}, "", "QFKD"},
+    {"guotongkuaidi", "国通快递", {"国通"}, {}, "", "GTO"},
+    {"youzhengguoji", "国际包裹", {"邮政国际", "国际小包"}, {{{"R[A-Z]#{9}CN", 1}}}, "", ""},
+    {"dhl", "DHL-中国件", {"DHL"}, {{{"#{10}", 1}}}, "DHL", "DHL"},
+    {"ups", "UPS", {}, {{{"1Z[0-9A-Z]{16}", 1}}}, "UPS", "UPS"},
+    {"fedex", "FedEx-国际件", {"FedEx", "联邦快递"}, {}, "FEDEX", "FEDEX"},
 };
 
 constexpr bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -210,6 +213,18 @@ std::optional<std::size_t> OtherCourierStartingWith(std::string_view typed) {
     }
   }
   return std::nullopt;
+}
+
+std::string_view CodeAt(const Courier& courier, CourierColumn column) {
+  return column == CourierColumn::kKdniao ? courier.kdniao : courier.appcode;
+}
+
+const Courier* FindCourierAt(CourierColumn column, std::string_view code) {
+  if (code.empty()) return nullptr;
+  for (const Courier& courier : kCouriers) {
+    if (SameIgnoringAsciiCase(CodeAt(courier, column), code)) return &courier;
+  }
+  return nullptr;
 }
 
 std::string CarrierName(std::string_view code, std::string_view detected_name) {

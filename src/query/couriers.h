@@ -26,10 +26,12 @@ struct NumberShape {
 };
 
 struct Courier {
-  std::string_view code;                    // the service's code
+  std::string_view code;                    // 快递100's code, the program's name for the courier
   std::string_view name;                    // the full name, as the window shows it
   std::array<std::string_view, 4> aliases;  // short names people type; empty ones unused
   std::array<NumberShape, 4> shapes;        // empty ones unused
+  std::string_view kdniao;                  // its code at 快递鸟; empty: none
+  std::string_view appcode;                 // its code at the AppCode market API; empty: none
 };
 
 // Couriers that carry more parcels come first.
@@ -37,6 +39,13 @@ std::span<const Courier> Couriers();
 
 // By the service's code; null when the table has none.
 const Courier* FindCourier(std::string_view code);
+
+// The columns of the other services' codes.
+enum class CourierColumn { kKdniao, kAppCode };
+// The courier's code in that column; empty when the service does not know it.
+std::string_view CodeAt(const Courier& courier, CourierColumn column);
+// By a service's own code, in any case; null when the table has none.
+const Courier* FindCourierAt(CourierColumn column, std::string_view code);
 
 // By its code, full name or a short name (ASCII letters in any case); null
 // when none is called so.

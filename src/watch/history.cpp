@@ -21,8 +21,8 @@ constexpr std::size_t kMinNumberCharacters = 8;
 
 constexpr std::string_view kEllipsis = "…";
 
-constexpr std::array<std::string_view, 10> kEntryKeys = {
-    "number", "carrier", "carrier_name", "first_row", "phone", "answered", "keyed", "state", "signed", "events"};
+constexpr std::array<std::string_view, 11> kEntryKeys = {
+    "number", "carrier", "carrier_name", "first_row", "phone", "answered", "keyed", "state", "signed", "events", "service"};
 
 std::optional<HistoryEntry> ReadEntry(std::string_view text) {
   const std::optional<StoredObject> object = StoredObject::Read(text);
@@ -33,7 +33,8 @@ std::optional<HistoryEntry> ReadEntry(std::string_view text) {
       object->Text("carrier_name", entry.carrier_name) && object->Text("first_row", entry.first_row) &&
       object->Text("phone", entry.phone) && object->Time("answered", entry.answered) &&
       object->Flag("keyed", entry.keyed) && object->Text("state", entry.state) &&
-      object->Flag("signed", entry.signed_for) && object->Events("events", entry.events);
+      object->Flag("signed", entry.signed_for) && object->Events("events", entry.events) &&
+      object->Text("service", entry.service);
   if (!readable || entry.number.empty() || entry.carrier.empty()) return std::nullopt;
   entry.unknown = object->Unknown(kEntryKeys);
   return entry;
@@ -51,6 +52,7 @@ std::string WriteEntry(const HistoryEntry& entry) {
   object.PutIfSet("state", entry.state);
   if (entry.signed_for) object.Put("signed", true);
   object.PutEvents("events", entry.events);
+  object.PutIfSet("service", entry.service);
   return object.Text();
 }
 

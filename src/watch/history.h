@@ -34,6 +34,7 @@ struct HistoryEntry {
   std::string state;
   bool signed_for = false;
   std::vector<TrackingEvent> events;  // oldest first, the newest kMaxEvents
+  std::string service;       // the service that gave them, by its key; empty: 快递100
   KeptFields unknown = {};
 };
 

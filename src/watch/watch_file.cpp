@@ -8,8 +8,8 @@ namespace quenzil {
 
 namespace {
 
-constexpr std::array<std::string_view, 16> kParcelKeys = {
-    "number", "carrier", "carrier_name", "phone", "note", "state", "signed",
+constexpr std::array<std::string_view, 18> kParcelKeys = {
+    "number", "carrier", "carrier_name", "phone", "note", "service", "city", "state", "signed",
     "events", "added", "last_checked", "last_changed", "last_answered", "last_problem",
     "failures", "failing_since", "needs_phone"};
 
@@ -22,7 +22,8 @@ std::optional<WatchedParcel> ReadParcel(std::string_view text) {
   const bool readable =
       object->Text("number", parcel.number) && object->Text("carrier", parcel.carrier) &&
       object->Text("carrier_name", parcel.carrier_name) && object->Text("phone", parcel.phone) &&
-      object->Text("note", parcel.note) && object->Text("state", parcel.state) &&
+      object->Text("note", parcel.note) && object->Text("service", parcel.service) &&
+      object->Text("city", parcel.city) && object->Text("state", parcel.state) &&
       object->Flag("signed", parcel.signed_for) && object->Events("events", parcel.events) &&
       object->Time("added", parcel.added) && object->Time("last_checked", parcel.last_checked) &&
       object->Time("last_changed", parcel.last_changed) && object->Time("last_answered", parcel.last_answered) &&
@@ -41,6 +42,8 @@ std::string WriteParcel(const WatchedParcel& parcel) {
   object.PutIfSet("carrier_name", parcel.carrier_name);
   object.PutIfSet("phone", parcel.phone);
   object.PutIfSet("note", parcel.note);
+  object.PutIfSet("service", parcel.service);
+  object.PutIfSet("city", parcel.city);
   object.PutIfSet("state", parcel.state);
   if (parcel.signed_for) object.Put("signed", true);
   object.PutEvents("events", parcel.events);

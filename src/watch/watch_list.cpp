@@ -146,6 +146,8 @@ MergeOutcome MergeResult(WatchedParcel& parcel, const TrackingResult& fresh, Uni
   parcel.events = std::move(events);
   parcel.state = fresh.state;
   parcel.signed_for = fresh.signed_for;
+  // Where it is now: an answer that does not say leaves what an earlier one said.
+  if (!fresh.city.empty()) parcel.city = fresh.city;
   parcel.last_checked = now;
   parcel.last_answered = now;
   parcel.last_problem.clear();

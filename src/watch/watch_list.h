@@ -41,6 +41,8 @@ struct WatchedParcel {
   int failures = 0;               // refreshes failed in a row
   UnixSeconds failing_since = 0;  // the first of them; 0 while refreshes go well
   bool needs_phone = false;       // the service asks for the phone's last four digits
+  std::string service;            // the service that answered last, by its key; empty: none or 快递100
+  std::string city;               // where the parcel is now, as the service said; may be empty
   // Fields of the file that this program does not know, written back as read.
   KeptFields unknown = {};
 

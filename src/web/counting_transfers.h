@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <utility>
 
 #include "web/fetch.h"
@@ -13,15 +14,17 @@ namespace quenzil {
 
 class CountingTransfers final : public Transfers {
  public:
-  // `count_one` runs on the transfers' own threads, possibly after this
-  // object is gone: it must hold nothing that could go before them.
-  CountingTransfers(Transfers& inner, std::function<void()> count_one)
+  // `count_one` (given the account the request is billed to) runs on the
+  // transfers' own threads, possibly after this object is gone: it must
+  // hold nothing that could go before them.
+  using CountOne = std::function<void(const std::string& billed_to)>;
+  CountingTransfers(Transfers& inner, CountOne count_one)
       : inner_(inner), count_one_(std::move(count_one)) {}
   TransferId Start(FetchRequest request) override {
     if (request.billable && count_one_) {
-      request.on_sent = [count_one = count_one_, then = std::move(request.on_sent)] {
+      request.on_sent = [count_one = count_one_, billed_to = request.billed_to, then = std::move(request.on_sent)] {
         if (then) then();
-        count_one();
+        count_one(billed_to);
       };
     }
     return inner_.Start(std::move(request));
@@ -30,7 +33,7 @@ class CountingTransfers final : public Transfers {
 
  private:
   Transfers& inner_;
-  std::function<void()> count_one_;
+  CountOne count_one_;
 };
 
 }  // namespace quenzil

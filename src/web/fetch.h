@@ -9,6 +9,8 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quenzil {
 
@@ -70,11 +72,17 @@ struct FetchRequest {
   std::string method = "GET";
   std::string content_type;  // sent with a body
   std::string body;
+  // Further request headers (name, value): an account's token, say. Never
+  // shown anywhere.
+  std::vector<std::pair<std::string, std::string>> headers;
+  // Response headers the caller reads (a gateway's reason for a refusal).
+  std::vector<std::string> wanted_headers;
   BodyText decoding = BodyText::kSniffed;
   FetchLimits limits;
   // The service charges the user for this request: it is counted once it
-  // has gone out (CountingTransfers).
+  // has gone out (CountingTransfers), for the account named here.
   bool billable = false;
+  std::string billed_to;
   // Called once the request has gone out whole (the server has it, whatever
   // comes back), on the transfer's own thread; never for one that was
   // cancelled before or could not be sent. Must not throw.
@@ -87,6 +95,8 @@ struct FetchOutcome {
   unsigned status = 0;
   FetchFailure failure = FetchFailure::kOther;
   std::string cause;  // technical detail of a failure; never holds the address
+  // The wanted response headers that came, (name as asked, value).
+  std::vector<std::pair<std::string, std::string>> headers;
 
   static FetchOutcome Failed(FetchFailure kind, std::string cause) {
     FetchOutcome outcome;

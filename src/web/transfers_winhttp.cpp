@@ -305,6 +305,9 @@ class Exchange {
       throw FetchError(FetchFailure::kTooManyRedirects,
                        "redirect not followed, status " + std::to_string(outcome.status));
     }
+    for (const std::string& name : request.wanted_headers) {
+      if (auto value = Header(request_handle, name)) outcome.headers.emplace_back(name, std::move(*value));
+    }
     std::vector<std::uint8_t> body = ReadBody(request_handle, shared);
     outcome.ok = true;
     outcome.text = request.decoding == BodyText::kUtf8 ? DecodeUtf8WithoutBom(body) : DecodeBytes(body);
@@ -335,6 +338,7 @@ class Exchange {
     if (!job_.request.content_type.empty()) {
       headers = L"Content-Type: " + Widen(job_.request.content_type) + L"\r\n";
     }
+    for (const auto& [name, value] : job_.request.headers) headers += Widen(name) + L": " + Widen(value) + L"\r\n";
     const std::string& body = shared.request_body;
     if (body.size() > 0x7FFFFFFF) throw FetchError(FetchFailure::kOther, "request body too large");
     const auto body_size = static_cast<DWORD>(body.size());
@@ -407,6 +411,22 @@ class Exchange {
       ThrowLastError("WinHttpQueryHeaders(status)");
     }
     return status;
+  }
+
+  // A response header by name; nullopt when it did not come.
+  static std::optional<std::string> Header(HINTERNET request, const std::string& name) {
+    const std::wstring wide_name = Widen(name);
+    DWORD size = 0;
+    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, wide_name.c_str(), WINHTTP_NO_OUTPUT_BUFFER, &size,
+                          WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::nullopt;
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, wide_name.c_str(), value.data(), &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+      return std::nullopt;
+    }
+    value.resize(size / sizeof(wchar_t));
+    return Narrow(value);
   }
 
   static bool HasLocation(HINTERNET request) {

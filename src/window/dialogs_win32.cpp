@@ -84,13 +84,13 @@ INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wparam, LPARA
   return Guarded(dialog, [&]() -> INT_PTR {
     switch (message) {
       case WM_INITDIALOG:
-        SetText(::GetDlgItem(dialog, QZ_EDIT_CUSTOMER), Widen(state->current.credentials.customer));
+        SetText(::GetDlgItem(dialog, QZ_EDIT_CUSTOMER), Widen(state->current.accounts.kuaidi100.customer));
         FillRefreshChoices(dialog, state->current.refresh);
         SetText(::GetDlgItem(dialog, QZ_TEXT_QUERY_COUNT),
-                Widen("本月已查询 " + std::to_string(state->current.queries_this_month) + " 次"));
+                Widen("本月已查询 " + std::to_string(state->current.queries_this_month[0]) + " 次"));
         // The stored key is never put back into a window, masked or not:
         // left empty, it stays as it is.
-        if (!state->current.credentials.key.empty()) {
+        if (!state->current.accounts.kuaidi100.key.empty()) {
           ::SendDlgItemMessageW(dialog, QZ_EDIT_KEY, EM_SETCUEBANNER, TRUE,
                                 reinterpret_cast<LPARAM>(L"已保存；留空则不变"));
         }
@@ -99,9 +99,9 @@ INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wparam, LPARA
         switch (LOWORD(wparam)) {
           case IDOK: {
             AccountSettings entered = state->current;
-            entered.credentials = {ItemText(dialog, QZ_EDIT_CUSTOMER), ItemText(dialog, QZ_EDIT_KEY)};
-            if (entered.credentials.key.empty()) entered.credentials.key = state->current.credentials.key;
-            if (!entered.credentials.complete()) {
+            entered.accounts.kuaidi100 = {ItemText(dialog, QZ_EDIT_CUSTOMER), ItemText(dialog, QZ_EDIT_KEY)};
+            if (entered.accounts.kuaidi100.key.empty()) entered.accounts.kuaidi100.key = state->current.accounts.kuaidi100.key;
+            if (!entered.accounts.kuaidi100.complete()) {
               Warn(dialog, "请填写公司编号和授权key。要改回原来的查询方式，请按“清除授权”。");
               return TRUE;
             }
@@ -112,7 +112,7 @@ INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wparam, LPARA
           }
           case QZ_BUTTON_REMOVE_CREDENTIALS: {
             AccountSettings removed = state->current;
-            removed.credentials = {};
+            removed.accounts.kuaidi100 = {};
             removed.refresh = ChosenRefresh(dialog, state->current.refresh);
             state->result = std::move(removed);
             ::EndDialog(dialog, IDOK);

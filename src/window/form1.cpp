@@ -59,7 +59,7 @@ void Form1::Form_Load() {
   const CredentialStore::Loaded stored = stores_.credentials.Load();
   credentials_unreadable_ = stored.unreadable;
   tracker_.LoadSettings();
-  tracker_.SetAccount(stored.credentials);
+  tracker_.SetAccounts(stored.accounts);
 
   FetchRequest request;
   request.url = UpdateCheckUrl();
@@ -365,23 +365,24 @@ void Form1::OfferAutostartOnce() {
 
 void Form1::KeySettings_Click() {
   if (ended_ || !modal_.clear()) return;
-  const AccountSettings current{tracker_.credentials(), tracker_.mode(), stores_.counter.ThisMonth()};
+  AccountSettings current{tracker_.accounts(), tracker_.mode(), {}};
+  for (std::size_t index = 0; index < kServiceKeys.size(); ++index) {
+    current.queries_this_month[index] = stores_.counter.ThisMonth(kServiceKeys[index]);
+  }
   std::optional<AccountSettings> entered;
   {
     ModalGate::Scope modal(modal_);
     entered = view_.AskAccount(current);
   }
   if (!entered || ended_) return;
-  const Credentials& credentials = entered->credentials;
-  bool saved = credentials.customer.empty() && credentials.key.empty() ? stores_.credentials.Clear()
-                                                                       : stores_.credentials.Save(credentials);
+  bool saved = stores_.credentials.Save(entered->accounts);
   if (entered->refresh != tracker_.mode()) {
     saved = stores_.settings.SaveRefreshMode(entered->refresh) && saved;
     tracker_.SetMode(entered->refresh);
   }
   credentials_unreadable_ = false;
-  tracker_.SetAccount(credentials);
-  // Confirmed, perhaps after topping up the account or giving it courier
+  tracker_.SetAccounts(entered->accounts);
+  // Confirmed, perhaps after topping up an account or giving it courier
   // detection: both are asked again.
   tracker_.AccountConfirmed();
   if (!saved) ShowMessage(kCredentialsNotSavedPrompt);

@@ -76,7 +76,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const auto mailbox = std::make_shared<OutcomeMailbox>();
     WinHttpTransfers winhttp(
         [mailbox](TransferId id, FetchOutcome outcome) { mailbox->Deliver(id, std::move(outcome)); });
-    CountingTransfers transfers(winhttp, [] { RegistryQueryCounter().CountOne(); });
+    CountingTransfers transfers(winhttp, [](const std::string& service) { RegistryQueryCounter().CountOne(service); });
     MainWindow window(instance, mailbox, deploy::kMakerHost);
     window.Create();
     RegistryCredentialStore credentials;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -202,12 +203,8 @@ class FakeCredentialStore : public CredentialStore {
  public:
   Loaded stored;
   Loaded Load() override { return stored; }
-  bool Save(const Credentials& credentials) override {
-    stored.credentials = credentials;
-    return true;
-  }
-  bool Clear() override {
-    stored = {};
+  bool Save(const Accounts& accounts) override {
+    stored.accounts = accounts;
     return true;
   }
 };
@@ -255,11 +252,21 @@ class FakeSettingsStore : public SettingsStore {
     mode = value;
     return true;
   }
-  bool LoadRefreshPaused() override { return paused; }
-  bool SaveRefreshPaused(bool value) override {
-    paused = value;
+  // 快递100's pause as `paused`, the others' by key.
+  bool LoadPaused(std::string_view service) override {
+    return service == "kuaidi100" ? paused : others_paused.count(std::string(service)) > 0;
+  }
+  bool SavePaused(std::string_view service, bool value) override {
+    if (service == "kuaidi100") {
+      paused = value;
+    } else if (value) {
+      others_paused.insert(std::string(service));
+    } else {
+      others_paused.erase(std::string(service));
+    }
     return true;
   }
+  std::set<std::string> others_paused;
   bool LoadAutostartAsked() override { return autostart_asked; }
   bool SaveAutostartAsked() override {
     autostart_asked = true;
@@ -271,9 +278,20 @@ class FakeSettingsStore : public SettingsStore {
 
 class FakeQueryCounter : public QueryCounter {
  public:
-  std::uint32_t count = 0;
-  void CountOne() override { ++count; }
-  std::uint32_t ThisMonth() override { return count; }
+  std::uint32_t count = 0;  // 快递100's
+  std::map<std::string, std::uint32_t, std::less<>> others;
+  void CountOne(std::string_view service) override {
+    if (service == "kuaidi100") {
+      ++count;
+    } else {
+      ++others[std::string(service)];
+    }
+  }
+  std::uint32_t ThisMonth(std::string_view service) override {
+    if (service == "kuaidi100") return count;
+    const auto found = others.find(service);
+    return found == others.end() ? 0 : found->second;
+  }
 };
 
 // A clock the test moves: the wall clock and the steady ticks.

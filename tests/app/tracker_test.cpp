@@ -69,7 +69,7 @@ class QueryFlowTest : public ::testing::Test {
     settings.mode = RefreshMode::kOff;  // the queries alone
     tracker.LoadSettings();
     tracker.LoadWatchList();
-    tracker.SetAccount(kAccount);
+    tracker.SetAccounts({.kuaidi100 = kAccount});
   }
   void Answer(std::string text, unsigned status = 200) {
     ASSERT_TRUE(tracker.OnTransferDone(transfers.Last().id, FetchOutcome::Answered(std::move(text), status)));
@@ -92,7 +92,7 @@ class QueryFlowTest : public ::testing::Test {
 
   FakeTransfers transfers;
   int billed = 0;
-  CountingTransfers counted{transfers, [this] { ++billed; }};
+  CountingTransfers counted{transfers, [this](const std::string&) { ++billed; }};
   testing::FakeWatchStore watch_store;
   FakeHistoryStore history;
   testing::FakeSettingsStore settings;
@@ -195,7 +195,7 @@ TEST_F(QueryFlowTest, OnlyRowsStartTheGuardAndEveryKeyedRequestIsCounted) {
   transfers.sends = true;
 
   // The old public address costs nothing and keeps no guard.
-  tracker.SetAccount({});
+  tracker.SetAccounts({});
   EXPECT_FALSE(tracker.OnItsWay({"ZT4", std::nullopt, "zhongtong", ""})) << "without the key it is another query";
   for (int press = 0; press < 2; ++press) {
     Ask("ZT2", "zhongtong");
@@ -254,7 +254,7 @@ TEST_F(QueryFlowTest, ThePhoneRetryIsNotHeldBackAndItsDigitsAreKept) {
   Ask("SF2", "shunfeng");
   Answer(PollFailure("408"));
   const std::size_t told = events.done.size();
-  tracker.SetAccount({});
+  tracker.SetAccounts({});
   tracker.PhoneDigits("1234");
   EXPECT_EQ(transfers.started.size(), sent + 1);
   EXPECT_EQ(events.done.size(), told) << "nothing to show";
@@ -273,7 +273,7 @@ TEST(TrackerAnswers, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndE
   Tracker tracker{transfers, {watch_store, history, settings}, events, clock, Hosts()};
   tracker.LoadSettings();
   tracker.LoadWatchList();
-  tracker.SetAccount(kAccount);
+  tracker.SetAccounts({.kuaidi100 = kAccount});
   tracker.Query({"SF2", std::nullopt, "shunfeng", "1234"});
   ASSERT_TRUE(tracker.OnTransferDone(
       transfers.Last().id,

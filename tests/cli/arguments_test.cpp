@@ -54,16 +54,23 @@ TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
   EXPECT_EQ(ParseArguments({"YT1", "--courier", "极免"}).error, "未知的快递公司：极免。相近的有：极兔速递、中通快递、圆通速递");
 }
 
-TEST(Arguments, WithoutKeyOnlyTheTenOfTheOldAddress) {
+TEST(Arguments, WithoutAnAccountOnlyTheTenOfTheOldAddressAndAServiceOnlyWithItsAccount) {
+  Accounts none;
+  Accounts kdniao;
+  kdniao.kdniao = {"1237100", "key"};
   const struct {
-    std::string courier;
-    bool keyed, allowed;
-  } cases[] = {{"ems", false, true}, {"jtexpress", false, false}, {"", false, false},
-               {"jtexpress", true, true}, {"", true, true}};
+    std::string courier, service;
+    const Accounts* accounts;
+    bool allowed;
+  } cases[] = {{"ems", "", &none, true},           {"jtexpress", "", &none, false},     {"", "", &none, false},
+               {"jtexpress", "", &kdniao, true},    {"", "", &kdniao, true},             {"", "kdniao", &kdniao, true},
+               {"", "kuaidi100", &kdniao, false},  {"ems", "appcode", &none, false}};
   for (const auto& row : cases) {
-    EXPECT_EQ(CheckQuery(Command{Kind::kQuery, "YT1", row.courier}, row.keyed).empty(), row.allowed) << row.courier;
+    Command command{Kind::kQuery, "YT1", row.courier};
+    command.service = row.service;
+    EXPECT_EQ(CheckQuery(command, *row.accounts).empty(), row.allowed) << row.courier << " " << row.service;
   }
-  EXPECT_EQ(CheckQuery(Command{Kind::kGuess, "YT1"}, false), "") << "the guess needs no account";
+  EXPECT_EQ(CheckQuery(Command{Kind::kGuess, "YT1"}, none), "") << "the guess needs no account";
 }
 
 }  // namespace

@@ -62,7 +62,8 @@ TEST(BlockingQuery, DetectionThenQueryEndsWithTheRowsAndAStallAsATimeOut) {
     DeployHosts hosts;
     hosts.tracking_poll = "poll";
     hosts.tracking_detect = "detect";
-    BlockingQuery query(transfers, queue, {watched, history, settings}, clock, hosts, {"C", "K"}, step_wait);
+    BlockingQuery query(transfers, queue, {watched, history, settings}, clock, hosts, {.kuaidi100 = {"C", "K"}}, "",
+                        step_wait);
     const QueryOutcome outcome = query.Run({"YT1"});
     EXPECT_EQ(transfers.urls.size(), 2u);
     if (stall) {

@@ -62,7 +62,7 @@ TEST(Report, PlainRowsAndTheJsonOfKeyedOldAndAdviceOutcomes) {
   keyed.kept = true;
   EXPECT_EQ(QueryReport(keyed, {"YT1"}, false).out, "圆通速递  已签收（刚刚查询）\n2026-12-01 08:00:00\n已揽收\n");
   EXPECT_EQ(json::parse(QueryReport(keyed, {"YT1"}, true).out), json::parse(R"({"number":"YT1","courier":"yuantong",
-      "courier_name":"圆通速递","state":"3","state_text":"已签收",
+      "courier_name":"圆通速递","state":"3","state_text":"已签收","service":null,
       "rows":["圆通速递  已签收（刚刚查询）","2026-12-01 08:00:00","已揽收"],
       "events":[{"time":"2026-12-01 08:00:00","context":"已揽收","area":"上海","status":"揽收"}],"kept":true})"));
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iterator>
 #include <optional>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "common/utf.h"
+#include "platform/credential_store_win32.h"
 #include "platform/settings_store_win32.h"
 #include "platform/user_sid_win32.h"
 
@@ -96,7 +98,7 @@ TEST_F(RegistryStores, RefreshModeIsStoredByNameAndAnythingElseIsSmart) {
 }
 
 TEST_F(RegistryStores, FlagsAreADwordOfOneAndAnythingElseIsFalse) {
-  ASSERT_TRUE(settings_.SaveRefreshPaused(true) && settings_.SaveAutostartAsked());
+  ASSERT_TRUE(settings_.SavePaused("kuaidi100", true) && settings_.SaveAutostartAsked());
   EXPECT_EQ(Get(kSettings, L"RefreshPaused"), Dword(1));
   EXPECT_EQ(Get(kSettings, L"AutostartAsked"), Dword(1));
   const std::pair<std::optional<Raw>, bool> stored[] = {
@@ -106,7 +108,7 @@ TEST_F(RegistryStores, FlagsAreADwordOfOneAndAnythingElseIsFalse) {
   for (std::size_t row = 0; row < std::size(stored); ++row) {
     Put(kSettings, L"RefreshPaused", stored[row].first);
     Put(kSettings, L"AutostartAsked", stored[row].first);
-    EXPECT_EQ(settings_.LoadRefreshPaused(), stored[row].second) << "row " << row;
+    EXPECT_EQ(settings_.LoadPaused("kuaidi100"), stored[row].second) << "row " << row;
     EXPECT_EQ(settings_.LoadAutostartAsked(), stored[row].second) << "row " << row;
   }
 }
@@ -128,23 +130,74 @@ TEST_F(RegistryStores, CountKeepsToTheCurrentMonthAndIgnoresMalformedValues) {
     SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
     Put(kSettings, L"QueryMonth", row.month);
     Put(kSettings, L"QueryCount", row.count);
-    EXPECT_EQ(counter_.ThisMonth(), row.this_month);
-    counter_.CountOne();
-    EXPECT_EQ(counter_.ThisMonth(), row.this_month + 1);
+    EXPECT_EQ(counter_.ThisMonth("kuaidi100"), row.this_month);
+    counter_.CountOne("kuaidi100");
+    EXPECT_EQ(counter_.ThisMonth("kuaidi100"), row.this_month + 1);
     EXPECT_EQ(Get(kSettings, L"QueryMonth"), Dword(now));
     EXPECT_EQ(Get(kSettings, L"QueryCount"), Dword(row.this_month + 1));
   }
 }
 
+TEST_F(RegistryStores, EachServiceCountsInTheOneMonthAndEachPausesOnItsOwn) {
+  SYSTEMTIME today{};
+  ::GetLocalTime(&today);
+  const DWORD now = today.wYear * 100u + today.wMonth;
+  Put(kSettings, L"QueryMonth", Dword(now - 1));
+  Put(kSettings, L"QueryCount", Dword(9));
+  Put(kSettings, L"AppCodeCount", Dword(4));
+  counter_.CountOne("kdniao");
+  counter_.CountOne("kdniao");
+  EXPECT_EQ(Get(kSettings, L"KdniaoCount"), Dword(2));
+  EXPECT_EQ(Get(kSettings, L"QueryCount"), Dword(0)) << "a new month starts every count again";
+  EXPECT_EQ(counter_.ThisMonth("appcode"), 0u);
+  counter_.CountOne("appcode");
+  EXPECT_EQ(counter_.ThisMonth("appcode") + counter_.ThisMonth("kdniao") + counter_.ThisMonth("kuaidi100"), 3u);
+  ASSERT_TRUE(settings_.SavePaused("kdniao", true) && settings_.SavePaused("appcode", false));
+  EXPECT_EQ(Get(kSettings, L"KdniaoPaused"), Dword(1));
+  EXPECT_TRUE(settings_.LoadPaused("kdniao") && !settings_.LoadPaused("appcode") && !settings_.LoadPaused("kuaidi100"));
+}
+
+TEST_F(RegistryStores, AccountsRoundTripSecretsProtectedAndTheOrderDefaults) {
+  RegistryCredentialStore store;
+  EXPECT_EQ(store.Load().accounts.order, (std::vector<std::string>{"kuaidi100", "kdniao", "appcode"}));
+  Accounts accounts;
+  accounts.kdniao = {"1237100", "kd-secret", true};
+  accounts.appcode = {"ac-secret"};
+  accounts.order = {"appcode", "kdniao", "kuaidi100"};
+  ASSERT_TRUE(store.Save(accounts));
+  EXPECT_EQ(Get(kSettings, L"ServiceOrder"), Text(L"appcode,kdniao,kuaidi100"));
+  EXPECT_EQ(Get(kSettings, L"KdniaoId"), Text(L"1237100"));
+  for (const wchar_t* secret : {L"KdniaoKey", L"AppCode"}) {
+    const std::optional<Raw> stored = Get(kSettings, secret);
+    ASSERT_TRUE(stored && stored->type == REG_BINARY) << Narrow(secret);
+    EXPECT_EQ(std::search(stored->bytes.begin(), stored->bytes.end(), std::begin("secret"), std::end("secret") - 1),
+              stored->bytes.end())
+        << "never in plain";
+  }
+  const CredentialStore::Loaded loaded = store.Load();
+  EXPECT_FALSE(loaded.unreadable);
+  EXPECT_EQ(loaded.accounts, accounts);
+  Put(kSettings, L"ServiceOrder", Text(L"kdniao,bogus"));
+  Put(kSettings, L"AppCode", Raw{REG_BINARY, {1, 2, 3}});
+  const CredentialStore::Loaded damaged = store.Load();
+  EXPECT_TRUE(damaged.unreadable);
+  EXPECT_FALSE(damaged.accounts.appcode.complete());
+  EXPECT_TRUE(damaged.accounts.kdniao.complete()) << "the others still count";
+  EXPECT_EQ(damaged.accounts.order.front(), "kuaidi100") << "an order it cannot read is the default";
+  accounts.kdniao = {};
+  ASSERT_TRUE(store.Save(accounts));
+  EXPECT_EQ(Get(kSettings, L"KdniaoId"), std::nullopt);
+}
+
 TEST_F(RegistryStores, CountersOfTwoThreadsLoseNothing) {
   const auto count = [] {
     RegistryQueryCounter counter;  // as in another process
-    for (int i = 0; i < 500; ++i) counter.CountOne();
+    for (int i = 0; i < 500; ++i) counter.CountOne("kuaidi100");
   };
   std::thread one(count), two(count);
   one.join();
   two.join();
-  EXPECT_EQ(counter_.ThisMonth(), 1000u);
+  EXPECT_EQ(counter_.ThisMonth("kuaidi100"), 1000u);
 }
 
 TEST_F(RegistryStores, CountWaitsForTheLockOfAnotherProcessABoundedTime) {
@@ -152,7 +205,7 @@ TEST_F(RegistryStores, CountWaitsForTheLockOfAnotherProcessABoundedTime) {
   const HANDLE held = ::CreateMutexW(nullptr, TRUE, name.c_str());
   ASSERT_NE(held, nullptr);
   const auto start = std::chrono::steady_clock::now();
-  std::thread counting([] { RegistryQueryCounter().CountOne(); });
+  std::thread counting([] { RegistryQueryCounter().CountOne("kuaidi100"); });
   ::Sleep(300);
   EXPECT_EQ(Get(kSettings, L"QueryCount"), std::nullopt);
   counting.join();  // never released: counted all the same after two seconds

@@ -13,6 +13,7 @@
 #include "common/text_fit.h"
 #include "query/carriers.h"
 #include "query/parcel_state.h"
+#include "query/services/told.h"
 
 namespace quenzil {
 namespace {
@@ -223,12 +224,12 @@ TEST(Texts, RowsAreOneLineEach) {
 
 TEST(Texts, EveryFailureCodeHasItsOwnHint) {
   const std::pair<const char*, const char*> hints[] = {
-      {"400", "请检查所选的快递公司，以及窗口系统菜单的“快递100 授权…”中的公司编号。"},
+      {"400", "请检查所选的快递公司，以及窗口系统菜单的“查询服务账号…”中快递100的公司编号。"},
       {"408", "手机号后四位与运单登记的不一致，请检查后再查。"},
       {"501", "快递100服务器出错，请稍后再试。"},
       {"502", "快递100服务器繁忙，请稍后再试。"},
-      {"503", "授权key不正确，请在窗口系统菜单的“快递100 授权…”中检查。"},
-      {"601", "授权key已过期或查询额度已用完，请在窗口系统菜单的“快递100 授权…”中检查。"}};
+      {"503", "授权key不正确，请在窗口系统菜单的“查询服务账号…”中检查快递100的授权。"},
+      {"601", "授权key已过期或查询额度已用完，请在窗口系统菜单的“查询服务账号…”中检查快递100的授权。"}};
   std::set<std::string> distinct;
   for (const auto& [code, hint] : hints) {
     EXPECT_EQ(ServiceFailureText({code, "验证签名失败"}), std::string("验证签名失败（") + code + "）\n" + hint);

@@ -31,7 +31,8 @@ using Messages = std::vector<ShownMessage>;
 const std::string kPlaceholder(ResultPlaceholderLine);
 const Credentials kAccount{"CUST01", "k3y-secret-0123"};
 // No quiet hours: the form runs on the real clock.
-const DeployHosts kHosts{"api.test:8080", "home.test", "maker.test", "poll.test", "detect.test", {},
+const DeployHosts kHosts{"api.test:8080", "home.test", "maker.test", "poll.test", "detect.test", "kdniao.test",
+                         "appcode.test", {},
                          {.interval = 3600, .offline_retry = 300, .requery_guard = 1800, .quiet_hours = std::nullopt}};
 
 std::string TrackingAnswer(const Rows& values) {
@@ -89,7 +90,7 @@ class Form1Test : public ::testing::Test {
     view.SelectCarrierNamed(carrier);
   }
   void StartKeyed(std::string number, std::string_view carrier) {
-    credentials.stored.credentials = kAccount;
+    credentials.stored.accounts.kuaidi100 = kAccount;
     StartWith(std::move(number), carrier);
   }
 };
@@ -216,7 +217,7 @@ TEST_F(Form1Test, NoResultYetIsAdviceAndOtherCodesAreToldWithoutTheKey) {
   ASSERT_EQ(view.messages.size(), 1u);
   EXPECT_EQ(view.messages[0].title, "查询失败");
   EXPECT_NE(view.messages[0].prompt.find("验证签名失败"), std::string::npos);
-  EXPECT_NE(view.messages[0].prompt.find("快递100 授权"), std::string::npos);
+  EXPECT_NE(view.messages[0].prompt.find("查询服务账号"), std::string::npos);
   EXPECT_EQ(view.messages[0].prompt.find(kAccount.key), std::string::npos);
   EXPECT_EQ(view.rows, Rows{});
 }
@@ -416,9 +417,9 @@ TEST_F(Form1Test, ARefusedAccountPausesRefreshUntilConfirmedAndSaysSoOnce) {
 
   counter.count = 42;
   settings.detection_refused = true;
-  view.account_answer = AccountSettings{kAccount, RefreshMode::kHourly, 0};
+  view.account_answer = AccountSettings{{.kuaidi100 = kAccount}, RefreshMode::kHourly, {}};
   form->SystemMenu_Click(commands::kKeySettings);
-  EXPECT_EQ(view.account_shown->queries_this_month, 42u);
+  EXPECT_EQ(view.account_shown->queries_this_month[0], 42u);
   EXPECT_EQ(view.account_shown->refresh, RefreshMode::kSmart);
   EXPECT_EQ(settings.mode, RefreshMode::kHourly);
   EXPECT_FALSE(settings.paused);

@@ -26,13 +26,13 @@ struct CodeMeaning {
 };
 
 constexpr std::array<CodeMeaning, 7> kCodes{{
-    {"400", Outcome::kBadRequest, "请检查所选的快递公司，以及窗口系统菜单的“快递100 授权…”中的公司编号。"},
+    {"400", Outcome::kBadRequest, "请检查所选的快递公司，以及窗口系统菜单的“查询服务账号…”中快递100的公司编号。"},
     {"408", Outcome::kPhoneNeeded, "手机号后四位与运单登记的不一致，请检查后再查。"},
     {"500", Outcome::kNoResultYet, ""},
     {"501", Outcome::kServerError, "快递100服务器出错，请稍后再试。"},
     {"502", Outcome::kServerError, "快递100服务器繁忙，请稍后再试。"},
-    {"503", Outcome::kAccountRefused, "授权key不正确，请在窗口系统菜单的“快递100 授权…”中检查。"},
-    {"601", Outcome::kQuotaSpent, "授权key已过期或查询额度已用完，请在窗口系统菜单的“快递100 授权…”中检查。"},
+    {"503", Outcome::kAccountRefused, "授权key不正确，请在窗口系统菜单的“查询服务账号…”中检查快递100的授权。"},
+    {"601", Outcome::kQuotaSpent, "授权key已过期或查询额度已用完，请在窗口系统菜单的“查询服务账号…”中检查快递100的授权。"},
 }};
 
 // Detection's answer for an account that has none (a trial account).
@@ -265,17 +265,6 @@ FetchRequest BuildDetectRequest(std::string_view detect_host, std::string_view n
   request.limits = limits;
   request.billable = true;
   return request;
-}
-
-FetchOutcome WithStatusChecked(FetchOutcome outcome) {
-  if (!outcome.ok || outcome.status == 200) return outcome;
-  std::string cause = "HTTP " + std::to_string(outcome.status);
-  if (outcome.status == 407) {
-    cause += "，代理服务器要求验证身份";
-  } else if (outcome.status >= 500 && outcome.status < 600) {
-    cause += "，服务器出错";
-  }
-  return FetchOutcome::Failed(FetchFailure::kBadStatus, std::move(cause));
 }
 
 std::string ServiceFailureText(const ServiceFailure& failure, std::string_view secret) {

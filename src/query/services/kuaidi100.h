@@ -79,10 +79,6 @@ FetchRequest BuildPollRequest(std::string_view poll_host, const Credentials& cre
 FetchRequest BuildDetectRequest(std::string_view detect_host, std::string_view number, std::string_view key,
                                 const FetchLimits& limits);
 
-// The service answers with status 200 only: any other status (a proxy's
-// 407, a 5xx page) makes the outcome a failure, whatever its body holds.
-FetchOutcome WithStatusChecked(FetchOutcome outcome);
-
 // The text of the 查询失败 box for a failure answer: the service's message
 // and code, and a hint in plain Chinese where the code has one. The message
 // is cut to about 200 characters; the secret is taken out before the cut,
@@ -101,6 +97,8 @@ class Kuaidi100Service final : public TrackingService {
  public:
   Kuaidi100Service(Kuaidi100Hosts hosts, FetchLimits limits, Credentials credentials)
       : hosts_(std::move(hosts)), limits_(limits), credentials_(std::move(credentials)) {}
+  static constexpr std::string_view kKey = "kuaidi100";
+  std::string_view key() const override { return kKey; }
   std::string_view name() const override { return "快递100"; }
   bool keyed() const override { return true; }
   // Any code: the courier table's codes are 快递100's, and a courier the

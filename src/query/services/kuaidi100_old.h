@@ -40,6 +40,8 @@ std::string_view AdviceMessage(AnswerKind kind);
 class OldAddressService final : public TrackingService {
  public:
   OldAddressService(std::string api_host, FetchLimits limits) : api_host_(std::move(api_host)), limits_(limits) {}
+  static constexpr std::string_view kKey = "kuaidi100";
+  std::string_view key() const override { return kKey; }
   std::string_view name() const override { return "快递100"; }
   bool keyed() const override { return false; }
   // Whatever courier is picked: the address takes any code of 快递100's,

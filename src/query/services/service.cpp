@@ -19,6 +19,17 @@ std::string FailureMessage(std::string_view sentence, std::string_view detail) {
   return message;
 }
 
+FetchOutcome WithStatusChecked(FetchOutcome outcome) {
+  if (!outcome.ok || outcome.status == 200) return outcome;
+  std::string cause = "HTTP " + std::to_string(outcome.status);
+  if (outcome.status == 407) {
+    cause += "，代理服务器要求验证身份";
+  } else if (outcome.status >= 500 && outcome.status < 600) {
+    cause += "，服务器出错";
+  }
+  return FetchOutcome::Failed(FetchFailure::kBadStatus, std::move(cause));
+}
+
 ServiceAnswer NotReached(const FetchOutcome& outcome) {
   ServiceAnswer answer;
   answer.outcome = Outcome::kNotReached;

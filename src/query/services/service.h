@@ -73,6 +73,8 @@ class TrackingService {
  public:
   virtual ~TrackingService() = default;
 
+  // Its name in the settings and on the command line, e.g. "kdniao".
+  virtual std::string_view key() const = 0;
   // Its name for people, e.g. "快递100".
   virtual std::string_view name() const = 0;
   // False for the old public address: it gets the number exactly as typed,

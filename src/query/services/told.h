@@ -14,6 +14,10 @@ inline constexpr std::string_view kUnreadableAnswer = "服务器返回的内容�
 // "查询失败：<sentence>", and the detail on a line of its own in brackets.
 std::string FailureMessage(std::string_view sentence, std::string_view detail);
 
+// The services answer with status 200 only: any other status (a proxy's
+// 407, a 5xx page) makes the outcome a failure, whatever its body holds.
+FetchOutcome WithStatusChecked(FetchOutcome outcome);
+
 // No answer came (or none the service gives with that status).
 ServiceAnswer NotReached(const FetchOutcome& outcome);
 // An answer that cannot be read, and what was wrong with it.
