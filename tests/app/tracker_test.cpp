@@ -339,3 +339,117 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
 
 }  // namespace
 }  // namespace quenzil
+
+namespace quenzil {
+namespace {
+
+// Which service a request went to, by the host the test gives each.
+std::string ServiceOf(const FetchRequest& request) {
+  if (request.url.find("//poll.test/") != std::string::npos) return "kuaidi100";
+  if (request.url.find("//kdniao.test/") != std::string::npos) return "kdniao";
+  if (request.url.find("//appcode.test/") != std::string::npos) return "appcode";
+  return "other";
+}
+
+TEST(Routing, ServicesAreAskedInOrderAndEachOutcomePassesOnOrEndsThePress) {
+  const std::string k100_rows = PollResult("0");
+  const std::string kdniao_rows =
+      R"({"Success":true,"State":"2","Traces":[{"AcceptTime":"2026-12-02 09:30:00","AcceptStation":"到达杭州"}]})";
+  const std::string appcode_rows =
+      R"({"status":"0","result":{"type":"YTO","deliverystatus":"1","list":[{"time":"2026-12-02 09:30:00","status":"到达杭州"}]}})";
+  const std::string kdniao_busy = R"({"Success":false,"Reason":"系统繁忙"})";
+  const std::string kdniao_none = R"({"Success":true,"Traces":[],"Reason":"暂无轨迹信息"})";
+  const struct {
+    std::vector<std::string> order;
+    std::string courier;
+    std::vector<FetchOutcome> answers;  // in the order the requests go out
+    std::vector<std::string> asked;
+    QueryOutcome::Kind kind;
+    std::string first_row;  // for rows; else a word the prompt holds
+    std::vector<std::string> paused;
+  } rows[] = {
+      {{"kuaidi100"}, "yuantong", {FetchOutcome::Answered(k100_rows)}, {"kuaidi100"}, QueryOutcome::Kind::kRows,
+       "圆通速递  在途", {}},
+      {{"kuaidi100", "kdniao"}, "yuantong", {FetchOutcome::Answered(PollFailure("601")), FetchOutcome::Answered(kdniao_rows)},
+       {"kuaidi100", "kdniao"}, QueryOutcome::Kind::kRows, "圆通速递  在途（快递鸟）", {"kuaidi100"}},
+      {{"kuaidi100", "kdniao", "appcode"}, "yuantong",
+       {FetchOutcome::Failed(FetchFailure::kCannotConnect, "x"), FetchOutcome::Answered(kdniao_busy),
+        FetchOutcome::Answered(appcode_rows)},
+       {"kuaidi100", "kdniao", "appcode"}, QueryOutcome::Kind::kRows, "圆通速递  在途（AppCode）", {}},
+      {{"kdniao", "kuaidi100"}, "yuantong", {FetchOutcome::Answered(kdniao_none), FetchOutcome::Answered(PollFailure("500"))},
+       {"kdniao", "kuaidi100"}, QueryOutcome::Kind::kAdvice, "此单号未更新物流信息", {}},
+      {{"kdniao", "appcode"}, "tiantian", {FetchOutcome::Answered(appcode_rows)}, {"appcode"}, QueryOutcome::Kind::kRows,
+       "天天快递  在途（AppCode）", {}},
+      {{"kuaidi100", "kdniao"}, "yuantong", {FetchOutcome::Answered(PollFailure("400"))}, {"kuaidi100"},
+       QueryOutcome::Kind::kFailure, "400", {}},
+      {{"kuaidi100", "kdniao"}, "yuantong", {FetchOutcome::Answered(PollFailure("502")), FetchOutcome::Answered(kdniao_busy)},
+       {"kuaidi100", "kdniao"}, QueryOutcome::Kind::kFailure, "快递鸟：系统繁忙", {}},
+      {{"kdniao"}, "jtexpress", {FetchOutcome::Answered(R"({"Success":false,"Reason":"非法参数[请核实ID和key是否正确]"})")},
+       {"kdniao"}, QueryOutcome::Kind::kFailure, "用户ID和API key", {"kdniao"}},
+      {{"appcode"}, "", {FetchOutcome::Answered(appcode_rows)}, {"appcode"}, QueryOutcome::Kind::kRows,
+       "圆通速递  在途（AppCode）", {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.order.front() + "/" + row.courier + "/" + std::to_string(&row - rows));
+    FakeTransfers transfers;
+    testing::FakeWatchStore watch_store;
+    FakeHistoryStore history;
+    testing::FakeSettingsStore settings;
+    settings.mode = RefreshMode::kOff;
+    testing::FakeClock clock{kT0};
+    Events events;
+    DeployHosts hosts = Hosts();
+    hosts.kdniao = "kdniao.test";
+    hosts.appcode = "appcode.test";
+    Tracker tracker{transfers, {watch_store, history, settings}, events, clock, hosts, {.writes_later = false}};
+    tracker.LoadSettings();
+    Accounts accounts{kAccount, {"1237100", "kd-key"}, {"ac-code"}, row.order};
+    tracker.SetAccounts(accounts);
+    tracker.Query({"YT1234567890123", std::nullopt, row.courier, ""});
+    for (std::size_t answered = 0; answered < row.answers.size(); ++answered) {
+      ASSERT_EQ(transfers.started.size(), answered + 1);
+      tracker.OnTransferDone(transfers.Last().id, row.answers[answered]);
+    }
+    std::vector<std::string> asked;
+    for (const auto& started : transfers.started) asked.push_back(ServiceOf(started.request));
+    EXPECT_EQ(asked, row.asked);
+    ASSERT_FALSE(events.done.empty());
+    EXPECT_EQ(events.done.back().kind, row.kind);
+    const std::string& shown = row.kind == QueryOutcome::Kind::kRows || row.kind == QueryOutcome::Kind::kAdvice
+                                   ? events.done.back().rows.at(0)
+                                   : events.done.back().prompt;
+    EXPECT_NE(shown.find(row.first_row), std::string::npos) << shown;
+    for (const std::string& key : row.paused) EXPECT_TRUE(settings.LoadPaused(key)) << key;
+  }
+}
+
+TEST(Routing, APausedServiceIsAskedLastByHandAndPassedOverInTheBackground) {
+  FakeTransfers transfers;
+  testing::FakeWatchStore watch_store;
+  watch_store.stored.list.parcels.push_back({.number = "YT1", .carrier = "yuantong"});
+  FakeHistoryStore history;
+  testing::FakeSettingsStore settings;
+  settings.paused = true;  // 快递100 refused earlier
+  testing::FakeClock clock{kT0};
+  Events events;
+  DeployHosts hosts = Hosts();
+  hosts.kdniao = "kdniao.test";
+  Tracker tracker{transfers, {watch_store, history, settings}, events, clock, hosts, {.writes_later = false}};
+  tracker.LoadSettings();
+  tracker.SetAccounts({kAccount, {"1237100", "kd-key"}, {}, {"kuaidi100", "kdniao", "appcode"}});
+  tracker.LoadWatchList();
+  ASSERT_EQ(transfers.started.size(), 1u) << "the watched parcel is fetched";
+  EXPECT_EQ(ServiceOf(transfers.Last().request), "kdniao") << "the paused 快递100 is passed over";
+  EXPECT_FALSE(tracker.refresh_paused());
+  tracker.OnTransferDone(transfers.Last().id,
+                         FetchOutcome::Answered(R"({"Success":false,"Reason":"业务错误[没有可用套餐]"})"));
+  EXPECT_TRUE(tracker.refresh_paused()) << "no service left to refresh";
+  tracker.Query({"ZT1", std::nullopt, "zhongtong", ""});
+  ASSERT_EQ(transfers.started.size(), 2u);
+  EXPECT_EQ(ServiceOf(transfers.Last().request), "kuaidi100") << "both paused: in their order";
+  tracker.AccountConfirmed();
+  EXPECT_FALSE(settings.paused || settings.LoadPaused("kdniao"));
+}
+
+}  // namespace
+}  // namespace quenzil
