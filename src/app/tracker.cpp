@@ -11,6 +11,7 @@
 #include "query/services/kdniao.h"
 #include "query/services/kuaidi100.h"
 #include "query/services/kuaidi100_old.h"
+#include "query/tracking_number.h"
 
 namespace quenzil {
 
@@ -162,6 +163,8 @@ bool Tracker::OnItsWay(const QueryAsk& ask) const { return flow_.OnItsWay(ask) |
 
 void Tracker::Query(QueryAsk ask) {
   if (stopped_) return;
+  // The old public address gets the text exactly as typed, as it always did.
+  if (keyed()) ask.number = TrackingNumberOf(ask.number);
   const std::string_view picked =
       ask.chosen_row && *ask.chosen_row < CarrierTable.size() ? CarrierTable[*ask.chosen_row].service_code
                                                                 : std::string_view(ask.carrier_code);

@@ -1,6 +1,7 @@
 #include "query/tracking_number.h"
 
 #include <array>
+#include <string>
 
 namespace quenzil {
 
@@ -52,6 +53,31 @@ bool IsTrackingNumber(std::string_view text) {
     }
   }
   return digits >= kMinDigits;
+}
+
+std::string TrackingNumberOf(std::string_view typed) {
+  const std::string_view text = TrimBlanks(typed);
+  std::string number;
+  number.reserve(text.size());
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    char c = text[at];
+    // U+FF10–FF19, FF21–FF3A and FF41–FF5A are EF BC 90–99, EF BC A1–BA and EF BD 81–9A.
+    if (static_cast<unsigned char>(c) == 0xEF && at + 2 < text.size()) {
+      const auto second = static_cast<unsigned char>(text[at + 1]);
+      const auto third = static_cast<unsigned char>(text[at + 2]);
+      if (second == 0xBC && third >= 0x90 && third <= 0x99) {
+        c = static_cast<char>('0' + (third - 0x90));
+      } else if (second == 0xBC && third >= 0xA1 && third <= 0xBA) {
+        c = static_cast<char>('A' + (third - 0xA1));
+      } else if (second == 0xBD && third >= 0x81 && third <= 0x9A) {
+        c = static_cast<char>('a' + (third - 0x81));
+      }
+      if (c != text[at]) at += 2;
+    }
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    number += c;
+  }
+  return number;
 }
 
 std::optional<std::string> SoleTrackingNumber(std::string_view text) {

@@ -15,6 +15,12 @@ std::string_view TrimBlanks(std::string_view text);
 
 bool IsTrackingNumber(std::string_view text);
 
+// The number as the keyed services, the guess, the guard and the files take
+// it: without the blanks around it, full-width letters and digits (as
+// Chinese input methods type them) made half-width, letters in upper case.
+// Anything else stays as it is.
+std::string TrackingNumberOf(std::string_view typed);
+
 // The one tracking number the text holds and nothing else (blanks and line
 // breaks around it aside); nullopt for a sentence, several numbers or a
 // number inside other text.

@@ -218,7 +218,7 @@ void Form1::HandOver(const std::string& text) {
   }
   const std::string number(TrimBlanks(text));
   view_.SetNumberText(number);
-  if (IsTrackingNumber(number)) chaxun_Click();
+  if (IsTrackingNumber(TrackingNumberOf(number))) chaxun_Click();
 }
 
 // ---- the list ---------------------------------------------------------------

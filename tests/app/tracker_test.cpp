@@ -423,6 +423,38 @@ TEST(Routing, ServicesAreAskedInOrderAndEachOutcomePassesOnOrEndsThePress) {
   }
 }
 
+TEST_F(QueryFlowTest, ANumberAsPeoplePasteItIsGuessedSentAndKeptAsOne) {
+  Ask(" yt1234567890123", "");  // its letters name its courier: no detection
+  EXPECT_NE(transfers.Last().request.body.find("%22num%22%3A%22YT1234567890123%22"), std::string::npos)
+      << transfers.Last().request.body;
+  Answer(PollResult("0"));
+  Ask("ＹＴ１２３４５６７８９０１２３", "");
+  EXPECT_EQ(transfers.started.size(), 1u) << "the same parcel, held by the guard";
+  EXPECT_EQ(Last().number, "YT1234567890123");
+  tracker.SetAccounts({});
+  Ask(" yt1234567890123", "yuantong");
+  EXPECT_NE(transfers.Last().request.url.find("nu=%20yt1234567890123&"), std::string::npos)
+      << "the old address gets the text as typed";
+}
+
+TEST_F(QueryFlowTest, NoRefreshGoesOutWhileThePhonesDigitsAreAskedFor) {
+  settings.mode = RefreshMode::kHourly;
+  tracker.LoadSettings();
+  Watched({.number = "SF1408823456721", .carrier = "shunfeng"});
+  ASSERT_EQ(transfers.started.size(), 1u) << "the watched parcel is fetched";
+  Answer(PollResult("0"));
+  clock.now += 7200;  // due again
+  Ask("SF1408823456721", "shunfeng");
+  Answer(PollFailure("408"));
+  ASSERT_EQ(events.phone_asks, 1);
+  const std::size_t sent = transfers.started.size();
+  tracker.OnWake();
+  EXPECT_EQ(transfers.started.size(), sent) << "the box is up: the refresh waits";
+  tracker.PhoneDigits("1234");
+  EXPECT_NE(transfers.Last().request.body.find("%22phone%22%3A%221234%22"), std::string::npos);
+  EXPECT_EQ(transfers.started.size(), sent + 1);
+}
+
 TEST(Routing, APausedServiceIsAskedLastByHandAndPassedOverInTheBackground) {
   FakeTransfers transfers;
   testing::FakeWatchStore watch_store;

@@ -35,3 +35,20 @@ TEST(TrackingNumber, SoleNumberOfATextFromOutside) {
 
 }  // namespace
 }  // namespace quenzil
+
+namespace quenzil {
+namespace {
+
+TEST(TrackingNumber, TheNumberAsPeoplePasteItIsTheOneTheServicesGet) {
+  const std::pair<const char*, const char*> rows[] = {
+      {" YT1234567890123", "YT1234567890123"},   {"YT1234567890123 \r\n", "YT1234567890123"},
+      {"yt1234567890123", "YT1234567890123"},    {"ＹＴ１２３４５６７８９０１２３", "YT1234567890123"},
+      {"ｙｔ１２３", "YT123"},                      {"\xE3\x80\x80JT0001234567890", "JT0001234567890"},
+      {"SF 123", "SF 123"},                      {"快递YT1", "快递YT1"},
+      {"", ""},                                  {"Ｚ９", "Z9"},
+  };
+  for (const auto& [typed, number] : rows) EXPECT_EQ(TrackingNumberOf(typed), number) << typed;
+}
+
+}  // namespace
+}  // namespace quenzil

@@ -111,6 +111,8 @@ TEST(WatchFile, OnlyWhatIsNotJsonIsRefusedForGoodJsonOfAnotherShapeIsLeftAlone) 
       {R"("parcels")", Refusal::kUntouchable}, {R"({"version":"1"})", Refusal::kUntouchable},
       {R"({"version":1.0})", Refusal::kUntouchable}, {R"({"parcels":{}})", Refusal::kUntouchable},
       {R"({"parcels":null})", Refusal::kUntouchable}, {nested(64), Refusal::kUntouchable},
+      {R"({"parcels":[{"number":"1","carrier":"ems"}],"parcels":[]})", Refusal::kUntouchable},
+      {R"({"version":1,"version":1})", Refusal::kUntouchable},
       {R"({"version":2,"parcels":[]})", Refusal::kNewerVersion}, {R"({"version":0})", Refusal::kNewerVersion},
       {R"({"version":18446744073709551615})", Refusal::kNewerVersion}, {"\xEF\xBB\xBF {\"version\":1}", Refusal::kNone}};
   for (const auto& [text, refusal] : cases) EXPECT_EQ(RefusalOf(text), refusal) << text.substr(0, 80);
@@ -123,7 +125,12 @@ TEST(WatchFile, EntriesThatCannotBeReadStayUnreadAtTheirPlace) {
                                   R"({"number":"","carrier":"ems"})", R"({"number":"1","carrier":"ems","events":[7]})",
                                   R"({"number":"1","carrier":"ems","events":[{"time":"t"},{"area":false}]})",
                                   R"({"number":"1","carrier":"ems","failures":-1})",
-                                  R"({"number":"SF1","carrier":"shunfeng","note":"a second copy"})"};
+                                  R"({"number":"SF1","carrier":"shunfeng","note":"a second copy"})",
+                                  // A value the user wrote that this program would not write back the same.
+                                  R"({"number":"1","carrier":"ems","added":"2025-01-01T00:00:00.000Z"})",
+                                  R"({"number":"1","carrier":"ems","last_checked":"yesterday"})",
+                                  R"({"number":"1","carrier":"ems","note":"a","note":"b"})",
+                                  R"({"number":"1","carrier":"ems","events":[{"time":"t","time":"u"}]})"};
   for (const char* field : {"number", "carrier", "carrier_name", "phone", "note", "state", "signed", "events",
                             "added", "last_checked", "last_changed", "last_answered", "last_problem", "failures",
                             "failing_since", "needs_phone"}) {
