@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,16 @@ struct FileRead {
   std::string error;       // when it exists but could not be read
 };
 FileRead ReadWholeFile(const std::string& path, std::size_t max_bytes = kMaxStoredFileBytes);
+
+// What tells one content of a file from the next without reading it: its
+// size and its last write time. nullopt when the file is not there (or
+// cannot be asked).
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t written = 0;  // in the platform's own units
+  bool operator==(const FileStamp&) const = default;
+};
+std::optional<FileStamp> StampOf(const std::string& path);
 
 // Writes a temporary file beside the target ("<path>.tmp"), flushes it to
 // the disk and puts it in the target's place in one step: after a crash at

@@ -79,6 +79,13 @@ bool IsBusy(int code) { return code == EACCES || code == EAGAIN || code == EBUSY
 
 }  // namespace
 
+std::optional<FileStamp> StampOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileStamp{static_cast<std::uint64_t>(info.st_size),
+                   static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
 FileRead ReadWholeFile(const std::string& path, std::size_t max_bytes) {
   FileRead read;
   Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

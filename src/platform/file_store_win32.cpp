@@ -87,6 +87,14 @@ std::wstring LockName(const std::string& path) {
 
 }  // namespace
 
+std::optional<FileStamp> StampOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return FileStamp{(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                   static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                             data.ftLastWriteTime.dwLowDateTime)};
+}
+
 FileRead ReadWholeFile(const std::string& path, std::size_t max_bytes) {
   FileRead read;
   const std::wstring wide = Widen(path);

@@ -39,8 +39,17 @@ ReadOutcome ReadHistory(const std::string& path) {
 }  // namespace
 
 History HistoryFileStore::Load() {
+  // A missing file stays missing as cheaply.
+  if (known_ && StampOf(path_) == stamp_) return kept_;
   const FileLock lock(path_);
-  return ReadHistory(path_).history;
+  // Stamped before reading: a write meanwhile makes the next look read again.
+  const std::optional<FileStamp> stamp = StampOf(path_);
+  ReadOutcome read = ReadHistory(path_);
+  // A file held by another program is read again next time.
+  known_ = read.writable;
+  stamp_ = stamp;
+  kept_ = read.history;
+  return std::move(read.history);
 }
 
 bool HistoryFileStore::Update(const std::function<void(History&)>& change) {
@@ -48,7 +57,11 @@ bool HistoryFileStore::Update(const std::function<void(History&)>& change) {
   ReadOutcome read = ReadHistory(path_);
   if (!read.writable) return false;
   change(read.history);
-  return ReplaceFileAtomically(path_, SerializeHistoryFile(read.history), nullptr);
+  if (!ReplaceFileAtomically(path_, SerializeHistoryFile(read.history), nullptr)) return false;
+  stamp_ = StampOf(path_);
+  known_ = stamp_.has_value();
+  kept_ = std::move(read.history);
+  return true;
 }
 
 }  // namespace quenzil

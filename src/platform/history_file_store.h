@@ -2,9 +2,11 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "platform/file_store.h"
 #include "watch/history.h"
 
 namespace quenzil {
@@ -16,6 +18,8 @@ namespace quenzil {
 // not come within its wait they go on without it, since the history must
 // never hold the program up: the file stays whole either way, and at worst
 // one of two changes made at the same moment is lost.
+// What was read is kept: a file whose size and write time are as they were
+// is not read again (a press looks for its kept answer in it).
 class HistoryFileStore final : public HistoryStore {
  public:
   explicit HistoryFileStore(std::string path) : path_(std::move(path)) {}
@@ -24,6 +28,9 @@ class HistoryFileStore final : public HistoryStore {
 
  private:
   std::string path_;
+  bool known_ = false;              // `kept_` is what the file held at `stamp_`
+  std::optional<FileStamp> stamp_;  // nullopt: there was no file
+  History kept_;
 };
 
 }  // namespace quenzil
