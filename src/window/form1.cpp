@@ -56,15 +56,19 @@ std::string Form1::TrackingHomeUrl() const { return "http://" + hosts_.tracking_
 // ---- start and end ---------------------------------------------------------
 
 void Form1::Form_Load() {
-  const CredentialStore::Loaded stored = stores_.credentials.Load();
-  credentials_unreadable_ = stored.unreadable;
   tracker_.LoadSettings();
-  tracker_.SetAccounts(stored.accounts);
-
   FetchRequest request;
   request.url = UpdateCheckUrl();
   request.limits = UpdateCheckLimits();
   update_check_ = transfers_.Start(std::move(request));
+}
+
+// The accounts are read once the window is up: the secrets' decryption
+// need not hold up its first paint.
+void Form1::LoadAccounts() {
+  const CredentialStore::Loaded stored = stores_.credentials.Load();
+  credentials_unreadable_ = stored.unreadable;
+  tracker_.SetAccounts(stored.accounts);
 }
 
 void Form1::FinishUpdateCheck(const FetchOutcome& outcome) {
@@ -84,6 +88,7 @@ void Form1::FinishUpdateCheck(const FetchOutcome& outcome) {
     hidden_to_tray_ = false;
     view_.ShowFirstTime();
   }
+  LoadAccounts();
   // The watch list is read once the window is up, so it never delays it.
   deferred_start_.Start(std::chrono::milliseconds{1});
   if (start_.number) HandOver(*std::exchange(start_.number, std::nullopt));

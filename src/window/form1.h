@@ -129,6 +129,7 @@ class Form1 final : private TrackerEvents {
 
   // The window, the icon, the watch list.
   void FinishUpdateCheck(const FetchOutcome& outcome);
+  void LoadAccounts();
   void DeferredStart();
   void RestoreWindow();
   bool UpdateTrayIcon();

@@ -99,11 +99,12 @@ void AppendItems(HMENU menu, const std::vector<MenuItem>& items) {
 
 void OutcomeMailbox::Deliver(TransferId id, FetchOutcome outcome) {
   std::lock_guard lock(mutex_);
-  if (window_ == nullptr) return;
+  if (closed_) return;
   const bool was_empty = outcomes_.empty();
   outcomes_.emplace_back(id, std::move(outcome));
-  // One message wakes the window for everything queued meanwhile.
-  if (was_empty) ::PostMessageW(window_, ids::kTransfersDoneMessage, 0, 0);
+  // One message wakes the window for everything queued meanwhile; before
+  // the window is there, opening it does.
+  if (was_empty && window_ != nullptr) ::PostMessageW(window_, ids::kTransfersDoneMessage, 0, 0);
 }
 
 std::deque<std::pair<TransferId, FetchOutcome>> OutcomeMailbox::TakeAll() {
@@ -123,11 +124,13 @@ void OutcomeMailbox::PutBack(std::deque<std::pair<TransferId, FetchOutcome>> res
 void OutcomeMailbox::Open(HWND window) {
   std::lock_guard lock(mutex_);
   window_ = window;
+  if (!outcomes_.empty()) ::PostMessageW(window_, ids::kTransfersDoneMessage, 0, 0);
 }
 
 void OutcomeMailbox::Close() {
   std::lock_guard lock(mutex_);
   window_ = nullptr;
+  closed_ = true;
   outcomes_.clear();
 }
 

@@ -25,8 +25,8 @@ namespace quenzil {
 
 
 // Where transfers leave their outcomes for the window: any thread delivers,
-// the window's thread takes them when the posted message arrives. Once the
-// window is gone, deliveries are dropped.
+// the window's thread takes them when the posted message arrives. Before the
+// window is made they wait for it; once it is gone, deliveries are dropped.
 class OutcomeMailbox {
  public:
   void Deliver(TransferId id, FetchOutcome outcome);
@@ -39,6 +39,7 @@ class OutcomeMailbox {
  private:
   std::mutex mutex_;
   HWND window_ = nullptr;
+  bool closed_ = false;
   std::deque<std::pair<TransferId, FetchOutcome>> outcomes_;
 };
 

@@ -78,7 +78,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         [mailbox](TransferId id, FetchOutcome outcome) { mailbox->Deliver(id, std::move(outcome)); });
     CountingTransfers transfers(winhttp, [](const std::string& service) { RegistryQueryCounter().CountOne(service); });
     MainWindow window(instance, mailbox, deploy::kMakerHost);
-    window.Create();
     RegistryCredentialStore credentials;
     WatchFileStore watch_store(AppDataFile("watch.json"));
     HistoryFileStore history(AppDataFile("history.json"));
@@ -87,11 +86,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     const SystemClock clock;
     Form1 form(window, transfers, FormStores{credentials, watch_store, history, settings, counter, autostart}, clock,
                DeployedHosts(), std::move(start));
+    // The update check runs before the window is ever shown, and goes out
+    // while the window and its controls are made; the window appears once
+    // it has answered or given up.
+    form.Form_Load();
+    window.Create();
     window.AttachForm(form);
     window.StartTimer();
-    // The update check runs before the window is ever shown; the window
-    // appears once it has answered or given up.
-    form.Form_Load();
     return window.RunMessageLoop();
   } catch (const std::exception& error) {
     const std::wstring prompt = Widen(std::string("程序内部错误：") + error.what());
