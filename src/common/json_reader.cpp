@@ -135,6 +135,20 @@ std::optional<bool> Value::Boolean() const {
   return text_ == "true";
 }
 
+std::optional<std::string> Value::Code() const {
+  if (auto text = String()) return text;
+  if (const auto number = Integer()) return std::to_string(*number);
+  return std::nullopt;
+}
+
+std::string TextOf(const std::optional<Value>& field) {
+  return field ? field->String().value_or(std::string()) : std::string();
+}
+
+std::optional<std::string> CodeOf(const std::optional<Value>& field) {
+  return field ? field->Code() : std::nullopt;
+}
+
 std::size_t Value::FirstElement() const {
   if (type_ != Type::kArray) return kEnd;
   const std::size_t at = SkipBlanks(whole_, start_ + 1);

@@ -46,6 +46,9 @@ class Value {
   std::optional<std::int64_t> Integer() const;
   // true or false; nullopt for another type.
   std::optional<bool> Boolean() const;
+  // A code or a flag, which services send as a string or a whole number:
+  // its text; nullopt for another type.
+  std::optional<std::string> Code() const;
 
   // An object's members in the order written; empty for another type.
   std::vector<Member> Members() const;
@@ -96,6 +99,11 @@ struct Read {
   Value root;  // when there is no problem
   bool ok() const { return problem == Problem::kNone; }
 };
+
+// A string field's text; "" when it is absent or of another type.
+std::string TextOf(const std::optional<Value>& field);
+// A code field's text; nullopt when it is absent or of another type.
+std::optional<std::string> CodeOf(const std::optional<Value>& field);
 
 // Checks and opens a text. A UTF-8 byte-order mark before it is passed over.
 Read Open(std::string_view text, std::size_t max_bytes = static_cast<std::size_t>(-1));

@@ -67,33 +67,11 @@ constexpr std::array<StateRow, 7> kDeliveryStates{{
     {"4", kDeliveryFailed}, {"5", kProblem}, {"6", kReturnSigned},
 }};
 
-std::optional<std::string> TextOrNumber(const std::optional<json::Value>& value) {
-  if (!value) return std::nullopt;
-  if (auto text = value->String()) return text;
-  if (const auto number = value->Integer()) return std::to_string(*number);
-  return std::nullopt;
-}
-
-std::string Text(const std::optional<json::Value>& value) {
-  return value ? value->String().value_or(std::string()) : std::string();
-}
-
 std::string HeaderOf(const FetchOutcome& outcome, std::string_view name) {
   for (const auto& [header, value] : outcome.headers) {
     if (header == name) return value;
   }
   return {};
-}
-
-std::string ProblemOf(const json::Read& read) {
-  switch (read.problem) {
-    case json::Read::Problem::kNone: return {};
-    case json::Read::Problem::kEmpty: return "回答为空";
-    case json::Read::Problem::kTooLarge: return "回答过大（超过 16 MiB）";
-    case json::Read::Problem::kTooDeep: return "回答嵌套过深";
-    case json::Read::Problem::kNotJson: break;
-  }
-  return "回答不是有效的 JSON（第 " + std::to_string(read.at) + " 字节处）";
 }
 
 std::string_view HintOf(Outcome outcome) {
@@ -159,9 +137,9 @@ ServiceAnswer AppCodeService::Read(const FetchOutcome& outcome) const {
   if (!outcome.ok) return NotReached(outcome);
   if (outcome.status != 200) return Refusal(outcome, account_.code);
   const json::Read read = json::Open(outcome.text, kMaxAnswerBytes);
-  if (!read.ok()) return Unreadable(ProblemOf(read));
+  if (!read.ok()) return Unreadable(ReadProblem(read));
   if (!read.root.is(json::Type::kObject)) return Unreadable("回答不是 JSON 对象");
-  const std::optional<std::string> status = TextOrNumber(read.root.Find("status"));
+  const std::optional<std::string> status = json::CodeOf(read.root.Find("status"));
   if (!status) return Unreadable("回答缺少 status");
   const auto row = std::find_if(kStatuses.begin(), kStatuses.end(),
                                 [&status](const StatusRow& known) { return known.status == *status; });
@@ -171,7 +149,7 @@ ServiceAnswer AppCodeService::Read(const FetchOutcome& outcome) const {
     if (answer.outcome == Outcome::kNoResultYet) {
       answer.rows.emplace_back(AdviceMessage(*status == "201" ? AnswerKind::kWrongNumber : AnswerKind::kNotRecorded));
     }
-    std::string words = Shown(Text(read.root.Find("msg")), account_.code, 200);
+    std::string words = Shown(json::TextOf(read.root.Find("msg")), account_.code, 200);
     answer.told = (words.empty() ? std::string("AppCode 接口返回了错误") : words) + "（" + Shown(*status, {}, 16) + "）";
     if (row != kStatuses.end() && !row->hint.empty()) answer.told += "\n" + std::string(row->hint);
     return answer;
@@ -182,9 +160,9 @@ ServiceAnswer AppCodeService::Read(const FetchOutcome& outcome) const {
   if (!list || !list->is(json::Type::kArray)) return Unreadable("回答的 list 不是列表");
   TrackingResult& tracking = answer.result;
   list->ForEachElement([&tracking](const json::Value& entry) {
-    std::string context = Text(entry.Find("status"));
+    std::string context = json::TextOf(entry.Find("status"));
     if (context.empty()) return;
-    tracking.events.push_back({Text(entry.Find("time")), std::move(context), {}, {}, {}});
+    tracking.events.push_back({json::TextOf(entry.Find("time")), std::move(context), {}, {}, {}});
   });
   if (tracking.events.empty()) {
     answer.outcome = Outcome::kNoResultYet;
@@ -194,15 +172,15 @@ ServiceAnswer AppCodeService::Read(const FetchOutcome& outcome) const {
   // Newest first as it sends them; the times sort as text.
   std::stable_sort(tracking.events.begin(), tracking.events.end(),
                    [](const TrackingEvent& left, const TrackingEvent& right) { return left.time < right.time; });
-  const std::optional<std::string> delivery = TextOrNumber(result->Find("deliverystatus"));
+  const std::optional<std::string> delivery = json::CodeOf(result->Find("deliverystatus"));
   const auto state = std::find_if(kDeliveryStates.begin(), kDeliveryStates.end(),
                                   [&delivery](const StateRow& known) { return delivery && known.code == *delivery; });
   tracking.state = std::string(state == kDeliveryStates.end() ? kInTransit : state->state);
-  tracking.signed_for = TextOrNumber(result->Find("issign")) == "1" && !IsReturnedState(tracking.state);
-  tracking.number = Text(result->Find("number"));
+  tracking.signed_for = json::CodeOf(result->Find("issign")) == "1" && !IsReturnedState(tracking.state);
+  tracking.number = json::TextOf(result->Find("number"));
   // The courier it found, as the table names it; one the table lacks keeps
   // its own code and name.
-  const std::string type = Text(result->Find("type"));
+  const std::string type = json::TextOf(result->Find("type"));
   if (const Courier* courier = FindCourierAt(CourierColumn::kAppCode, type)) {
     tracking.carrier_code = std::string(courier->code);
   } else if (!type.empty()) {

@@ -132,34 +132,12 @@ bool OneOf(const std::array<std::string_view, N>& list, std::string_view value) 
   return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-std::optional<std::string> TextOrNumber(const std::optional<json::Value>& value) {
-  if (!value) return std::nullopt;
-  if (auto text = value->String()) return text;
-  if (const auto number = value->Integer()) return std::to_string(*number);
-  return std::nullopt;
-}
-
-std::string Text(const std::optional<json::Value>& value) {
-  return value ? value->String().value_or(std::string()) : std::string();
-}
-
 // "2014/06/25 08:05:37" and "2014/06/2508:05:37" are its older forms of
 // "2014-06-25 08:05:37".
 std::string ServiceTime(std::string time) {
   std::replace(time.begin(), time.end(), '/', '-');
   if (time.size() == 18 && time[10] != ' ') time.insert(10, " ");
   return time;
-}
-
-std::string ProblemOf(const json::Read& read) {
-  switch (read.problem) {
-    case json::Read::Problem::kNone: return {};
-    case json::Read::Problem::kEmpty: return "回答为空";
-    case json::Read::Problem::kTooLarge: return "回答过大（超过 16 MiB）";
-    case json::Read::Problem::kTooDeep: return "回答嵌套过深";
-    case json::Read::Problem::kNotJson: break;
-  }
-  return "回答不是有效的 JSON（第 " + std::to_string(read.at) + " 字节处）";
 }
 
 }  // namespace
@@ -208,11 +186,11 @@ ServiceAnswer KdniaoService::Read(const FetchOutcome& fetched) const {
   const FetchOutcome outcome = WithStatusChecked(fetched);
   if (!outcome.ok) return NotReached(outcome);
   const json::Read read = json::Open(outcome.text, kMaxAnswerBytes);
-  if (!read.ok()) return Unreadable(ProblemOf(read));
+  if (!read.ok()) return Unreadable(ReadProblem(read));
   if (!read.root.is(json::Type::kObject)) return Unreadable("回答不是 JSON 对象");
   const std::optional<json::Value> success = read.root.Find("Success");
   if (!success || !success->Boolean()) return Unreadable("回答缺少 Success");
-  const std::string reason = Shown(Text(read.root.Find("Reason")), account_.key, 200);
+  const std::string reason = Shown(json::TextOf(read.root.Find("Reason")), account_.key, 200);
   const std::optional<json::Value> traces = read.root.Find("Traces");
   const bool any_trace = traces && traces->is(json::Type::kArray) && !traces->Elements().empty();
 
@@ -232,10 +210,10 @@ ServiceAnswer KdniaoService::Read(const FetchOutcome& fetched) const {
                                                                            : std::nullopt;
     if (!station) return;
     TrackingEvent event;
-    event.time = ServiceTime(Text(trace.Find("AcceptTime")));
+    event.time = ServiceTime(json::TextOf(trace.Find("AcceptTime")));
     event.context = *station;
-    event.area = Text(trace.Find("Location"));
-    if (const auto action = TextOrNumber(trace.Find("Action"))) {
+    event.area = json::TextOf(trace.Find("Location"));
+    if (const auto action = json::CodeOf(trace.Find("Action"))) {
       if (const auto state = StateOf(kStateEx, *action)) event.status = StateText(*state);
     }
     result.events.push_back(std::move(event));
@@ -246,14 +224,14 @@ ServiceAnswer KdniaoService::Read(const FetchOutcome& fetched) const {
   if (result.events.size() > 1 && result.events.front().time > result.events.back().time) {
     std::reverse(result.events.begin(), result.events.end());
   }
-  const std::optional<std::string> state_ex = TextOrNumber(read.root.Find("StateEx"));
-  const std::optional<std::string> state = TextOrNumber(read.root.Find("State"));
+  const std::optional<std::string> state_ex = json::CodeOf(read.root.Find("StateEx"));
+  const std::optional<std::string> state = json::CodeOf(read.root.Find("State"));
   std::optional<std::string_view> model = state_ex ? StateOf(kStateEx, *state_ex) : std::nullopt;
   if (!model && state) model = StateOf(kState, *state);
   result.state = std::string(model.value_or(kInTransit));
   result.signed_for = IsFinal({.state = result.state}) && !IsReturnedState(result.state);
-  result.number = Text(read.root.Find("LogisticCode"));
-  result.city = Text(read.root.Find("Location"));
+  result.number = json::TextOf(read.root.Find("LogisticCode"));
+  result.city = json::TextOf(read.root.Find("Location"));
   answer.outcome = Outcome::kRows;
   return answer;
 }
@@ -272,11 +250,11 @@ Detection KdniaoService::ReadDetection(const FetchOutcome& fetched) const {
   const json::Read read = json::Open(outcome.text, kMaxAnswerBytes);
   if (!read.ok() || !read.root.is(json::Type::kObject) || !read.root.Find("Success") ||
       !read.root.Find("Success")->Boolean()) {
-    detection.told = Unreadable(read.ok() ? "回答缺少 Success" : ProblemOf(read)).told;
+    detection.told = Unreadable(read.ok() ? "回答缺少 Success" : ReadProblem(read)).told;
     return detection;
   }
   if (!*read.root.Find("Success")->Boolean()) {
-    const std::string reason = Text(read.root.Find("Reason"));
+    const std::string reason = json::TextOf(read.root.Find("Reason"));
     // An account without it (no package, expired) is not asked again.
     detection.kind = OutcomeOfReason(reason) == Outcome::kQuotaSpent ? Detection::Kind::kNotOffered
                                                                      : Detection::Kind::kRefused;
@@ -287,7 +265,7 @@ Detection KdniaoService::ReadDetection(const FetchOutcome& fetched) const {
   if (const std::optional<json::Value> shippers = read.root.Find("Shippers")) {
     shippers->ForEachElement([&detection](const json::Value& shipper) {
       // A courier the table has not: it could not be asked by its code anywhere.
-      const Courier* courier = FindCourierAt(CourierColumn::kKdniao, Text(shipper.Find("ShipperCode")));
+      const Courier* courier = FindCourierAt(CourierColumn::kKdniao, json::TextOf(shipper.Find("ShipperCode")));
       if (courier != nullptr) detection.candidates.push_back({std::string(courier->code), std::string(courier->name)});
     });
   }

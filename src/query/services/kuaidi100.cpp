@@ -47,39 +47,20 @@ const CodeMeaning* MeaningOf(std::string_view code) {
 
 // ---- Reading answers ----------------------------------------------------------
 
-// Why the text is no answer at all; empty when it can be read.
-std::string ProblemOf(const json::Read& read) {
-  switch (read.problem) {
-    case json::Read::Problem::kNone: return {};
-    case json::Read::Problem::kEmpty: return "回答为空";
-    case json::Read::Problem::kTooLarge: return "回答过大（超过 16 MiB）";
-    case json::Read::Problem::kTooDeep: return "回答嵌套过深";
-    case json::Read::Problem::kNotJson: break;
-  }
-  return "回答不是有效的 JSON（第 " + std::to_string(read.at) + " 字节处）";
-}
-
-// Codes and flags may come as strings or as whole numbers.
-std::optional<std::string> CodeText(const json::Value& value) {
-  if (auto text = value.String()) return text;
-  if (const auto number = value.Integer()) return std::to_string(*number);
-  return std::nullopt;
-}
-
 // A field as the reader keeps it: absent, or its value (the last one when
 // the key came twice, as parsers take it).
 using Field = std::optional<json::Value>;
 
 // Absent is fine; present, it must be a string (or, for codes, a whole number).
 bool Acceptable(const Field& field, bool code) {
-  return !field || field->is(json::Type::kString) || (code && CodeText(*field));
+  return !field || field->is(json::Type::kString) || (code && json::CodeOf(field));
 }
 
 // A returnCode, if the object has one. A code of another type is neither a
 // failure nor a result.
 std::optional<ServiceFailure> FailureOf(const Field& code, const Field& message, std::string& malformed) {
   if (!code) return std::nullopt;
-  std::optional<std::string> code_text = CodeText(*code);
+  std::optional<std::string> code_text = json::CodeOf(code);
   if (!code_text) {
     malformed = "回答的 returnCode 类型不对";
     return std::nullopt;
@@ -116,8 +97,6 @@ std::string CheckResultFields(const std::array<Field, kPollKeys.size()>& fields)
   return {};
 }
 
-std::string TextOf(const Field& field) { return field ? field->String().value_or("") : std::string(); }
-
 // A data entry without a string context is no event; time is ftime, else time.
 std::optional<TrackingEvent> EventOf(const json::Value& entry) {
   Field time, ftime, context, area, status;
@@ -132,10 +111,10 @@ std::optional<TrackingEvent> EventOf(const json::Value& entry) {
   });
   if (!context || !context->is(json::Type::kString)) return std::nullopt;
   TrackingEvent event;
-  event.time = ftime && ftime->is(json::Type::kString) ? TextOf(ftime) : TextOf(time);
-  event.context = TextOf(context);
-  event.area = TextOf(area);
-  event.status = TextOf(status);
+  event.time = ftime && ftime->is(json::Type::kString) ? json::TextOf(ftime) : json::TextOf(time);
+  event.context = json::TextOf(context);
+  event.area = json::TextOf(area);
+  event.status = json::TextOf(status);
   return event;
 }
 
@@ -144,7 +123,7 @@ std::optional<TrackingEvent> EventOf(const json::Value& entry) {
 PollAnswer ReadPollAnswer(std::string_view body) {
   PollAnswer answer;
   const json::Read read = json::Open(body, kMaxAnswerBytes);
-  answer.malformed = ProblemOf(read);
+  answer.malformed = ReadProblem(read);
   if (!answer.malformed.empty()) return answer;
   if (!read.root.is(json::Type::kObject)) {
     answer.malformed = "回答不是 JSON 对象";
@@ -163,10 +142,10 @@ PollAnswer ReadPollAnswer(std::string_view body) {
   fields[kData]->ForEachElement([&result](const json::Value& entry) {
     if (auto event = EventOf(entry)) result.events.push_back(std::move(*event));
   });
-  result.number = TextOf(fields[kNu]);
-  result.carrier_code = TextOf(fields[kCom]);
-  result.state = CodeText(*fields[kState]).value_or("");
-  result.signed_for = fields[kIscheck] && CodeText(*fields[kIscheck]) == "1";
+  result.number = json::TextOf(fields[kNu]);
+  result.carrier_code = json::TextOf(fields[kCom]);
+  result.state = json::CodeOf(fields[kState]).value_or("");
+  result.signed_for = fields[kIscheck] && json::CodeOf(fields[kIscheck]) == "1";
   // Some servers ignore order=asc. The times sort as text.
   if (result.events.size() > 1 && result.events.front().time > result.events.back().time) {
     std::reverse(result.events.begin(), result.events.end());
@@ -178,7 +157,7 @@ PollAnswer ReadPollAnswer(std::string_view body) {
 DetectionAnswer ReadDetectionAnswer(std::string_view body) {
   DetectionAnswer answer;
   const json::Read read = json::Open(body, kMaxAnswerBytes);
-  answer.malformed = ProblemOf(read);
+  answer.malformed = ReadProblem(read);
   if (!answer.malformed.empty()) return answer;
   switch (read.root.type()) {
     case json::Type::kArray:
@@ -187,9 +166,9 @@ DetectionAnswer ReadDetectionAnswer(std::string_view body) {
       read.root.ForEachElement([&answer](const json::Value& entry) {
         const Field code = entry.Find("comCode");
         const Field name = entry.Find("name");
-        std::string code_text = TextOf(code);
+        std::string code_text = json::TextOf(code);
         if (!code || !code->is(json::Type::kString) || code_text.empty()) return;
-        answer.candidates.push_back({std::move(code_text), TextOf(name)});
+        answer.candidates.push_back({std::move(code_text), json::TextOf(name)});
       });
       return answer;
     case json::Type::kObject: {

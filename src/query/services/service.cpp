@@ -30,6 +30,17 @@ FetchOutcome WithStatusChecked(FetchOutcome outcome) {
   return FetchOutcome::Failed(FetchFailure::kBadStatus, std::move(cause));
 }
 
+std::string ReadProblem(const json::Read& read) {
+  switch (read.problem) {
+    case json::Read::Problem::kNone: return {};
+    case json::Read::Problem::kEmpty: return "回答为空";
+    case json::Read::Problem::kTooLarge: return "回答过大（超过 16 MiB）";
+    case json::Read::Problem::kTooDeep: return "回答嵌套过深";
+    case json::Read::Problem::kNotJson: break;
+  }
+  return "回答不是有效的 JSON（第 " + std::to_string(read.at) + " 字节处）";
+}
+
 ServiceAnswer NotReached(const FetchOutcome& outcome) {
   ServiceAnswer answer;
   answer.outcome = Outcome::kNotReached;

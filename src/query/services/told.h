@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/json_reader.h"
 #include "query/services/service.h"
 
 namespace quenzil {
@@ -17,6 +18,10 @@ std::string FailureMessage(std::string_view sentence, std::string_view detail);
 // The services answer with status 200 only: any other status (a proxy's
 // 407, a 5xx page) makes the outcome a failure, whatever its body holds.
 FetchOutcome WithStatusChecked(FetchOutcome outcome);
+
+// Why a text is no answer at all (empty, too large, too deep, not JSON),
+// for the detail line; empty when it can be read.
+std::string ReadProblem(const json::Read& read);
 
 // No answer came (or none the service gives with that status).
 ServiceAnswer NotReached(const FetchOutcome& outcome);
