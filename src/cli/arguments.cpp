@@ -33,7 +33,8 @@ ParsedArguments Refused(std::string error) { return {std::nullopt, std::move(err
 // The code a --courier value names; nullopt for a name the table lacks.
 std::optional<std::string> CourierCodeOf(const std::string& value) {
   if (const Courier* courier = FindCourierNamed(value)) return std::string(courier->code);
-  if (IsCourierCode(value)) return value;
+  // A typo of the table's names would go to the service as a billed query.
+  if (IsCourierCode(value) && !IsNearMissOfCourierTable(value)) return value;
   return std::nullopt;
 }
 

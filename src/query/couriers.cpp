@@ -65,6 +65,58 @@ constexpr Courier kCouriers[] = {
     {"fedex", "FedEx-国际件", {"FedEx", "联邦快递"}, {}, "FEDEX", "FEDEX"},
 };
 
+// The pinyin people type for each courier's Chinese names, by the courier's
+// code: none of it is a code of the service, so a word spelt so is a name
+// that went wrong, not a query to pay for. 联邦快递 has none: the service's
+// own code of FedEx in China is lianbangkuaidi. A pinyin that is the code
+// itself (zhongtong) is a code already.
+struct CourierPinyin {
+  std::string_view code;
+  std::array<std::string_view, 5> spellings;  // empty ones unused
+};
+constexpr CourierPinyin kPinyin[] = {
+    {"zhongtong", {"zhongtongkuaidi", "zhongtongsudi"}},
+    {"yuantong", {"yuantongsudi", "yuantongkuaidi"}},
+    {"yunda", {"yundakuaidi", "yundasudi"}},
+    {"shentong", {"shentongkuaidi"}},
+    {"jtexpress", {"jitusudi", "jitu", "jitukuaidi"}},
+    {"shunfeng", {"shunfengsuyun", "shunfengkuaidi"}},
+    {"youzhengguonei", {"youzhengkuaidibaoguo", "youzhengbaoguo", "youzhengkuaidi", "zhongguoyouzheng"}},
+    {"jd", {"jingdongwuliu", "jingdong", "jingdongkuaidi"}},
+    {"ems", {"youzhengems", "zhongguoyouzhengems"}},
+    {"danniao", {"cainiaosudi", "cainiao", "danniaokuaidi"}},
+    {"debangkuaidi", {"debang"}},
+    {"fengwang", {"fengwangsuyun", "fengwangkuaidi"}},
+    {"zhongyouex", {"zhongyoukuaidi"}},
+    {"annengwuliu", {"annengkuaiyun", "anneng", "annengkuaidi"}},
+    {"baishiwuliu", {"baishikuaiyun"}},
+    {"kuayue", {"kuayuesuyun", "kuayuekuaidi"}},
+    {"zhongtongkuaiyun", {}},
+    {"yimidida", {"yimi"}},
+    {"sxjdfreight", {"shunxinjieda", "shunxin"}},
+    {"yundakuaiyun", {}},
+    {"jingdongkuaiyun", {}},
+    {"shunfengkuaiyun", {}},
+    {"yuantongkuaiyun", {}},
+    {"youzhengbk", {"youzhengbiaozhunkuaidi", "youzhengbiaokuai"}},
+    {"zhaijisong", {}},
+    {"youshuwuliu", {"yousukuaidi", "yousu"}},
+    {"debangwuliu", {}},
+    {"suer", {"suerkuaidi"}},
+    {"suning", {"suningwuliu"}},
+    {"ztky", {"zhongtiekuaiyun", "zhongtie"}},
+    {"rrs", {"ririshunwuliu", "ririshun"}},
+    {"annto", {"andewuliu", "ande"}},
+    {"huitongkuaidi", {"baishikuaidi", "huitong", "baishi", "baishihuitong"}},
+    {"tiantian", {"tiantiankuaidi"}},
+    {"quanfengkuaidi", {"quanfeng"}},
+    {"guotongkuaidi", {"guotong"}},
+    {"youzhengguoji", {"guojibaoguo", "guojixiaobao"}},
+    {"dhl", {}},
+    {"ups", {}},
+    {"fedex", {}},
+};
+
 constexpr bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 constexpr char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -116,35 +168,60 @@ bool NamesItsCourier(std::string_view pattern) {
   return false;
 }
 
-// Edit distance over code points: a typo of a Chinese name is one step.
+std::vector<std::string_view> CodePoints(std::string_view text) {
+  std::vector<std::string_view> points;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t length = 1;
+    while (at + length < text.size() && (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80) ++length;
+    points.push_back(text.substr(at, length));
+    at += length;
+  }
+  return points;
+}
+
+// Edit distance over code points, Latin letters in either case: a typo of a
+// Chinese name is one step, and so is a swap of two neighbours ("yuantnog").
 std::size_t Distance(std::string_view a, std::string_view b) {
-  const auto code_points = [](std::string_view text) {
-    std::vector<std::string_view> points;
-    for (std::size_t at = 0; at < text.size();) {
-      std::size_t length = 1;
-      while (at + length < text.size() && (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80) ++length;
-      points.push_back(text.substr(at, length));
-      at += length;
-    }
-    return points;
+  const auto left = CodePoints(a);
+  const auto right = CodePoints(b);
+  const auto same = [](std::string_view x, std::string_view y) {
+    return x.size() == 1 && y.size() == 1 ? Upper(x[0]) == Upper(y[0]) : x == y;
   };
-  const auto left = code_points(a);
-  const auto right = code_points(b);
-  std::vector<std::size_t> row(right.size() + 1);
-  for (std::size_t j = 0; j <= right.size(); ++j) row[j] = j;
+  // Three rows: the one before last is needed for a swap.
+  std::vector<std::size_t> before(right.size() + 1), last(right.size() + 1), row(right.size() + 1);
+  for (std::size_t j = 0; j <= right.size(); ++j) last[j] = j;
   for (std::size_t i = 1; i <= left.size(); ++i) {
-    std::size_t diagonal = row[0];
     row[0] = i;
     for (std::size_t j = 1; j <= right.size(); ++j) {
-      const std::size_t above = row[j];
-      const bool same = left[i - 1].size() == 1 && right[j - 1].size() == 1
-                            ? Upper(left[i - 1][0]) == Upper(right[j - 1][0])
-                            : left[i - 1] == right[j - 1];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-      diagonal = above;
+      row[j] = std::min({last[j] + 1, row[j - 1] + 1, last[j - 1] + (same(left[i - 1], right[j - 1]) ? 0 : 1)});
+      if (i > 1 && j > 1 && same(left[i - 1], right[j - 2]) && same(left[i - 2], right[j - 1])) {
+        row[j] = std::min(row[j], before[j - 2] + 1);
+      }
+    }
+    std::swap(before, last);
+    std::swap(last, row);
+  }
+  return last[right.size()];
+}
+
+bool ContainsIgnoringAsciiCase(std::string_view text, std::string_view part) {
+  return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                     [](char x, char y) { return Upper(x) == Upper(y); }) != text.end();
+}
+
+// Every way the courier is written: code, full name, short names, pinyin.
+std::vector<std::string_view> Spellings(const Courier& courier) {
+  std::vector<std::string_view> spellings = {courier.code, courier.name};
+  for (const std::string_view alias : courier.aliases) {
+    if (!alias.empty()) spellings.push_back(alias);
+  }
+  for (const CourierPinyin& row : kPinyin) {
+    if (row.code != courier.code) continue;
+    for (const std::string_view pinyin : row.spellings) {
+      if (!pinyin.empty()) spellings.push_back(pinyin);
     }
   }
-  return row[right.size()];
+  return spellings;
 }
 
 }  // namespace
@@ -171,13 +248,14 @@ const Courier* FindCourierNamed(std::string_view text) {
 std::vector<std::string_view> ClosestCourierNames(std::string_view text, std::size_t count) {
   std::vector<std::pair<std::size_t, const Courier*>> ranked;
   for (const Courier& courier : kCouriers) {
-    // A name that holds what was typed is as close as a name can be.
-    std::size_t best = Distance(text, courier.code);
-    for (const std::string_view name : courier.aliases) {
-      if (name.empty()) continue;
-      best = std::min(best, name.find(text) != std::string_view::npos ? 0 : Distance(text, name));
+    // The very spelling first, then one that holds what was typed, then
+    // the nearest by typos.
+    std::size_t best = std::string_view::npos;
+    for (const std::string_view spelling : Spellings(courier)) {
+      best = std::min(best, SameIgnoringAsciiCase(spelling, text)        ? 0
+                            : ContainsIgnoringAsciiCase(spelling, text) ? 1
+                                                                        : Distance(text, spelling) + 1);
     }
-    best = std::min(best, courier.name.find(text) != std::string_view::npos ? 0 : Distance(text, courier.name));
     ranked.emplace_back(best, &courier);
   }
   std::stable_sort(ranked.begin(), ranked.end(),
@@ -185,6 +263,24 @@ std::vector<std::string_view> ClosestCourierNames(std::string_view text, std::si
   std::vector<std::string_view> names;
   for (std::size_t i = 0; i < ranked.size() && i < count; ++i) names.push_back(ranked[i].second->name);
   return names;
+}
+
+bool IsNearMissOfCourierTable(std::string_view word) {
+  if (FindCourierNamed(word)) return false;
+  const std::size_t word_length = CodePoints(word).size();
+  for (const Courier& courier : kCouriers) {
+    for (const std::string_view spelling : Spellings(courier)) {
+      // One typo in five letters, two in eight; a short word must be exact.
+      const std::size_t longer = std::max(word_length, CodePoints(spelling).size());
+      const std::size_t typos = longer >= 8 ? 2 : longer >= 5 ? 1 : 0;
+      // The service names couriers of its own by a table's code and more
+      // ("yuantongguoji", "dhlen"): such a word is no typo.
+      const bool extends = word.size() >= spelling.size() + 2 &&
+                           SameIgnoringAsciiCase(word.substr(0, spelling.size()), spelling);
+      if (!extends && Distance(word, spelling) <= typos) return true;
+    }
+  }
+  return false;
 }
 
 const std::vector<const Courier*>& OtherCouriers() {

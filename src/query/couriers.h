@@ -52,8 +52,14 @@ const Courier* FindCourierAt(CourierColumn column, std::string_view code);
 const Courier* FindCourierNamed(std::string_view text);
 
 // The full names closest to the text, closest first: for a name that is not
-// in the table.
+// in the table. Codes, short names and the names' pinyin count.
 std::vector<std::string_view> ClosestCourierNames(std::string_view text, std::size_t count = 3);
+
+// Whether a word the table lacks is no code of the service but a name of
+// the table gone wrong: the pinyin of a name ("jitu"), or a typo or two
+// from a code, a Latin name or a pinyin ("zhongtog"). A code that only
+// begins with a table's code ("yuantongguoji") is not.
+bool IsNearMissOfCourierTable(std::string_view word);
 
 // The couriers of the table that are not among the ten option buttons, in
 // table order: the window's 其他快递公司 list.

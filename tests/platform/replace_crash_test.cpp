@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/file_store.h"
+#include "support/temp_folder.h"
 #include "watch/watch_file.h"
 
 #ifdef _WIN32
@@ -161,10 +162,8 @@ int Check() {
   std::uniform_int_distribution<int> delay_ms(5, 60);
   std::printf("seed %u\n", seed);
 
-  fs::path folder = fs::temp_directory_path() / fs::path(u8"quenzil-替换-");
-  folder += std::to_string(seed);
-  fs::remove_all(folder);
-  const std::string path = Utf8(folder / "watch.json");
+  const testing_support::TempFolder folder(u8"quenzil-替换-");
+  const std::string path = Utf8(folder.path() / "watch.json");
 
   long long last_seen = 0;
   int failures = 0;
@@ -207,8 +206,6 @@ int Check() {
     }
   }
   std::printf("%s: %lld versions written\n", failures ? "FAILED" : "passed", last_seen);
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
   return failures == 0 ? 0 : 1;
 }
 

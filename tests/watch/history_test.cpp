@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/file_store.h"
+#include "support/temp_folder.h"
 
 namespace quenzil {
 namespace {
@@ -134,14 +135,11 @@ TEST(RecentLabel, CarrierNumberAndStateOrFirstRowWithinTheMenuWidth) {
 class HistoryStoreTest : public testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / fs::path(u8"quenzil-历史-");
-    folder_ += testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(folder_);
     const std::u8string text = (folder_ / "sub" / "history.json").u8string();
     path_.assign(text.begin(), text.end());
   }
-  void TearDown() override { fs::remove_all(folder_); }
-  fs::path folder_;
+  testing_support::TempFolder temp_{u8"quenzil-历史-"};
+  const fs::path& folder_ = temp_.path();
   std::string path_;
 };
 

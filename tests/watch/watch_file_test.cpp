@@ -8,6 +8,7 @@
 
 #include "platform/file_store.h"
 #include "platform/watch_file_store.h"
+#include "support/temp_folder.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -191,17 +192,12 @@ TEST(WatchFile, BadUtf8DoesNotStopASave) {
 
 class FileStore : public testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / fs::path(u8"quenzil-关注-");
-    folder_ += testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
   std::string Utf8(const fs::path& path) const {
     const std::u8string text = path.u8string();
     return {text.begin(), text.end()};
   }
-  fs::path folder_;
+  testing_support::TempFolder temp_{u8"quenzil-关注-"};
+  const fs::path& folder_ = temp_.path();
   std::size_t Files() const {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
   }
