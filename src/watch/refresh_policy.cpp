@@ -148,10 +148,11 @@ Stage StageOfState(std::string_view state, std::string_view status) {
 
 // Smart mode, in quarters of the interval: 5 (75 min) while the parcel is
 // out for delivery or at the outlet that delivers it, or moved lately; 7
-// while it waits at a pickup point, so that its 签收 is seen within 2 h
-// (with the offset under 6 min); else as long as it has been quiet (its
-// nights not counted), at least 5 quarters, at most kLongestGapSeconds, and
-// at most two intervals once it is on its way to the outlet that delivers it.
+// for the first day it waits at a pickup point, so that its 签收 is seen
+// within 2 h (with the offset under 6 min); else as long as it has been
+// quiet (its nights not counted), at least 5 quarters, at most
+// kLongestGapSeconds, and at most two intervals once it is on its way to
+// the outlet that delivers it.
 constexpr UnixSeconds kNearQuarters = 5;
 constexpr UnixSeconds kPickupQuarters = 7;
 
@@ -159,7 +160,16 @@ UnixSeconds CadenceGap(const WatchedParcel& parcel, UnixSeconds interval, std::i
                        const std::optional<QuietHours>& quiet_hours) {
   const UnixSeconds near = interval * kNearQuarters / 4;
   const Stage stage = StageOf(parcel);
-  if (stage == Stage::kAtPickupPoint) return interval * kPickupQuarters / 4;
+  if (stage == Stage::kAtPickupPoint) {
+    // Most owners come within a day; one who has not come by then may take
+    // days, and each of them costs the user: from then on the parcel slows
+    // like a quiet one, never below the pickup cadence.
+    const UnixSeconds pickup = interval * kPickupQuarters / 4;
+    const UnixSeconds first_day_ends = QuietSince(parcel) + kDaySeconds;
+    if (parcel.last_checked < first_day_ends) return pickup;
+    const UnixSeconds waited = AwakeSeconds(first_day_ends, parcel.last_checked, utc_offset, quiet_hours);
+    return std::max(pickup, std::min(waited, kLongestGapSeconds));
+  }
   if (stage == Stage::kOutForDelivery || stage == Stage::kAtItsOutlet) return near;
   const UnixSeconds quiet = AwakeSeconds(QuietSince(parcel), parcel.last_checked, utc_offset, quiet_hours);
   if (quiet < kRecentChangeSeconds) return near;

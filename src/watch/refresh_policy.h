@@ -2,8 +2,9 @@
 // user money, and the service locks a number asked too often, so the policy
 // asks often only while something is happening: a parcel that moved lately
 // or is out for delivery is asked about every interval, one waiting at a
-// pickup point just often enough to see its 签收 within two hours, a quiet
-// one less and less often, a failing one backs off on its own, and nothing
+// pickup point for its first day just often enough to see its 签收 within
+// two hours, a quiet one (or one still waiting after that day) less and
+// less often, a failing one backs off on its own, and nothing
 // is asked in the night. A pure function of the entry, its history and the
 // clock.
 #pragma once
@@ -66,10 +67,13 @@ bool WithinRequeryGuard(UnixSeconds answered, UnixSeconds now, UnixSeconds guard
 //    most kLongestGapSeconds;
 //  - smart: 1.25 intervals while the parcel is out for delivery (or has
 //    reached its outlet) or changed within kRecentChangeSeconds of its last
-//    check; 1.75 intervals while it waits at a pickup point (StageOf);
-//    else as long as it has been quiet (outside the quiet hours, from its
-//    newest event), between 1.25 intervals and kLongestGapSeconds, at most
-//    two intervals while it heads for its outlet;
+//    check; 1.75 intervals for the first day it waits at a pickup point
+//    (StageOf; the day from its newest event, as the quiet time), then
+//    as long as it has waited since that day (its nights not counted),
+//    between 1.75 intervals and kLongestGapSeconds; else as long as it has
+//    been quiet (outside the quiet hours, from its newest event), between
+//    1.25 intervals and kLongestGapSeconds, at most two intervals while it
+//    heads for its outlet;
 //  - hourly: the interval;
 //  plus a steady offset of its own under a tenth of the interval, never
 //  inside the requery guard. In smart mode a moment inside the quiet hours
