@@ -88,7 +88,7 @@ std::optional<UnixSeconds> NextRefreshAt(const WatchedParcel& parcel, UnixSecond
 // use; the nearer to its owner of the two. Later stages are nearer.
 enum class Stage {
   kOnItsWay,             // handed in, between sorting centres, or nothing known
-  kHeadingForItsOutlet,  // left for the outlet that delivers it, or in the delivery city (1001)
+  kHeadingForItsOutlet,  // left for the outlet that delivers it, at a branch (公司), or in the delivery city (1001)
   kAtItsOutlet,          // arrived at that outlet
   kOutForDelivery,       // on the courier's round (5)
   kAtPickupPoint,        // in a locker, a pickup station or a shop for its owner (501)
@@ -105,6 +105,9 @@ inline constexpr std::array<std::string_view, 20> kPickupPlaces = {
 inline constexpr std::array<std::string_view, 17> kLeftThere = {
     "代收", "代签", "暂存", "存放", "放入", "放至", "放在", "入柜", "投柜", "投递至", "投递到", "送达", "到达",
     "已到", "派送至", "入库", "上架"};
+// The sender's side: put into a locker or left at a 驿站 for the courier to
+// take in, not for the owner.
+inline constexpr std::array<std::string_view, 4> kSendersSide = {"寄件人", "揽收", "揽件", "收寄"};
 // Waiting for its owner, wherever that is.
 inline constexpr std::array<std::string_view, 13> kWaitingForOwner = {
     "取件码", "提货码", "取货码", "自提", "请及时取件", "请及时领取", "请尽快取件", "请尽快领取", "待取件",
@@ -120,9 +123,13 @@ inline constexpr std::array<std::string_view, 11> kDelivering = {
 inline constexpr std::array<std::string_view, 13> kTrouble = {
     "异常", "失败", "不成功", "未成功", "延迟", "延误", "暂停", "无法", "拒收", "拒签", "改派", "退回", "滞留"};
 // The outlet that delivers a parcel, and the sorting centres before it.
-inline constexpr std::array<std::string_view, 16> kOutlets = {
+inline constexpr std::array<std::string_view, 15> kOutlets = {
     "营业部", "营业点", "营业厅", "营业所", "网点", "站点", "服务部", "服务站", "服务点", "派送站", "配送站",
-    "快递站", "揽投部", "投递部", "分部", "公司"};
+    "快递站", "揽投部", "投递部", "分部"};
+// A branch that may be the outlet or one on the way (where the parcel was
+// handed in, one that sends it on to a 服务点): bound for one or arrived at
+// one, a parcel is taken as heading for its outlet, not as at it.
+inline constexpr std::array<std::string_view, 1> kBranches = {"公司"};
 inline constexpr std::array<std::string_view, 9> kCentres = {
     "中心", "分拨", "集散", "中转", "枢纽", "航空部", "操作部", "转运场", "处理场"};
 inline constexpr std::array<std::string_view, 5> kArrived = {"到达", "到件", "已收入", "已到", "到站"};

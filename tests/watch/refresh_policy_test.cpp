@@ -93,17 +93,24 @@ TEST(RefreshPolicy, WhereTheParcelIsInTheCouriersWordsAndByItsState) {
        {"快件已被【城东3号快递柜】代收，请凭取件码取件", "快件已暂存至岳阳汽车站店菜鸟驿站，如有疑问请联系1**********",
         "北服小北门妈妈驿站已发出自提短信，请上门自提", "快件已送达【翡翠雅郡西门店】，如有问题请电联",
         "【杭州市】 快件已送达【丰巢的华联时代大厦(丰巢智能快递柜)】", "您的快件已放入丰巢智能柜，取件码 12-3-4567",
-        "快件已由济南翡翠雅郡北区西门店代收，请及时取件", "[代理点]您的快件已被益丰粮油百世邻里代收，请在20点前取件"}},
-      {Stage::kOutForDelivery, {"湖南平江公司-平江申通(1**********)-派件中", "【金华市】城东揽投部安排投递，投递员：李强"}},
-      {Stage::kAtItsOutlet, {"已到达-湖南平江公司", "快件到达【杭州滨江营业部】，上一站是【杭州转运中心】"}},
+        "快件已由济南翡翠雅郡北区西门店代收，请及时取件", "[代理点]您的快件已被益丰粮油百世邻里代收，请在20点前取件",
+        "您的快件已放入【丰巢智能柜】，请凭取件码 12345678 取件", "快件已到达【翠苑一区自提点】，请及时取件"}},
+      {Stage::kOutForDelivery,
+       {"湖南平江公司-平江申通(1**********)-派件中", "【金华市】城东揽投部安排投递，投递员：李强",
+        "快件已到达【杭州滨江派送站】，派送员：王某 正在派送"}},
+      {Stage::kAtItsOutlet,
+       {"快件到达【杭州滨江营业部】，上一站是【杭州转运中心】", "到达【浙江义乌稠城营业部】", "快件已到达【杭州滨江派送站】"}},
       {Stage::kHeadingForItsOutlet,
-       {"湖南长沙转运中心-已发往-湖南平江公司", "您的快件由【西安灞桥分拣中心】准备发往【西安兴善营业部】"}},
+       {"湖南长沙转运中心-已发往-湖南平江公司", "您的快件由【西安灞桥分拣中心】准备发往【西安兴善营业部】",
+        "快件已发往派送站", "到达【浙江义乌公司】", "已到达-湖南平江公司"}},
       {Stage::kOnItsWay,
        {"已签收，签收人凭取货码签收。", "快件已从丰巢智能柜取出，感谢使用", "快件派送不成功(收件人要求改天派送)",
         "【济南转运中心公司】 已收入", "快件到达【北京朝阳集散】，上一站是【华北廊坊枢纽】",
         "快件离开 【杭州中转部】 已发往 【杭州景芳路】", "【杭州仓前】 的 承包区-4 已揽收", "快件已发往【菜鸟驿站】",
         "已离开【萧山分拨中心】，下一站【杭州转运中心】，预计发往【滨江营业部】", "【杭州滨江营业部】已收件",
-        "【萧山分拨中心】已发往【杭州转运中心】，下一站【滨江营业部】"}}};
+        "【萧山分拨中心】已发往【杭州转运中心】，下一站【滨江营业部】",
+        "寄件人已将快件放入【丰巢智能柜】，等待快递员揽收", "快件已存放至【翠苑菜鸟驿站】，待快递员揽收",
+        "快件已发往【翠苑一区自提点】"}}};
   for (const auto& [stage, wordings] : words) {
     for (const char* newest : wordings) EXPECT_EQ(StageOf(Entry("0", newest, 8, 9)), stage) << newest;
   }
@@ -137,8 +144,9 @@ TEST(RefreshPolicy, EveryWordOfTheCouriersWordsCounts) {
   each(kCollected, [&](std::string word) { EXPECT_EQ(stage_of(word + "，取件码 1234"), Stage::kOnItsWay) << word; });
   each(kDelivering, [&](std::string word) { EXPECT_EQ(stage_of("快件" + word), Stage::kOutForDelivery) << word; });
   each(kTrouble, [&](std::string word) { EXPECT_EQ(stage_of("快件派件" + word), Stage::kOnItsWay) << word; });
-  // At its outlet, or (a 派送站) already on the round.
-  each(kOutlets, [&](std::string word) { EXPECT_GE(stage_of("快件到达【杭州" + word + "】"), Stage::kAtItsOutlet) << word; });
+  each(kOutlets, [&](std::string word) { EXPECT_EQ(stage_of("快件到达【杭州" + word + "】"), Stage::kAtItsOutlet) << word; });
+  each(kBranches, [&](std::string word) { EXPECT_EQ(stage_of("快件到达【杭州" + word + "】"), Stage::kHeadingForItsOutlet) << word; });
+  each(kSendersSide, [&](std::string word) { EXPECT_EQ(stage_of("快件放入驿站，" + word), Stage::kOnItsWay) << word; });
   each(kCentres, [&](std::string word) { EXPECT_EQ(stage_of("快件到达【杭州营业部" + word + "】"), Stage::kOnItsWay) << word; });
   each(kArrived, [&](std::string word) { EXPECT_EQ(stage_of("快件" + word + "【杭州营业部】"), Stage::kAtItsOutlet) << word; });
   each(kBoundFor, [&](std::string word) {
