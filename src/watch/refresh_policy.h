@@ -97,10 +97,10 @@ Stage StageOf(const WatchedParcel& parcel);
 
 // The couriers' own words, as their answers carry them, that StageOf reads.
 namespace courier_words {
-// Places where a parcel waits for its owner.
-inline constexpr std::array<std::string_view, 20> kPickupPlaces = {
-    "驿站", "快递柜", "智能柜", "包裹柜", "快件柜", "自提柜", "丰巢", "代收点", "代理点", "自提点", "快递超市",
-    "近邻宝", "速递易", "兔喜", "云柜", "e栈", "e站", "收件宝", "熊猫快收", "店】"};
+// Places where a parcel waits for its owner (自提柜 and 自提点 say 自提).
+inline constexpr std::array<std::string_view, 18> kPickupPlaces = {
+    "驿站", "快递柜", "智能柜", "包裹柜", "快件柜", "丰巢", "代收点", "代理点", "快递超市", "近邻宝", "速递易",
+    "兔喜", "云柜", "e栈", "e站", "收件宝", "熊猫快收", "店】"};
 // Left at such a place.
 inline constexpr std::array<std::string_view, 17> kLeftThere = {
     "代收", "代签", "暂存", "存放", "放入", "放至", "放在", "入柜", "投柜", "投递至", "投递到", "送达", "到达",
@@ -113,8 +113,7 @@ inline constexpr std::array<std::string_view, 13> kWaitingForOwner = {
     "取件码", "提货码", "取货码", "自提", "请及时取件", "请及时领取", "请尽快取件", "请尽快领取", "待取件",
     "待领取", "凭码", "代收，请", "店代收"};
 // Handed to its owner (the state may not say so yet).
-inline constexpr std::array<std::string_view, 7> kCollected = {
-    "已取件", "已取出", "取出", "已领取", "已提货", "已签收", "签收人"};
+inline constexpr std::array<std::string_view, 6> kCollected = {"已取件", "取出", "已领取", "已提货", "已签收", "签收人"};
 // On the courier's round.
 inline constexpr std::array<std::string_view, 11> kDelivering = {
     "派件", "派送", "配送员", "正在配送", "配送途中", "开始配送", "投递中", "安排投递", "正在投递", "准备投递",
