@@ -933,7 +933,7 @@ void RunCollectedLater(std::uint64_t seed, const Policy& anchor, const Policy& s
   std::printf("  %-15s %7s | %-32s | %-32s | %-14s | %s\n", "", "", "queries: hourly, smart, x hourly",
               "of them while waiting there", "daytime delay", "daytime 签收, pickup point");
   std::printf("  %-15s %7s | %8s %8s %14s | %8s %8s %14s | %6s %7s | %10s %11s\n", "collected after", "parcels",
-              "/parcel", "/parcel", "", "/parcel", "/parcel", "", "median", "p90", "<= 2 h", "longest");
+              "/parcel", "/parcel", "x hourly", "/parcel", "/parcel", "x hourly", "median", "p90", "<= 2 h", "longest");
   std::vector<std::string> verdicts;
   bool met = true;
   for (const int days : model::kCollectedAfterDays) {
