@@ -109,10 +109,8 @@ TEST(RefreshPolicy, WhereTheParcelIsInTheCouriersWordsAndByItsState) {
       {Stage::kOutForDelivery, {"快件已到达【滨江派送站】，派送员：王某 正在派送", "您的快件正在派送中，请您准备签收"}},
       {Stage::kAtItsOutlet, {"快件已到达【滨江派送站】", "到达【浙江义乌稠城营业部】"}},
       {Stage::kHeadingForItsOutlet, {"快件已发往派送站", "到达【浙江义乌公司】", "已到达-湖南平江公司"}},
-      {Stage::kOnItsWay, {"寄件人已将快件放入【丰巢智能柜】，等待快递员取件", "快件已存放至【翠苑菜鸟驿站】，待快递员揽收",
-                          "快件已发往【翠苑自提点】"}},
-      // With the rows above, every entry of every list in courier_words is the only one of its list in some text:
-      // removing or changing an entry fails a row. By list, in the lists' order.
+      {Stage::kOnItsWay, {"寄件人已将快件放入丰巢柜，待快递员取件", "快件已存放至翠苑驿站，待快递员揽收", "快件已发往【翠苑自提点】"}},
+      // With the rows above, each entry of courier_words is alone of its list in a text: removed or changed, it fails one.
       {Stage::kAtPickupPoint,  // kPickupPlaces, each with one of kLeftThere
        {"快件已被【城东快递柜】代收", "快件已投柜至【北门智能柜】", "快件已放至【3号包裹柜】", "快件已投递到【翠苑快件柜】",
         "快件已放入【翠苑3号丰巢柜】", "快件已送达【翠苑代收点】", "快件已放在【翠苑代理点】", "快件已存放于【翠苑快递超市】",
@@ -122,18 +120,17 @@ TEST(RefreshPolicy, WhereTheParcelIsInTheCouriersWordsAndByItsState) {
       {Stage::kAtPickupPoint,  // kWaitingForOwner
        {"您的取件码为 12-3-4567", "提货码 2345，感谢使用", "您的取货码 8-2-1234", "快件在北门，请及时取件",
         "包裹在北门，请及时领取", "快件在收发室，请尽快取件", "邮件在收发室，请尽快领取", "您有一个快件待取件",
-        "您有一个包裹待领取", "快件在北门，请凭码取件", "快件已被益丰粮油代收，请在20点前取件",
-        "快件已由西门店代收，感谢使用"}},
+        "您有一个包裹待领取", "快件在北门，请凭码取件", "快件已被益丰粮油代收，请在20点前取件", "快件已由西门店代收，感谢使用"}},
       {Stage::kOnItsWay,  // kCollected
-       {"取件码 12-3-4567 的包裹已取件", "快件已凭取件码取出，感谢使用", "包裹已领取（取件码 5-2-1033）",
-        "快件已提货，提货码 2345", "您的快递已签收，凭取货码领取", "快件已妥投，签收人凭取货码签收"}},
+       {"取件码 12-3-4567 的包裹已取件", "快件已凭取件码取出，感谢使用", "包裹已领取（取件码 5-2-1033）", "快件已提货，提货码 2345",
+        "您的快递已签收，凭取货码领取", "快件已妥投，签收人凭取货码签收"}},
       {Stage::kOutForDelivery,  // kDelivering
        {"配送员【张某】正在为您送货", "您的订单正在配送", "您的订单已在配送途中", "快递员已开始配送，请您准备收货",
         "您的邮件投递中", "城东揽投部已安排投递", "您的邮件正在投递", "城东揽投部准备投递", "【金华市】投递员：李强"}},
       {Stage::kOnItsWay,  // kTrouble
        {"派件异常，电话无人接听", "快件派送失败，收件人不在家", "快件派送未成功", "因天气原因派件延迟", "派送延误",
-        "该区域暂停派送", "地址有误，无法派送", "收件人拒收，派件员已带回", "客户拒签，派件员：王某",
-        "快件已改派，派件员：王某", "应收件人要求退回，派件员：王某", "快件滞留，派件员将尽快派送"}},
+        "该区域暂停派送", "地址有误，无法派送", "收件人拒收，派件员已带回", "客户拒签，派件员：王某", "快件已改派，派件员：王某",
+        "应收件人要求退回，派件员：王某", "快件滞留，派件员将尽快派送"}},
       {Stage::kAtItsOutlet,  // kOutlets, some with one of kArrived
        {"【文三路营业点】到件扫描", "【文三路营业厅】 已收入", "快件已到【城东营业所】", "【稠城网点】快件到站扫描",
         "快件已到达【滨江站点】", "已到达 浦口江北新区服务部", "快件已到达【滨江服务站】", "已到达-湖南平江冬塔乡服务点",
