@@ -103,7 +103,41 @@ constexpr std::array<std::string_view, 4> kPickupStates = {"501", "205", "投柜
 constexpr std::string_view kDeliveringStatus = "派件";
 constexpr std::string_view kInDeliveryCity = "1001";
 
-bool NamesAnOutlet(std::string_view place) { return Says(place, kOutlets) && !Says(place, kCentres); }
+// A place named with one of the words, and not as a sorting centre.
+template <std::size_t N>
+bool Names(std::string_view place, const std::array<std::string_view, N>& words) {
+  return Says(place, words) && !Says(place, kCentres);
+}
+
+// True when one of the words stands outside every one of the names: 派送 in
+// 派送站 names a place, not a round.
+template <std::size_t N, std::size_t M>
+bool SaysOutside(std::string_view text, const std::array<std::string_view, N>& words,
+                 const std::array<std::string_view, M>& names) {
+  const auto inside_a_name = [&](std::size_t at, std::size_t size) {
+    return std::any_of(names.begin(), names.end(), [&](std::string_view name) {
+      for (std::size_t from = text.find(name); from != std::string_view::npos && from <= at;
+           from = text.find(name, from + 1)) {
+        if (from + name.size() >= at + size) return true;
+      }
+      return false;
+    });
+  };
+  return std::any_of(words.begin(), words.end(), [&](std::string_view word) {
+    for (std::size_t at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) {
+      if (!inside_a_name(at, word.size())) return true;
+    }
+    return false;
+  });
+}
+
+// The text before the first of the words (all of it without them).
+template <std::size_t N>
+std::string_view Before(std::string_view text, const std::array<std::string_view, N>& words) {
+  std::size_t end = text.size();
+  for (const std::string_view word : words) end = std::min(end, text.find(word));
+  return text.substr(0, end);
+}
 
 // The text after the first of the words, or nullopt.
 template <std::size_t N>
@@ -122,14 +156,19 @@ Stage StageOfWords(std::string_view newest) {
   // Where it came from is no part of where it is.
   newest = newest.substr(0, newest.find("上一站"));
   if (Says(newest, kCollected)) return Stage::kOnItsWay;
-  if (Says(newest, kWaitingForOwner) || (Says(newest, kPickupPlaces) && Says(newest, kLeftThere))) {
+  // A pickup place it is bound for is not where it is yet; a sender's drop
+  // into a locker or at a 驿站 waits for the courier, not for the owner.
+  const std::string_view here = Before(newest, kBoundFor);
+  if (!Says(newest, kSendersSide) &&
+      (Says(here, kWaitingForOwner) || (Says(here, kPickupPlaces) && Says(here, kLeftThere)))) {
     return Stage::kAtPickupPoint;
   }
-  if (Says(newest, kDelivering) && !Says(newest, kTrouble)) return Stage::kOutForDelivery;
+  if (SaysOutside(newest, kDelivering, kOutlets) && !Says(newest, kTrouble)) return Stage::kOutForDelivery;
   if (const std::optional<std::string_view> bound = After(newest, kBoundFor)) {
-    return NamesAnOutlet(*bound) ? Stage::kHeadingForItsOutlet : Stage::kOnItsWay;
+    return Names(*bound, kOutlets) || Names(*bound, kBranches) ? Stage::kHeadingForItsOutlet : Stage::kOnItsWay;
   }
-  if (Says(newest, kArrived) && NamesAnOutlet(newest)) return Stage::kAtItsOutlet;
+  if (Says(newest, kArrived) && Names(newest, kOutlets)) return Stage::kAtItsOutlet;
+  if (Says(newest, kArrived) && Names(newest, kBranches)) return Stage::kHeadingForItsOutlet;
   return Stage::kOnItsWay;
 }
 
@@ -148,10 +187,11 @@ Stage StageOfState(std::string_view state, std::string_view status) {
 
 // Smart mode, in quarters of the interval: 5 (75 min) while the parcel is
 // out for delivery or at the outlet that delivers it, or moved lately; 7
-// while it waits at a pickup point, so that its 签收 is seen within 2 h
-// (with the offset under 6 min); else as long as it has been quiet (its
-// nights not counted), at least 5 quarters, at most kLongestGapSeconds, and
-// at most two intervals once it is on its way to the outlet that delivers it.
+// for the first day it waits at a pickup point, so that its 签收 is seen
+// within 2 h (with the offset under 6 min); else as long as it has been
+// quiet (its nights not counted), at least 5 quarters, at most
+// kLongestGapSeconds, and at most two intervals once it is on its way to
+// the outlet that delivers it.
 constexpr UnixSeconds kNearQuarters = 5;
 constexpr UnixSeconds kPickupQuarters = 7;
 
@@ -159,7 +199,16 @@ UnixSeconds CadenceGap(const WatchedParcel& parcel, UnixSeconds interval, std::i
                        const std::optional<QuietHours>& quiet_hours) {
   const UnixSeconds near = interval * kNearQuarters / 4;
   const Stage stage = StageOf(parcel);
-  if (stage == Stage::kAtPickupPoint) return interval * kPickupQuarters / 4;
+  if (stage == Stage::kAtPickupPoint) {
+    // Most owners come within a day; one who has not come by then may take
+    // days, and each of them costs the user: from then on the parcel slows
+    // like a quiet one, never below the pickup cadence.
+    const UnixSeconds pickup = interval * kPickupQuarters / 4;
+    const UnixSeconds first_day_ends = QuietSince(parcel) + kDaySeconds;
+    if (parcel.last_checked < first_day_ends) return pickup;
+    const UnixSeconds waited = AwakeSeconds(first_day_ends, parcel.last_checked, utc_offset, quiet_hours);
+    return std::max(pickup, std::min(waited, kLongestGapSeconds));
+  }
   if (stage == Stage::kOutForDelivery || stage == Stage::kAtItsOutlet) return near;
   const UnixSeconds quiet = AwakeSeconds(QuietSince(parcel), parcel.last_checked, utc_offset, quiet_hours);
   if (quiet < kRecentChangeSeconds) return near;

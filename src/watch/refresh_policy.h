@@ -2,8 +2,9 @@
 // user money, and the service locks a number asked too often, so the policy
 // asks often only while something is happening: a parcel that moved lately
 // or is out for delivery is asked about every interval, one waiting at a
-// pickup point just often enough to see its 签收 within two hours, a quiet
-// one less and less often, a failing one backs off on its own, and nothing
+// pickup point for its first day just often enough to see its 签收 within
+// two hours, a quiet one (or one still waiting after that day) less and
+// less often, a failing one backs off on its own, and nothing
 // is asked in the night. A pure function of the entry, its history and the
 // clock.
 #pragma once
@@ -66,10 +67,13 @@ bool WithinRequeryGuard(UnixSeconds answered, UnixSeconds now, UnixSeconds guard
 //    most kLongestGapSeconds;
 //  - smart: 1.25 intervals while the parcel is out for delivery (or has
 //    reached its outlet) or changed within kRecentChangeSeconds of its last
-//    check; 1.75 intervals while it waits at a pickup point (StageOf);
-//    else as long as it has been quiet (outside the quiet hours, from its
-//    newest event), between 1.25 intervals and kLongestGapSeconds, at most
-//    two intervals while it heads for its outlet;
+//    check; 1.75 intervals for the first day it waits at a pickup point
+//    (StageOf; the day from its newest event, as the quiet time), then
+//    as long as it has waited since that day (its nights not counted),
+//    between 1.75 intervals and kLongestGapSeconds; else as long as it has
+//    been quiet (outside the quiet hours, from its newest event), between
+//    1.25 intervals and kLongestGapSeconds, at most two intervals while it
+//    heads for its outlet;
 //  - hourly: the interval;
 //  plus a steady offset of its own under a tenth of the interval, never
 //  inside the requery guard. In smart mode a moment inside the quiet hours
@@ -84,7 +88,7 @@ std::optional<UnixSeconds> NextRefreshAt(const WatchedParcel& parcel, UnixSecond
 // use; the nearer to its owner of the two. Later stages are nearer.
 enum class Stage {
   kOnItsWay,             // handed in, between sorting centres, or nothing known
-  kHeadingForItsOutlet,  // left for the outlet that delivers it, or in the delivery city (1001)
+  kHeadingForItsOutlet,  // left for the outlet that delivers it, at a branch (公司), or in the delivery city (1001)
   kAtItsOutlet,          // arrived at that outlet
   kOutForDelivery,       // on the courier's round (5)
   kAtPickupPoint,        // in a locker, a pickup station or a shop for its owner (501)
@@ -93,21 +97,23 @@ Stage StageOf(const WatchedParcel& parcel);
 
 // The couriers' own words, as their answers carry them, that StageOf reads.
 namespace courier_words {
-// Places where a parcel waits for its owner.
-inline constexpr std::array<std::string_view, 20> kPickupPlaces = {
-    "驿站", "快递柜", "智能柜", "包裹柜", "快件柜", "自提柜", "丰巢", "代收点", "代理点", "自提点", "快递超市",
-    "近邻宝", "速递易", "兔喜", "云柜", "e栈", "e站", "收件宝", "熊猫快收", "店】"};
+// Places where a parcel waits for its owner (自提柜 and 自提点 say 自提).
+inline constexpr std::array<std::string_view, 18> kPickupPlaces = {
+    "驿站", "快递柜", "智能柜", "包裹柜", "快件柜", "丰巢", "代收点", "代理点", "快递超市", "近邻宝", "速递易",
+    "兔喜", "云柜", "e栈", "e站", "收件宝", "熊猫快收", "店】"};
 // Left at such a place.
 inline constexpr std::array<std::string_view, 17> kLeftThere = {
     "代收", "代签", "暂存", "存放", "放入", "放至", "放在", "入柜", "投柜", "投递至", "投递到", "送达", "到达",
     "已到", "派送至", "入库", "上架"};
+// The sender's side: put into a locker or left at a 驿站 for the courier to
+// take in, not for the owner.
+inline constexpr std::array<std::string_view, 4> kSendersSide = {"寄件人", "揽收", "揽件", "收寄"};
 // Waiting for its owner, wherever that is.
 inline constexpr std::array<std::string_view, 13> kWaitingForOwner = {
     "取件码", "提货码", "取货码", "自提", "请及时取件", "请及时领取", "请尽快取件", "请尽快领取", "待取件",
     "待领取", "凭码", "代收，请", "店代收"};
 // Handed to its owner (the state may not say so yet).
-inline constexpr std::array<std::string_view, 7> kCollected = {
-    "已取件", "已取出", "取出", "已领取", "已提货", "已签收", "签收人"};
+inline constexpr std::array<std::string_view, 6> kCollected = {"已取件", "取出", "已领取", "已提货", "已签收", "签收人"};
 // On the courier's round.
 inline constexpr std::array<std::string_view, 11> kDelivering = {
     "派件", "派送", "配送员", "正在配送", "配送途中", "开始配送", "投递中", "安排投递", "正在投递", "准备投递",
@@ -116,9 +122,13 @@ inline constexpr std::array<std::string_view, 11> kDelivering = {
 inline constexpr std::array<std::string_view, 13> kTrouble = {
     "异常", "失败", "不成功", "未成功", "延迟", "延误", "暂停", "无法", "拒收", "拒签", "改派", "退回", "滞留"};
 // The outlet that delivers a parcel, and the sorting centres before it.
-inline constexpr std::array<std::string_view, 16> kOutlets = {
+inline constexpr std::array<std::string_view, 15> kOutlets = {
     "营业部", "营业点", "营业厅", "营业所", "网点", "站点", "服务部", "服务站", "服务点", "派送站", "配送站",
-    "快递站", "揽投部", "投递部", "分部", "公司"};
+    "快递站", "揽投部", "投递部", "分部"};
+// A branch that may be the outlet or one on the way (where the parcel was
+// handed in, one that sends it on to a 服务点): bound for one or arrived at
+// one, a parcel is taken as heading for its outlet, not as at it.
+inline constexpr std::array<std::string_view, 1> kBranches = {"公司"};
 inline constexpr std::array<std::string_view, 9> kCentres = {
     "中心", "分拨", "集散", "中转", "枢纽", "航空部", "操作部", "转运场", "处理场"};
 inline constexpr std::array<std::string_view, 5> kArrived = {"到达", "到件", "已收入", "已到", "到站"};
