@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "common/times.h"
+#include "query/parcel_state.h"
 
 namespace quenzil {
 
@@ -98,10 +99,15 @@ bool Says(std::string_view text, const std::array<std::string_view, N>& words) {
 
 using namespace courier_words;
 
-// States, and the newest event's own status words, that say as much.
-constexpr std::array<std::string_view, 4> kPickupStates = {"501", "205", "投柜或驿站", "柜或驿站超时未取"};
-constexpr std::string_view kDeliveringStatus = "派件";
-constexpr std::string_view kInDeliveryCity = "1001";
+// States of the model that say as much. An event's own status word, where
+// a service gives one, is the model's text of such a state.
+constexpr std::array<std::string_view, 2> kPickupStates = {states::kAtPickupPoint, states::kNotCollectedInTime};
+
+bool IsPickupState(std::string_view state, std::string_view status) {
+  return std::any_of(kPickupStates.begin(), kPickupStates.end(), [&](std::string_view pickup) {
+    return state == pickup || (!status.empty() && status == StateText(pickup));
+  });
+}
 
 // A place named with one of the words, and not as a sorting centre.
 template <std::size_t N>
@@ -173,15 +179,13 @@ Stage StageOfWords(std::string_view newest) {
 }
 
 Stage StageOfState(std::string_view state, std::string_view status) {
-  if (std::find(kPickupStates.begin(), kPickupStates.end(), state) != kPickupStates.end() ||
-      std::find(kPickupStates.begin(), kPickupStates.end(), status) != kPickupStates.end()) {
-    return Stage::kAtPickupPoint;
-  }
-  // 5 and its finer states but 501; a finer one this program does not know
-  // yet still counts as 派件.
-  if ((state.size() == 1 || state.size() == 3) && state.front() == '5') return Stage::kOutForDelivery;
-  if (status == kDeliveringStatus) return Stage::kOutForDelivery;
-  if (state == kInDeliveryCity) return Stage::kHeadingForItsOutlet;
+  if (IsPickupState(state, status)) return Stage::kAtPickupPoint;
+  // 派件 and its finer states but 501; a finer one this program does not
+  // know yet still counts as 派件.
+  const std::string_view delivering = states::kOutForDelivery;
+  if ((state.size() == 1 || state.size() == 3) && state.substr(0, 1) == delivering) return Stage::kOutForDelivery;
+  if (!status.empty() && status == StateText(delivering)) return Stage::kOutForDelivery;
+  if (state == states::kInDeliveryCity) return Stage::kHeadingForItsOutlet;
   return Stage::kOnItsWay;
 }
 
