@@ -6,6 +6,8 @@
   gengxin.txt  the maker's update flag: no newer version
   poll-a.json  a keyed answer with three events (those of the bench watch list)
   poll-b.json  the same with a fourth, newer event
+  kuaidi100-a.json, kdniao-a.json, appcode-a.json  the three events as each
+               service answers them (kuaidi100-a.json is poll-a.json)
 Prints the number of rows of big1m."""
 
 import json
@@ -45,6 +47,20 @@ def poll_answer(events):
                       ensure_ascii=False).encode()
 
 
+def kdniao_answer(events):
+    traces = [{"AcceptTime": t, "AcceptStation": c, "Location": a} for t, c, a, s in events]
+    return json.dumps({"EBusinessID": "1900001", "OrderCode": "", "ShipperCode": "YTO", "LogisticCode": "KEYED1",
+                       "Success": True, "Reason": None, "State": "2", "Traces": traces},
+                      ensure_ascii=False).encode()
+
+
+def appcode_answer(events):
+    entries = [{"time": t, "status": c} for t, c, a, s in reversed(events)]  # newest first
+    return json.dumps({"status": "0", "msg": "ok", "result": {
+        "number": "KEYED1", "type": "YTO", "list": entries, "deliverystatus": "1", "issign": "0",
+        "expName": "圆通速递"}}, ensure_ascii=False).encode()
+
+
 # The same three events as bench_support.cpp's BenchWatchList.
 EVENTS = [
     ("2026-12-01 08:10:00", "【上海分拨中心】已收件", "上海", "揽收"),
@@ -64,6 +80,9 @@ def main():
         "gengxin.txt": b"1",
         "poll-a.json": poll_answer(EVENTS),
         "poll-b.json": poll_answer(EVENTS + [NEW_EVENT]),
+        "kuaidi100-a.json": poll_answer(EVENTS),
+        "kdniao-a.json": kdniao_answer(EVENTS),
+        "appcode-a.json": appcode_answer(EVENTS),
     }
     files["big1m"], rows = big_page(1024 * 1024)
     for name, content in files.items():

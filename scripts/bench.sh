@@ -11,7 +11,7 @@
 # throwaway CA trusted in the bench's own Wine prefix only).
 # QUENZIL_BENCH_QUICK=1 makes a short smoke run: its figures are rough.
 # QUENZIL_BENCH_ONLY="latency keyed" runs only those parts (latency keyed
-# waitcpu hidden startup memory watch extraction cadence guess).
+# waitcpu hidden startup memory watch extraction cadence guess services).
 set -u
 cd "$(dirname "$0")/.."
 source_root=$PWD
@@ -66,8 +66,10 @@ echo "bench: building this tree in $build" >&2
 # again, and must time the query, not the kept rows.
 configure . "$build" -DQUENZIL_TRACKING_POLL_HOST=127.0.0.1:$tls_port \
   -DQUENZIL_TRACKING_DETECT_HOST=127.0.0.1:$tls_port -DQUENZIL_TEST_TLS_PORT=$tls_port \
+  -DQUENZIL_KDNIAO_HOST=127.0.0.1:$tls_port -DQUENZIL_APPCODE_HOST=127.0.0.1:$tls_port \
   -DQUENZIL_WATCH_INTERVAL_SECONDS=3600 -DQUENZIL_KEYED_REQUERY_SECONDS=0 || fail "cannot configure $build"
-compile "$build" quenzil bench_app bench_minimal_window bench_watch bench_extraction bench_json bench_cadence bench_guess ||
+compile "$build" quenzil bench_app bench_minimal_window bench_watch bench_extraction bench_json bench_cadence bench_guess \
+  bench_services ||
   fail "the build of this tree failed"
 # The previous release, from its own sources: QUENZIL_BENCH_NAIVE adds the naive anchor.
 echo "bench: building the previous release ($before_commit) in $before" >&2
@@ -155,7 +157,7 @@ want() { [ -z "${QUENZIL_BENCH_ONLY:-}" ] || [[ " $QUENZIL_BENCH_ONLY " == *" $1
 started=$(date +%s)
 echo "bench: click to rows, this program and the previous release ($latency_rounds rounds each)" >&2
 want latency && run latency 600 "$app_exe" latency $latency_rounds
-echo "bench: click to rows with a key ($keyed_rounds rounds)" >&2
+echo "bench: click to rows through each service ($keyed_rounds rounds each)" >&2
 want keyed && run keyed 300 "$app_exe" keyed $keyed_rounds
 echo "bench: CPU while a query waits ($wait_repeats x 2.8 s, each program)" >&2
 want waitcpu && run waitcpu 300 "$app_exe" waitcpu $wait_repeats
@@ -181,12 +183,17 @@ if want guess; then
   timeout -k 5 300 "$WINE" "$(exe "$build" bench_guess.exe)" "$(dos_path "$source_root/bench/guess/numbers.tsv")" \
     </dev/null >"$work/guess.txt" 2>&1
 fi
+if want services; then
+  echo "bench: requests per press for a few mixes of service accounts" >&2
+  timeout -k 5 300 "$WINE" "$(exe "$build" bench_services.exe)" "$(dos_path "$source_root/bench/guess/numbers.tsv")" \
+    </dev/null >"$work/services.txt" 2>&1
+fi
 finished=$(date +%s)
 
 # ---- the table ------------------------------------------------------------------------
 cat "$work"/*.out >"$work/results.txt"
 python3 bench/table.py "$work/results.txt" "$((finished - started))" "${QUENZIL_BENCH_QUICK:-}"
-for part in extraction json cadence guess; do
+for part in extraction json cadence guess services; do
   [ -f "$work/$part.txt" ] || continue
   echo
   echo "## bench_$part"

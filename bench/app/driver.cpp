@@ -191,27 +191,48 @@ bool Program::HideToTray() {
   return true;
 }
 
+namespace {
+
+bool WriteText(HKEY key, const wchar_t* name, const std::string& text) {
+  const std::wstring wide = quenzil::Widen(text);
+  return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
+                          static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+bool WriteProtected(HKEY key, const wchar_t* name, std::string secret) {
+  DATA_BLOB plain{static_cast<DWORD>(secret.size()), reinterpret_cast<BYTE*>(secret.data())};
+  DATA_BLOB sealed{};
+  if (!::CryptProtectData(&plain, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &sealed)) return false;
+  const bool stored = ::RegSetValueExW(key, name, 0, REG_BINARY, sealed.pbData, sealed.cbData) == ERROR_SUCCESS;
+  ::LocalFree(sealed.pbData);
+  return stored;
+}
+
+}  // namespace
+
 bool StoreCredentials(bool present) {
   if (!present) {
     const LSTATUS deleted = ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
     return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND || deleted == ERROR_PATH_NOT_FOUND;
   }
-  const quenzil::Credentials account = TestCredentials();
+  return StoreServiceAccount("kuaidi100");
+}
+
+bool StoreServiceAccount(std::string_view service) {
+  if (!StoreCredentials(false)) return false;
   HKEY key = nullptr;
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
     return false;
-  std::string secret = account.key;
-  DATA_BLOB plain{static_cast<DWORD>(secret.size()), reinterpret_cast<BYTE*>(secret.data())};
-  DATA_BLOB sealed{};
-  bool stored = ::CryptProtectData(&plain, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
-                                   &sealed) != FALSE;
-  if (stored) {
-    const std::wstring customer = quenzil::Widen(account.customer);
-    stored = ::RegSetValueExW(key, L"Customer", 0, REG_SZ, reinterpret_cast<const BYTE*>(customer.c_str()),
-                              static_cast<DWORD>((customer.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
-             ::RegSetValueExW(key, L"Key", 0, REG_BINARY, sealed.pbData, sealed.cbData) == ERROR_SUCCESS;
-    ::LocalFree(sealed.pbData);
+  bool stored = false;
+  if (service == "kuaidi100") {
+    const quenzil::Credentials account = TestCredentials();
+    stored = WriteText(key, L"Customer", account.customer) && WriteProtected(key, L"Key", account.key);
+  } else if (service == "kdniao") {
+    const quenzil::KdniaoAccount account = TestKdniaoAccount();
+    stored = WriteText(key, L"KdniaoId", account.id) && WriteProtected(key, L"KdniaoKey", account.key);
+  } else if (service == "appcode") {
+    stored = WriteProtected(key, L"AppCode", TestAppCode().code);
   }
   ::RegCloseKey(key);
   return stored;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "bench_support.h"
 
@@ -67,6 +68,9 @@ class Program {
 // program stores it (or none), and a watch list of `watched` parcels last
 // checked now (or no file at all).
 bool StoreCredentials(bool present);
+// The account of this one service alone ("kuaidi100", "kdniao", "appcode"),
+// the fake server's, stored as the program stores it.
+bool StoreServiceAccount(std::string_view service);
 bool WriteWatchList(std::size_t watched);
 
 }  // namespace bench

@@ -218,8 +218,9 @@ std::optional<std::string> PlainRequest(const quenzil::FetchRequest& request, DW
       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
       parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
   if (!exchange) return std::nullopt;
-  const std::wstring headers =
-      request.body.empty() ? std::wstring() : L"Content-Type: " + quenzil::Widen(request.content_type);
+  std::wstring headers =
+      request.body.empty() ? std::wstring() : L"Content-Type: " + quenzil::Widen(request.content_type) + L"\r\n";
+  for (const auto& [name, value] : request.headers) headers += quenzil::Widen(name + ": " + value) + L"\r\n";
   std::string body = request.body;
   if (!::WinHttpSendRequest(exchange.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
                             static_cast<DWORD>(headers.size()), body.empty() ? nullptr : body.data(),
@@ -270,9 +271,22 @@ std::vector<std::string> ServerLogLines(std::string_view start) {
 
 quenzil::Credentials TestCredentials() { return {"TESTCUSTOMER", "testkey0123456789"}; }
 
+quenzil::KdniaoAccount TestKdniaoAccount() { return {"1900001", "kdniao-test-key-0123", false}; }
+
+quenzil::AppCodeAccount TestAppCode() { return {"testappcode0123456789"}; }
+
 quenzil::FetchRequest PollRequestFor(const std::string& number) {
   return quenzil::BuildPollRequest(quenzil::deploy::kTrackingPollHost, TestCredentials(), kWatchCarrier,
                                    number, "", quenzil::FetchLimits{});
+}
+
+quenzil::FetchRequest ServiceRequestFor(std::string_view service, const std::string& number) {
+  const quenzil::ServiceQuery query{number, kWatchCarrier, ""};
+  if (service == "kdniao") {
+    return quenzil::KdniaoService(quenzil::deploy::kKdniaoHost, {}, TestKdniaoAccount()).Query(query);
+  }
+  if (service == "appcode") return quenzil::AppCodeService(quenzil::deploy::kAppCodeHost, {}, TestAppCode()).Query(query);
+  return PollRequestFor(number);
 }
 
 // ---- the watch list ------------------------------------------------------------------

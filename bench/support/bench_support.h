@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "query/services/appcode.h"
+#include "query/services/kdniao.h"
 #include "query/services/kuaidi100.h"
 #include "watch/watch_list.h"
 #include "web/fetch.h"
@@ -74,10 +76,15 @@ bool ResetServer();
 // Request targets in the server's log that start with `start`.
 std::vector<std::string> ServerLogLines(std::string_view start);
 
-// The account the fake keyed API knows.
+// The accounts the fake services know.
 quenzil::Credentials TestCredentials();
+quenzil::KdniaoAccount TestKdniaoAccount();
+quenzil::AppCodeAccount TestAppCode();
 // The keyed query of one parcel, as the program would send it.
 quenzil::FetchRequest PollRequestFor(const std::string& number);
+// The query of one parcel with the bench's courier, as the program would
+// send it to the service ("kuaidi100", "kdniao", "appcode").
+quenzil::FetchRequest ServiceRequestFor(std::string_view service, const std::string& number);
 
 // ---- the watch list ------------------------------------------------------------
 

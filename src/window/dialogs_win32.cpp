@@ -3,9 +3,13 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <array>
 #include <iterator>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "app/account_boxes.h"
 #include "app/texts.h"
 #include "common/utf.h"
 #include "dialog_ids.h"
@@ -28,7 +32,10 @@ std::string Trimmed(std::wstring text) {
 std::string ItemText(HWND dialog, int id) { return Trimmed(WindowText(::GetDlgItem(dialog, id))); }
 
 void Warn(HWND dialog, std::string_view prompt) {
-  ::MessageBoxW(dialog, Widen(prompt).c_str(), Widen(kSystemNoticeTitle).c_str(), MB_OK | MB_ICONINFORMATION);
+  if (::MessageBoxW(dialog, Widen(prompt).c_str(), Widen(kSystemNoticeTitle).c_str(), MB_OK | MB_ICONINFORMATION) ==
+      0) {
+    ThrowWin32("MessageBoxW");
+  }
 }
 
 // What a dialog procedure works on, found again through DWLP_USER.
@@ -53,11 +60,6 @@ INT_PTR Guarded(HWND dialog, Body body) {
   }
 }
 
-struct CredentialsState {
-  AccountSettings current;
-  std::optional<AccountSettings> result;
-};
-
 // The choices of 自动刷新, in the order the list shows them.
 constexpr RefreshMode kRefreshChoices[] = {RefreshMode::kSmart, RefreshMode::kHourly, RefreshMode::kOff};
 constexpr const wchar_t* kRefreshChoiceTexts[] = {L"智能（推荐）", L"每小时", L"关闭"};
@@ -68,7 +70,9 @@ void FillRefreshChoices(HWND dialog, RefreshMode current) {
     if (::SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kRefreshChoiceTexts[index])) < 0) {
       ThrowWin32("CB_ADDSTRING");
     }
-    if (kRefreshChoices[index] == current) ::SendMessageW(combo, CB_SETCURSEL, index, 0);
+    if (kRefreshChoices[index] == current && ::SendMessageW(combo, CB_SETCURSEL, index, 0) == CB_ERR) {
+      ThrowWin32("CB_SETCURSEL");
+    }
   }
 }
 
@@ -78,52 +82,178 @@ RefreshMode ChosenRefresh(HWND dialog, RefreshMode fallback) {
   return kRefreshChoices[chosen];
 }
 
-INT_PTR CALLBACK CredentialsProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* state = StateOf<CredentialsState>(dialog, message, lparam);
+// The boxes of each service in the 查询服务账号 dialog, as kServiceKeys
+// orders the services. AppCode has one box: its secret.
+struct ServiceBoxes {
+  int name_edit;  // 公司编号 or 用户ID; the secret's own box for AppCode
+  int secret_edit;
+  int clear_button;
+  int count_text;
+};
+constexpr ServiceBoxes kServiceBoxes[] = {
+    {QZ_EDIT_CUSTOMER, QZ_EDIT_KEY, QZ_BUTTON_CLEAR_KUAIDI100, QZ_TEXT_KUAIDI100_COUNT},
+    {QZ_EDIT_KDNIAO_ID, QZ_EDIT_KDNIAO_KEY, QZ_BUTTON_CLEAR_KDNIAO, QZ_TEXT_KDNIAO_COUNT},
+    {QZ_EDIT_APPCODE, QZ_EDIT_APPCODE, QZ_BUTTON_CLEAR_APPCODE, QZ_TEXT_APPCODE_COUNT},
+};
+static_assert(std::size(kServiceBoxes) == kServiceKeys.size());
+static_assert(kServiceKeys[0] == Kuaidi100Service::kKey && kServiceKeys[1] == KdniaoService::kKey &&
+              kServiceKeys[2] == AppCodeService::kKey);
+constexpr int kAccountTextLimit = 200;  // characters
+constexpr wchar_t kSecretKeptCue[] = L"已保存；留空则不变";
+
+struct AccountsState {
+  AccountSettings current;
+  std::vector<std::string> order;  // as the list shows it
+  std::array<bool, kServiceKeys.size()> cleared{};
+  std::optional<AccountSettings> result;
+};
+
+const std::string& StoredSecret(const Accounts& accounts, std::size_t service) {
+  return service == 0 ? accounts.kuaidi100.key : service == 1 ? accounts.kdniao.key : accounts.appcode.code;
+}
+
+HWND Item(HWND dialog, int id) {
+  const HWND item = ::GetDlgItem(dialog, id);
+  if (item == nullptr) ThrowWin32("GetDlgItem");
+  return item;
+}
+
+// A message whose result says whether it was taken.
+LRESULT Checked(HWND control, UINT message, WPARAM wparam, LPARAM lparam, LRESULT failure, const char* what) {
+  const LRESULT result = ::SendMessageW(control, message, wparam, lparam);
+  if (result == failure) throw std::runtime_error(std::string(what) + " 失败");
+  return result;
+}
+
+void SetCue(HWND dialog, int id, const wchar_t* cue) {
+  Checked(Item(dialog, id), EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue), FALSE, "EM_SETCUEBANNER");
+}
+
+void FocusOn(HWND dialog, int id) {
+  ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(dialog, id)), TRUE);
+}
+
+// The order list from the state, the entry at `selected` chosen.
+void FillOrder(HWND dialog, const AccountsState& state, std::size_t selected) {
+  const HWND list = Item(dialog, QZ_LIST_ORDER);
+  ::SendMessageW(list, LB_RESETCONTENT, 0, 0);
+  for (const std::string& key : state.order) {
+    const std::wstring name = Widen(ServiceNameOf(key));
+    const LRESULT added = ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    if (added == LB_ERR || added == LB_ERRSPACE) throw std::runtime_error("LB_ADDSTRING 失败");
+  }
+  Checked(list, LB_SETCURSEL, selected, 0, LB_ERR, "LB_SETCURSEL");
+}
+
+// 上移 (-1) or 下移 (+1): the chosen service swaps places with its neighbour.
+void MoveChosen(HWND dialog, AccountsState& state, int step) {
+  const LRESULT at = ::SendDlgItemMessageW(dialog, QZ_LIST_ORDER, LB_GETCURSEL, 0, 0);
+  if (at == LB_ERR) return;
+  const auto from = static_cast<std::size_t>(at);
+  const std::size_t to = from + static_cast<std::size_t>(step);  // wraps past 0, so the test below holds
+  if (from >= state.order.size() || to >= state.order.size()) return;
+  std::swap(state.order[from], state.order[to]);
+  FillOrder(dialog, state, to);
+}
+
+void InitAccounts(HWND dialog, AccountsState& state) {
+  const Accounts& accounts = state.current.accounts;
+  SetText(Item(dialog, QZ_EDIT_CUSTOMER), Widen(accounts.kuaidi100.customer));
+  SetText(Item(dialog, QZ_EDIT_KDNIAO_ID), Widen(accounts.kdniao.id));
+  if (!::CheckDlgButton(dialog, QZ_CHECK_KDNIAO_PAID, accounts.kdniao.paid ? BST_CHECKED : BST_UNCHECKED)) {
+    ThrowWin32("CheckDlgButton");
+  }
+  for (std::size_t service = 0; service < kServiceKeys.size(); ++service) {
+    const ServiceBoxes& boxes = kServiceBoxes[service];
+    for (const int edit : {boxes.name_edit, boxes.secret_edit}) {
+      ::SendMessageW(Item(dialog, edit), EM_SETLIMITTEXT, kAccountTextLimit, 0);
+    }
+    // A stored secret is never put back into a window, masked or not:
+    // left empty, it stays as it is.
+    if (!StoredSecret(accounts, service).empty()) SetCue(dialog, boxes.secret_edit, kSecretKeptCue);
+    SetText(Item(dialog, boxes.count_text),
+            Widen("本月已查询 " + std::to_string(state.current.queries_this_month[service]) + " 次"));
+  }
+  FillOrder(dialog, state, 0);
+  FillRefreshChoices(dialog, state.current.refresh);
+}
+
+// 清除: the service's boxes emptied and nothing stored of it kept, unless
+// a new account is typed before 确定.
+void ClearService(HWND dialog, AccountsState& state, std::size_t service) {
+  const ServiceBoxes& boxes = kServiceBoxes[service];
+  SetText(Item(dialog, boxes.name_edit), L"");
+  SetText(Item(dialog, boxes.secret_edit), L"");
+  SetCue(dialog, boxes.secret_edit, L"");
+  if (service == 1 && !::CheckDlgButton(dialog, QZ_CHECK_KDNIAO_PAID, BST_UNCHECKED)) ThrowWin32("CheckDlgButton");
+  state.cleared[service] = true;
+  FocusOn(dialog, boxes.name_edit);
+}
+
+// 确定: the accounts, or the dialog stays with what was typed and says
+// what is missing.
+bool ConfirmAccounts(HWND dialog, AccountsState& state) {
+  AccountBoxes boxes;
+  boxes.kuaidi100_customer = ItemText(dialog, QZ_EDIT_CUSTOMER);
+  boxes.kuaidi100_key = ItemText(dialog, QZ_EDIT_KEY);
+  boxes.kdniao_id = ItemText(dialog, QZ_EDIT_KDNIAO_ID);
+  boxes.kdniao_key = ItemText(dialog, QZ_EDIT_KDNIAO_KEY);
+  boxes.kdniao_paid = ::IsDlgButtonChecked(dialog, QZ_CHECK_KDNIAO_PAID) == BST_CHECKED;
+  boxes.appcode = ItemText(dialog, QZ_EDIT_APPCODE);
+  boxes.kuaidi100_cleared = state.cleared[0];
+  boxes.kdniao_cleared = state.cleared[1];
+  boxes.appcode_cleared = state.cleared[2];
+  boxes.order = state.order;
+  boxes.refresh = ChosenRefresh(dialog, state.current.refresh);
+  AccountCheck check = CheckAccountBoxes(state.current, boxes);
+  if (!check.settings) {
+    Warn(dialog, check.problem);
+    const int box = check.box == AccountBox::kKuaidi100Customer ? QZ_EDIT_CUSTOMER
+                    : check.box == AccountBox::kKuaidi100Key    ? QZ_EDIT_KEY
+                    : check.box == AccountBox::kKdniaoId        ? QZ_EDIT_KDNIAO_ID
+                                                                : QZ_EDIT_KDNIAO_KEY;
+    FocusOn(dialog, box);
+    return false;
+  }
+  state.result = std::move(check.settings);
+  return true;
+}
+
+void End(HWND dialog, INT_PTR result) {
+  if (!::EndDialog(dialog, result)) ThrowWin32("EndDialog");
+}
+
+INT_PTR CALLBACK AccountsProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* state = StateOf<AccountsState>(dialog, message, lparam);
   if (state == nullptr) return FALSE;
   return Guarded(dialog, [&]() -> INT_PTR {
     switch (message) {
       case WM_INITDIALOG:
-        SetText(::GetDlgItem(dialog, QZ_EDIT_CUSTOMER), Widen(state->current.accounts.kuaidi100.customer));
-        FillRefreshChoices(dialog, state->current.refresh);
-        SetText(::GetDlgItem(dialog, QZ_TEXT_QUERY_COUNT),
-                Widen("本月已查询 " + std::to_string(state->current.queries_this_month[0]) + " 次"));
-        // The stored key is never put back into a window, masked or not:
-        // left empty, it stays as it is.
-        if (!state->current.accounts.kuaidi100.key.empty()) {
-          ::SendDlgItemMessageW(dialog, QZ_EDIT_KEY, EM_SETCUEBANNER, TRUE,
-                                reinterpret_cast<LPARAM>(L"已保存；留空则不变"));
-        }
+        InitAccounts(dialog, *state);
         return TRUE;
-      case WM_COMMAND:
-        switch (LOWORD(wparam)) {
-          case IDOK: {
-            AccountSettings entered = state->current;
-            entered.accounts.kuaidi100 = {ItemText(dialog, QZ_EDIT_CUSTOMER), ItemText(dialog, QZ_EDIT_KEY)};
-            if (entered.accounts.kuaidi100.key.empty()) entered.accounts.kuaidi100.key = state->current.accounts.kuaidi100.key;
-            if (!entered.accounts.kuaidi100.complete()) {
-              Warn(dialog, "请填写公司编号和授权key。要改回原来的查询方式，请按“清除授权”。");
-              return TRUE;
-            }
-            entered.refresh = ChosenRefresh(dialog, state->current.refresh);
-            state->result = std::move(entered);
-            ::EndDialog(dialog, IDOK);
+      case WM_COMMAND: {
+        const int id = LOWORD(wparam);
+        for (std::size_t service = 0; service < kServiceKeys.size(); ++service) {
+          if (id == kServiceBoxes[service].clear_button) {
+            ClearService(dialog, *state, service);
             return TRUE;
           }
-          case QZ_BUTTON_REMOVE_CREDENTIALS: {
-            AccountSettings removed = state->current;
-            removed.accounts.kuaidi100 = {};
-            removed.refresh = ChosenRefresh(dialog, state->current.refresh);
-            state->result = std::move(removed);
-            ::EndDialog(dialog, IDOK);
+        }
+        switch (id) {
+          case IDOK:
+            if (ConfirmAccounts(dialog, *state)) End(dialog, IDOK);
             return TRUE;
-          }
+          case QZ_BUTTON_ORDER_UP:
+          case QZ_BUTTON_ORDER_DOWN:
+            MoveChosen(dialog, *state, id == QZ_BUTTON_ORDER_UP ? -1 : 1);
+            return TRUE;
           case IDCANCEL:
-            ::EndDialog(dialog, IDCANCEL);
+            End(dialog, IDCANCEL);
             return TRUE;
           default:
             return FALSE;
         }
+      }
       default:
         return FALSE;
     }
@@ -182,8 +312,8 @@ void Run(HINSTANCE instance, HWND owner, int dialog_id, DLGPROC procedure, State
 }  // namespace
 
 std::optional<AccountSettings> AskAccountDialog(HINSTANCE instance, HWND owner, const AccountSettings& current) {
-  CredentialsState state{current, std::nullopt};
-  Run(instance, owner, QZ_DIALOG_CREDENTIALS, CredentialsProc, state);
+  AccountsState state{current, current.accounts.order, {}, std::nullopt};
+  Run(instance, owner, QZ_DIALOG_CREDENTIALS, AccountsProc, state);
   return state.result;
 }
 

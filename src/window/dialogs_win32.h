@@ -1,5 +1,5 @@
-// The small modal dialogs of the program: 快递100 授权, the phone's last four
-// digits, the note of a watched parcel.
+// The small modal dialogs of the program: 查询服务账号, the phone's last
+// four digits, the note of a watched parcel.
 #pragma once
 
 #include <windows.h>
@@ -13,7 +13,7 @@
 
 namespace quenzil {
 
-// nullopt: cancelled; empty credentials: the user chose to remove them.
+// nullopt: cancelled; an account left incomplete: the user removed it.
 std::optional<AccountSettings> AskAccountDialog(HINSTANCE instance, HWND owner, const AccountSettings& current);
 // Exactly four digits, or nullopt when cancelled.
 std::optional<std::string> AskPhoneDialog(HINSTANCE instance, HWND owner, std::string_view carrier_name,

@@ -314,7 +314,7 @@ bool RemoveStoredState() {
   HKEY key = nullptr;
   if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Dravimo\\Quenzil", 0,
                       KEY_SET_VALUE | KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-    for (const wchar_t* name : {L"Customer", L"Key"}) {
+    for (const wchar_t* name : {L"Customer", L"Key", L"KdniaoId", L"KdniaoKey", L"AppCode"}) {
       ::RegDeleteValueW(key, name);
       if (::RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) != ERROR_FILE_NOT_FOUND)
         clean = false;
@@ -875,6 +875,33 @@ INPUT KeyInput(WORD key, bool up) {
     ::SendInput(1, &release, sizeof release);
   }
   return pressed;
+}
+
+::testing::AssertionResult App::PressAlt(WORD key) {
+  if (auto down = SendKey(VK_MENU, false); !down) return down;
+  auto pressed = SendKey(key, false);
+  if (pressed) pressed = SendKey(key, true);
+  // Never leave Alt down, whatever happened.
+  INPUT release = KeyInput(VK_MENU, true);
+  ::SendInput(1, &release, sizeof release);
+  return pressed;
+}
+
+::testing::AssertionResult App::TypeText(const std::wstring& text) {
+  for (const wchar_t unit : text) {
+    DWORD owner = 0;
+    HWND front = ::GetForegroundWindow();
+    if (front == nullptr || ::GetWindowThreadProcessId(front, &owner) == 0 || owner != process_id_)
+      return ::testing::AssertionFailure() << "no window of the program is in front";
+    INPUT strokes[2] = {};
+    for (int up = 0; up < 2; ++up) {
+      strokes[up].type = INPUT_KEYBOARD;
+      strokes[up].ki.wScan = unit;
+      strokes[up].ki.dwFlags = KEYEVENTF_UNICODE | (up ? KEYEVENTF_KEYUP : 0);
+    }
+    if (::SendInput(2, strokes, sizeof(INPUT)) != 2) return ::testing::AssertionFailure() << "SendInput refused a character";
+  }
+  return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult App::HoldKey(WORD key, Millis time,

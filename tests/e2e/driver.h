@@ -221,6 +221,11 @@ class App {
   // the foreground window.
   ::testing::AssertionResult BringToFront();
   ::testing::AssertionResult PressKey(WORD key, bool shift = false);
+  // Alt and the key: a mnemonic, as the dialog manager takes it.
+  ::testing::AssertionResult PressAlt(WORD key);
+  // Types the text as characters (what a keyboard layout or an input method
+  // hands the focused control).
+  ::testing::AssertionResult TypeText(const std::wstring& text);
   // Holds the key down for the time, repeating it as a keyboard does, and
   // calls `meanwhile` between repeats; then lets it go.
   ::testing::AssertionResult HoldKey(WORD key, Millis time,

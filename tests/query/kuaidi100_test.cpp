@@ -51,6 +51,8 @@ TEST(Requests, PollRequestIsSignedFormPost) {
   EXPECT_EQ(request.content_type, "application/x-www-form-urlencoded");
   EXPECT_EQ(request.decoding, BodyText::kUtf8);
   EXPECT_EQ(request.limits.max_body_bytes, 1234u);
+  EXPECT_TRUE(request.billable);
+  EXPECT_EQ(request.billed_to, "kuaidi100") << "counted for no account";
   const std::string param = PollParam("yunda", "A B", "");
   EXPECT_EQ(request.body, "customer=C1&param=" + PercentEncode(param) +
                               "&sign=" + PollSign(param, credentials));
@@ -61,6 +63,7 @@ TEST(Requests, PollRequestIsSignedFormPost) {
 TEST(Requests, DetectRequestEncodesItsValues) {
   const FetchRequest request = BuildDetectRequest("auto.test", "12 34", "k&y", FetchLimits{});
   EXPECT_EQ(request.url, "https://auto.test/autonumber/auto?num=12%2034&key=k%26y");
+  EXPECT_EQ(request.billed_to, "kuaidi100");
   EXPECT_EQ(request.method, "GET");
   EXPECT_EQ(request.decoding, BodyText::kUtf8);
 }

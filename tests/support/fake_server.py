@@ -5,6 +5,7 @@ Command line:
     python3 fake_server.py [--port P ...] [--tls-port P:CERT:KEY ...]
                            [--answers DIR] [--log FILE] [--ready-file FILE]
                            [--keyed-customer C] [--keyed-key K]
+                           [--kdniao-id I] [--kdniao-key K] [--appcode C]
 
 It listens on 127.0.0.1 on every --port (plain HTTP) and every --tls-port
 (HTTPS with the PEM certificate CERT and its key KEY); 0 picks a free port.
@@ -73,6 +74,28 @@ The server knows one account: --keyed-customer (default TESTCUSTOMER) with
   file "detect.<N>.json", else [].
 Failures are {"result":false,"returnCode":"…","message":"…"}, status 200.
 
+快递鸟 (on every listener). One account: --kdniao-id (default 1900001) with
+--kdniao-key (default kdniao-test-key-0123).
+  POST /Ebusiness/EbusinessOrderHandle.aspx, a form with RequestType,
+  EBusinessID, RequestData (JSON), DataType and DataSign. An unknown
+  EBusinessID, or a DataSign other than base64(lower-case hex MD5(RequestData
+  + key)), gets Success false with the Reason "非法参数[请核实ID和key是否正确]".
+  RequestType 1002 or 8001: its key is "kdniao:<LogisticCode>": an override,
+  else the file "kdniao.<LogisticCode>.json", else Success true without
+  traces ("暂无轨迹信息"). RequestType 2002: "kdniao-detect:<LogisticCode>",
+  else the file "kdniao-detect.<LogisticCode>.json", else no Shippers.
+  Answers are JSON, status 200.
+
+The AppCode market API (on every listener). One code: --appcode (default
+testappcode0123456789).
+  GET /kdi?no=N&type=T with "Authorization: APPCODE <code>". Another
+  code, or none, is refused as the gateway does: status 400 with the header
+  X-Ca-Error-Message "Invalid AppCode `not exists`". Then its key is
+  "appcode:<N>" (N without a ":" and the phone's digits after it): an
+  override, else the file "appcode.<N>.json", else status "205" 没有信息.
+  The behaviour gateway:CODE:MESSAGE answers status CODE with that
+  X-Ca-Error-Message and no body (e.g. gateway:403:Quota Exhausted).
+
 Control requests (never logged):
     GET /__control?key=K&behavior=B   requests whose key is K behave as B
     GET /__control?reset=1            clears every override
@@ -88,6 +111,8 @@ the request target exactly as received (absolute form included), e.g.
     /api?id=1&nu=abc%20d&valicode=[]&temp=0.5
 except for the keyed API, whose secrets never reach the log:
     POST /poll/query.do com=<com> num=<num> phone=<phone>   (from param)
+    POST /Ebusiness/EbusinessOrderHandle.aspx type=<RequestType> shipper=<ShipperCode> num=<LogisticCode> phone=<CustomerName>
+    GET /kdi no=<no> type=<type>
     /autonumber/auto?num=123&key=***                        (key's value masked)
 
 Waits are bounded: stall and drip end after at most 120 s or as soon as the
@@ -96,6 +121,7 @@ client closes; a TLS handshake or reading a request (head and body, at most
 """
 
 import argparse
+import base64
 import hashlib
 import json
 import os
@@ -119,11 +145,14 @@ PAC_TYPE = "application/x-ns-proxy-autoconfig"
 class State:
     """What every listener shares: overrides, the request log, the account."""
 
-    def __init__(self, answers_dir, log_path, customer, key):
+    def __init__(self, answers_dir, log_path, customer, key, kdniao_id, kdniao_key, appcode):
         self.answers_dir = os.path.realpath(answers_dir) if answers_dir else None
         self.log_path = log_path
         self.customer = customer
         self.key = key
+        self.kdniao_id = kdniao_id
+        self.kdniao_key = kdniao_key
+        self.appcode = appcode
         self.lock = threading.Lock()
         self.overrides = {}
         self.log_lines = []
@@ -188,11 +217,30 @@ def masked_key(target):
     return path + "?" + "&".join(fields)
 
 
+def kdniao_sign(request_data, key):
+    """base64 of the lower-case hex MD5 of the request data and the key."""
+    digest = hashlib.md5((request_data + key).encode("utf-8")).hexdigest()
+    return base64.b64encode(digest.encode("ascii")).decode("ascii")
+
+
+def quick_ack(sock):
+    """ACKs at once what comes next: a client that sends a request's head and
+    body in two writes waits for the head's ACK before the body (Nagle), and
+    a delayed ACK would hold every such request back some 40 ms. Linux
+    leaves quick-ACK mode by itself, so it is asked for before each read."""
+    if hasattr(socket, "TCP_QUICKACK"):
+        try:
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
+        except (OSError, ValueError):
+            pass
+
+
 class Request:
-    def __init__(self, method, target, body):
+    def __init__(self, method, target, body, headers):
         self.method = method
         self.target = target
         self.body = body
+        self.headers = headers  # lower-case name -> value
 
 
 class Handler(socketserver.BaseRequestHandler):
@@ -225,6 +273,7 @@ class Handler(socketserver.BaseRequestHandler):
         data = b""
         try:
             while b"\r\n\r\n" not in data and b"\n\n" not in data:
+                quick_ack(sock)
                 chunk = sock.recv(4096)
                 if not chunk:
                     return None
@@ -237,15 +286,16 @@ class Handler(socketserver.BaseRequestHandler):
             else:
                 head, body = data[:lf], data[lf + 2:]
             lines = head.decode("latin-1").replace("\r\n", "\n").split("\n")
-            length = 0
+            headers = {}
             for line in lines[1:]:
                 name, _, value = line.partition(":")
-                if name.strip().lower() == "content-length":
-                    length = int(value.strip())
+                headers.setdefault(name.strip().lower(), value.strip())
+            length = int(headers.get("content-length", "0"))
             if length < 0 or length > BODY_LIMIT:
                 return None
             # Reading the whole body matters: closing with unread bytes sends a reset.
             while len(body) < length:
+                quick_ack(sock)
                 chunk = sock.recv(min(65536, length - len(body)))
                 if not chunk:
                     return None
@@ -255,10 +305,11 @@ class Handler(socketserver.BaseRequestHandler):
         parts = lines[0].strip().split(" ")
         if len(parts) < 2:
             return None
-        return Request(parts[0], parts[1], body[:length])
+        return Request(parts[0], parts[1], body[:length], headers)
 
     def send_head(self, status, headers):
-        reasons = {200: "OK", 302: "Found", 400: "Bad Request", 404: "Not Found",
+        reasons = {200: "OK", 302: "Found", 400: "Bad Request", 401: "Unauthorized",
+                   403: "Forbidden", 404: "Not Found",
                    500: "Internal Server Error", 502: "Bad Gateway",
                    503: "Service Unavailable"}
         lines = ["HTTP/1.1 %d %s" % (status, reasons.get(status, "Status"))]
@@ -309,6 +360,10 @@ class Handler(socketserver.BaseRequestHandler):
                 self.poll(request, query)
             elif path == "/autonumber/auto":
                 self.detect(target, query)
+            elif path == "/Ebusiness/EbusinessOrderHandle.aspx":
+                self.kdniao(request, query)
+            elif path == "/kdi":
+                self.appcode(request, query)
             else:
                 self.state.log(target)
                 if path == "/api":
@@ -385,6 +440,54 @@ class Handler(socketserver.BaseRequestHandler):
         self.answer("detect:" + number, target, lambda: self.send_json([]),
                     "detect.%s.json" % number)
 
+    def kdniao(self, request, query):
+        self.content_type = JSON_TYPE
+        fields = query_params(query, urllib.parse.unquote_plus)
+        if request.body:
+            fields.update(query_params(request.body.decode("utf-8", "replace"),
+                                       urllib.parse.unquote_plus))
+        data_text = fields.get("RequestData", "")
+        try:
+            data = json.loads(data_text)
+        except ValueError:
+            data = None
+        data = data if isinstance(data, dict) else {}
+        request_type = fields.get("RequestType", "")
+        number = str(data.get("LogisticCode", ""))
+        self.state.log("POST /Ebusiness/EbusinessOrderHandle.aspx type=%s shipper=%s num=%s phone=%s" % (
+            request_type, data.get("ShipperCode", ""), number, data.get("CustomerName", "")))
+        business = fields.get("EBusinessID", "")
+        answer = {"EBusinessID": business, "LogisticCode": number}
+        if (business != self.state.kdniao_id or
+                fields.get("DataSign", "") != kdniao_sign(data_text, self.state.kdniao_key)):
+            answer.update(Success=False, Reason="非法参数[请核实ID和key是否正确]")
+            self.send_json(answer)
+            return
+        if request_type in ("1002", "8001"):
+            answer.update(ShipperCode=data.get("ShipperCode", ""), Success=True, State="0",
+                          Reason="暂无轨迹信息", Traces=[])
+            self.answer("kdniao:" + number, request.target, lambda: self.send_json(answer),
+                        "kdniao.%s.json" % number)
+        elif request_type == "2002":
+            answer.update(Success=True, Shippers=[])
+            self.answer("kdniao-detect:" + number, request.target, lambda: self.send_json(answer),
+                        "kdniao-detect.%s.json" % number)
+        else:
+            answer.update(Success=False, Reason="RequestType不正确")
+            self.send_json(answer)
+
+    def appcode(self, request, query):
+        self.content_type = JSON_TYPE
+        fields = query_params(query, urllib.parse.unquote_plus)
+        number = fields.get("no", "")
+        self.state.log("GET /kdi no=%s type=%s" % (number, fields.get("type", "")))
+        if request.headers.get("authorization", "") != "APPCODE " + self.state.appcode:
+            self.behave("gateway:400:Invalid AppCode `not exists`", request.target)
+            return
+        number = number.partition(":")[0]
+        self.answer("appcode:" + number, request.target, lambda: self.send_json(
+            {"status": "205", "msg": "没有信息", "result": ""}), "appcode.%s.json" % number)
+
     def send_json(self, value):
         self.send_whole(200, json_bytes(value), content_type=JSON_TYPE)
 
@@ -402,6 +505,9 @@ class Handler(socketserver.BaseRequestHandler):
             self.send_whole(200, arg.encode("utf-8"))
         elif kind == "json":
             self.send_whole(200, arg.encode("utf-8"), content_type=JSON_TYPE)
+        elif kind == "gateway":
+            code, _, message = arg.partition(":")
+            self.send_whole(int(code), b"", [("X-Ca-Error-Message", message)])
         elif kind == "pac":
             self.send_whole(200, arg.encode("utf-8"), content_type=PAC_TYPE)
         elif kind == "needphone":
@@ -549,11 +655,15 @@ def main():
     parser.add_argument("--ready-file")
     parser.add_argument("--keyed-customer", default="TESTCUSTOMER")
     parser.add_argument("--keyed-key", default="testkey0123456789")
+    parser.add_argument("--kdniao-id", default="1900001")
+    parser.add_argument("--kdniao-key", default="kdniao-test-key-0123")
+    parser.add_argument("--appcode", default="testappcode0123456789")
     args = parser.parse_args()
     if not args.port and not args.tls_port:
         parser.error("give at least one --port or --tls-port")
 
-    state = State(args.answers, args.log, args.keyed_customer, args.keyed_key)
+    state = State(args.answers, args.log, args.keyed_customer, args.keyed_key,
+                  args.kdniao_id, args.kdniao_key, args.appcode)
     handler = type("BoundHandler", (Handler,), {"state": state})
     servers = [Server(("127.0.0.1", port), handler) for port in args.port]
     for port, context in args.tls_port:

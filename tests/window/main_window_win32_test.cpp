@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -19,7 +21,9 @@
 #include "fakes.h"
 #include "query/carriers.h"
 #include "query/couriers.h"
+#include "dialog_ids.h"
 #include "window/control_ids.h"
+#include "window/dialogs_win32.h"
 #include "window/form1.h"
 #include "window/main_window.h"
 
@@ -200,6 +204,111 @@ TEST_F(MainWindowTest, LayoutHoldsInTheFontInUse) {
   EXPECT_LE(std::abs((label9.top + label9.bottom) - (combo.top + combo.bottom)), 1);
   EXPECT_EQ(::SendMessageW(Control(ids::kCombo1), CB_GETCOUNT, 0, 0), static_cast<LRESULT>(OtherCouriers().size()));
   SaveScreenshot(window_.handle(), "layout-" + std::to_string(window_.dpi()) + "dpi.bmp");
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  return name;
+}
+
+// Every text whole inside its control, every control inside the dialog, none
+// over another, each within or beside a group box but never across one.
+void ExpectLaidOut(HWND dialog) {
+  RECT client{};
+  ::GetClientRect(dialog, &client);
+  std::vector<std::pair<HWND, RECT>> controls, groups;
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    const RECT rect = ClientRectOf(dialog, child);
+    const std::wstring text = TextOf(child), kind = ClassOf(child);
+    const LONG_PTR style = ::GetWindowLongPtrW(child, GWL_STYLE) & 0x0F;
+    const bool button = kind == L"Button", group = button && style == BS_GROUPBOX, check = button && style == BS_AUTOCHECKBOX;
+    (group ? groups : controls).emplace_back(child, rect);
+    EXPECT_TRUE(rect.left >= 0 && rect.top >= 0 && rect.right <= client.right && rect.bottom <= client.bottom)
+        << Narrow(text) << " reaches past the dialog";
+    if (text.empty() || kind == L"Edit" || kind == L"ComboBox") continue;
+    // The room the text has: a button's frame, a check box's box, a group's corners.
+    const int margin = check ? ::GetSystemMetrics(SM_CXMENUCHECK) + ::GetSystemMetrics(SM_CXEDGE) * 2
+                       : group ? 16 : button ? ::GetSystemMetrics(SM_CXEDGE) * 4 : 0;
+    const HDC dc = ::GetDC(child);
+    const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)));
+    RECT needed{0, 0, rect.right - rect.left - margin, 0};
+    ::DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | (button && !check ? DT_SINGLELINE : DT_WORDBREAK));
+    ::SelectObject(dc, old);
+    ::ReleaseDC(child, dc);
+    EXPECT_TRUE(needed.right <= rect.right - rect.left - margin && (group || needed.bottom <= rect.bottom - rect.top))
+        << Narrow(text) << " does not show whole: it needs " << needed.right << "×" << needed.bottom << " px";
+  }
+  for (std::size_t a = 0; a < controls.size(); ++a) {
+    RECT both{};
+    for (std::size_t b = a + 1; b < controls.size(); ++b) {
+      EXPECT_FALSE(::IntersectRect(&both, &controls[a].second, &controls[b].second))
+          << ::GetDlgCtrlID(controls[a].first) << " overlaps " << ::GetDlgCtrlID(controls[b].first);
+    }
+    for (const auto& [group, frame] : groups) {
+      EXPECT_FALSE(::IntersectRect(&both, &controls[a].second, &frame) && !::EqualRect(&both, &controls[a].second))
+          << ::GetDlgCtrlID(controls[a].first) << " lies across the group " << Narrow(TextOf(group));
+    }
+  }
+}
+
+std::vector<int> TabOrder(HWND dialog) {
+  std::vector<int> order;
+  const HWND first = ::GetNextDlgTabItem(dialog, nullptr, FALSE);
+  for (HWND at = first; at != nullptr && order.size() < 32; at = ::GetNextDlgTabItem(dialog, at, FALSE)) {
+    order.push_back(::GetDlgCtrlID(at));
+    if (::GetNextDlgTabItem(dialog, at, FALSE) == first) break;
+  }
+  return order;
+}
+
+bool looked_at_dialog = false;
+UINT dialog_dpi = USER_DEFAULT_SCREEN_DPI;  // the main window's
+
+// The dialog is modal: a thread timer looks at it from inside its loop,
+// leaves its picture and cancels it.
+void CALLBACK LookAtAccountDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+  const HWND dialog = ::FindWindowW(L"#32770", L"查询服务账号");
+  if (dialog == nullptr || !::IsWindowVisible(dialog)) return;
+  ::KillTimer(nullptr, timer);
+  looked_at_dialog = true;
+  ExpectLaidOut(dialog);
+  EXPECT_EQ(TabOrder(dialog), (std::vector<int>{QZ_EDIT_CUSTOMER, QZ_EDIT_KEY, QZ_BUTTON_CLEAR_KUAIDI100,
+                                                QZ_EDIT_KDNIAO_ID, QZ_EDIT_KDNIAO_KEY, QZ_BUTTON_CLEAR_KDNIAO,
+                                                QZ_CHECK_KDNIAO_PAID, QZ_EDIT_APPCODE, QZ_BUTTON_CLEAR_APPCODE,
+                                                QZ_LIST_ORDER, QZ_BUTTON_ORDER_UP, QZ_BUTTON_ORDER_DOWN,
+                                                QZ_COMBO_REFRESH, IDOK, IDCANCEL}));
+  const UINT dpi = dialog_dpi;
+  LOGFONTW font{};
+  ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof(font), &font);
+  EXPECT_EQ(font.lfHeight, -::MulDiv(9, static_cast<int>(dpi), 72)) << "the font does not follow the dpi";
+  EXPECT_EQ(TextOf(::GetDlgItem(dialog, QZ_EDIT_CUSTOMER)), L"C1");
+  EXPECT_EQ(TextOf(::GetDlgItem(dialog, QZ_TEXT_KUAIDI100_COUNT)), L"本月已查询 12 次");
+  // A stored secret shows only as the cue; nothing of 快递鸟 is stored.
+  for (const auto& [id, cue] : {std::pair{QZ_EDIT_KEY, L"已保存；留空则不变"}, std::pair{QZ_EDIT_KDNIAO_KEY, L""},
+                                std::pair{QZ_EDIT_APPCODE, L"已保存；留空则不变"}}) {
+    const HWND edit = ::GetDlgItem(dialog, id);
+    wchar_t shown[64] = {};
+    ::SendMessageW(edit, EM_GETCUEBANNER, reinterpret_cast<WPARAM>(shown), 64);
+    EXPECT_EQ(TextOf(edit), L"") << id;
+    EXPECT_STREQ(shown, cue) << id;
+    EXPECT_NE(::GetWindowLongPtrW(edit, GWL_STYLE) & ES_PASSWORD, 0) << id;
+  }
+  // Painted before the picture: the timer may come before the first paint.
+  ::RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  SaveScreenshot(dialog, "accounts-" + std::to_string(dpi) + "dpi.bmp");
+  ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+TEST_F(MainWindowTest, TheAccountDialogShowsEveryTextWholeAndNoSecret) {
+  AccountSettings current;
+  current.accounts.kuaidi100 = {"C1", "k100-secret"};
+  current.accounts.appcode = {"app-secret"};
+  current.queries_this_month = {12, 0, 3};
+  dialog_dpi = window_.dpi();
+  ASSERT_NE(::SetTimer(nullptr, 0, 50, LookAtAccountDialog), 0u);
+  EXPECT_EQ(AskAccountDialog(::GetModuleHandleW(nullptr), window_.handle(), current), std::nullopt);
+  EXPECT_TRUE(looked_at_dialog) << "the dialog never showed";
 }
 
 TEST_F(MainWindowTest, CouriersAreOneGroupMappedToTheCarrierTable) {

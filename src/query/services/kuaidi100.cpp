@@ -231,6 +231,7 @@ FetchRequest BuildPollRequest(std::string_view poll_host, const Credentials& cre
   request.decoding = BodyText::kUtf8;
   request.limits = limits;
   request.billable = true;
+  request.billed_to = std::string(Kuaidi100Service::kKey);
   return request;
 }
 
@@ -243,6 +244,7 @@ FetchRequest BuildDetectRequest(std::string_view detect_host, std::string_view n
   request.decoding = BodyText::kUtf8;
   request.limits = limits;
   request.billable = true;
+  request.billed_to = std::string(Kuaidi100Service::kKey);
   return request;
 }
 

@@ -112,8 +112,9 @@ TEST_F(Companion, HelpAndBadArgumentsTable) {
       {{"--bogus"}, 3, "未知的选项：--bogus"},
       {{"YT1", "--courier"}, 3, "选项 --courier 缺少取值"},
       {{"\xE3\x80\x80"}, 3, "请输入快递单号"},
-      {{"YT1"}, 3, "没有设置快递100 授权，无法自动识别快递公司，请用 --courier 指定"},
-      {{"YT1", "--courier", "jtexpress"}, 3, "没有设置快递100 授权时，--courier 只能是用法中列出的十家之一：jtexpress"},
+      {{"YT1"}, 3, "没有设置查询服务账号，无法自动识别快递公司，请用 --courier 指定"},
+      {{"YT1", "--courier", "jtexpress"}, 3, "没有设置查询服务账号时，--courier 只能是用法中列出的十家之一：jtexpress"},
+      {{"YT1", "--service", "kdniao"}, 3, "没有设置快递鸟的账号：--service kdniao"},
   };
   for (const auto& row : cases) {
     const Ran ran = RunCompanion(row.arguments);
@@ -184,6 +185,26 @@ TEST_F(Companion, KeyedNoResultIsAdviceAndAWrongKeyAFailure) {
   EXPECT_EQ(ran.code, 2u);
   EXPECT_EQ(ran.out, "");
   EXPECT_NE(ran.err.find("503"), std::string::npos) << ran.err;
+}
+
+TEST_F(Companion, OneServiceAskedByName) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  ASSERT_TRUE(StoreKdniaoAccount(kKdniaoId, kKdniaoKey));
+  ASSERT_TRUE(e2e::SetBehavior("kdniao:YT7301000000001", "json:" + KdniaoAnswer("YTO", "YT7301000000001", "3",
+      {{"2026-12-08 18:00:00", "已签收"}, {"2026-12-08 08:00:00", "已揽收"}})));
+  Ran ran = RunCompanion({"YT7301000000001", "--service", "kdniao", "--json"});
+  ASSERT_EQ(ran.code, 0u) << ran.err;
+  const json answer = json::parse(ran.out);
+  EXPECT_EQ(answer["service"], "kdniao");
+  EXPECT_EQ(answer["rows"][0], "圆通速递  已签收（快递鸟）");
+  EXPECT_EQ(ServerLog(), std::vector<std::string>{KdniaoLine("1002", "YTO", "YT7301000000001")}) << "快递100 was asked";
+
+  // The gateway's refusal of an AppCode, told with its words.
+  ASSERT_TRUE(StoreAppCode("not-the-code"));
+  ran = RunCompanion({"YT7301000000002", "--service", "appcode"});
+  EXPECT_EQ(ran.code, 2u);
+  EXPECT_NE(ran.err.find("Invalid AppCode"), std::string::npos) << ran.err;
+  EXPECT_EQ(ran.err.find("not-the-code"), std::string::npos) << ran.err;
 }
 
 TEST_F(Companion, GuessesBestFirstWithoutTheNetwork) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 namespace desk {
@@ -27,17 +28,33 @@ struct KeyCloser {
   }
 };
 
-::testing::AssertionResult WriteSettings(const std::string& customer, const BYTE* key_bytes, DWORD key_size) {
+// A text value and a value of raw bytes, either left out when its name is null.
+::testing::AssertionResult WriteSettings(const wchar_t* text_name, const std::string& text, const wchar_t* bytes_name,
+                                         const BYTE* bytes, DWORD size) {
   KeyCloser settings;
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
                         nullptr, &settings.key, nullptr) != ERROR_SUCCESS)
     return ::testing::AssertionFailure() << "cannot create the settings key";
-  const std::wstring wide = Widen(customer);
-  if (::RegSetValueExW(settings.key, L"Customer", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
-                       static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS ||
-      ::RegSetValueExW(settings.key, L"Key", 0, REG_BINARY, key_bytes, key_size) != ERROR_SUCCESS)
+  const std::wstring wide = Widen(text);
+  if ((text_name != nullptr &&
+       ::RegSetValueExW(settings.key, text_name, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
+                        static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) ||
+      ::RegSetValueExW(settings.key, bytes_name, 0, REG_BINARY, bytes, size) != ERROR_SUCCESS)
     return ::testing::AssertionFailure() << "cannot write the settings";
   return ::testing::AssertionSuccess();
+}
+
+// The secret protected with DPAPI as the program stores it.
+::testing::AssertionResult StoreProtected(const wchar_t* text_name, const std::string& text, const wchar_t* secret_name,
+                                          const std::string& secret) {
+  std::string plain = secret;
+  DATA_BLOB in{static_cast<DWORD>(plain.size()), reinterpret_cast<BYTE*>(plain.data())};
+  DATA_BLOB out{};
+  if (!::CryptProtectData(&in, L"Quenzil", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
+    return ::testing::AssertionFailure() << "CryptProtectData failed: " << ::GetLastError();
+  auto written = WriteSettings(text_name, text, secret_name, out.pbData, out.cbData);
+  ::LocalFree(out.pbData);
+  return written;
 }
 
 
@@ -69,18 +86,25 @@ BOOL CALLBACK CollectText(HWND window, LPARAM context) {
 // ---- settings ----------------------------------------------------------------
 
 ::testing::AssertionResult StoreAccount(const std::string& customer, const std::string& key) {
-  std::string plain = key;
-  DATA_BLOB in{static_cast<DWORD>(plain.size()), reinterpret_cast<BYTE*>(plain.data())};
-  DATA_BLOB out{};
-  if (!::CryptProtectData(&in, L"Quenzil", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
-    return ::testing::AssertionFailure() << "CryptProtectData failed: " << ::GetLastError();
-  auto written = WriteSettings(customer, out.pbData, out.cbData);
-  ::LocalFree(out.pbData);
-  return written;
+  return StoreProtected(L"Customer", customer, L"Key", key);
 }
 
+::testing::AssertionResult StoreKdniaoAccount(const std::string& id, const std::string& key) {
+  return StoreProtected(L"KdniaoId", id, L"KdniaoKey", key);
+}
+
+::testing::AssertionResult StoreAppCode(const std::string& code) { return StoreProtected(nullptr, {}, L"AppCode", code); }
+
 ::testing::AssertionResult StoreRawKey(const std::string& customer, const std::vector<BYTE>& bytes) {
-  return WriteSettings(customer, bytes.data(), static_cast<DWORD>(bytes.size()));
+  return WriteSettings(L"Customer", customer, L"Key", bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+std::optional<DWORD> DwordSetting(const wchar_t* name) {
+  const auto value = ReadSetting(name);
+  if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD)) return std::nullopt;
+  DWORD number = 0;
+  std::memcpy(&number, value->bytes.data(), sizeof number);
+  return number;
 }
 
 void ClearSettings() {
@@ -280,6 +304,33 @@ std::string PollAnswer(const std::string& com, const std::string& number, const 
   return answer.dump();
 }
 
+std::string KdniaoAnswer(const std::string& shipper, const std::string& number, const std::string& state,
+                         const std::vector<std::pair<std::string, std::string>>& newest_first) {
+  nlohmann::json traces = nlohmann::json::array();
+  for (auto event = newest_first.rbegin(); event != newest_first.rend(); ++event) {
+    traces.push_back({{"AcceptTime", event->first}, {"AcceptStation", event->second}});
+  }
+  return nlohmann::json({{"EBusinessID", kKdniaoId}, {"OrderCode", ""}, {"ShipperCode", shipper},
+                         {"LogisticCode", number}, {"Success", true}, {"Reason", nullptr}, {"State", state},
+                         {"Traces", traces}})
+      .dump();
+}
+
+std::string AppCodeAnswer(const std::string& type, const std::string& number, const std::string& delivery,
+                          const std::vector<std::pair<std::string, std::string>>& newest_first) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const auto& [time, status] : newest_first) list.push_back({{"time", time}, {"status", status}});
+  return nlohmann::json({{"status", "0"}, {"msg", "ok"},
+                         {"result", {{"number", number}, {"type", type}, {"list", list}, {"deliverystatus", delivery},
+                                     {"issign", delivery == "3" ? "1" : "0"}, {"expName", ""}}}})
+      .dump();
+}
+
+std::string KdniaoLine(const std::string& type, const std::string& shipper, const std::string& number) {
+  return "POST /Ebusiness/EbusinessOrderHandle.aspx type=" + type + " shipper=" + shipper + " num=" + number +
+         " phone=";
+}
+
 // ---- processes and windows ---------------------------------------------------------
 
 std::vector<DWORD> RunningInstances() {
@@ -462,7 +513,8 @@ void DesktopTest::TearDown() {
   app_.reset();
   Clean();
   EXPECT_TRUE(RunningInstances().empty()) << "a quenzil.exe outlives the test";
-  EXPECT_FALSE(ReadSetting(L"Customer") || ReadSetting(L"Key")) << "an account stays stored";
+  for (const wchar_t* name : {L"Customer", L"Key", L"KdniaoId", L"KdniaoKey", L"AppCode"})
+    EXPECT_FALSE(ReadSetting(name)) << "an account stays stored: " << Narrow(name);
   EXPECT_TRUE(WatchFolderFiles().empty()) << "files stay in the watch folder";
 }
 

@@ -22,14 +22,21 @@ namespace desk {
 using e2e::Millis;
 using namespace std::chrono_literals;
 
-// The fake server's one account.
+// The fake server's one account at each service.
 inline constexpr char kCustomer[] = "TESTCUSTOMER";
 inline constexpr char kKey[] = "testkey0123456789";
+inline constexpr char kKdniaoId[] = "1900001";
+inline constexpr char kKdniaoKey[] = "kdniao-test-key-0123";
+inline constexpr char kAppCode[] = "testappcode0123456789";
 
 // ---- settings in HKCU\Software\Dravimo\Quenzil ---------------------------
 
 // Stores the account as the program does (Key protected with DPAPI).
 ::testing::AssertionResult StoreAccount(const std::string& customer, const std::string& key);
+// Stores the 快递鸟 account (KdniaoKey protected) and the AppCode
+// (protected) as the program does.
+::testing::AssertionResult StoreKdniaoAccount(const std::string& id, const std::string& key);
+::testing::AssertionResult StoreAppCode(const std::string& code);
 // Stores a Key value of these raw bytes beside the customer.
 ::testing::AssertionResult StoreRawKey(const std::string& customer, const std::vector<BYTE>& bytes);
 // Removes the whole settings key.
@@ -44,6 +51,8 @@ std::optional<StoredValue> ReadSetting(const wchar_t* name);
 std::optional<StoredValue> ReadUserValue(const wchar_t* path, const wchar_t* name);
 bool WriteUserValue(const wchar_t* path, const wchar_t* name, DWORD type, const std::vector<BYTE>& bytes);
 void DeleteUserValue(const wchar_t* path, const wchar_t* name);
+// A REG_DWORD setting (a count, a pause).
+std::optional<DWORD> DwordSetting(const wchar_t* name);
 // A REG_SZ value's text (without its terminating zero).
 std::wstring AsText(const StoredValue& value);
 // CryptUnprotectData of the bytes; nullopt if they do not decrypt.
@@ -85,6 +94,16 @@ std::size_t CountPolls(const std::string& number);
 // newest first as the service sends them by default.
 std::string PollAnswer(const std::string& com, const std::string& number, const std::string& state,
                        bool signed_for, const std::vector<std::pair<std::string, std::string>>& newest_first);
+
+// The other services' answers, from the same newest-first events: 快递鸟's
+// (State, traces oldest first, as it sends them) and AppCode's (a 200 with
+// status "0", deliverystatus and the list newest first).
+std::string KdniaoAnswer(const std::string& shipper, const std::string& number, const std::string& state,
+                         const std::vector<std::pair<std::string, std::string>>& newest_first);
+std::string AppCodeAnswer(const std::string& type, const std::string& number, const std::string& delivery,
+                          const std::vector<std::pair<std::string, std::string>>& newest_first);
+// 快递鸟's log line, e.g. "POST /Ebusiness/EbusinessOrderHandle.aspx type=1002 shipper=YTO num=YT1 phone=".
+std::string KdniaoLine(const std::string& type, const std::string& shipper, const std::string& number);
 
 // ---- processes and windows -------------------------------------------------
 

@@ -35,14 +35,14 @@ constexpr LPARAM kBalloonClicked = 0x0405;  // NIN_BALLOONUSERCLICK
 // The background refresh interval this build was made with.
 constexpr auto kInterval = 6s;
 
-const std::wstring kAccountTitle = L"快递100 授权";
+const std::wstring kAccountTitle = L"查询服务账号";
 const std::wstring kPhoneTitle = L"需要手机号";
 const std::wstring kNoteTitle = L"关注此单号";
 const std::wstring kChooseCarrier = L"请选择快递公司";
 const std::wstring kPhoneDigitsWarning = L"请输入手机号码的后四位数字。";
 const std::wstring kUnreadableAccount =
-    L"保存的快递100 授权无法读取（可能是在其他用户或其他电脑上保存的），本次按未设置处理。"
-    L"请在窗口菜单的“快递100 授权…”中重新填写。";
+    L"保存的查询服务账号无法读取（可能是在其他用户或其他电脑上保存的），读不出的账号本次按未设置处理。"
+    L"请在窗口菜单的“查询服务账号…”中重新填写。";
 const std::wstring kWatchNeedsRows = L"请先查询出物流信息，再关注此单号。";
 const std::wstring kWatchedAlready = L"此单号已在关注列表中。";
 const std::wstring kAutostartQuestion = L"要在开机时自动启动本程序，以便在后台继续关注单号吗？";
@@ -89,6 +89,24 @@ class Desktop : public DesktopTest {
         }, 10s, 30ms))
       return AssertionSuccess();
     return AssertionFailure() << "the server saw [" << line << "] " << seen << " times, not " << count;
+  }
+
+  // Waits until the dialog's control has the keyboard focus.
+  AssertionResult FocusIn(HWND dialog, int id) {
+    const HWND item = ::GetDlgItem(dialog, id);
+    if (WaitUntil([&] { return app_->FocusedWindow() == item; }, 3s)) return AssertionSuccess();
+    return AssertionFailure() << "the focus is on " << ::GetDlgCtrlID(app_->FocusedWindow()) << ", not on " << id;
+  }
+
+  // Tabs to the empty number box, types the number and presses 开始查询
+  // with Tab and Enter.
+  AssertionResult QueryByKeyboard(const std::wstring& number) {
+    if (auto front = app_->BringToFront(); !front) return front;
+    if (auto tabbed = app_->TabAround(ids::kText2); !tabbed) return tabbed;
+    if (auto typed = app_->TypeText(number); !typed) return typed;
+    if (!WaitUntil([&] { return app_->Text2() == number; }, 3s)) return AssertionFailure() << "the number is not typed";
+    if (auto tabbed = app_->TabAround(ids::kChaxun); !tabbed) return tabbed;
+    return app_->PressKey(VK_RETURN);
   }
 
   HWND OpenListMenu() {
@@ -166,7 +184,7 @@ TEST_F(Desktop, AccountIsStoredProtectedUsedAndCleared) {
       << Narrow(copied.value_or(L"(no text)"));
   for (const auto& text : AllWindowTexts(pid())) EXPECT_FALSE(Contains(text, kKey)) << "a window shows the key";
 
-  // Opened again: the customer is shown, the key only masked; 清除授权 removes both.
+  // Opened again: the customer is shown, the key only masked; 清除 and 确定 remove both.
   ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAccountCommand, 0));
   dialog = WaitForDialog(kAccountTitle);
   ASSERT_NE(dialog, nullptr) << "no account dialog the second time";
@@ -178,10 +196,12 @@ TEST_F(Desktop, AccountIsStoredProtectedUsedAndCleared) {
   // platform does not, the stored key put back into the dialog is readable.
   if (Contains(WindowTextOf(::GetDlgItem(dialog, QZ_EDIT_KEY)), kKey))
     std::printf("[ note ] another program reads the stored key out of the account dialog's masked edit\n");
-  ASSERT_TRUE(ClickItem(dialog, QZ_BUTTON_REMOVE_CREDENTIALS));
+  ASSERT_TRUE(ClickItem(dialog, QZ_BUTTON_CLEAR_KUAIDI100));
+  EXPECT_TRUE(WaitUntil([&] { return WindowTextOf(::GetDlgItem(dialog, QZ_EDIT_CUSTOMER)).empty(); }, 3s));
+  ASSERT_TRUE(ClickItem(dialog, IDOK));
   ASSERT_TRUE(WaitGone(dialog));
   EXPECT_TRUE(WaitUntil([] { return !ReadSetting(L"Customer") && !ReadSetting(L"Key"); }, 3s))
-      << "清除授权 left the account stored";
+      << "清除 left the account stored";
 
   // Without the account the old service answers again.
   const std::size_t polls = LogLinesStartingWith("POST /poll/").size();
@@ -263,7 +283,7 @@ TEST_F(Desktop, KeyedQueryShowsRowsAndEachFailureItsWay) {
   HWND box = app_->WaitForMessageBox(e2e::kFailedTitle, 10s);
   ASSERT_NE(box, nullptr) << "no 查询失败 box; shown: " << Describe(VisibleBoxes(pid()));
   const std::wstring text = App::MessageBoxText(box);
-  EXPECT_TRUE(Contains(text, "503") && Contains(text, "快递100 授权")) << Narrow(text);
+  EXPECT_TRUE(Contains(text, "503") && Contains(text, "查询服务账号")) << Narrow(text);
   EXPECT_FALSE(Contains(text, wrong_key) || Contains(text, kKey)) << Narrow(text);
   EXPECT_TRUE(App::Answer(box, IDOK));
   EXPECT_TRUE(app_->WaitForRows({}, 2s));
@@ -534,7 +554,7 @@ TEST_F(Desktop, AnsweredNumbersAreNotSentAgainAndEveryRequestIsCounted) {
   ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAccountCommand, 0));
   HWND dialog = WaitForDialog(kAccountTitle);
   ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, QZ_TEXT_QUERY_COUNT)), L"本月已查询 4 次");
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, QZ_TEXT_KUAIDI100_COUNT)), L"本月已查询 4 次");
   EXPECT_EQ(QueriesCounted(), std::optional<DWORD>(4));
   // 自动刷新 ▸ 每小时, kept in the registry.
   HWND refresh = ::GetDlgItem(dialog, QZ_COMBO_REFRESH);
@@ -609,7 +629,7 @@ TEST_F(Desktop, ASpentAccountPausesBackgroundRefreshWithoutABox) {
   // A query by hand still tells its failure; one that gets rows lifts the pause.
   ASSERT_TRUE(Query("YT9101", ids::kYuantong));
   EXPECT_TRUE(ExpectBox(e2e::kFailedTitle,
-                        L"key已过期（601）\n授权key已过期或查询额度已用完，请在窗口系统菜单的“快递100 授权…”中检查。"));
+                        L"key已过期（601）\n授权key已过期或查询额度已用完，请在窗口系统菜单的“查询服务账号…”中检查快递100的授权。"));
   ASSERT_TRUE(e2e::SetBehavior("poll:YT9102", "json:" + PollAnswer("yuantong", "YT9102", "0", false,
                                                                      {{"2026-12-08 08:00:00", "已揽收"}})));
   ASSERT_TRUE(e2e::SetBehavior("poll:YT9101", "json:" + PollAnswer("yuantong", "YT9101", "0", false,
@@ -625,6 +645,102 @@ TEST_F(Desktop, ASpentAccountPausesBackgroundRefreshWithoutABox) {
   // Refresh goes on with the parcel still due, not with the one just answered.
   EXPECT_TRUE(WaitUntil([&] { return CountPolls("YT9102") > other; }, 10s)) << "refresh did not go on";
   EXPECT_EQ(CountPolls("YT9101"), asked_by_hand) << "the number just answered was sent again";
+}
+
+// ---- the other services ------------------------------------------------------------------------------
+
+TEST_F(Desktop, KdniaoAloneThenAppCodeInItsPlaceByKeyboard) {
+  ASSERT_TRUE(StoreKdniaoAccount(kKdniaoId, kKdniaoKey));
+  ASSERT_TRUE(Start());
+  // Its letters name the courier: 快递鸟 is asked for 圆通 at once, and says so in the first row.
+  const Events yt = {{"2026-12-08 14:00:00", "【杭州市】快件已到达 杭州转运中心"}, {"2026-12-08 08:00:00", "【上海市】已揽收"}};
+  ASSERT_TRUE(e2e::SetBehavior("kdniao:YT7101000000001", "json:" + KdniaoAnswer("YTO", "YT7101000000001", "2", yt)));
+  ASSERT_TRUE(QueryByKeyboard(L"YT7101000000001"));
+  EXPECT_TRUE(app_->WaitForRows(ExpectedRows(L"圆通速递  在途（快递鸟）", yt), 10s));
+  EXPECT_TRUE(app_->IsChecked(ids::kYuantong));
+  EXPECT_EQ(LogLinesStartingWith("POST "), std::vector<std::string>{KdniaoLine("1002", "YTO", "YT7101000000001")});
+  EXPECT_EQ(DwordSetting(L"KdniaoCount"), std::optional<DWORD>(1));
+
+  // The dialog: Esc leaves everything as it was.
+  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAccountCommand, 0));
+  HWND dialog = WaitForDialog(kAccountTitle);
+  ASSERT_NE(dialog, nullptr) << "no account dialog";
+  ASSERT_TRUE(FocusIn(dialog, QZ_EDIT_CUSTOMER));
+  ASSERT_TRUE(app_->PressKey(VK_ESCAPE));
+  ASSERT_TRUE(WaitGone(dialog));
+  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, kAccountCommand, 0));
+  dialog = WaitForDialog(kAccountTitle);
+  ASSERT_NE(dialog, nullptr) << "no account dialog the second time";
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, QZ_EDIT_KDNIAO_ID)), Widen(kKdniaoId));
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, QZ_EDIT_KDNIAO_KEY)), L"") << "the stored key is put back";
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, QZ_TEXT_KDNIAO_COUNT)), L"本月已查询 1 次");
+  e2e::TakeScreenshot("desktop-accounts-dialog");
+
+  // 清除 by its mnemonic empties 快递鸟's boxes; half an account typed
+  // then is refused, and the dialog keeps what was typed.
+  ASSERT_TRUE(app_->PressAlt('2'));
+  ASSERT_TRUE(FocusIn(dialog, QZ_EDIT_KDNIAO_ID));
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, QZ_EDIT_KDNIAO_ID)), L"");
+  ASSERT_TRUE(app_->TypeText(L"1900009"));
+  ASSERT_TRUE(app_->PressKey(VK_RETURN));
+  EXPECT_TRUE(ExpectBox(e2e::kNoticeTitle, L"请把快递鸟的用户ID和API key都填上；不用快递鸟时，请按它旁边的“清除”。"));
+  ASSERT_TRUE(FocusIn(dialog, QZ_EDIT_KDNIAO_KEY));
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(dialog, QZ_EDIT_KDNIAO_ID)), L"1900009");
+  ASSERT_TRUE(app_->PressAlt('2'));
+
+  // An AppCode instead, asked first: moved up twice in 查询顺序, then Enter from the list is 确定.
+  ASSERT_TRUE(app_->PressAlt('O'));
+  ASSERT_TRUE(FocusIn(dialog, QZ_EDIT_APPCODE));
+  ASSERT_TRUE(app_->TypeText(Widen(kAppCode)));
+  ASSERT_TRUE(app_->PressAlt('S'));
+  ASSERT_TRUE(FocusIn(dialog, QZ_LIST_ORDER));
+  ASSERT_TRUE(app_->PressKey(VK_END));
+  ASSERT_TRUE(app_->PressAlt('U'));
+  ASSERT_TRUE(app_->PressAlt('U'));
+  const HWND order = ::GetDlgItem(dialog, QZ_LIST_ORDER);
+  EXPECT_TRUE(WaitUntil([&] { return ::SendMessageW(order, LB_GETCURSEL, 0, 0) == 0; }, 3s)) << "AppCode is not first";
+  ASSERT_TRUE(app_->PressAlt('S'));
+  ASSERT_TRUE(FocusIn(dialog, QZ_LIST_ORDER));
+  ASSERT_TRUE(app_->PressKey(VK_RETURN));
+  ASSERT_TRUE(WaitGone(dialog));
+  ASSERT_TRUE(WaitUntil([] { return ReadSetting(L"AppCode") && !ReadSetting(L"KdniaoId"); }, 3s))
+      << "the accounts are not stored as entered";
+  EXPECT_FALSE(ReadSetting(L"KdniaoKey"));
+  EXPECT_EQ(Unprotect(ReadSetting(L"AppCode")->bytes), std::optional<std::string>(kAppCode));
+  const auto stored_order = ReadSetting(L"ServiceOrder");
+  ASSERT_TRUE(stored_order);
+  EXPECT_EQ(AsText(*stored_order), L"appcode,kuaidi100,kdniao");
+
+  // AppCode finds the courier itself: asked without one.
+  const Events zto = {{"2026-12-08 16:45:22", "【北京市】快件已到达 北京转运中心"}, {"2026-12-08 09:00:00", "【广州市】已揽收"}};
+  ASSERT_TRUE(e2e::SetBehavior("appcode:75312098764455", "json:" + AppCodeAnswer("zto", "75312098764455", "1", zto)));
+  ASSERT_TRUE(app_->Click(ids::kCommand2));  // 清空单号
+  ASSERT_TRUE(WaitUntil([&] { return app_->Text2() == L""; }, 3s));
+  ASSERT_TRUE(QueryByKeyboard(L"75312098764455"));
+  EXPECT_TRUE(app_->WaitForRows(ExpectedRows(L"中通快递  在途（AppCode）", zto), 10s));
+  EXPECT_TRUE(app_->IsChecked(ids::kZhongtong));
+  EXPECT_EQ(LogLinesStartingWith("GET /kdi"), std::vector<std::string>{"GET /kdi no=75312098764455 type="});
+  EXPECT_EQ(DwordSetting(L"AppCodeCount"), std::optional<DWORD>(1));
+  for (const auto& text : AllWindowTexts(pid())) EXPECT_FALSE(Contains(text, kAppCode)) << "a window shows the AppCode";
+  EXPECT_TRUE(NoBoxFor(0ms));
+}
+
+TEST_F(Desktop, ASpentKuaidi100PassesThePressToKdniao) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  ASSERT_TRUE(StoreKdniaoAccount(kKdniaoId, kKdniaoKey));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(e2e::SetBehavior("poll:ZT7201", R"(json:{"result":false,"returnCode":"601","message":"没有可用单量"})"));
+  const Events events = {{"2026-12-08 11:20:00", "【杭州市】快件已发往 上海"}};
+  ASSERT_TRUE(e2e::SetBehavior("kdniao:ZT7201", "json:" + KdniaoAnswer("ZTO", "ZT7201", "2", events)));
+  ASSERT_TRUE(Query("ZT7201", ids::kZhongtong));
+  EXPECT_TRUE(app_->WaitForRows(ExpectedRows(L"中通快递  在途（快递鸟）", events), 10s));
+  EXPECT_EQ(LogLinesStartingWith("POST "),
+            (std::vector<std::string>{PollLine("zhongtong", "ZT7201"), KdniaoLine("1002", "ZTO", "ZT7201")}));
+  EXPECT_EQ(DwordSetting(L"QueryCount"), std::optional<DWORD>(1)) << "the spent request is not counted";
+  EXPECT_EQ(DwordSetting(L"KdniaoCount"), std::optional<DWORD>(1));
+  // Spent: 快递100 is asked last from now on.
+  EXPECT_EQ(DwordSetting(L"RefreshPaused"), std::optional<DWORD>(1));
+  EXPECT_TRUE(NoBoxFor(800ms));
 }
 
 }  // namespace
