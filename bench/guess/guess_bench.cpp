@@ -99,6 +99,7 @@ class Host final : public QueryFlowHost {
   void CarrierFound(std::string_view) override {}
   bool PhoneNeeded(std::string_view, std::string_view) override { return false; }
   void ServiceRefused(const TrackingService&, const ServiceAnswer&) override {}
+  void ServiceReached(const TrackingService&, bool) override {}
   bool DetectionOff(const TrackingService&) const override { return refused; }
   void DetectionNotOffered(const TrackingService&) override { refused = true; }
   bool rows = false;

@@ -69,7 +69,7 @@ std::string QueryFlow::AgeSuffix(UnixSeconds answered_at, UnixSeconds now) {
 bool QueryFlow::OnItsWay(const QueryAsk& ask) const {
   return press_ && !ask.number.empty() && press_->ask.number == ask.number &&
          press_->ask.chosen_row == ask.chosen_row && press_->ask.carrier_code == ask.carrier_code &&
-         press_->services == services_;
+         std::is_permutation(press_->services.begin(), press_->services.end(), services_.begin(), services_.end());
 }
 
 std::optional<std::string> QueryFlow::number() const {
@@ -310,6 +310,8 @@ void QueryFlow::FinishQuery(const FetchOutcome& outcome) {
   Press& press = *press_;
   const TrackingService& service = press.service();
   ServiceAnswer answer = service.Read(outcome);
+  host_.ServiceReached(service, answer.outcome != Outcome::kNotReached);
+  if (!press_) return;
   if (press.guessed) {
     // A guessed courier without the parcel: the next one.
     if (answer.outcome == Outcome::kNoResultYet || answer.outcome == Outcome::kCourierNotServed) {

@@ -100,6 +100,8 @@ class QueryFlowHost {
   // The service's detection is not to be asked (the account has none), and
   // the news that it has none.
   virtual bool DetectionOff(const TrackingService& service) const = 0;
+  // The service answered (or could not be reached at all).
+  virtual void ServiceReached(const TrackingService& service, bool reached) = 0;
   virtual void DetectionNotOffered(const TrackingService& service) = 0;
 };
 

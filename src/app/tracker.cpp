@@ -91,15 +91,18 @@ void Tracker::GiveFlowServices() {
     flow_.SetServices({std::make_shared<OldAddressService>(hosts_.tracking_api, hosts_.query_limits)}, false);
     return;
   }
-  // A service that refused lately is still asked, but last: it may have
-  // been topped up.
-  ServiceList ordered;
-  for (const bool paused : {false, true}) {
-    for (const auto& service : services_) {
-      const bool is_paused = std::find(paused_.begin(), paused_.end(), service->key()) != paused_.end();
-      if (is_paused == paused) ordered.push_back(service);
-    }
-  }
+  // A service that could not be reached lately is asked after the others,
+  // so that a press does not wait for its time-outs first; one that refused
+  // lately is still asked, but last: it may have been topped up.
+  const auto rank = [this](const TrackingService& service) {
+    if (std::find(paused_.begin(), paused_.end(), service.key()) != paused_.end()) return 2;
+    const auto down = std::find_if(unreachable_.begin(), unreachable_.end(),
+                                   [&](const auto& entry) { return entry.first == service.key(); });
+    return down != unreachable_.end() && clock_.Ticks() < down->second ? 1 : 0;
+  };
+  ServiceList ordered = services_;
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [&rank](const auto& left, const auto& right) { return rank(*left) < rank(*right); });
   // The rows name their service, unless 快递100 alone answers, as it always did.
   const bool named = services_.size() > 1 || services_.front()->key() != Kuaidi100Service::kKey;
   flow_.SetServices(std::move(ordered), named);
@@ -181,6 +184,7 @@ void Tracker::Query(QueryAsk ask) {
   // its answer is coming, nothing new is asked.
   if (OnItsWay(ask)) return;
   CancelQuery();
+  GiveFlowServices();  // the order of this moment
   events_.QueryStarted();
   asked_number_ = ask.number;
   // The background refresh of this very number is on its way: its answer
@@ -243,6 +247,13 @@ void Tracker::RefreshRefused(const TrackingService& service, const ServiceAnswer
 bool Tracker::DetectionOff(const TrackingService& service) const {
   if (service.key() == Kuaidi100Service::kKey) return stores_.settings.LoadDetectionRefused();
   return std::find(detection_off_.begin(), detection_off_.end(), service.key()) != detection_off_.end();
+}
+
+void Tracker::ServiceReached(const TrackingService& service, bool reached) {
+  // Five minutes: a service that is down is mostly down for a while.
+  constexpr std::chrono::minutes kAskedAfterOthers{5};
+  std::erase_if(unreachable_, [&](const auto& entry) { return entry.first == service.key(); });
+  if (!reached) unreachable_.emplace_back(service.key(), clock_.Ticks() + kAskedAfterOthers);
 }
 
 void Tracker::DetectionNotOffered(const TrackingService& service) {

@@ -150,6 +150,7 @@ class Tracker final : private QueryFlowHost, private WatchHost, private AnswerKe
   bool PhoneNeeded(std::string_view carrier_name, std::string_view number) override;
   void ServiceRefused(const TrackingService& service, const ServiceAnswer& answer) override;
   bool DetectionOff(const TrackingService& service) const override;
+  void ServiceReached(const TrackingService& service, bool reached) override;
   void DetectionNotOffered(const TrackingService& service) override;
   // WatchHost
   std::int64_t UtcOffset(UnixSeconds at) const override { return clock_.UtcOffset(at); }
@@ -186,6 +187,9 @@ class Tracker final : private QueryFlowHost, private WatchHost, private AnswerKe
   ServiceList services_;  // with an account, in the accounts' order
   std::vector<std::string> paused_;  // by key
   std::vector<std::string> detection_off_;  // services whose account has no detection, this run
+  // Services a press could not reach lately, by key, and until when (Ticks)
+  // they are asked after the others.
+  std::vector<std::pair<std::string, std::chrono::milliseconds>> unreachable_;
   AnswerBook answers_;
   WatchKeeper keeper_;
   QueryFlow flow_;

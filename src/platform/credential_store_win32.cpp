@@ -82,10 +82,11 @@ Stored ReadSecret(HKEY key, const wchar_t* name) {
   return stored;
 }
 
-// Both halves of an account, or neither: one half alone cannot be used.
+// Both halves of an account, or neither: one half alone (a script that wrote
+// one value) is no account, and no unreadable one either.
 bool Pair(const Stored& first, const Stored& second, std::string& first_out, std::string& second_out) {
-  if (!first.present && !second.present) return true;
-  if (!first.readable || !second.readable || first.text.empty() || second.text.empty()) return false;
+  if (!first.readable || !second.readable) return false;
+  if (first.text.empty() || second.text.empty()) return true;
   first_out = first.text;
   second_out = second.text;
   return true;

@@ -26,7 +26,7 @@ struct TrackingResult {
   std::string state;         // a state of the model, e.g. "0", "3", "301"
   bool signed_for = false;   // the service says so, whatever the state
   std::vector<TrackingEvent> events;  // oldest first
-  std::string city;          // where the parcel is now, where the service says; may be empty
+  std::string city = {};     // where the parcel is now, where the service says; may be empty
 };
 
 }  // namespace quenzil

@@ -455,6 +455,35 @@ TEST_F(QueryFlowTest, NoRefreshGoesOutWhileThePhonesDigitsAreAskedFor) {
   EXPECT_EQ(transfers.started.size(), sent + 1);
 }
 
+TEST(Routing, AServiceOutOfReachIsAskedAfterTheOthersForAWhile) {
+  FakeTransfers transfers;
+  testing::FakeWatchStore watch_store;
+  FakeHistoryStore history;
+  testing::FakeSettingsStore settings;
+  settings.mode = RefreshMode::kOff;
+  testing::FakeClock clock{kT0};
+  Events events;
+  DeployHosts hosts = Hosts();
+  hosts.kdniao = "kdniao.test";
+  Tracker tracker{transfers, {watch_store, history, settings}, events, clock, hosts, {.writes_later = false}};
+  tracker.LoadSettings();
+  tracker.SetAccounts({kAccount, {"1237100", "kd-key"}, {}, {"kuaidi100", "kdniao", "appcode"}});
+  const std::string none = R"({"Success":true,"Traces":[]})";
+  for (const auto& [ticks, first] : {std::pair{0, "kuaidi100"}, {1000, "kdniao"}, {301000, "kuaidi100"}}) {
+    clock.ticks = std::chrono::milliseconds{ticks};
+    tracker.Query({"YT123456789012" + std::to_string(ticks % 10), std::nullopt, "yuantong", ""});
+    EXPECT_EQ(ServiceOf(transfers.Last().request), first) << "at " << ticks << " ms";
+    // 快递100 cannot be reached; 快递鸟 has nothing yet: each press asks both.
+    for (int answer = 0; answer < 2; ++answer) {
+      const bool k100 = ServiceOf(transfers.Last().request) == "kuaidi100";
+      tracker.OnTransferDone(transfers.Last().id, k100 ? FetchOutcome::Failed(FetchFailure::kTimedOut, "t")
+                                                       : FetchOutcome::Answered(none));
+    }
+    ASSERT_EQ(events.done.size(), 1u);
+    events.done.clear();
+  }
+}
+
 TEST(Routing, APausedServiceIsAskedLastByHandAndPassedOverInTheBackground) {
   FakeTransfers transfers;
   testing::FakeWatchStore watch_store;

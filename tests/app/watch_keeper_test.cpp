@@ -334,7 +334,9 @@ TEST_F(Keeper, OtherFailuresCountAsChecksOfTheirEntry) {
     EXPECT_EQ(Entry("A").last_checked, host_.now) << outcome.text;
     EXPECT_TRUE(!Entry("A").last_problem.empty() && Entry("A").last_problem.find('\n') == std::string::npos)
         << Entry("A").last_problem;
-    if (failures == 2) EXPECT_EQ(Entry("A").last_problem, "快递100返回的内容无法识别");
+    if (failures == 2) {
+      EXPECT_EQ(Entry("A").last_problem, "快递100返回的内容无法识别");
+    }
   }
   // A 502 page is no answer, whatever it holds; for a lone entry it is its own failure.
   Wake();

@@ -103,7 +103,10 @@ ServiceAnswer Refusal(const FetchOutcome& outcome, std::string_view secret) {
     return not_reached;
   }
   answer.told = "AppCode 接口拒绝了查询：" + reason + "（HTTP " + std::to_string(outcome.status) + "）";
-  if (const std::string_view hint = HintOf(answer.outcome); !hint.empty()) answer.told += "\n" + std::string(hint);
+  if (const std::string_view hint = HintOf(answer.outcome); !hint.empty()) {
+      answer.told += '\n';
+      answer.told += hint;
+    }
   return answer;
 }
 
@@ -151,7 +154,10 @@ ServiceAnswer AppCodeService::Read(const FetchOutcome& outcome) const {
     }
     std::string words = Shown(json::TextOf(read.root.Find("msg")), account_.code, 200);
     answer.told = (words.empty() ? std::string("AppCode 接口返回了错误") : words) + "（" + Shown(*status, {}, 16) + "）";
-    if (row != kStatuses.end() && !row->hint.empty()) answer.told += "\n" + std::string(row->hint);
+    if (row != kStatuses.end() && !row->hint.empty()) {
+      answer.told += '\n';
+      answer.told += row->hint;
+    }
     return answer;
   }
   const std::optional<json::Value> result = read.root.Find("result");

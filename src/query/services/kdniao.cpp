@@ -136,7 +136,7 @@ bool OneOf(const std::array<std::string_view, N>& list, std::string_view value) 
 // "2014-06-25 08:05:37".
 std::string ServiceTime(std::string time) {
   std::replace(time.begin(), time.end(), '/', '-');
-  if (time.size() == 18 && time[10] != ' ') time.insert(10, " ");
+  if (time.size() == 18 && time[10] != ' ') time = time.substr(0, 10) + " " + time.substr(10);
   return time;
 }
 
@@ -201,7 +201,10 @@ ServiceAnswer KdniaoService::Read(const FetchOutcome& fetched) const {
     answer.outcome = *success->Boolean() ? Outcome::kNoResultYet : OutcomeOfReason(reason);
     if (answer.outcome == Outcome::kNoResultYet) answer.rows.emplace_back(AdviceMessage(AnswerKind::kNotRecorded));
     answer.told = reason.empty() ? std::string("快递鸟返回了错误") : reason;
-    if (const std::string_view hint = HintOf(answer.outcome); !hint.empty()) answer.told += "\n" + std::string(hint);
+    if (const std::string_view hint = HintOf(answer.outcome); !hint.empty()) {
+      answer.told += '\n';
+      answer.told += hint;
+    }
     return answer;
   }
   TrackingResult& result = answer.result;
@@ -229,7 +232,9 @@ ServiceAnswer KdniaoService::Read(const FetchOutcome& fetched) const {
   std::optional<std::string_view> model = state_ex ? StateOf(kStateEx, *state_ex) : std::nullopt;
   if (!model && state) model = StateOf(kState, *state);
   result.state = std::string(model.value_or(kInTransit));
-  result.signed_for = IsFinal({.state = result.state}) && !IsReturnedState(result.state);
+  TrackingResult seen;
+  seen.state = result.state;
+  result.signed_for = IsFinal(seen) && !IsReturnedState(result.state);
   result.number = json::TextOf(read.root.Find("LogisticCode"));
   result.city = json::TextOf(read.root.Find("Location"));
   answer.outcome = Outcome::kRows;
