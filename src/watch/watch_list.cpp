@@ -185,7 +185,8 @@ std::string NotificationText(const WatchedParcel& parcel) {
     return parcel.state.empty() ? std::string("暂无物流信息") : StateText(parcel.state);
   }
   const TrackingEvent& newest = parcel.events.back();
-  std::string text = newest.time + " " + newest.context;
+  std::string text = parcel.city.empty() ? std::string() : "[" + parcel.city + "] ";
+  text += newest.time + " " + newest.context;
   // The service's words may hold control characters; a balloon shows one line.
   for (char& character : text) {
     if (static_cast<unsigned char>(character) < 0x20) character = ' ';
@@ -230,6 +231,7 @@ TrackingResult ResultOf(const WatchedParcel& parcel) {
   result.state = parcel.state;
   result.signed_for = parcel.signed_for;
   result.events = parcel.events;
+  result.city = parcel.city;
   return result;
 }
 

@@ -107,7 +107,8 @@ bool IsRetired(const WatchedParcel& parcel, UnixSeconds now);
 // "圆通速递 V0303…：已签收" (note instead of the number when there is one;
 // fits the shell's 63 characters).
 std::string NotificationTitle(const WatchedParcel& parcel);
-// The newest event: "<time> <context>" (fits the shell's 255 characters).
+// The newest event, after where the parcel is now when the service said:
+// "[杭州市] <time> <context>" (fits the shell's 255 characters).
 std::string NotificationText(const WatchedParcel& parcel);
 // One item of the tray menu: carrier, note or number, state, and why it is
 // not refreshed (signed for, quiet for 30 days, waiting for the phone's
