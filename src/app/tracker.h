@@ -128,6 +128,8 @@ class Tracker final : private QueryFlowHost, private WatchHost, private AnswerKe
   // Watches the parcel of a query's rows, with the user's note.
   AddResult Watch(const QueryOutcome& shown, std::string note);
   bool Unwatch(std::string_view number, std::string_view carrier);
+  // 重新关注: a parcel put away comes back, for three days more.
+  bool Rewatch(std::string_view number, std::string_view carrier) { return keeper_.Rewatch(number, carrier); }
   // The parcel of the last notification, for a click on it.
   const std::optional<ParcelKey>& notified() const { return notified_; }
 

@@ -69,6 +69,33 @@ AddResult WatchKeeper::Add(WatchedParcel parcel) {
   return result;
 }
 
+bool WatchKeeper::Rewatch(std::string_view number, std::string_view carrier) {
+  const std::optional<std::size_t> index = FindParcel(list_, number, carrier);
+  if (!index) return false;
+  WatchedParcel& parcel = list_.parcels[*index];
+  parcel.put_away = 0;
+  parcel.last_changed = host_.Now();
+  SaveNow();
+  host_.WatchListChanged();
+  Advance();
+  return true;
+}
+
+bool WatchKeeper::PutAwayDue(UnixSeconds now) {
+  if (!loaded_) return false;
+  bool changed = false;
+  for (WatchedParcel& parcel : list_.parcels) {
+    const std::optional<UnixSeconds> at = PutAwayAt(parcel);
+    if (!at || *at > now) continue;
+    parcel.put_away = now;
+    changed = true;
+  }
+  if (!changed) return false;
+  SaveNow();
+  host_.WatchListChanged();
+  return true;
+}
+
 bool WatchKeeper::Remove(std::string_view number, std::string_view carrier) {
   if (!FindParcel(list_, number, carrier)) return false;
   if (running_ && running_parcel_.first == number && running_parcel_.second == carrier) {
@@ -289,6 +316,7 @@ void WatchKeeper::StartDue() {
 }
 
 void WatchKeeper::Advance() {
+  if (!stopped_) PutAwayDue(host_.Now());
   StartDue();
   Rearm();
 }
@@ -300,7 +328,11 @@ void WatchKeeper::Rearm() {
     return;
   }
   const UnixSeconds now = host_.Now();
-  host_.WakeAt(schedule_.NextWake(list_, now, host_.UtcOffset(now), Order()));
+  std::optional<UnixSeconds> wake = schedule_.NextWake(list_, now, host_.UtcOffset(now), Order());
+  for (const WatchedParcel& parcel : list_.parcels) {
+    if (const std::optional<UnixSeconds> at = PutAwayAt(parcel); at && (!wake || *at < *wake)) wake = at;
+  }
+  host_.WakeAt(wake);
 }
 
 void WatchKeeper::SaveNow() {

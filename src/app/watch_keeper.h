@@ -78,6 +78,9 @@ class WatchKeeper {
 
   // Saves at once; kFull at kMaxWatched.
   AddResult Add(WatchedParcel parcel);
+  // 重新关注: the parcel is no longer put away, and its three days start
+  // again; false if it is not watched.
+  bool Rewatch(std::string_view number, std::string_view carrier);
   // Removes the entry (and cancels its refresh if one runs); false if none.
   bool Remove(std::string_view number, std::string_view carrier);
   // A user's query of a watched parcel got rows: taken in without a
@@ -107,6 +110,8 @@ class WatchKeeper {
   };
 
   void StartDue();
+  // Puts away what is due (PutAwayAt); false when nothing was.
+  bool PutAwayDue(UnixSeconds now);
   void Rearm();
   void SaveNow();
   PickOrder Order() const;

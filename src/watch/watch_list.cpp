@@ -159,12 +159,17 @@ MergeOutcome MergeResult(WatchedParcel& parcel, const TrackingResult& fresh, Uni
 }
 
 bool IsRetired(const WatchedParcel& parcel, UnixSeconds now) {
-  if (IsFinalParcel(parcel)) return true;
+  if (IsFinalParcel(parcel) || parcel.put_away != 0) return true;
   if (!parcel.fetched()) return false;
   const UnixSeconds since = std::max(parcel.added, parcel.last_changed);
   if (since == 0) return false;
   const UnixSeconds seen = std::min(parcel.last_checked, now);
   return seen - since >= kRetireAfterSeconds;
+}
+
+std::optional<UnixSeconds> PutAwayAt(const WatchedParcel& parcel) {
+  if (parcel.put_away != 0 || !IsFinalParcel(parcel)) return std::nullopt;
+  return std::max(parcel.added, parcel.last_changed) + kPutAwayAfterSeconds;
 }
 
 std::string NotificationTitle(const WatchedParcel& parcel) {

@@ -72,7 +72,7 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
      "area":"上海","status":"揽收","courier":{"name":"王"}}],"added":"2026-12-01T00:00:00Z",
      "last_checked":"2026-12-08T09:30:00Z","last_changed":"2026-12-07T10:00:00Z",
      "last_problem":"超时","colour":"red","tags":[1,2],"last_answered":"2026-12-08T09:00:00Z","failures":500,
-     "failing_since":"2026-12-08T08:00:00Z","needs_phone":true},
+     "failing_since":"2026-12-08T08:00:00Z","needs_phone":true,"put_away":"2026-12-08T09:31:00Z"},
     {"number":"SF1","carrier":"shunfeng"}]})";
   const WatchList list = ParseWatchFile(text);
   ASSERT_EQ(list.parcels.size(), 2u);
@@ -88,6 +88,7 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
                              {"2026-12-07 08:00:00", "已揽收", "上海", "揽收", {{"courier", R"("courier":{"name":"王"})"}}}}));
   EXPECT_EQ(full.last_checked, 1796722200);
   EXPECT_EQ(full.last_problem, "超时");
+  EXPECT_EQ(full.put_away, 1796722260);
 
   // A minimal entry is a valid, never fetched one.
   const WatchedParcel& minimal = list.parcels[1];
@@ -133,7 +134,7 @@ TEST(WatchFile, EntriesThatCannotBeReadStayUnreadAtTheirPlace) {
                                   R"({"number":"1","carrier":"ems","events":[{"time":"t","time":"u"}]})"};
   for (const char* field : {"number", "carrier", "carrier_name", "phone", "note", "state", "signed", "events",
                             "added", "last_checked", "last_changed", "last_answered", "last_problem", "failures",
-                            "failing_since", "needs_phone"}) {
+                            "failing_since", "needs_phone", "put_away"}) {
     Json entry = {{"number", "1"}, {"carrier", "ems"}};
     entry[field] = std::string(field) == "signed" || std::string(field) == "needs_phone" ? Json(1) : Json({{"x", 1}});
     bad.push_back(entry.dump());
