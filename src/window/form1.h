@@ -124,6 +124,7 @@ class Form1 final : private TrackerEvents {
   void ShowMessage(std::string_view prompt, std::string_view title = kSystemNoticeTitle);
   void KeySettings_Click();
   void Watch_Click();
+  void WatchList_Click();
   void Autostart_Click();
   void OfferAutostartOnce();
 
