@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/file_store.h"
+#include "support/unique_folder.h"
 
 namespace quenzil {
 namespace {
@@ -134,9 +135,7 @@ TEST(RecentLabel, CarrierNumberAndStateOrFirstRowWithinTheMenuWidth) {
 class HistoryStoreTest : public testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / fs::path(u8"quenzil-历史-");
-    folder_ += testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(folder_);
+    folder_ = UniqueTestFolder(u8"quenzil-历史");
     const std::u8string text = (folder_ / "sub" / "history.json").u8string();
     path_.assign(text.begin(), text.end());
   }

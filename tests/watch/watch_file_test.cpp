@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/file_store.h"
+#include "support/unique_folder.h"
 #include "platform/watch_file_store.h"
 
 #ifdef _WIN32
@@ -193,9 +194,7 @@ TEST(WatchFile, BadUtf8DoesNotStopASave) {
 class FileStore : public testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / fs::path(u8"quenzil-关注-");
-    folder_ += testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(folder_);
+    folder_ = UniqueTestFolder(u8"quenzil-关注");
   }
   void TearDown() override { fs::remove_all(folder_); }
   std::string Utf8(const fs::path& path) const {
