@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "platform/file_store.h"
 #include "support/unique_folder.h"
@@ -202,8 +205,10 @@ class FileStore : public testing::Test {
     return {text.begin(), text.end()};
   }
   fs::path folder_;
+  // Beside the lock's file, where the lock is one (not on Windows).
   std::size_t Files() const {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
+    return static_cast<std::size_t>(std::count_if(fs::directory_iterator(folder_), fs::directory_iterator(),
+                                                  [](const auto& entry) { return entry.path().extension() != ".lock"; }));
   }
 };
 
@@ -271,6 +276,19 @@ TEST_F(FileStore, WatchStoreKeepsEveryFileItCannotTakeWhole) {
     EXPECT_TRUE(broken.Save(one));
   }
   EXPECT_EQ(Files(), 3u);
+
+  // The console companion changes the file under its lock: a read meanwhile is busy, not empty.
+  std::promise<void> held, done;
+  std::thread companion([&] {
+    const FileLock lock(path);
+    held.set_value();
+    done.get_future().wait();
+  });
+  held.get_future().wait();
+  EXPECT_TRUE(WatchFileStore(path).Load().busy);
+  done.set_value();
+  companion.join();
+  EXPECT_EQ(WatchFileStore(path).Load().list.parcels.size(), 1u);
 }
 
 #ifdef _WIN32
