@@ -29,21 +29,17 @@ TEST(WatchTable, EveryStateOfTheModelAndEveryStageOfTheCouriersWordsHasItsBucket
     std::optional<Filter> bucket;
   };
   std::vector<Case> cases;
-  for (const auto& [state, bucket] : std::vector<std::pair<std::string_view, std::optional<Filter>>>{
-           {kInTransit, F::kInTransit}, {kInDeliveryCity, F::kInTransit}, {kTrunk, F::kInTransit},
-           {kForwarded, F::kInTransit}, {kPickedUp, F::kInTransit}, {kOrdered, F::kInTransit},
-           {kAwaitingPickUp, F::kInTransit}, {kCollectedFromSender, F::kInTransit}, {kProblem, F::kProblem},
-           {kOverdueUnsigned, F::kProblem}, {kNotUpdated, F::kProblem}, {kRefused, F::kProblem},
-           {kDeliveryFailed, F::kProblem}, {kNotCollectedInTime, F::kAwaitingPickup}, {kUnreachable, F::kProblem},
-           {kOutOfArea, F::kProblem}, {kStranded, F::kProblem}, {kDamaged, F::kProblem},
-           {kCancelledOrder, F::kProblem}, {kSigned, signed_for}, {kSignedInPerson, signed_for},
-           {kSignedAfterProblem, signed_for}, {kSignedByOther, signed_for}, {kSignedAtPickupPoint, signed_for},
-           {kReturnSigned, F::kReturned}, {kCancelled, F::kReturned}, {kOutForDelivery, F::kDelivering},
-           {kAtPickupPoint, F::kAwaitingPickup}, {kReturning, F::kReturned}, {kRedirected, F::kInTransit},
-           {kCustoms, F::kInTransit}, {kAwaitingCustoms, F::kInTransit}, {kInCustoms, F::kInTransit},
-           {kCleared, F::kInTransit}, {kCustomsProblem, F::kProblem}, {kRejected, F::kProblem}, {"299", F::kProblem},
-           {"9", F::kInTransit}}) {
-    cases.push_back({Seen(std::string(state)), bucket});
+  const std::vector<std::pair<std::optional<Filter>, std::vector<std::string_view>>> by_state = {
+      {F::kInTransit, {kInTransit, kInDeliveryCity, kTrunk, kForwarded, kPickedUp, kOrdered, kAwaitingPickUp,
+                       kCollectedFromSender, kRedirected, kCustoms, kAwaitingCustoms, kInCustoms, kCleared, "9"}},
+      {F::kProblem, {kProblem, kOverdueUnsigned, kNotUpdated, kRefused, kDeliveryFailed, kUnreachable, kOutOfArea,
+                     kStranded, kDamaged, kCancelledOrder, kCustomsProblem, kRejected, "299"}},
+      {F::kAwaitingPickup, {kNotCollectedInTime, kAtPickupPoint}},
+      {F::kDelivering, {kOutForDelivery}},
+      {F::kReturned, {kReturnSigned, kCancelled, kReturning}},
+      {signed_for, {kSigned, kSignedInPerson, kSignedAfterProblem, kSignedByOther, kSignedAtPickupPoint}}};
+  for (const auto& [bucket, states] : by_state) {
+    for (const std::string_view state : states) cases.push_back({Seen(std::string(state)), bucket});
   }
   // The couriers' own words while the state still says 在途.
   for (const auto& [words, bucket] : std::vector<std::pair<std::string, std::optional<Filter>>>{
@@ -94,9 +90,7 @@ TEST(WatchTable, CellsSortingFilterFindAndCopy) {
                                        "妈妈的书", "YT300", "圆通速递", "派件", "杭州市", "派送中",
                                        "2026-12-08 08:00:00", "2026-12-08 17:30", "快递鸟"}))
       << "the latest checked first; 上次查询 in Beijing time";
-  EXPECT_EQ(table.rows()[1].cells[5], "已放入 快递柜");
   EXPECT_EQ(table.rows()[2].cells[3], "等待首次查询");
-  EXPECT_EQ(table.rows()[1].cells[8], "快递100");
   std::vector<std::size_t> counts;
   for (const Filter filter : kFilters) counts.push_back(table.Count(filter));
   EXPECT_EQ(counts, (std::vector<std::size_t>{3, 1, 1, 1, 0, 0, 1}));
@@ -125,14 +119,11 @@ TEST(WatchTable, CellsSortingFilterFindAndCopy) {
   EXPECT_EQ(table.Find("妈妈"), 1u);
   EXPECT_EQ(table.Find("Z", 1), 0u) << "from the row after, wrapping";
   EXPECT_EQ(table.Find("SF"), std::nullopt) << "not shown";
-  EXPECT_EQ(table.Find(""), std::nullopt);
 
-  const std::string copied = CopyText({table.rows()[2]});
-  EXPECT_EQ(copied,
+  EXPECT_EQ(CopyText({table.rows()[2]}),
             "备注\t单号\t快递公司\t状态\t当前城市\t最新动态\t动态时间\t上次查询\t查询服务\r\n"
             "\tJT200\t极兔速递\t投柜或驿站\t\t已放入 快递柜\t2026-12-08 09:00:00\t2026-12-08 17:30\t快递100\r\n");
   EXPECT_EQ(FirstFetchText(12, 40), "等待首次查询（12/40）");
-  EXPECT_EQ(FirstFetchText(0, 0), "");
 }
 
 }  // namespace
