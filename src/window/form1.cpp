@@ -575,6 +575,9 @@ void Form1::WatchList_Click() {
   RestoreWindow();
 }
 
+std::vector<AddResult> Form1::Companion_Watch(std::vector<WatchedParcel> parcels) {
+  return tracker_.WatchAll(std::move(parcels));
+}
 
 void Form1::ShowWatchedParcel(std::size_t index) {
   const WatchedParcel parcel = tracker_.list().parcels.at(index);
