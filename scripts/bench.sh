@@ -2,8 +2,8 @@
 # Whole-program benchmarks: builds what they need (this tree, and the
 # previous release from commit f150f20 with its naive anchor), starts the
 # fake servers, runs everything under Wine on a virtual display and prints
-# one table, then the extraction, JSON, refresh cadence and courier guess
-# benchmarks.
+# one table, then the extraction, JSON, refresh cadence, courier guess and
+# watch table benchmarks.
 #   scripts/bench.sh [BUILD_DIR]      default build/bench-win
 # The previous release is built in build/bench-before. Every build points
 # its hosts at the fake servers on 127.0.0.1:18781 (tracking service),
@@ -11,7 +11,7 @@
 # throwaway CA trusted in the bench's own Wine prefix only).
 # QUENZIL_BENCH_QUICK=1 makes a short smoke run: its figures are rough.
 # QUENZIL_BENCH_ONLY="latency keyed" runs only those parts (latency keyed
-# waitcpu hidden startup memory watch extraction cadence guess services).
+# waitcpu hidden startup memory watch extraction cadence guess services table).
 set -u
 cd "$(dirname "$0")/.."
 source_root=$PWD
@@ -69,7 +69,7 @@ configure . "$build" -DQUENZIL_TRACKING_POLL_HOST=127.0.0.1:$tls_port \
   -DQUENZIL_KDNIAO_HOST=127.0.0.1:$tls_port -DQUENZIL_APPCODE_HOST=127.0.0.1:$tls_port \
   -DQUENZIL_WATCH_INTERVAL_SECONDS=3600 -DQUENZIL_KEYED_REQUERY_SECONDS=0 || fail "cannot configure $build"
 compile "$build" quenzil bench_app bench_minimal_window bench_watch bench_extraction bench_json bench_cadence bench_guess \
-  bench_services ||
+  bench_services bench_table ||
   fail "the build of this tree failed"
 # The previous release, from its own sources: QUENZIL_BENCH_NAIVE adds the naive anchor.
 echo "bench: building the previous release ($before_commit) in $before" >&2
@@ -188,12 +188,16 @@ if want services; then
   timeout -k 5 300 "$WINE" "$(exe "$build" bench_services.exe)" "$(dos_path "$source_root/bench/guess/numbers.tsv")" \
     </dev/null >"$work/services.txt" 2>&1
 fi
+if want table; then
+  echo "bench: the watch table over 200 parcels" >&2
+  timeout -k 5 300 "$WINE" "$(exe "$build" bench_table.exe)" </dev/null >"$work/table.txt" 2>&1
+fi
 finished=$(date +%s)
 
 # ---- the table ------------------------------------------------------------------------
 cat "$work"/*.out >"$work/results.txt"
 python3 bench/table.py "$work/results.txt" "$((finished - started))" "${QUENZIL_BENCH_QUICK:-}"
-for part in extraction json cadence guess services; do
+for part in extraction json cadence guess services table; do
   [ -f "$work/$part.txt" ] || continue
   echo
   echo "## bench_$part"

@@ -21,6 +21,10 @@ struct StartOptions {
 // number, several joined by one space.
 StartOptions ParseStartArguments(const std::vector<std::string>& arguments);
 
+// The class of the program's main window: a second start, and the console
+// companion, find the first instance by it.
+inline constexpr wchar_t kMainWindowClass[] = L"QuenzilForm1";
+
 // WM_COPYDATA from a second start: dwData is the tag, the bytes are the
 // UTF-8 text.
 inline constexpr std::uintptr_t kHandOverTag = 0x515A4E31;  // "QZN1"

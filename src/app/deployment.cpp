@@ -1,5 +1,6 @@
 #include "app/deployment.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "deploy_config.h"
@@ -21,6 +22,9 @@ DeployHosts DeployedHosts() {
   deployment.query_limits.receive = step_timeout;
   deployment.query_limits.total = std::chrono::milliseconds{deploy::kQueryTotalTimeoutMs};
   deployment.watch_schedule.interval = deploy::kWatchIntervalSeconds;
+  // A test build's short interval shortens the first fetches' gap alike.
+  deployment.watch_schedule.first_fetch_gap = std::clamp<UnixSeconds>(
+      deploy::kWatchIntervalSeconds * kFirstFetchGapSeconds / 3600, 1, kFirstFetchGapSeconds);
   deployment.watch_schedule.requery_guard = deploy::kKeyedRequerySeconds;
   deployment.watch_schedule.quiet_hours = ParseQuietHours(deploy::kWatchQuietHours);
   return deployment;

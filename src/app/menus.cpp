@@ -1,29 +1,33 @@
 #include "app/menus.h"
 
+#include <algorithm>
+
 #include "app/texts.h"
 
 namespace quenzil {
 
 ParcelMenu TrayMenu(const WatchList& list, UnixSeconds now, TrayMenuState state) {
   ParcelMenu menu;
+  menu.items.push_back({commands::kWatchListWindow, std::string(kWatchListCommand), true, false, {}});
   if (!state.loaded) menu.items.push_back({commands::kShowWindow, std::string(kWatchListLoadingItem), false, false, {}});
   if (state.refresh_paused) menu.items.push_back({commands::kKeySettings, std::string(kRefreshPausedItem), true, false, {}});
-  if (!menu.items.empty()) menu.items.push_back({});
-  MenuItem unwatch{0, std::string(kUnwatchCommand), true, false, {}};
-  // The file holds at most kMaxWatched parcels that are read: the ids of
-  // the two commands never meet.
-  for (std::size_t index = 0; index < list.parcels.size() && index < kMaxWatched; ++index) {
-    const WatchedParcel& parcel = list.parcels[index];
-    menu.parcels.emplace_back(parcel.number, parcel.carrier);
-    const std::string label = MenuLabel(parcel, now);
-    menu.items.push_back({commands::kShowParcelFirst + static_cast<int>(index), label, true, false, {}});
-    unwatch.submenu.push_back({commands::kUnwatchFirst + static_cast<int>(index), label, true, false, {}});
+  menu.items.push_back({});
+  // The latest change a parcel has seen, its adding among them: what was
+  // just watched is there too.
+  const auto changed = [](const WatchedParcel* parcel) { return std::max(parcel->added, parcel->last_changed); };
+  std::vector<const WatchedParcel*> shown;
+  for (const WatchedParcel& parcel : list.parcels) {
+    if (parcel.put_away == 0) shown.push_back(&parcel);
   }
-  if (!unwatch.submenu.empty()) {
-    menu.items.push_back({});
-    menu.items.push_back(std::move(unwatch));
-    menu.items.push_back({});
+  std::stable_sort(shown.begin(), shown.end(),
+                   [&](const WatchedParcel* left, const WatchedParcel* right) { return changed(left) > changed(right); });
+  if (shown.size() > kTrayMenuParcels) shown.resize(kTrayMenuParcels);
+  for (const WatchedParcel* parcel : shown) {
+    menu.items.push_back({commands::kShowParcelFirst + static_cast<int>(menu.parcels.size()), MenuLabel(*parcel, now),
+                          true, false, {}});
+    menu.parcels.emplace_back(parcel->number, parcel->carrier);
   }
+  if (!shown.empty()) menu.items.push_back({});
   menu.items.push_back({commands::kShowWindow, std::string(kShowWindowCommand), true, false, {}});
   menu.items.push_back({commands::kExit, std::string(kExitCommand), true, false, {}});
   return menu;

@@ -26,9 +26,9 @@ inline constexpr int kShowWindow = 0x0140;
 inline constexpr int kExit = 0x0150;
 inline constexpr int kAutostart = 0x0160;
 inline constexpr int kRecentClear = 0x0170;
+inline constexpr int kWatchListWindow = 0x0180;  // 关注列表…: the tray menu's and the system menu's
 inline constexpr int kRecentFirst = 0x0400;      // + 16 × index in the last queries
-inline constexpr int kShowParcelFirst = 0x1000;  // + index in the watch list
-inline constexpr int kUnwatchFirst = 0x2000;     // + index in the watch list
+inline constexpr int kShowParcelFirst = 0x1000;  // + index among the tray menu's parcels
 inline constexpr int kRecentStep = 16;
 }  // namespace commands
 
@@ -43,8 +43,13 @@ struct TrayMenuState {
   bool refresh_paused = false; // background refresh waits for the account
 };
 
-// Each watched parcel (showing it), 取消关注 ▸ each parcel, 显示窗口, 退出;
-// a note at the top while the list is being read or refresh is paused.
+// The tray menu shows this many parcels at most; the others are in the
+// 关注列表 window.
+inline constexpr std::size_t kTrayMenuParcels = 15;
+
+// 关注列表…, a note while the list is being read or refresh is paused, the
+// parcels that changed last (kTrayMenuParcels at most, the latest first,
+// none put away; each shows its rows), 显示窗口, 退出.
 ParcelMenu TrayMenu(const WatchList& list, UnixSeconds now, TrayMenuState state);
 
 // The 最近查询 submenu: each of the last queries, then 清除最近查询.

@@ -38,6 +38,7 @@ inline constexpr std::string_view kWatchCommand = "关注此单号";
 inline constexpr std::string_view kCopyCommand = "复制快递信息";
 inline constexpr std::string_view kShowWindowCommand = "显示窗口";
 inline constexpr std::string_view kUnwatchCommand = "取消关注";
+inline constexpr std::string_view kWatchListCommand = "关注列表…";
 inline constexpr std::string_view kExitCommand = "退出";
 inline constexpr std::string_view kAutostartCommand = "开机自动启动";
 inline constexpr std::string_view kRecentCommand = "最近查询";

@@ -128,6 +128,13 @@ class Tracker final : private QueryFlowHost, private WatchHost, private AnswerKe
   // Watches the parcel of a query's rows, with the user's note.
   AddResult Watch(const QueryOutcome& shown, std::string note);
   bool Unwatch(std::string_view number, std::string_view carrier);
+  // Many parcels at once (an import, the console companion's hand-over),
+  // each as the keeper adds it; fetched at a gentle pace.
+  std::vector<AddResult> WatchAll(std::vector<WatchedParcel> parcels) { return keeper_.AddAll(std::move(parcels)); }
+  // 重新关注: a parcel put away comes back, for three days more.
+  bool Rewatch(std::string_view number, std::string_view carrier) { return keeper_.Rewatch(number, carrier); }
+  // How far the first fetches of the parcels added lately have got.
+  FirstFetches first_fetches() const { return keeper_.first_fetches(); }
   // The parcel of the last notification, for a click on it.
   const std::optional<ParcelKey>& notified() const { return notified_; }
 

@@ -49,6 +49,7 @@ void WatchKeeper::Load(WatchList list) {
     changed = AddParcel(list_, std::move(parcel)) == AddResult::kAdded || changed;
   }
   loaded_ = true;
+  batch_ = WaitingForFirstFetch();
   // Entries without a date (written by hand) start their 30 days now.
   const UnixSeconds now = host_.Now();
   for (WatchedParcel& parcel : list_.parcels) {
@@ -60,13 +61,68 @@ void WatchKeeper::Load(WatchList list) {
 }
 
 AddResult WatchKeeper::Add(WatchedParcel parcel) {
-  if (parcel.added == 0) parcel.added = host_.Now();
-  const AddResult result = AddParcel(list_, std::move(parcel));
-  if (result != AddResult::kAdded) return result;
+  std::vector<WatchedParcel> one;
+  one.push_back(std::move(parcel));
+  return AddAll(std::move(one)).front();
+}
+
+std::vector<AddResult> WatchKeeper::AddAll(std::vector<WatchedParcel> parcels) {
+  std::vector<AddResult> results;
+  results.reserve(parcels.size());
+  const UnixSeconds now = host_.Now();
+  if (WaitingForFirstFetch() == 0) batch_ = 0;
+  for (WatchedParcel& parcel : parcels) {
+    if (parcel.added == 0) parcel.added = now;
+    const bool waits = !parcel.fetched();
+    results.push_back(AddParcel(list_, std::move(parcel)));
+    if (results.back() == AddResult::kAdded && waits) ++batch_;
+  }
+  if (std::find(results.begin(), results.end(), AddResult::kAdded) == results.end()) return results;
   SaveNow();
   host_.WatchListChanged();
   Advance();
-  return result;
+  return results;
+}
+
+bool WatchKeeper::Rewatch(std::string_view number, std::string_view carrier) {
+  const std::optional<std::size_t> index = FindParcel(list_, number, carrier);
+  if (!index) return false;
+  WatchedParcel& parcel = list_.parcels[*index];
+  parcel.put_away = 0;
+  parcel.last_changed = host_.Now();
+  SaveNow();
+  host_.WatchListChanged();
+  Advance();
+  return true;
+}
+
+std::size_t WatchKeeper::WaitingForFirstFetch() const {
+  return static_cast<std::size_t>(std::count_if(list_.parcels.begin(), list_.parcels.end(), [](const WatchedParcel& parcel) {
+    return !parcel.fetched() && parcel.put_away == 0;
+  }));
+}
+
+FirstFetches WatchKeeper::first_fetches() const {
+  const std::size_t waiting = WaitingForFirstFetch();
+  if (waiting == 0) return {};
+  // Entries removed, or read from the file, may leave the count behind.
+  const std::size_t added = std::max(batch_, waiting);
+  return {added - waiting, added};
+}
+
+bool WatchKeeper::PutAwayDue(UnixSeconds now) {
+  if (!loaded_) return false;
+  bool changed = false;
+  for (WatchedParcel& parcel : list_.parcels) {
+    const std::optional<UnixSeconds> at = PutAwayAt(parcel);
+    if (!at || *at > now) continue;
+    parcel.put_away = now;
+    changed = true;
+  }
+  if (!changed) return false;
+  SaveNow();
+  host_.WatchListChanged();
+  return true;
 }
 
 bool WatchKeeper::Remove(std::string_view number, std::string_view carrier) {
@@ -76,6 +132,7 @@ bool WatchKeeper::Remove(std::string_view number, std::string_view carrier) {
     running_.reset();
     running_service_.reset();
   }
+  if (!list_.parcels[*FindParcel(list_, number, carrier)].fetched() && batch_ > 0) --batch_;
   RemoveParcel(list_, number, carrier);
   if (!loaded_) removed_before_load_.emplace_back(std::string(number), std::string(carrier));
   SaveNow();
@@ -289,6 +346,7 @@ void WatchKeeper::StartDue() {
 }
 
 void WatchKeeper::Advance() {
+  if (!stopped_) PutAwayDue(host_.Now());
   StartDue();
   Rearm();
 }
@@ -300,7 +358,11 @@ void WatchKeeper::Rearm() {
     return;
   }
   const UnixSeconds now = host_.Now();
-  host_.WakeAt(schedule_.NextWake(list_, now, host_.UtcOffset(now), Order()));
+  std::optional<UnixSeconds> wake = schedule_.NextWake(list_, now, host_.UtcOffset(now), Order());
+  for (const WatchedParcel& parcel : list_.parcels) {
+    if (const std::optional<UnixSeconds> at = PutAwayAt(parcel); at && (!wake || *at < *wake)) wake = at;
+  }
+  host_.WakeAt(wake);
 }
 
 void WatchKeeper::SaveNow() {

@@ -21,6 +21,13 @@
 
 namespace quenzil {
 
+// The first fetches of a batch of parcels added: "等待首次查询（12/40）".
+struct FirstFetches {
+  std::size_t fetched = 0;
+  std::size_t added = 0;  // 0: none waits
+  bool operator==(const FirstFetches&) const = default;
+};
+
 // What the keeper needs of the program.
 class WatchHost {
  public:
@@ -78,6 +85,15 @@ class WatchKeeper {
 
   // Saves at once; kFull at kMaxWatched.
   AddResult Add(WatchedParcel parcel);
+  // Many at once (an import, the console companion's hand-over), each as
+  // Add would take it, in order; saved once.
+  std::vector<AddResult> AddAll(std::vector<WatchedParcel> parcels);
+  // 重新关注: the parcel is no longer put away, and its three days start
+  // again; false if it is not watched.
+  bool Rewatch(std::string_view number, std::string_view carrier);
+  // How far the first fetches of the parcels added lately have got: those
+  // fetched and those added since the last time none was waiting.
+  FirstFetches first_fetches() const;
   // Removes the entry (and cancels its refresh if one runs); false if none.
   bool Remove(std::string_view number, std::string_view carrier);
   // A user's query of a watched parcel got rows: taken in without a
@@ -107,7 +123,10 @@ class WatchKeeper {
   };
 
   void StartDue();
+  // Puts away what is due (PutAwayAt); false when nothing was.
+  bool PutAwayDue(UnixSeconds now);
   void Rearm();
+  std::size_t WaitingForFirstFetch() const;
   void SaveNow();
   PickOrder Order() const;
   // Takes in an answer kept elsewhere that is newer than the entry's own and
@@ -131,6 +150,9 @@ class WatchKeeper {
   std::vector<ParcelKey> removed_before_load_;
   bool stopped_ = false;
   bool unsaved_ = false;  // the last Save failed or was held back
+  // Parcels added since the last time none waited for its first fetch,
+  // those waiting among them.
+  std::size_t batch_ = 0;
   bool offline_ = false;  // every entry tried lately was out of reach
   std::vector<Penalty> failing_in_a_row_;
   // Tried while offline, least lately first: each retry goes to another

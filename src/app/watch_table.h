@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,16 +41,32 @@ struct TableRow {
   std::array<std::string, kColumnCount> cells;  // as shown, one line each
 };
 
+// 上次查询 is shown in this local time unless the shell says otherwise:
+// Beijing time, as the services date their events.
+inline constexpr std::int64_t kBeijingUtcOffset = 8 * 3600;
+
+// The parcel's cells: 状态 is the state's text, or 等待首次查询 (never
+// fetched), 暂无物流信息, 查询失败 or 需要手机号后四位 before an answer;
+// 最新动态 and 动态时间 are the newest event's; 上次查询 is
+// "2026-12-08 17:30" in that local time; 查询服务 names the service.
+TableRow RowOf(const WatchedParcel& parcel, std::int64_t utc_offset = kBeijingUtcOffset);
+
+// "等待首次查询（12/40）": how far the first fetches of the parcels added
+// lately have got; empty when none waits (added is 0).
+std::string FirstFetchText(std::size_t fetched, std::size_t added);
+
 class WatchTable {
  public:
-  // The rows of the list as it is now (unread entries are never rows).
-  void Rebuild(const WatchList& list, UnixSeconds now);
+  // The rows of the list as it is now (unread entries are never rows), in
+  // the order and under the filter set before.
+  void Rebuild(const WatchList& list, UnixSeconds now, std::int64_t utc_offset = kBeijingUtcOffset);
   // The parcels under each filter.
   std::size_t Count(Filter filter) const;
   void SetFilter(Filter filter);
   Filter filter() const { return filter_; }
-  // Sorted by that column (stable; times as times, numbers as text), again
-  // when the column is the same with the order turned.
+  // Sorted by that column (stable: rows of equal cells keep the list's
+  // order; times as times, numbers as text), again when the column is the
+  // same with the order turned.
   void SortBy(Column column, bool ascending);
   Column sort_column() const { return sort_column_; }
   bool ascending() const { return ascending_; }
@@ -62,11 +79,17 @@ class WatchTable {
   std::optional<std::size_t> IndexOf(const ParcelKey& parcel) const;
 
  private:
+  struct Entry {
+    TableRow row;
+    std::optional<Filter> bucket;
+    UnixSeconds latest = 0;   // 动态时间, 0 when none can be read
+    UnixSeconds checked = 0;  // 上次查询
+    std::size_t position = 0;  // in the list
+  };
+  void Sort();
   void Show();
-  struct Entry;
-  std::vector<TableRow> all_;
-  std::vector<std::optional<Filter>> buckets_;   // by index in all_
-  std::vector<std::array<long long, kColumnCount>> keys_;  // the times, for sorting
+  std::vector<Entry> all_;  // in the order
+  std::array<std::size_t, kFilters.size()> counts_{};
   std::vector<TableRow> shown_;
   Filter filter_ = Filter::kAll;
   Column sort_column_ = Column::kLastChecked;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "query/carriers.h"
 #include "query/couriers.h"
@@ -58,17 +60,30 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
   std::optional<std::string> courier;
   std::optional<std::string> phone;
   std::optional<std::string> service;
+  std::optional<std::string> note;
+  std::optional<std::string> import;
+  std::optional<std::string> export_to;
   bool json = false;
   bool watched = false;
   bool guess = false;
+  bool watch = false;
+  bool events = false;
+  const std::vector<std::pair<std::string_view, bool*>> flags = {
+      {"--json", &json}, {"--watched", &watched}, {"--guess", &guess}, {"--watch", &watch}, {"--events", &events}};
+  const std::vector<std::pair<std::string_view, std::optional<std::string>*>> options = {
+      {"--courier", &courier}, {"--phone", &phone},   {"--service", &service},
+      {"--note", &note},       {"--import", &import}, {"--export", &export_to}};
+  const auto find = [](const auto& table, std::string_view name) {
+    const auto found = std::find_if(table.begin(), table.end(), [name](const auto& row) { return row.first == name; });
+    return found == table.end() ? nullptr : found->second;
+  };
   for (std::size_t index = 0; index < arguments.size(); ++index) {
     const std::string& word = arguments[index];
-    if (word == "--json" || word == "--watched" || word == "--guess") {
-      bool& flag = word == "--json" ? json : word == "--watched" ? watched : guess;
-      if (flag) return Refused("选项 " + word + " 重复");
-      flag = true;
-    } else if (word == "--courier" || word == "--phone" || word == "--service") {
-      std::optional<std::string>& value = word == "--courier" ? courier : word == "--phone" ? phone : service;
+    if (bool* const flag = find(flags, word)) {
+      if (*flag) return Refused("选项 " + word + " 重复");
+      *flag = true;
+    } else if (std::optional<std::string>* const found = find(options, word)) {
+      std::optional<std::string>& value = *found;
       if (value) return Refused("选项 " + word + " 重复");
       // The next word is the value, unless it is itself an option.
       if (index + 1 == arguments.size() || arguments[index + 1].rfind("-", 0) == 0) {
@@ -84,6 +99,22 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     }
   }
   command.json = json;
+  if (import || export_to) {
+    if (import && export_to) return Refused("--import 和 --export 不能同用");
+    const char* const which = import ? "--import" : "--export";
+    if (number || courier || phone || service || note || json || watched || guess || watch || (import && events)) {
+      return Refused(std::string(which) + (import ? " 只能跟一个文件名" : " 只能跟一个文件名和 --events"));
+    }
+    command.kind = import ? Command::Kind::kImport : Command::Kind::kExport;
+    command.file = import ? *import : *export_to;
+    command.events = events;
+    return {command, {}};
+  }
+  if (events) return Refused("--events 只能与 --export 同用");
+  if (note && !watch) return Refused("--note 只能与 --watch 同用");
+  if (watch && (json || watched || guess || service)) {
+    return Refused("--watch 不能与 --json、--watched、--guess 或 --service 同用");
+  }
   if (watched) {
     if (number || courier || phone || guess || service) {
       return Refused("--watched 不能与单号、--courier、--phone、--service 或 --guess 同用");
@@ -99,7 +130,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
   const std::optional<std::string> code = courier ? CourierCodeOf(*courier) : std::string();
   if (!code) return Refused(UnknownCourier(*courier));
   if (phone && !IsPhoneDigits(*phone)) return Refused("--phone 应为手机号码的后四位数字：" + *phone);
-  command.kind = guess ? Command::Kind::kGuess : Command::Kind::kQuery;
+  command.kind = guess ? Command::Kind::kGuess : watch ? Command::Kind::kWatch : Command::Kind::kQuery;
+  command.note = note.value_or("");
   command.number = std::move(*number);
   command.courier = *code;
   command.phone = phone.value_or("");

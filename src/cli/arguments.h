@@ -11,13 +11,16 @@
 namespace quenzil::cli {
 
 struct Command {
-  enum class Kind { kQuery, kWatched, kHelp, kGuess };
+  enum class Kind { kQuery, kWatched, kHelp, kGuess, kWatch, kImport, kExport };
   Kind kind = Kind::kQuery;
-  std::string number;   // kQuery, kGuess: without the blanks around it, never empty
-  std::string courier;  // kQuery: the service's code; empty: found with the key
-  std::string phone;    // kQuery: the phone's last four digits, or empty
+  std::string number;   // kQuery, kGuess, kWatch: without the blanks around it, never empty
+  std::string courier;  // kQuery, kWatch: the service's code; empty: found with the key, or guessed
+  std::string phone;    // kQuery, kWatch: the phone's last four digits, or empty
   bool json = false;
   std::string service;  // kQuery: only this service is asked (its key); empty: the accounts' order
+  std::string note;     // kWatch: the user's words, or empty
+  std::string file;     // kImport, kExport: the sheet's path as given
+  bool events = false;  // kExport: a row per event
   bool operator==(const Command&) const = default;
 };
 

@@ -13,11 +13,14 @@
 #include <utility>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/deployment.h"
 #include "app/texts.h"
+#include "app/watch_handover.h"
 #include "cli/arguments.h"
 #include "cli/blocking_query.h"
 #include "cli/report.h"
+#include "cli/watch_command.h"
 #include "cli/watched_file.h"
 #include "common/utf.h"
 #include "deploy_config.h"
@@ -25,6 +28,7 @@
 #include "platform/credential_store_win32.h"
 #include "platform/history_file_store.h"
 #include "platform/settings_store_win32.h"
+#include "platform/single_instance_win32.h"
 #include "web/counting_transfers.h"
 #include "web/transfers_winhttp.h"
 
@@ -99,6 +103,70 @@ WatchedRead ReadWatchFile() {
                      [] { std::this_thread::sleep_for(kWatchFilePause); });
 }
 
+// The watch list as the companion changes it: through the running window,
+// or the file under its lock.
+class CompanionWatchList final : public WatchListAccess {
+ public:
+  explicit CompanionWatchList(std::string path) : path_(std::move(path)) {}
+  bool WindowRuns() override { return FirstInstanceRuns(); }
+  std::optional<std::vector<AddResult>> HandOver(const std::vector<WatchedParcel>& parcels) override {
+    const std::optional<std::string> answer =
+        HandOverAndAwaitAnswer(kMainWindowClass, kWatchHandOverTag, WriteWatchHandOver(parcels), kWatchAnswerTag);
+    if (!answer) return std::nullopt;
+    return ReadWatchAnswer(kWatchAnswerTag, *answer, parcels.size());
+  }
+  bool Lock() override {
+    lock_.emplace(path_);
+    if (!lock_->held()) lock_.reset();
+    return lock_.has_value();
+  }
+  void Unlock() override { lock_.reset(); }
+  FileRead Read() override { return ReadWholeFile(path_); }
+  bool Write(const std::string& text, std::string& error) override {
+    return ReplaceFileAtomically(path_, text, &error);
+  }
+  UnixSeconds Now() override { return SystemClock().Now(); }
+  void Pause() override { std::this_thread::sleep_for(kWatchFilePause); }
+
+ private:
+  std::string path_;
+  std::optional<FileLock> lock_;
+};
+
+Report ChangeWatchList(const Command& command) {
+  const std::string path = AppDataFile("watch.json");
+  if (path.empty()) return FailureReport("找不到关注列表文件所在的文件夹（%APPDATA%）。");
+  CompanionWatchList access(path);
+  if (command.kind == Command::Kind::kWatch) {
+    return AddToWatchList(access, [&command](const WatchList& list) { return WatchLine(command, list); }, false);
+  }
+  const FileRead file = ReadWholeFile(command.file);
+  if (!file.exists) return FailureReport("找不到要导入的文件：" + command.file);
+  if (!file.ok) return FailureReport("无法读取要导入的文件：" + command.file + "（" + file.error + "）");
+  // Read against the list as it is when the lock is held.
+  std::string error;
+  Report report = AddToWatchList(
+      access,
+      [&](const WatchList& list) {
+        SheetRead sheet = ReadSheet(file.bytes, list);
+        error = sheet.error;
+        return sheet.lines.value_or(std::vector<ImportLine>{});
+      },
+      true);
+  return error.empty() ? report : FailureReport(command.file + "：" + error);
+}
+
+Report ExportWatchList(const Command& command) {
+  const WatchedRead read = ReadWatchFile();
+  if (!read.list) return FailureReport(read.error);
+  const Exported exported = ExportList(*read.list, command, SystemClock().Now());
+  std::string error;
+  if (!ReplaceFileAtomically(command.file, exported.sheet, &error)) {
+    return FailureReport("无法写入 " + command.file + "（" + error + "）");
+  }
+  return {ExitCode::kRows, exported.told, {}};
+}
+
 Report Query(const Command& command) {
   RegistryCredentialStore credential_store;
   const CredentialStore::Loaded account = credential_store.Load();
@@ -146,6 +214,9 @@ Report Run(const std::vector<std::string>& arguments) {
       const WatchedRead read = ReadWatchFile();
       return read.list ? WatchedReport(*read.list, command.json) : FailureReport(read.error);
     }
+    case Command::Kind::kWatch:
+    case Command::Kind::kImport: return ChangeWatchList(command);
+    case Command::Kind::kExport: return ExportWatchList(command);
     case Command::Kind::kQuery: break;
   }
   return Query(command);

@@ -56,8 +56,10 @@ Json QueryJson(const QueryOutcome& outcome, const QueryAsk& ask) {
   return object;
 }
 
+// The state, and where the parcel is kept: put away, it is in 已完成.
 std::string StateOf(const WatchedParcel& parcel) {
-  return parcel.state.empty() ? std::string("等待刷新") : StateText(parcel.state);
+  const std::string state = parcel.state.empty() ? std::string("等待刷新") : StateText(parcel.state);
+  return parcel.put_away == 0 ? state : state + "（已完成）";
 }
 
 }  // namespace
@@ -118,6 +120,7 @@ Report WatchedReport(const WatchList& list, bool json) {
       object["state_text"] = parcel.state.empty() ? Json(nullptr) : Json(StateText(parcel.state));
       object["signed"] = parcel.signed_for;
       object["last_checked"] = TextOrNull(IsoUtc(parcel.last_checked));
+      object["put_away"] = TextOrNull(IsoUtc(parcel.put_away));
       object["events"] = EventsJson(parcel.events);
       parcels.push_back(std::move(object));
     }
@@ -148,6 +151,9 @@ std::string UsageText() {
       "  quenzilc <单号> [--courier 名称] [--phone 后四位] [--service 服务] [--json]\n"
       "  quenzilc --guess <单号> [--json]\n"
       "  quenzilc --watched [--json]\n"
+      "  quenzilc --watch <单号> [--courier 名称] [--note 备注] [--phone 后四位]\n"
+      "  quenzilc --import <文件>\n"
+      "  quenzilc --export <文件> [--events]\n"
       "  quenzilc --help\n"
       "\n"
       "用 Quenzil 的查询服务账号和设置查询单号的物流信息，每行输出一条。\n"
@@ -159,6 +165,12 @@ std::string UsageText() {
       "  --json           输出一个 JSON 对象（UTF-8）\n"
       "  --watched        列出关注的单号（只读取关注列表，不联网）\n"
       "  --guess          只按单号的样子猜快递公司（不联网），每行一家：编码<Tab>名称，最可能的在前\n"
+      "  --watch          关注这个单号（不写 --courier 时按单号猜快递公司），--note 是备注；\n"
+      "                   程序窗口在运行时由它加入，立即显示在关注列表中\n"
+      "  --import 文件    从 CSV 或制表符分隔的文件（Excel“另存为”的 CSV 即可）加入多个单号，\n"
+      "                   每行输出一条：已加入、已在关注列表，或未加入和原因\n"
+      "  --export 文件    把关注列表写成 CSV 文件（UTF-8，Excel 可直接打开），每个单号一行；\n"
+      "                   加 --events 则每条物流动态一行\n"
       "  -h, --help, /?   显示本说明\n"
       "\n"
       "退出码：\n";

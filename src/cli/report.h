@@ -24,9 +24,9 @@ struct ExitCodeMeaning {
 };
 
 inline constexpr std::array<ExitCodeMeaning, 4> kExitCodes{{
-    {ExitCode::kRows, "查询到物流信息，列出了关注列表，或猜出了快递公司"},
-    {ExitCode::kAdvice, "没有此单号的物流信息，输出的是提示；或猜不出快递公司"},
-    {ExitCode::kFailure, "查询失败，或关注列表无法读取；原因写在标准错误"},
+    {ExitCode::kRows, "查询到物流信息，列出了关注列表，猜出了快递公司，单号都已加入关注列表，或导出了关注列表"},
+    {ExitCode::kAdvice, "没有此单号的物流信息，输出的是提示；或猜不出快递公司；或有单号没能加入关注列表"},
+    {ExitCode::kFailure, "查询失败，关注列表或要导入的文件无法读取，或关注列表、导出的文件无法写入；原因写在标准错误"},
     {ExitCode::kUsage, "参数不正确"},
 }};
 
@@ -48,7 +48,8 @@ Report QueryReport(const QueryOutcome& outcome, const QueryAsk& ask, bool json);
 // or {"number":…,"candidates":[{"courier","courier_name","certain"},…]}.
 Report GuessReport(std::string_view number, const std::vector<CourierGuess>& guesses, bool json);
 
-// One line per parcel: carrier, number, note, state; or {"parcels":[…]}.
+// One line per parcel: carrier, number, note, state (（已完成） after it when
+// put away); or {"parcels":[…]}.
 Report WatchedReport(const WatchList& list, bool json);
 
 Report FailureReport(std::string_view message);

@@ -60,6 +60,14 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
   ~FileLock();
   bool held() const { return held_; }
+  // The lock could be made: when it is not held, another process holds it.
+  bool made() const {
+#ifdef _WIN32
+    return mutex_ != nullptr;
+#else
+    return descriptor_ >= 0;
+#endif
+  }
 
  private:
 #ifdef _WIN32

@@ -5,8 +5,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "common/handles_win32.h"
@@ -41,5 +43,17 @@ struct FirstInstanceWindow {
 // kHandOverTag) or, without one, asks it to come forward. False when no
 // window was found or the message was not delivered.
 bool HandOverToFirstInstance(const FirstInstanceWindow& window, const std::optional<std::string>& number);
+
+// A first instance runs (or starts, or ends): its lock exists. Never takes
+// the lock itself, so a start meanwhile still comes first.
+bool FirstInstanceRuns();
+
+// Hands the bytes (WM_COPYDATA with `tag`) to the first instance's window,
+// waiting up to two seconds for it, and waits for its answer: a
+// WM_COPYDATA with `answer_tag` to the window named in wParam, which it
+// sends while it handles the hand-over. nullopt when no window was found
+// or it did not answer.
+std::optional<std::string> HandOverAndAwaitAnswer(const wchar_t* class_name, std::uintptr_t tag,
+                                                  std::string_view bytes, std::uintptr_t answer_tag);
 
 }  // namespace quenzil

@@ -11,7 +11,10 @@
 namespace quenzil {
 
 // Writes only after a Load that read the file or found none: a list saved
-// before that would take the place of parcels never read.
+// before that would take the place of parcels never read. Both take the
+// file's lock (FileLock), which the console companion holds while it
+// changes the file with no window running: a Load that does not get it
+// within a second is busy, and tried again.
 class WatchFileStore final : public WatchStore {
  public:
   explicit WatchFileStore(std::string path) : path_(std::move(path)) {}

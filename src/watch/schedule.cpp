@@ -18,35 +18,44 @@ RefreshPolicy PolicyOf(const ScheduleSettings& settings) {
 
 RefreshSchedule::RefreshSchedule(ScheduleSettings settings)
     : policy_(PolicyOf(settings)),
-      offline_retry_(std::clamp<UnixSeconds>(settings.offline_retry, 1, policy_.interval)) {}
+      offline_retry_(std::clamp<UnixSeconds>(settings.offline_retry, 1, policy_.interval)),
+      first_fetch_gap_(std::max<UnixSeconds>(settings.first_fetch_gap, 1)) {}
 
 std::optional<UnixSeconds> RefreshSchedule::DueAt(const WatchedParcel& parcel, UnixSeconds now,
                                                   std::int64_t utc_offset) const {
   return NextRefreshAt(parcel, now, utc_offset, policy_);
 }
 
-UnixSeconds RefreshSchedule::EarliestStart(const WatchList& list, UnixSeconds now, std::int64_t utc_offset) const {
+UnixSeconds RefreshSchedule::EarliestStart(const WatchList& list, UnixSeconds now, std::int64_t utc_offset,
+                                           bool first_fetch) const {
   UnixSeconds earliest = now;
   if (paused_until_ > now && paused_until_ - now <= policy_.interval) earliest = paused_until_;
   if (last_start_ && *last_start_ <= now) {
-    const auto active = std::count_if(list.parcels.begin(), list.parcels.end(), [&](const WatchedParcel& parcel) {
-      return DueAt(parcel, now, utc_offset).has_value();
-    });
-    const UnixSeconds gap = policy_.interval / (2 * std::max<UnixSeconds>(active, 1));
-    earliest = std::max(earliest, *last_start_ + std::max<UnixSeconds>(gap, 1));
+    UnixSeconds gap = first_fetch_gap_;
+    if (!first_fetch) {
+      const auto active = std::count_if(list.parcels.begin(), list.parcels.end(), [&](const WatchedParcel& parcel) {
+        return DueAt(parcel, now, utc_offset).has_value();
+      });
+      gap = std::max<UnixSeconds>(policy_.interval / (2 * std::max<UnixSeconds>(active, 1)), 1);
+    }
+    earliest = std::max(earliest, *last_start_ + gap);
   }
   return earliest;
 }
 
 std::optional<std::size_t> RefreshSchedule::PickDue(const WatchList& list, UnixSeconds now, std::int64_t utc_offset,
                                                     const PickOrder& order) const {
-  if (EarliestStart(list, now, utc_offset) > now) return std::nullopt;
+  // Whether each kind may start now.
+  const bool first_fetch_may = EarliestStart(list, now, utc_offset, true) <= now;
+  const bool refresh_may = EarliestStart(list, now, utc_offset, false) <= now;
+  if (!first_fetch_may && !refresh_may) return std::nullopt;
   std::optional<std::size_t> pick;
   std::size_t pick_rank = 0;  // 0: not among the last; else its place among them, from 1
   UnixSeconds pick_due = 0;
   for (std::size_t index = 0; index < list.parcels.size(); ++index) {
     const WatchedParcel& parcel = list.parcels[index];
     if (order.held_back && order.held_back(parcel)) continue;
+    if (!(parcel.fetched() ? refresh_may : first_fetch_may)) continue;
     const std::optional<UnixSeconds> due = DueAt(parcel, now, utc_offset);
     if (!due || *due > now) continue;
     const auto last = std::find(order.last.begin(), order.last.end(), ParcelKey{parcel.number, parcel.carrier});
@@ -62,14 +71,22 @@ std::optional<std::size_t> RefreshSchedule::PickDue(const WatchList& list, UnixS
 
 std::optional<UnixSeconds> RefreshSchedule::NextWake(const WatchList& list, UnixSeconds now,
                                                      std::int64_t utc_offset, const PickOrder& order) const {
-  std::optional<UnixSeconds> soonest;
+  // The soonest due of the entries never fetched, and of the others.
+  std::optional<UnixSeconds> soonest[2];
   for (const WatchedParcel& parcel : list.parcels) {
     if (order.held_back && order.held_back(parcel)) continue;
     const std::optional<UnixSeconds> due = DueAt(parcel, now, utc_offset);
-    if (due && (!soonest || *due < *soonest)) soonest = due;
+    std::optional<UnixSeconds>& kind = soonest[parcel.fetched() ? 1 : 0];
+    if (due && (!kind || *due < *kind)) kind = due;
   }
-  if (!soonest) return std::nullopt;
-  return std::max(*soonest, EarliestStart(list, now, utc_offset));
+  std::optional<UnixSeconds> wake;
+  for (const bool first_fetch : {true, false}) {
+    const std::optional<UnixSeconds>& due = soonest[first_fetch ? 0 : 1];
+    if (!due) continue;
+    const UnixSeconds start = std::max(*due, EarliestStart(list, now, utc_offset, first_fetch));
+    if (!wake || start < *wake) wake = start;
+  }
+  return wake;
 }
 
 void RefreshSchedule::NoteStarted(UnixSeconds now) { last_start_ = now; }

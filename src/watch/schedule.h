@@ -23,8 +23,14 @@ struct PickOrder {
   std::vector<ParcelKey> last;
 };
 
+// A parcel never fetched yet (just added, or imported with many others) is
+// fetched this long after the start before it, at the least: a batch of
+// numbers never makes a burst of requests.
+inline constexpr UnixSeconds kFirstFetchGapSeconds = 10;
+
 struct ScheduleSettings {
   UnixSeconds interval = 3600;       // the policy's base interval
+  UnixSeconds first_fetch_gap = kFirstFetchGapSeconds;  // before each first fetch
   UnixSeconds offline_retry = 300;   // first pause after the network failed; doubles up to interval
   UnixSeconds requery_guard = 1800;  // see RefreshPolicy
   std::optional<QuietHours> quiet_hours = QuietHours{};
@@ -56,7 +62,9 @@ class RefreshSchedule {
   // A refresh started: the next may start no sooner than interval / (2 ×
   // entries refreshed) later (at least 1 s), so a full round is spread over
   // half the interval. The gap follows the list as it is when the next one
-  // is due, so entries added meanwhile shorten it.
+  // is due, so entries added meanwhile shorten it. An entry's first fetch
+  // waits first_fetch_gap instead: new parcels come one by one, soon, and
+  // never in a burst.
   void NoteStarted(UnixSeconds now);
   // The network was out of reach for every entry tried: pause them all,
   // doubling the pause each time up to the interval.
@@ -68,10 +76,12 @@ class RefreshSchedule {
   // The earliest start the gap and the pause allow. A gap or pause that
   // reaches further ahead than it ever could means the clock went back, and
   // is dropped rather than waited out.
-  UnixSeconds EarliestStart(const WatchList& list, UnixSeconds now, std::int64_t utc_offset) const;
+  // Of an entry's first fetch, or of another refresh.
+  UnixSeconds EarliestStart(const WatchList& list, UnixSeconds now, std::int64_t utc_offset, bool first_fetch) const;
 
   RefreshPolicy policy_;
   UnixSeconds offline_retry_;
+  UnixSeconds first_fetch_gap_;
   std::optional<UnixSeconds> last_start_;
   UnixSeconds paused_until_ = 0;
   UnixSeconds next_pause_ = 0;

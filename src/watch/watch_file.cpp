@@ -8,10 +8,10 @@ namespace quenzil {
 
 namespace {
 
-constexpr std::array<std::string_view, 18> kParcelKeys = {
+constexpr std::array<std::string_view, 19> kParcelKeys = {
     "number", "carrier", "carrier_name", "phone", "note", "service", "city", "state", "signed",
     "events", "added", "last_checked", "last_changed", "last_answered", "last_problem",
-    "failures", "failing_since", "needs_phone"};
+    "failures", "failing_since", "needs_phone", "put_away"};
 
 constexpr int kMaxFailuresKept = 1000;
 
@@ -29,7 +29,8 @@ std::optional<WatchedParcel> ReadParcel(std::string_view text) {
       object->Time("last_changed", parcel.last_changed) && object->Time("last_answered", parcel.last_answered) &&
       object->Text("last_problem", parcel.last_problem) &&
       object->Count("failures", parcel.failures, kMaxFailuresKept) &&
-      object->Time("failing_since", parcel.failing_since) && object->Flag("needs_phone", parcel.needs_phone);
+      object->Time("failing_since", parcel.failing_since) && object->Flag("needs_phone", parcel.needs_phone) &&
+      object->Time("put_away", parcel.put_away);
   if (!readable || parcel.number.empty() || parcel.carrier.empty()) return std::nullopt;
   parcel.unknown = object->Unknown(kParcelKeys);
   return parcel;
@@ -55,6 +56,7 @@ std::string WriteParcel(const WatchedParcel& parcel) {
   if (parcel.failures > 0) object.Put("failures", parcel.failures);
   object.PutTime("failing_since", parcel.failing_since);
   if (parcel.needs_phone) object.Put("needs_phone", true);
+  object.PutTime("put_away", parcel.put_away);
   return object.Text();
 }
 

@@ -159,12 +159,17 @@ MergeOutcome MergeResult(WatchedParcel& parcel, const TrackingResult& fresh, Uni
 }
 
 bool IsRetired(const WatchedParcel& parcel, UnixSeconds now) {
-  if (IsFinalParcel(parcel)) return true;
+  if (IsFinalParcel(parcel) || parcel.put_away != 0) return true;
   if (!parcel.fetched()) return false;
   const UnixSeconds since = std::max(parcel.added, parcel.last_changed);
   if (since == 0) return false;
   const UnixSeconds seen = std::min(parcel.last_checked, now);
   return seen - since >= kRetireAfterSeconds;
+}
+
+std::optional<UnixSeconds> PutAwayAt(const WatchedParcel& parcel) {
+  if (parcel.put_away != 0 || !IsFinalParcel(parcel)) return std::nullopt;
+  return std::max(parcel.added, parcel.last_changed) + kPutAwayAfterSeconds;
 }
 
 std::string NotificationTitle(const WatchedParcel& parcel) {
@@ -185,7 +190,8 @@ std::string NotificationText(const WatchedParcel& parcel) {
     return parcel.state.empty() ? std::string("暂无物流信息") : StateText(parcel.state);
   }
   const TrackingEvent& newest = parcel.events.back();
-  std::string text = newest.time + " " + newest.context;
+  std::string text = parcel.city.empty() ? std::string() : "[" + parcel.city + "] ";
+  text += newest.time + " " + newest.context;
   // The service's words may hold control characters; a balloon shows one line.
   for (char& character : text) {
     if (static_cast<unsigned char>(character) < 0x20) character = ' ';
@@ -230,6 +236,7 @@ TrackingResult ResultOf(const WatchedParcel& parcel) {
   result.state = parcel.state;
   result.signed_for = parcel.signed_for;
   result.events = parcel.events;
+  result.city = parcel.city;
   return result;
 }
 

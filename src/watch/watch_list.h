@@ -23,6 +23,8 @@ inline constexpr UnixSeconds kRetireAfterSeconds = 30 * 24 * 3600;
 inline constexpr std::size_t kMaxEvents = 300;
 // An entry whose refreshes have failed this long says so in the menu.
 inline constexpr UnixSeconds kFailingShownAfterSeconds = 24 * 3600;
+// A parcel signed for or sent back is put away this long after it became so.
+inline constexpr UnixSeconds kPutAwayAfterSeconds = 3 * 24 * 3600;
 
 struct WatchedParcel {
   std::string number;
@@ -43,6 +45,9 @@ struct WatchedParcel {
   bool needs_phone = false;       // the service asks for the phone's last four digits
   std::string service;            // the service that answered last, by its key; empty: none or 快递100
   std::string city;               // where the parcel is now, as the service said; may be empty
+  // When it was put away (已完成): out of the tray menu and of 全部, never
+  // refreshed, still in the file; 0 while it is not.
+  UnixSeconds put_away = 0;
   // Fields of the file that this program does not know, written back as read.
   KeptFields unknown = {};
 
@@ -98,16 +103,24 @@ struct MergeOutcome {
 // first answer an entry takes changes it but never notifies.
 MergeOutcome MergeResult(WatchedParcel& parcel, const TrackingResult& fresh, UnixSeconds now);
 
-// Signed for (or state 3 or 4), or seen unchanged for 30 days since it last
-// changed (or was added): no more refreshes. The 30 days run to the last
-// check, not to now, so a program that was not running for weeks looks once
-// more before giving up; an entry never checked is not retired.
+// Signed for (or state 3 or 4), put away, or seen unchanged for 30 days
+// since it last changed (or was added): no more refreshes. The 30 days run
+// to the last check, not to now, so a program that was not running for
+// weeks looks once more before giving up; an entry never checked is not
+// retired.
 bool IsRetired(const WatchedParcel& parcel, UnixSeconds now);
+
+// When the parcel is put away: kPutAwayAfterSeconds after its last change
+// (or its adding, or 重新关注, which counts as a change) once it is signed
+// for or sent back (IsFinal); nullopt while it is not, and once it is put
+// away.
+std::optional<UnixSeconds> PutAwayAt(const WatchedParcel& parcel);
 
 // "圆通速递 V0303…：已签收" (note instead of the number when there is one;
 // fits the shell's 63 characters).
 std::string NotificationTitle(const WatchedParcel& parcel);
-// The newest event: "<time> <context>" (fits the shell's 255 characters).
+// The newest event, after where the parcel is now when the service said:
+// "[杭州市] <time> <context>" (fits the shell's 255 characters).
 std::string NotificationText(const WatchedParcel& parcel);
 // One item of the tray menu: carrier, note or number, state, and why it is
 // not refreshed (signed for, quiet for 30 days, waiting for the phone's

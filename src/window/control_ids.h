@@ -2,9 +2,11 @@
 // anything that drives it from outside (the end-to-end tests).
 #pragma once
 
+#include "app/command_line.h"
+
 namespace quenzil::ids {
 
-inline constexpr wchar_t kFormClassName[] = L"QuenzilForm1";
+inline constexpr const wchar_t* kFormClassName = kMainWindowClass;
 
 // Child-window ids. None is 1 (IDOK) or 2 (IDCANCEL): Enter and Esc reach no
 // control.

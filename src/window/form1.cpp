@@ -339,6 +339,7 @@ bool Form1::SystemMenu_Click(int command) {
     case commands::kKeySettings: KeySettings_Click(); return true;
     case commands::kWatch: Watch_Click(); return true;
     case commands::kAutostart: Autostart_Click(); return true;
+    case commands::kWatchListWindow: WatchList_Click(); return true;
     case commands::kRecentClear:
       tracker_.ClearRecent();
       return true;
@@ -564,13 +565,23 @@ void Form1::TrayMenu() {
     case commands::kShowWindow: RestoreWindow(); return;
     case commands::kExit: Form_QueryUnload(); return;
     case commands::kKeySettings: KeySettings_Click(); return;
+    case commands::kWatchListWindow: WatchList_Click(); return;
     default: break;
   }
-  if (const auto parcel = ParcelOfCommand(menu, *chosen, commands::kUnwatchFirst)) {
-    tracker_.Unwatch(parcel->first, parcel->second);
-  } else if (const auto shown = ParcelOfCommand(menu, *chosen, commands::kShowParcelFirst)) {
+  if (const auto shown = ParcelOfCommand(menu, *chosen, commands::kShowParcelFirst)) {
     if (const auto index = FindParcel(tracker_.list(), shown->first, shown->second)) ShowWatchedParcel(*index);
   }
+}
+
+// The 关注列表 window is the window shell's; until it has one, the main
+// window comes forward.
+void Form1::WatchList_Click() {
+  if (view_.ShowWatchList()) return;
+  RestoreWindow();
+}
+
+std::vector<AddResult> Form1::Companion_Watch(std::vector<WatchedParcel> parcels) {
+  return tracker_.WatchAll(std::move(parcels));
 }
 
 void Form1::ShowWatchedParcel(std::size_t index) {

@@ -96,6 +96,9 @@ class Form1 final : private TrackerEvents {
   void Label5_Click();
   void Label5_MouseMove();
   void List1_ContextMenu();
+  // The console companion handed parcels over to watch: what became of
+  // each, in order.
+  std::vector<AddResult> Companion_Watch(std::vector<WatchedParcel> parcels);
   // The system menu: what it shows as it opens, and its commands; false for
   // a command that is not the form's.
   SystemMenuState SystemMenuOpening();
@@ -124,6 +127,7 @@ class Form1 final : private TrackerEvents {
   void ShowMessage(std::string_view prompt, std::string_view title = kSystemNoticeTitle);
   void KeySettings_Click();
   void Watch_Click();
+  void WatchList_Click();
   void Autostart_Click();
   void OfferAutostartOnce();
 

@@ -14,6 +14,7 @@
 #include "app/command_line.h"
 #include "app/menus.h"
 #include "app/texts.h"
+#include "app/watch_handover.h"
 #include "common/utf.h"
 #include "platform/message_filter_win32.h"
 #include "platform/win32_util.h"
@@ -34,6 +35,8 @@ constexpr unsigned kFirstTickMs = 10;
 // The same failure is told again only after this long.
 constexpr ULONGLONG kRepeatFailureAfterMs = 60000;
 constexpr UINT kGetDpiScaledSize = 0x02E4;  // WM_GETDPISCALEDSIZE
+// The console companion waits for what became of its parcels.
+constexpr UINT kCompanionAnswerTimeoutMs = 2000;
 
 const std::size_t kText2Row = RowOfName("Text2");
 const std::size_t kList1Row = RowOfName("List1");
@@ -213,9 +216,23 @@ void MainWindow::SystemMenuOpening(HMENU system_menu) {
   AppendItems(recent_submenu_, state.recent.submenu);
 }
 
-// A second start handed a number over.
-bool MainWindow::OnCopyData(const COPYDATASTRUCT& data) {
+// A second start handed a number over, or the console companion parcels.
+bool MainWindow::OnCopyData(HWND from, const COPYDATASTRUCT& data) {
   const std::string_view bytes(static_cast<const char*>(data.lpData), data.lpData == nullptr ? 0 : data.cbData);
+  if (data.dwData == kWatchHandOverTag) {
+    std::optional<std::vector<WatchedParcel>> parcels = ReadWatchHandOver(data.dwData, bytes);
+    if (!parcels || from == nullptr || !::IsWindow(from)) return false;
+    const std::string answer = WriteWatchAnswer(form_->Companion_Watch(std::move(*parcels)));
+    COPYDATASTRUCT reply{};
+    reply.dwData = kWatchAnswerTag;
+    reply.cbData = static_cast<DWORD>(answer.size());
+    reply.lpData = const_cast<char*>(answer.data());
+    // The companion waits in its hand-over and takes this meanwhile.
+    DWORD_PTR taken = FALSE;
+    return ::SendMessageTimeoutW(from, WM_COPYDATA, reinterpret_cast<WPARAM>(hwnd_), reinterpret_cast<LPARAM>(&reply),
+                                 SMTO_ABORTIFHUNG, kCompanionAnswerTimeoutMs, &taken) != 0 &&
+           taken == TRUE;
+  }
   const std::optional<std::string> text = ReadHandOver(data.dwData, bytes);
   if (!text) return false;
   form_->SecondInstance_Activate(*text);
@@ -373,7 +390,10 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       break;
     case WM_COPYDATA:
-      return form_ != nullptr && lparam != 0 && OnCopyData(*reinterpret_cast<const COPYDATASTRUCT*>(lparam)) ? TRUE : FALSE;
+      return form_ != nullptr && lparam != 0 &&
+                     OnCopyData(reinterpret_cast<HWND>(wparam), *reinterpret_cast<const COPYDATASTRUCT*>(lparam))
+                 ? TRUE
+                 : FALSE;
     case WM_CONTEXTMENU:
       if (form_ != nullptr && reinterpret_cast<HWND>(wparam) == controls_.Child(kList1Row)) {
         form_->List1_ContextMenu();

@@ -108,7 +108,9 @@ class MainWindow final : public FormView {
   void ArmClock(unsigned delay_ms);
   void AddSystemMenuCommands();
   void SystemMenuOpening(HMENU system_menu);
-  bool OnCopyData(const COPYDATASTRUCT& data);
+  // A number from a second start, or parcels from the console companion
+  // (`from` is its window, which hears what became of each).
+  bool OnCopyData(HWND from, const COPYDATASTRUCT& data);
 
   void OnCommand(int id, int notification);
   void OnClockTick();

@@ -191,7 +191,7 @@ TEST_F(Keeper, AFailingEntryBacksOffAloneWhileTheOthersKeepTheirTurns) {
 
 TEST_F(Keeper, WhenEveryEntryFailsTheListPausesAndTheEntriesStayDue) {
   SetCredentials();
-  Watch({"A", "B", "C", "D", "E", "F"});  // 5 s between starts
+  Watch({"A", "B", "C", "D", "E", "F"});  // first fetches 10 s apart
   for (int tried = 0; tried < 3; ++tried) {
     // A proxy's error page is the network's failure too.
     Finish(tried == 1 ? FetchOutcome::Answered("<html>bad gateway</html>", 502)
@@ -203,13 +203,16 @@ TEST_F(Keeper, WhenEveryEntryFailsTheListPausesAndTheEntriesStayDue) {
     EXPECT_FALSE(Entry(number).fetched()) << number;
     EXPECT_EQ(Entry(number).failures + Entry(number).failing_since, 0) << number;
   }
-  EXPECT_EQ(host_.wake, kT0 + 10 + 5);
+  EXPECT_EQ(host_.wake, kT0 + 20 + 10) << "a pause of 5 s, within the gap";
   Wake();
   Finish(FetchOutcome::Failed(FetchFailure::kNameNotResolved, "offline"));
-  EXPECT_EQ(host_.wake, kT0 + 15 + 10) << "the pause doubles";
+  EXPECT_EQ(host_.wake, kT0 + 30 + 10);
+  Wake();
+  Finish(Failed());
+  EXPECT_EQ(host_.wake, kT0 + 40 + 20) << "the pause doubles";
   Wake();
   Finish(Answered("0", 1));
-  EXPECT_EQ(host_.wake, kT0 + 25 + 5) << "the pause is over: the gap between starts again";
+  EXPECT_EQ(host_.wake, kT0 + 60 + 10) << "the pause is over: the gap between starts again";
   Wake();
   Finish(Failed());
   EXPECT_EQ(std::count_if(host_.saved.parcels.begin(), host_.saved.parcels.end(),
@@ -433,6 +436,45 @@ TEST_F(Keeper, AUserQueryIsTakenInSilentlyAndCountsAsARefresh) {
   EXPECT_GE(*host_.wake, kT0 + 30 + 60);
   keeper_.Add({.number = "B", .carrier = "yunda", .added = kT0 - 100});
   EXPECT_EQ(Entry("B").added, kT0 - 100) << "a date it came with stays";
+}
+
+TEST_F(Keeper, ASignedParcelIsPutAwayThreeDaysAfterItsLastChangeAndComesBackWhenWatchedAgain) {
+  constexpr UnixSeconds kDays3 = 3 * 24 * 3600;
+  keeper_.Add({.number = "S", .carrier = "yunda", .state = "3", .added = kT0 - kDays3, .last_changed = kT0});
+  EXPECT_EQ(host_.wake, kT0 + kDays3) << "nothing else to wake for without an account";
+  host_.now = kT0 + kDays3 - 1;
+  keeper_.OnWake();
+  EXPECT_EQ(Entry("S").put_away, 0);
+  const int changes = host_.list_changes;
+  Wake();
+  EXPECT_EQ(host_.saved.parcels.at(0).put_away, kT0 + kDays3);
+  EXPECT_EQ(host_.list_changes, changes + 1);
+  EXPECT_FALSE(host_.wake);
+
+  host_.now += 3600;
+  ASSERT_TRUE(keeper_.Rewatch("S", "yunda"));
+  EXPECT_EQ(host_.saved.parcels.at(0).put_away, 0);
+  EXPECT_EQ(host_.wake, host_.now + kDays3) << "three days again";
+}
+
+TEST_F(Keeper, ABatchSaysHowFarItsFirstFetchesHaveGot) {
+  SetCredentials();
+  EXPECT_EQ(keeper_.first_fetches(), (FirstFetches{0, 0}));
+  const int changes = host_.list_changes;
+  const std::vector<AddResult> added = keeper_.AddAll(
+      {{.number = "A", .carrier = "yunda"}, {.number = "B", .carrier = "yunda"}, {.number = "A", .carrier = "yunda"}});
+  EXPECT_EQ(added, (std::vector<AddResult>{AddResult::kAdded, AddResult::kAdded, AddResult::kAlreadyWatched}));
+  EXPECT_EQ(host_.list_changes, changes + 1) << "one change for the batch";
+  EXPECT_EQ(keeper_.first_fetches(), (FirstFetches{0, 2}));
+  Finish(Answered("0", 1));
+  Watch({"C", "D"});
+  EXPECT_EQ(keeper_.first_fetches(), (FirstFetches{1, 4}));
+  keeper_.Remove("D", "yunda");
+  EXPECT_EQ(keeper_.first_fetches(), (FirstFetches{1, 3}));
+  RunUntil(kT0 + 30, [] { return Answered("0", 1); });
+  EXPECT_EQ(keeper_.first_fetches(), (FirstFetches{0, 0}));
+  Watch({"E"});
+  EXPECT_EQ(keeper_.first_fetches(), (FirstFetches{0, 1})) << "a new batch";
 }
 
 }  // namespace

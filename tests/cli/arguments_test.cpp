@@ -41,6 +41,15 @@ TEST(Arguments, TableOfEveryOptionOrderAndMistake) {
       {{"YT1", "--phone", "12345"}, std::nullopt, "后四位"},
       {{"YT1", "--phone", "123"}, std::nullopt, "后四位"},
       {{"--watched", "YT1"}, std::nullopt, "--watched 不能"},
+      {{"--watch", "YT1", "--note", "妈妈", "--courier", "圆通"},
+       Command{Kind::kWatch, "YT1", "yuantong", "", false, "", "妈妈"}, ""},
+      {{"--import", "单号.csv"}, Command{.kind = Kind::kImport, .file = "单号.csv"}, ""},
+      {{"--events", "--export", "b.csv"}, Command{.kind = Kind::kExport, .file = "b.csv", .events = true}, ""},
+      {{"--import", "a.csv", "YT1"}, std::nullopt, "--import 只能"},
+      {{"--import", "a.csv", "--export", "b.csv"}, std::nullopt, "不能同用"},
+      {{"YT1", "--events"}, std::nullopt, "--events 只能"},
+      {{"YT1", "--note", "x"}, std::nullopt, "--note 只能"},
+      {{"--watch", "YT1", "--json"}, std::nullopt, "--watch 不能"},
   };
   for (const auto& row : cases) {
     std::string shown;

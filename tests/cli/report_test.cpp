@@ -98,15 +98,16 @@ TEST(Report, GuessPlainAndJson) {
 TEST(Report, WatchListPlainAndJson) {
   WatchList list;
   WatchedParcel moving{"YT1", "yuantong", "", "", "妈妈的快递", "0"};
-  moving.last_checked = 1796113800;
+  moving.last_checked = moving.put_away = 1796113800;
   list.parcels = {moving, WatchedParcel{"ZT9", "zhongtongguoji", "中通国际"}};
-  EXPECT_EQ(WatchedReport(list, false).out, "圆通速递  YT1  妈妈的快递  在途\n中通国际  ZT9  等待刷新\n");
+  EXPECT_EQ(WatchedReport(list, false).out, "圆通速递  YT1  妈妈的快递  在途（已完成）\n中通国际  ZT9  等待刷新\n");
   const json parcels = json::parse(WatchedReport(list, true).out)["parcels"];
-  EXPECT_EQ(parcels[0]["last_checked"], "2026-12-01T08:30:00Z");
+  EXPECT_EQ(parcels[0]["last_checked"].get<std::string>() + parcels[0]["put_away"].get<std::string>(),
+            "2026-12-01T08:30:00Z2026-12-01T08:30:00Z");
   EXPECT_EQ(parcels[0]["signed"], false);
   EXPECT_EQ(parcels[0]["courier_name"], "圆通速递");
   EXPECT_EQ(parcels[1], json::parse(R"({"number":"ZT9","courier":"zhongtongguoji","courier_name":"中通国际","note":null,
-      "state":null,"state_text":null,"signed":false,"last_checked":null,"events":[]})"));
+      "state":null,"state_text":null,"signed":false,"last_checked":null,"put_away":null,"events":[]})"));
 }
 
 TEST(WatchedFile, MissingBusyBrokenAndNewerFiles) {

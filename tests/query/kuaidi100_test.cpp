@@ -103,9 +103,14 @@ TEST(PollAnswers, LenientWhereHarmless) {
   const PollAnswer unchecked = ReadPollAnswer(R"({"state":"0","data":[{"time":"2","context":"b"},{"time":"1","context":"a"}]})");
   EXPECT_FALSE(unchecked.result.signed_for);
   EXPECT_EQ(unchecked.result.events.front().context, "a");
-  // What the finer states come with is passed over.
+  // What the finer states come with is passed over, but for the city the parcel is in now.
   EXPECT_EQ(ReadPollAnswer(R"({"state":"304","isLoop":false,"routeInfo":{"to":{}},"data":[{"context":"c",
       "statusCode":"304","areaCode":null}]})").result.state, "304");
+  for (const auto& [route, city] : std::vector<std::pair<std::string, std::string>>{
+           {R"({"from":{"name":"北京"},"cur":{"number":"CN310000","name":"上海,上海市"},"to":{}})", "上海市"},
+           {R"({"cur":{"name":" 浙江，宁波市 "}})", "宁波市"}, {R"({"cur":{"name":7}})", ""}, {R"([])", ""}}) {
+    EXPECT_EQ(ReadPollAnswer(R"({"state":"0","data":[],"routeInfo":)" + route + "}").result.city, city) << route;
+  }
 }
 
 TEST(PollAnswers, ReturnCodeMakesAFailureWhateverElseItHolds) {

@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 namespace quenzil {
 namespace {
@@ -81,6 +82,34 @@ TEST(Schedule, OfflinePauseDoublesUpToTheIntervalAndEndsWithAnAnswer) {
   schedule.NoteReachable();
   schedule.NoteUnreachable(now);
   EXPECT_EQ(schedule.NextWake(list, now), now + 50) << "backoff starts over";
+}
+
+TEST(Schedule, ABatchOfNewParcelsIsFetchedOneByOneTenSecondsApartBesideTheRefreshes) {
+  RefreshSchedule schedule({.interval = 3600});
+  WatchList list{.parcels = {Checked("old", kT0 - 7 * 3600)}};
+  for (int i = 1; i < 200; ++i) list.parcels.push_back({.number = "N" + std::to_string(i), .carrier = "ems", .added = kT0});
+  std::vector<UnixSeconds> starts;
+  for (UnixSeconds now = kT0; starts.size() < list.parcels.size() && now < kT0 + 86400;) {
+    if (const auto pick = schedule.PickDue(list, now)) {
+      starts.push_back(now);
+      schedule.NoteStarted(list.parcels[*pick].last_checked = now);
+      continue;
+    }
+    const auto wake = schedule.NextWake(list, now);
+    ASSERT_TRUE(wake && *wake > now) << now - kT0;
+    now = *wake;
+  }
+  ASSERT_EQ(starts.size(), 200u);
+  EXPECT_EQ(starts[0], kT0) << "the overdue refresh goes first";
+  for (std::size_t i = 1; i < starts.size(); ++i) EXPECT_EQ(starts[i] - starts[i - 1], 10) << i;
+
+  // A first fetch waits its 10 s, not the refreshes' spread (3600 / (2 × 2)).
+  const WatchList two{.parcels = {Checked("due", kT0 - 7 * 3600), {.number = "new", .carrier = "ems", .added = kT0}}};
+  schedule.NoteStarted(kT0);
+  EXPECT_FALSE(schedule.PickDue(two, kT0 + 9));
+  EXPECT_EQ(schedule.NextWake(two, kT0), kT0 + 10);
+  EXPECT_EQ(schedule.PickDue(two, kT0 + 10), 1u);
+  EXPECT_EQ(schedule.PickDue(WatchList{.parcels = {two.parcels[0]}}, kT0 + 899), std::nullopt);
 }
 
 }  // namespace

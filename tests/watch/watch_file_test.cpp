@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "platform/file_store.h"
 #include "platform/watch_file_store.h"
@@ -73,7 +76,7 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
      "area":"上海","status":"揽收","courier":{"name":"王"}}],"added":"2026-12-01T00:00:00Z",
      "last_checked":"2026-12-08T09:30:00Z","last_changed":"2026-12-07T10:00:00Z",
      "last_problem":"超时","colour":"red","tags":[1,2],"last_answered":"2026-12-08T09:00:00Z","failures":500,
-     "failing_since":"2026-12-08T08:00:00Z","needs_phone":true},
+     "failing_since":"2026-12-08T08:00:00Z","needs_phone":true,"put_away":"2026-12-08T09:31:00Z"},
     {"number":"SF1","carrier":"shunfeng"}]})";
   const WatchList list = ParseWatchFile(text);
   ASSERT_EQ(list.parcels.size(), 2u);
@@ -89,6 +92,7 @@ TEST(WatchFile, RoundTripKeepsEveryFieldAndTheUnknownOnes) {
                              {"2026-12-07 08:00:00", "已揽收", "上海", "揽收", {{"courier", R"("courier":{"name":"王"})"}}}}));
   EXPECT_EQ(full.last_checked, 1796722200);
   EXPECT_EQ(full.last_problem, "超时");
+  EXPECT_EQ(full.put_away, 1796722260);
 
   // A minimal entry is a valid, never fetched one.
   const WatchedParcel& minimal = list.parcels[1];
@@ -134,7 +138,7 @@ TEST(WatchFile, EntriesThatCannotBeReadStayUnreadAtTheirPlace) {
                                   R"({"number":"1","carrier":"ems","events":[{"time":"t","time":"u"}]})"};
   for (const char* field : {"number", "carrier", "carrier_name", "phone", "note", "state", "signed", "events",
                             "added", "last_checked", "last_changed", "last_answered", "last_problem", "failures",
-                            "failing_since", "needs_phone"}) {
+                            "failing_since", "needs_phone", "put_away"}) {
     Json entry = {{"number", "1"}, {"carrier", "ems"}};
     entry[field] = std::string(field) == "signed" || std::string(field) == "needs_phone" ? Json(1) : Json({{"x", 1}});
     bad.push_back(entry.dump());
@@ -198,8 +202,10 @@ class FileStore : public testing::Test {
   }
   testing_support::TempFolder temp_{u8"quenzil-关注-"};
   const fs::path& folder_ = temp_.path();
+  // Beside the lock's file, where the lock is one (not on Windows).
   std::size_t Files() const {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
+    return static_cast<std::size_t>(std::count_if(fs::directory_iterator(folder_), fs::directory_iterator(),
+                                                  [](const auto& entry) { return entry.path().extension() != ".lock"; }));
   }
 };
 
@@ -267,6 +273,19 @@ TEST_F(FileStore, WatchStoreKeepsEveryFileItCannotTakeWhole) {
     EXPECT_TRUE(broken.Save(one));
   }
   EXPECT_EQ(Files(), 3u);
+
+  // The console companion changes the file under its lock: a read meanwhile is busy, not empty.
+  std::promise<void> held, done;
+  std::thread companion([&] {
+    const FileLock lock(path);
+    held.set_value();
+    done.get_future().wait();
+  });
+  held.get_future().wait();
+  EXPECT_TRUE(WatchFileStore(path).Load().busy);
+  done.set_value();
+  companion.join();
+  EXPECT_EQ(WatchFileStore(path).Load().list.parcels.size(), 1u);
 }
 
 #ifdef _WIN32

@@ -124,6 +124,8 @@ TEST(Texts, NotificationFitsTheShellAndNeverCutsACharacter) {
   EXPECT_EQ(NotificationTitle(long_name), std::string(57, 'n') + " …：已签收");
   parcel.events.back().context = "到达\n上海";
   EXPECT_EQ(NotificationText(parcel), "2026-12-07 08:00:00 到达 上海") << "a balloon shows one line";
+  parcel.city = "杭州市";
+  EXPECT_EQ(NotificationText(parcel), "[杭州市] 2026-12-07 08:00:00 到达 上海");
   parcel.events.back().context = std::string(400, 'x');
   EXPECT_EQ(Units(NotificationText(parcel)), 255u);
   parcel.events.clear();

@@ -12,6 +12,7 @@
 #include "query/carriers.h"
 #include "query/services/kuaidi100_old.h"
 #include "query/services/told.h"
+#include "query/tracking_number.h"
 
 namespace quenzil {
 
@@ -69,9 +70,9 @@ std::optional<ServiceFailure> FailureOf(const Field& code, const Field& message,
   return ServiceFailure{std::move(*code_text), message ? message->String().value_or("") : std::string()};
 }
 
-constexpr std::array<std::string_view, 8> kPollKeys{"message", "nu", "com", "state",
-                                                    "ischeck", "status", "returnCode", "data"};
-enum PollKey : std::size_t { kMessage, kNu, kCom, kState, kIscheck, kStatus, kReturnCode, kData };
+constexpr std::array<std::string_view, 9> kPollKeys{"message", "nu",         "com",  "state",    "ischeck",
+                                                    "status",  "returnCode", "data", "routeInfo"};
+enum PollKey : std::size_t { kMessage, kNu, kCom, kState, kIscheck, kStatus, kReturnCode, kData, kRouteInfo };
 
 // The named top-level fields of an object, each the last of its name, in
 // one pass over the text.
@@ -118,6 +119,22 @@ std::optional<TrackingEvent> EventOf(const json::Value& entry) {
   return event;
 }
 
+// Where the parcel is now (resultv2=4): routeInfo.cur.name, "上海,上海市"
+// (province, city) or only the city; the city alone is kept, as 快递鸟 names
+// it. Empty when the answer does not say; a field of another type is
+// passed over.
+std::string CurrentCity(const Field& route) {
+  if (!route || !route->is(json::Type::kObject)) return {};
+  const Field current = route->Find("cur");
+  if (!current || !current->is(json::Type::kObject)) return {};
+  const std::string written = json::TextOf(current->Find("name"));
+  std::string_view name = written;
+  for (const std::string_view comma : {std::string_view(","), std::string_view("，")}) {
+    if (const std::size_t at = name.rfind(comma); at != std::string_view::npos) name.remove_prefix(at + comma.size());
+  }
+  return OneLine(TrimBlanks(name));
+}
+
 }  // namespace
 
 PollAnswer ReadPollAnswer(std::string_view body) {
@@ -146,6 +163,7 @@ PollAnswer ReadPollAnswer(std::string_view body) {
   result.carrier_code = json::TextOf(fields[kCom]);
   result.state = json::CodeOf(fields[kState]).value_or("");
   result.signed_for = fields[kIscheck] && json::CodeOf(fields[kIscheck]) == "1";
+  result.city = CurrentCity(fields[kRouteInfo]);
   // Some servers ignore order=asc. The times sort as text.
   if (result.events.size() > 1 && result.events.front().time > result.events.back().time) {
     std::reverse(result.events.begin(), result.events.end());
