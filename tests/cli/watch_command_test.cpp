@@ -60,11 +60,17 @@ TEST(CompanionWatch, TheRunningWindowAddsWhatItIsHandedElseTheFileIsChangedUnder
     access.answer = test.answer;
     const Report report = AddToWatchList(access, pasted, true);
     EXPECT_EQ(static_cast<int>(report.exit_code), test.first.empty() ? 2 : 1) << test.what << report.err;
-    if (!test.done.empty()) EXPECT_EQ(access.done, test.done) << test.what;
-    if (!test.first.empty()) EXPECT_EQ(report.out.substr(0, report.out.find("（应为")), test.first + rest) << test.what;
+    if (!test.done.empty()) {
+      EXPECT_EQ(access.done, test.done) << test.what;
+    }
+    if (!test.first.empty()) {
+      EXPECT_EQ(report.out.substr(0, report.out.find("（应为")), test.first + rest) << test.what;
+    }
     const WatchList list = ParseWatchFile(access.file);
     ASSERT_EQ(list.parcels.size(), test.in_file) << test.what;
-    if (test.in_file == 2) EXPECT_EQ(list.parcels[1].note + std::to_string(list.parcels[1].added), "书" + std::to_string(kT0));
+    if (test.in_file == 2) {
+      EXPECT_EQ(list.parcels[1].note + std::to_string(list.parcels[1].added), "书" + std::to_string(kT0));
+    }
   }
 }
 
