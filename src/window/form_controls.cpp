@@ -207,9 +207,12 @@ void FormControls::Create(HWND form, HINSTANCE instance, UINT dpi, std::string_v
   MakeFonts();
   for (std::size_t row = 0; row < kControls.size(); ++row) {
     const ControlEntry& entry = kControls[row];
+    // Made where they stand: no second pass of moves before the first paint.
+    const RECT place = PlannedRect(row);
     const HWND child = ::CreateWindowExW(
         ExStyleOf(entry.kind), ClassOf(entry.kind), Widen(CaptionOf(entry, maker_host)).c_str(), StyleOf(row),
-        0, 0, 0, 0, form_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), instance, nullptr);
+        place.left, place.top, place.right - place.left, place.bottom - place.top, form_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), instance, nullptr);
     if (child == nullptr) ThrowWin32("CreateWindowExW");
     controls_[row] = child;
     ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(regular_font_.get()), FALSE);
@@ -231,7 +234,7 @@ void FormControls::Create(HWND form, HINSTANCE instance, UINT dpi, std::string_v
                       SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE)) {
     ThrowWin32("SetWindowPos");
   }
-  ApplyLayout();
+  ApplyLayout(/*placed=*/true);
 }
 
 void FormControls::MakeFonts() {
@@ -309,15 +312,22 @@ bool FormControls::PointOnChild(std::size_t row, POINT client_point) const {
   return ::PtInRect(&rect, client_point) != FALSE;
 }
 
-void FormControls::ApplyLayout() {
+RECT FormControls::PlannedRect(std::size_t row) const {
   const ControlEntry& frame = kControls[kFrame1Row];
+  const ControlEntry& entry = kControls[row];
+  const bool in_frame = InFrame(row);
+  const int left = Px(entry.left + (in_frame ? frame.left : 0));
+  const int top = Px(entry.top + (in_frame ? frame.top : 0));
+  return RECT{left, top, left + Px(entry.width), top + Px(entry.height)};
+}
+
+void FormControls::ApplyLayout(bool placed) {
   for (std::size_t row = 0; row < kControls.size(); ++row) {
-    const ControlEntry& entry = kControls[row];
-    const bool in_frame = InFrame(row);
-    const int left = entry.left + (in_frame ? frame.left : 0);
-    const int top = entry.top + (in_frame ? frame.top : 0);
-    Place(Child(row), Px(left), Px(top), Px(entry.width), Px(entry.height), 0);
-    if (entry.auto_size) FitLabel(row);
+    if (!placed) {
+      const RECT place = PlannedRect(row);
+      Place(Child(row), place.left, place.top, place.right - place.left, place.bottom - place.top, 0);
+    }
+    if (kControls[row].auto_size) FitLabel(row);
   }
 
   // The bottom line: Label3 starts where Label2's blank run starts, and the
@@ -325,8 +335,11 @@ void FormControls::ApplyLayout() {
   const int lead_width = static_cast<int>(MeasureText(regular_font_.get(), kLabel2Lead).cx);
   const int label3_width = static_cast<int>(MeasureText(bold_font_.get(), WindowText(Child(kLabel3Row))).cx);
   const int gap = ::MulDiv(2, static_cast<int>(dpi_), USER_DEFAULT_SCREEN_DPI);
+  // Blanks are measured once: as many as Label3 needs, then checked.
+  const int blank_width = std::max<int>(1, static_cast<int>(MeasureText(regular_font_.get(), L"          ").cx) / 10);
+  const int needed = (label3_width + gap + blank_width - 1) / blank_width;
   std::wstring label2_text(kLabel2Lead);
-  label2_text.append(kLabel2MinBlanks, L' ');
+  label2_text.append(static_cast<std::size_t>(std::clamp(needed, kLabel2MinBlanks, 64)), L' ');
   while (MeasureText(regular_font_.get(), label2_text).cx < lead_width + label3_width + gap &&
          label2_text.size() < kLabel2Lead.size() + 64) {
     label2_text.push_back(L' ');

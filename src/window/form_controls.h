@@ -79,7 +79,10 @@ class FormControls {
 
  private:
   void MakeFonts();
-  void ApplyLayout();
+  // Where a control stands at the current DPI, in pixels of the client area.
+  RECT PlannedRect(std::size_t row) const;
+  // `placed`: the controls stand at their planned places already (just made).
+  void ApplyLayout(bool placed = false);
   SIZE MeasureText(HFONT font, std::wstring_view text) const;
   void FitLabel(std::size_t row);
 
