@@ -28,3 +28,33 @@
 #define QZ_TEXT_PHONE_PROMPT 214
 #define QZ_EDIT_NOTE 215
 #define QZ_TEXT_NOTE_PROMPT 216
+
+// 关注列表: the filter buttons (one per bucket, in order), the list, the
+// find box and the status line; the buttons' ids are the list's commands.
+#define QZ_DIALOG_WATCH_LIST 203
+#define QZ_LIST_FILTER_FIRST 300
+#define QZ_LIST_PARCELS 310
+#define QZ_EDIT_LIST_FIND 311
+#define QZ_TEXT_LIST_FIND 312
+#define QZ_TEXT_LIST_STATUS 313
+#define QZ_LIST_REFRESH 0x2010
+#define QZ_LIST_UNWATCH 0x2020
+#define QZ_LIST_COPY 0x2030
+#define QZ_LIST_NOTE 0x2040
+#define QZ_LIST_PHONE 0x2050
+#define QZ_LIST_REWATCH 0x2060
+#define QZ_LIST_SHOW_ROWS 0x2070
+#define QZ_LIST_BULK_ADD 0x2080
+#define QZ_LIST_OPEN 0x2090
+#define QZ_LIST_SAVE_AS 0x20A0
+
+// 批量添加: the pasted lines, what each becomes, and how the last 添加 went.
+#define QZ_DIALOG_BULK_ADD 204
+#define QZ_EDIT_BULK 320
+#define QZ_LIST_BULK_PREVIEW 321
+#define QZ_TEXT_BULK_STATUS 322
+
+// A line of text for the list's parcels: 修改备注, 手机后四位.
+#define QZ_DIALOG_LIST_LINE 205
+#define QZ_EDIT_LIST_LINE 330
+#define QZ_TEXT_LIST_LINE 331

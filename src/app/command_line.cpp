@@ -6,13 +6,12 @@ namespace quenzil {
 
 namespace {
 
-bool IsBackgroundSwitch(std::string_view argument) {
-  constexpr std::string_view kName = "background";
-  if (argument.size() != kName.size() + 1 || (argument[0] != '/' && argument[0] != '-')) return false;
-  for (std::size_t i = 0; i < kName.size(); ++i) {
+bool IsSwitch(std::string_view argument, std::string_view name) {
+  if (argument.size() != name.size() + 1 || (argument[0] != '/' && argument[0] != '-')) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
     char c = argument[i + 1];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kName[i]) return false;
+    if (c != name[i]) return false;
   }
   return true;
 }
@@ -61,8 +60,12 @@ StartOptions ParseStartArguments(const std::vector<std::string>& arguments) {
   std::string number;
   bool any = false;
   for (const std::string& argument : arguments) {
-    if (IsBackgroundSwitch(argument)) {
+    if (IsSwitch(argument, "background")) {
       options.background = true;
+      continue;
+    }
+    if (IsSwitch(argument, "list")) {
+      options.list = true;
       continue;
     }
     if (any) number += ' ';

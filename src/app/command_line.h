@@ -13,11 +13,12 @@ namespace quenzil {
 
 struct StartOptions {
   bool background = false;            // "/background": start hidden in the notification area
+  bool list = false;                  // "/list": the 关注列表 window too
   std::optional<std::string> number;  // the text handed over, blanks around it dropped; never empty
 };
 
-// The arguments after the program's name, UTF-8. "/background" (any case,
-// also "-background") is the one switch; every other argument is the
+// The arguments after the program's name, UTF-8. "/background" and "/list"
+// (any case, also with "-") are the switches; every other argument is the
 // number, several joined by one space.
 StartOptions ParseStartArguments(const std::vector<std::string>& arguments);
 
@@ -29,6 +30,8 @@ inline constexpr wchar_t kMainWindowClass[] = L"QuenzilForm1";
 // UTF-8 text.
 inline constexpr std::uintptr_t kHandOverTag = 0x515A4E31;  // "QZN1"
 inline constexpr std::size_t kMaxHandOverBytes = 4096;
+// WM_COPYDATA from a second start with /list, without bytes.
+inline constexpr std::uintptr_t kShowListTag = 0x515A4C31;  // "QZL1"
 
 // The text handed over, blanks around it dropped; nullopt for another tag,
 // more than kMaxHandOverBytes, bytes that are not UTF-8, or nothing left.

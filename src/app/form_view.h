@@ -45,6 +45,8 @@ struct ClipboardContent {
   std::string text;
 };
 
+class WatchListView;
+
 class FormView : public TimerArming {
  public:
   virtual ~FormView() = default;
@@ -90,9 +92,8 @@ class FormView : public TimerArming {
   virtual void ShowFirstTime() = 0;  // shown for the first time, focus in Text2
   virtual void HideWindow() = 0;
   virtual void ShowWindow() = 0;     // shown, restored and brought forward
-  // The 关注列表 window, shown and brought forward; false when the shell has
-  // none.
-  virtual bool ShowWatchList() { return false; }
+  // The 关注列表 window; null when the shell has none.
+  virtual WatchListView* watch_list_view() { return nullptr; }
 
   // The notification-area icon: added, or its tip updated; false when the
   // shell refused it.

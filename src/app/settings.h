@@ -73,6 +73,10 @@ class SettingsStore {
   // trial account), so it is not asked again until the 授权 is confirmed.
   virtual bool LoadDetectionRefused() = 0;
   virtual bool SaveDetectionRefused(bool refused) = 0;
+  // The 关注列表 window's size, position and column widths, as its
+  // handlers write them; empty when none is kept.
+  virtual std::string LoadWatchListPlacement() { return {}; }
+  virtual bool SaveWatchListPlacement(std::string_view) { return false; }
 };
 
 // Keyed requests sent (queries and courier detections), per service, per

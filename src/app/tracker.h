@@ -133,6 +133,11 @@ class Tracker final : private QueryFlowHost, private WatchHost, private AnswerKe
   std::vector<AddResult> WatchAll(std::vector<WatchedParcel> parcels) { return keeper_.AddAll(std::move(parcels)); }
   // 重新关注: a parcel put away comes back, for three days more.
   bool Rewatch(std::string_view number, std::string_view carrier) { return keeper_.Rewatch(number, carrier); }
+  bool SetNote(const ParcelKey& parcel, std::string note) { return keeper_.SetNote(parcel, std::move(note)); }
+  bool SetPhone(const ParcelKey& parcel, std::string digits) { return keeper_.SetPhone(parcel, std::move(digits)); }
+  // 立即刷新 of the parcels: through the same guard and order as any
+  // refresh, one request at a time.
+  void RefreshNow(const std::vector<ParcelKey>& parcels) { keeper_.RefreshNow(parcels); }
   // How far the first fetches of the parcels added lately have got.
   FirstFetches first_fetches() const { return keeper_.first_fetches(); }
   // The parcel of the last notification, for a click on it.

@@ -96,6 +96,37 @@ bool WatchKeeper::Rewatch(std::string_view number, std::string_view carrier) {
   return true;
 }
 
+bool WatchKeeper::SetNote(const ParcelKey& key, std::string note) {
+  const std::optional<std::size_t> index = FindParcel(list_, key.first, key.second);
+  if (!index) return false;
+  list_.parcels[*index].note = std::move(note);
+  SaveNow();
+  host_.WatchListChanged();
+  return true;
+}
+
+bool WatchKeeper::SetPhone(const ParcelKey& key, std::string digits) {
+  const std::optional<std::size_t> index = FindParcel(list_, key.first, key.second);
+  if (!index) return false;
+  WatchedParcel& parcel = list_.parcels[*index];
+  parcel.phone = std::move(digits);
+  if (parcel.needs_phone && !parcel.phone.empty()) {
+    parcel.needs_phone = false;
+    parcel.last_problem.clear();
+  }
+  SaveNow();
+  host_.WatchListChanged();
+  Advance();
+  return true;
+}
+
+void WatchKeeper::RefreshNow(const std::vector<ParcelKey>& parcels) {
+  for (const ParcelKey& parcel : parcels) {
+    if (std::find(asked_now_.begin(), asked_now_.end(), parcel) == asked_now_.end()) asked_now_.push_back(parcel);
+  }
+  Advance();
+}
+
 std::size_t WatchKeeper::WaitingForFirstFetch() const {
   return static_cast<std::size_t>(std::count_if(list_.parcels.begin(), list_.parcels.end(), [](const WatchedParcel& parcel) {
     return !parcel.fetched() && parcel.put_away == 0;
@@ -133,6 +164,7 @@ bool WatchKeeper::Remove(std::string_view number, std::string_view carrier) {
     running_service_.reset();
   }
   if (!list_.parcels[*FindParcel(list_, number, carrier)].fetched() && batch_ > 0) --batch_;
+  std::erase(asked_now_, ParcelKey{std::string(number), std::string(carrier)});
   RemoveParcel(list_, number, carrier);
   if (!loaded_) removed_before_load_.emplace_back(std::string(number), std::string(carrier));
   SaveNow();
@@ -328,8 +360,9 @@ void WatchKeeper::StartDue() {
   const std::int64_t offset = host_.UtcOffset(now);
   // An entry that takes an answer kept elsewhere is done without asking,
   // and the next due one goes instead.
-  for (std::size_t tried = 0; tried <= list_.parcels.size(); ++tried) {
-    const std::optional<std::size_t> index = schedule_.PickDue(list_, now, offset, Order());
+  for (std::size_t tried = 0; tried <= list_.parcels.size() + asked_now_.size(); ++tried) {
+    std::optional<std::size_t> index = NextAskedNow(now);
+    if (!index) index = schedule_.PickDue(list_, now, offset, Order());
     if (!index) return;
     WatchedParcel& parcel = list_.parcels[*index];
     if (TakeKeptAnswer(parcel, now)) {
@@ -343,6 +376,29 @@ void WatchKeeper::StartDue() {
     schedule_.NoteStarted(now);
     return;
   }
+}
+
+// The next parcel of 立即刷新 that may go now. Those no service can ask,
+// and those answered within the guard, leave the queue unasked; one asked
+// by hand waits behind the others.
+std::optional<std::size_t> WatchKeeper::NextAskedNow(UnixSeconds now) {
+  for (std::size_t looked = asked_now_.size(); looked > 0; --looked) {
+    const ParcelKey key = asked_now_.front();
+    asked_now_.pop_front();
+    const std::optional<std::size_t> index = FindParcel(list_, key.first, key.second);
+    if (!index) continue;
+    const WatchedParcel& parcel = list_.parcels[*index];
+    if (host_.ServiceFor(parcel) == nullptr ||
+        WithinRequeryGuard(parcel.last_answered, now, schedule_.policy().requery_guard)) {
+      continue;
+    }
+    if (host_.AskedByHand(parcel.number)) {
+      asked_now_.push_back(key);
+      continue;
+    }
+    return index;
+  }
+  return std::nullopt;
 }
 
 void WatchKeeper::Advance() {

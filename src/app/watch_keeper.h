@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,6 +95,16 @@ class WatchKeeper {
   // How far the first fetches of the parcels added lately have got: those
   // fetched and those added since the last time none was waiting.
   FirstFetches first_fetches() const;
+  // 修改备注 and 手机后四位 of one entry, saved at once; false if it is not
+  // watched. New digits let a parcel that asked for them be refreshed again.
+  bool SetNote(const ParcelKey& parcel, std::string note);
+  bool SetPhone(const ParcelKey& parcel, std::string digits);
+  // 立即刷新: these parcels are asked next, one request at a time, before
+  // anything due. One answered within the requery guard is not sent again,
+  // and one asked by hand right now waits for that query.
+  void RefreshNow(const std::vector<ParcelKey>& parcels);
+  // Parcels of RefreshNow not asked yet.
+  std::size_t refreshes_asked() const { return asked_now_.size(); }
   // Removes the entry (and cancels its refresh if one runs); false if none.
   bool Remove(std::string_view number, std::string_view carrier);
   // A user's query of a watched parcel got rows: taken in without a
@@ -123,6 +134,7 @@ class WatchKeeper {
   };
 
   void StartDue();
+  std::optional<std::size_t> NextAskedNow(UnixSeconds now);
   // Puts away what is due (PutAwayAt); false when nothing was.
   bool PutAwayDue(UnixSeconds now);
   void Rearm();
@@ -161,6 +173,7 @@ class WatchKeeper {
   // The one refresh in flight, if any, and the service asked.
   std::optional<TransferId> running_;
   ParcelKey running_parcel_;
+  std::deque<ParcelKey> asked_now_;  // by 立即刷新, in the user's order
   std::shared_ptr<const TrackingService> running_service_;
 };
 

@@ -21,6 +21,7 @@ constexpr wchar_t kAutoRefreshValue[] = L"AutoRefresh";
 constexpr wchar_t kRefreshPausedValue[] = L"RefreshPaused";
 constexpr wchar_t kAutostartAskedValue[] = L"AutostartAsked";
 constexpr wchar_t kDetectionRefusedValue[] = L"DetectionRefused";
+constexpr wchar_t kWatchListPlacementValue[] = L"WatchListPlacement";
 constexpr wchar_t kQueryMonthValue[] = L"QueryMonth";
 constexpr wchar_t kQueryCountValue[] = L"QueryCount";
 
@@ -234,6 +235,18 @@ bool RegistrySettingsStore::LoadAutostartAsked() { return LoadFlag(kAutostartAsk
 bool RegistrySettingsStore::SaveAutostartAsked() { return SaveFlag(kAutostartAskedValue, true); }
 bool RegistrySettingsStore::LoadDetectionRefused() { return LoadFlag(kDetectionRefusedValue); }
 bool RegistrySettingsStore::SaveDetectionRefused(bool refused) { return SaveFlag(kDetectionRefusedValue, refused); }
+
+std::string RegistrySettingsStore::LoadWatchListPlacement() {
+  const UniqueKey key = OpenKey(kSettingsKey, KEY_QUERY_VALUE);
+  if (!key) return {};
+  const std::optional<std::wstring> text = ReadText(key.get(), kWatchListPlacementValue);
+  return text ? Narrow(*text) : std::string();
+}
+
+bool RegistrySettingsStore::SaveWatchListPlacement(std::string_view placement) {
+  const UniqueKey key = CreateKey(kSettingsKey, KEY_SET_VALUE);
+  return key && WriteText(key.get(), kWatchListPlacementValue, Widen(placement));
+}
 
 void RegistryQueryCounter::CountOne(std::string_view service) noexcept {
   // Counting is a side matter of a worker thread: nothing may escape it.

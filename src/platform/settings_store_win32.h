@@ -31,6 +31,8 @@ class RegistrySettingsStore final : public SettingsStore {
   bool SaveAutostartAsked() override;
   bool LoadDetectionRefused() override;
   bool SaveDetectionRefused(bool refused) override;
+  std::string LoadWatchListPlacement() override;
+  bool SaveWatchListPlacement(std::string_view placement) override;
 };
 
 // Every process of the user counts under one lock (a named mutex, in any

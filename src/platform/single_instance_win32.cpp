@@ -58,7 +58,8 @@ SingleInstance SingleInstance::Acquire() {
   return SingleInstance(UniqueHandle(), error != ERROR_ACCESS_DENIED);
 }
 
-bool HandOverToFirstInstance(const FirstInstanceWindow& window, const std::optional<std::string>& number) {
+bool HandOverToFirstInstance(const FirstInstanceWindow& window, const std::optional<std::string>& number,
+                             bool show_list) {
   const HWND first = FindFirstInstance(window.class_name);
   if (first == nullptr) return false;
   DWORD process_id = 0;
@@ -69,6 +70,14 @@ bool HandOverToFirstInstance(const FirstInstanceWindow& window, const std::optio
     static_cast<void>(::AllowSetForegroundWindow(process_id));
   }
 
+  if (show_list) {
+    COPYDATASTRUCT list{};
+    list.dwData = kShowListTag;
+    DWORD_PTR answer = 0;
+    const bool shown = ::SendMessageTimeoutW(first, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&list), SMTO_ABORTIFHUNG,
+                                             kHandOverTimeoutMs, &answer) != 0;
+    if (!number) return shown;
+  }
   // More than the first instance takes: it is at least asked to come forward.
   if (!number || number->size() > kMaxHandOverBytes) {
     const UINT show_yourself = ::RegisterWindowMessageW(window.show_message);

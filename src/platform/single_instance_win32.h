@@ -40,9 +40,11 @@ struct FirstInstanceWindow {
 
 // Waits up to two seconds for the first instance's window, lets it come to
 // the foreground, and hands it the number (UTF-8, WM_COPYDATA with
-// kHandOverTag) or, without one, asks it to come forward. False when no
-// window was found or the message was not delivered.
-bool HandOverToFirstInstance(const FirstInstanceWindow& window, const std::optional<std::string>& number);
+// kHandOverTag) or, without one, asks it to come forward; with show_list
+// (/list) it shows its 关注列表 window, and comes forward only for a number.
+// False when no window was found or the message was not delivered.
+bool HandOverToFirstInstance(const FirstInstanceWindow& window, const std::optional<std::string>& number,
+                             bool show_list = false);
 
 // A first instance runs (or starts, or ends): its lock exists. Never takes
 // the lock itself, so a start meanwhile still comes first.

@@ -28,4 +28,19 @@ void SetText(HWND hwnd, const std::wstring& text) {
   if (!::SetWindowTextW(hwnd, text.c_str())) ThrowWin32("SetWindowTextW");
 }
 
+UINT DpiOfWindow(HWND hwnd) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto get_dpi_for_window = User32Entry<GetDpiForWindowFn>("GetDpiForWindow");
+  if (get_dpi_for_window != nullptr) {
+    const UINT dpi = get_dpi_for_window(hwnd);
+    if (dpi != 0) return dpi;
+  }
+  const HDC screen = ::GetDC(nullptr);
+  if (screen == nullptr) return USER_DEFAULT_SCREEN_DPI;
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
 }  // namespace quenzil
+

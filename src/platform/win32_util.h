@@ -22,4 +22,8 @@ Fn User32Entry(const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(user32, name)));
 }
 
+// The window's DPI (per monitor where the system tells it), else the
+// screen's.
+UINT DpiOfWindow(HWND hwnd);
+
 }  // namespace quenzil

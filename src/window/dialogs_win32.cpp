@@ -11,6 +11,8 @@
 
 #include "app/account_boxes.h"
 #include "app/texts.h"
+#include "common/unique_handle.h"
+#include "window/watch_list_form.h"
 #include "common/utf.h"
 #include "dialog_ids.h"
 #include "platform/win32_util.h"
@@ -267,6 +269,8 @@ struct LineState {
   int limit;
   bool four_digits;
   std::optional<std::string> result;
+  std::wstring caption = {};  // empty: the template's
+  std::wstring initial = {};
 };
 
 INT_PTR CALLBACK LineProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -276,7 +280,12 @@ INT_PTR CALLBACK LineProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
     switch (message) {
       case WM_INITDIALOG:
         SetText(::GetDlgItem(dialog, state->prompt_id), state->prompt);
+        if (!state->caption.empty()) SetText(dialog, state->caption);
         ::SendDlgItemMessageW(dialog, state->edit_id, EM_SETLIMITTEXT, static_cast<WPARAM>(state->limit), 0);
+        if (!state->initial.empty()) {
+          SetText(::GetDlgItem(dialog, state->edit_id), state->initial);
+          ::SendDlgItemMessageW(dialog, state->edit_id, EM_SETSEL, 0, -1);
+        }
         return TRUE;
       case WM_COMMAND:
         if (LOWORD(wparam) == IDOK) {
@@ -288,6 +297,107 @@ INT_PTR CALLBACK LineProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
           }
           state->result = std::move(text);
           ::EndDialog(dialog, IDOK);
+          return TRUE;
+        }
+        if (LOWORD(wparam) == IDCANCEL) {
+          ::EndDialog(dialog, IDCANCEL);
+          return TRUE;
+        }
+        return FALSE;
+      default:
+        return FALSE;
+    }
+  });
+}
+
+// ---- 批量添加
+
+constexpr std::array<int, 6> kPreviewWidths = {48, 130, 90, 90, 60, 150};  // at 96 dpi
+constexpr std::array<const wchar_t*, 6> kPreviewHeads = {L"行", L"单号", L"快递公司", L"备注", L"手机后四位", L"结果"};
+// A preview longer than this shows its first lines; 添加 still takes all.
+constexpr std::size_t kPreviewLines = 1000;
+
+struct BulkState {
+  BulkAddHost& host;
+  std::wstring text;
+};
+
+void InsertPreviewColumns(HWND list) {
+  ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  const int dpi = static_cast<int>(DpiOfWindow(list));
+  for (std::size_t column = 0; column < kPreviewHeads.size(); ++column) {
+    LVCOLUMNW head{};
+    head.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    head.pszText = const_cast<wchar_t*>(kPreviewHeads[column]);
+    head.cx = ::MulDiv(kPreviewWidths[column], dpi, USER_DEFAULT_SCREEN_DPI);
+    head.iSubItem = static_cast<int>(column);
+    if (ListView_InsertColumn(list, static_cast<int>(column), &head) < 0) ThrowWin32("LVM_INSERTCOLUMN");
+  }
+}
+
+void ShowPreview(HWND dialog, BulkAddHost& host) {
+  const HWND list = Item(dialog, QZ_LIST_BULK_PREVIEW);
+  const std::vector<ImportLine> lines = host.Preview(Narrow(WindowText(Item(dialog, QZ_EDIT_BULK))));
+  ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+  const auto redraw = scope_exit([list] {
+    ::SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(list, nullptr, TRUE);
+  });
+  ListView_DeleteAllItems(list);
+  std::size_t adding = 0;
+  for (const ImportLine& line : lines) {
+    if (line.verdict == ImportLine::Verdict::kNew) ++adding;
+  }
+  for (std::size_t row = 0; row < lines.size() && row < kPreviewLines; ++row) {
+    const std::array<std::string, 6> cells = PreviewCells(lines[row]);
+    std::wstring first = Widen(cells[0]);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = static_cast<int>(row);
+    item.pszText = first.data();
+    if (ListView_InsertItem(list, &item) < 0) ThrowWin32("LVM_INSERTITEM");
+    for (std::size_t column = 1; column < cells.size(); ++column) {
+      std::wstring cell = Widen(cells[column]);
+      ListView_SetItemText(list, static_cast<int>(row), static_cast<int>(column), cell.data());
+    }
+  }
+  const std::wstring verdict = lines.empty() ? std::wstring()
+                                             : Widen("共 " + std::to_string(lines.size()) + " 行，其中 " +
+                                                     std::to_string(adding) + " 个单号会加入关注列表。");
+  SetText(Item(dialog, QZ_TEXT_BULK_STATUS), verdict);
+  ::EnableWindow(Item(dialog, IDOK), adding > 0 ? TRUE : FALSE);
+}
+
+INT_PTR CALLBACK BulkProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* state = StateOf<BulkState>(dialog, message, lparam);
+  if (state == nullptr) return FALSE;
+  return Guarded(dialog, [&]() -> INT_PTR {
+    switch (message) {
+      case WM_INITDIALOG: {
+        InsertPreviewColumns(Item(dialog, QZ_LIST_BULK_PREVIEW));
+        // No limit but memory: a seller's day of parcels is pasted at once.
+        ::SendDlgItemMessageW(dialog, QZ_EDIT_BULK, EM_SETLIMITTEXT, 0, 0);
+        SetText(Item(dialog, QZ_EDIT_BULK), state->text);
+        ShowPreview(dialog, state->host);
+        ::SetFocus(Item(dialog, QZ_EDIT_BULK));
+        return FALSE;  // the focus is set
+      }
+      case WM_COMMAND:
+        if (LOWORD(wparam) == QZ_EDIT_BULK && HIWORD(wparam) == EN_CHANGE) {
+          ShowPreview(dialog, state->host);
+          return TRUE;
+        }
+        if (LOWORD(wparam) == IDOK) {
+          const BulkAddHost::Added added = state->host.Add(Narrow(WindowText(Item(dialog, QZ_EDIT_BULK))));
+          if (added.kept.empty()) {
+            ::EndDialog(dialog, IDOK);
+            return TRUE;
+          }
+          // What was not added stays, for the user to mend.
+          SetText(Item(dialog, QZ_EDIT_BULK), Widen(added.kept));
+          ShowPreview(dialog, state->host);
+          SetText(Item(dialog, QZ_TEXT_BULK_STATUS), Widen(added.told));
+          ::SetFocus(Item(dialog, QZ_EDIT_BULK));
           return TRUE;
         }
         if (LOWORD(wparam) == IDCANCEL) {
@@ -331,6 +441,28 @@ std::optional<std::string> AskNoteDialog(HINSTANCE instance, HWND owner, std::st
                   QZ_EDIT_NOTE, QZ_TEXT_NOTE_PROMPT, kNoteLimit, false, std::nullopt};
   Run(instance, owner, QZ_DIALOG_WATCH_NOTE, LineProc, state);
   return state.result;
+}
+
+std::optional<std::string> AskListNoteDialog(HINSTANCE instance, HWND owner, std::string_view about,
+                                             std::string_view current) {
+  LineState state{Widen(std::string(about) + " 的备注（留空则清除备注）："), QZ_EDIT_LIST_LINE, QZ_TEXT_LIST_LINE,
+                  kNoteLimit, false, std::nullopt, L"修改备注", Widen(current)};
+  Run(instance, owner, QZ_DIALOG_LIST_LINE, LineProc, state);
+  return state.result;
+}
+
+std::optional<std::string> AskListPhoneDialog(HINSTANCE instance, HWND owner, std::string_view carrier_name,
+                                              std::string_view about) {
+  LineState state{Widen(std::string(carrier_name) + " " + std::string(about) +
+                        "：请输入寄件人或收件人手机号码的后四位："),
+                  QZ_EDIT_LIST_LINE, QZ_TEXT_LIST_LINE, 4, true, std::nullopt, L"手机后四位"};
+  Run(instance, owner, QZ_DIALOG_LIST_LINE, LineProc, state);
+  return state.result;
+}
+
+void BulkAddDialog(HINSTANCE instance, HWND owner, BulkAddHost& host, std::string_view text) {
+  BulkState state{host, Widen(text)};
+  Run(instance, owner, QZ_DIALOG_BULK_ADD, BulkProc, state);
 }
 
 }  // namespace quenzil

@@ -46,7 +46,18 @@ Form1::Form1(FormView& view, Transfers& transfers, FormStores stores, const Cloc
       start_(std::move(start)),
       clock_(clock),
       tracker_(transfers, {stores.watch, stores.history, stores.settings}, *this, clock_, hosts_),
-      modal_([this] { waiting_boxes_.Start(kWaitingBoxesPoll); }) {}
+      modal_([this] { waiting_boxes_.Start(kWaitingBoxesPoll); }) {
+  if (WatchListView* list_view = view_.watch_list_view()) {
+    list_form_.emplace(*list_view,
+                       WatchListForm::Host{tracker_, modal_, clock_, stores_.settings,
+                                           [this](std::string text) { PutOnClipboard(std::move(text)); },
+                                           [this](const ParcelKey& parcel) {
+                                             if (const auto index = FindParcel(tracker_.list(), parcel.first, parcel.second)) {
+                                               ShowWatchedParcel(*index);
+                                             }
+                                           }});
+  }
+}
 
 std::string Form1::UpdateCheckUrl() const { return "http://" + hosts_.maker + "/gengxin.txt"; }
 std::string Form1::MakerHomeUrl() const { return "http://" + hosts_.maker + "/"; }
@@ -92,6 +103,7 @@ void Form1::FinishUpdateCheck(const FetchOutcome& outcome) {
   // The watch list is read once the window is up, so it never delays it.
   deferred_start_.Start(std::chrono::milliseconds{1});
   if (start_.number) HandOver(*std::exchange(start_.number, std::nullopt));
+  if (std::exchange(start_.list, false)) WatchList_Click();
 }
 
 bool Form1::Form_QueryUnload() {
@@ -228,8 +240,10 @@ void Form1::HandOver(const std::string& text) {
 
 // ---- the list ---------------------------------------------------------------
 
-void Form1::Command1_Click() {
-  pending_copy_ = ClipboardText(view_.Rows());
+void Form1::Command1_Click() { PutOnClipboard(ClipboardText(view_.Rows())); }
+
+void Form1::PutOnClipboard(std::string text) {
+  pending_copy_ = std::move(text);
   copy_attempts_ = 1;
   if (view_.TryPutOnClipboard(pending_copy_)) {
     pending_copy_.clear();
@@ -459,6 +473,14 @@ void Form1::SecondInstance_Activate(std::optional<std::string> handed_over) {
   }
 }
 
+void Form1::SecondInstance_ShowList() {
+  if (!started_) {
+    start_.list = true;  // once the window is up
+    return;
+  }
+  WatchList_Click();
+}
+
 void Form1::RestoreWindow() {
   view_.ShowWindow();
   if (hidden_to_tray_) {
@@ -573,11 +595,17 @@ void Form1::TrayMenu() {
   }
 }
 
-// The 关注列表 window is the window shell's; until it has one, the main
-// window comes forward.
+// Without a list window (a shell that has none) the main window comes
+// forward.
 void Form1::WatchList_Click() {
-  if (view_.ShowWatchList()) return;
-  RestoreWindow();
+  if (ended_) return;
+  if (!list_form_) return RestoreWindow();
+  list_form_->Open();
+}
+
+void Form1::ListChanged() {
+  UpdateTrayIcon();
+  if (list_form_) list_form_->ListChanged();
 }
 
 std::vector<AddResult> Form1::Companion_Watch(std::vector<WatchedParcel> parcels) {

@@ -28,6 +28,7 @@
 #include "watch/history.h"
 #include "watch/watch_store.h"
 #include "web/fetch.h"
+#include "window/watch_list_form.h"
 
 namespace quenzil {
 
@@ -75,6 +76,8 @@ class Form1 final : private TrackerEvents {
   // A second start of the program asked this one to come forward, with the
   // text it was given (a number to query) or without.
   void SecondInstance_Activate(std::optional<std::string> handed_over = std::nullopt);
+  // A second start with /list: the 关注列表 window comes forward.
+  void SecondInstance_ShowList();
   void Timer1_Timer(const LocalDateTime& now);
   // A one-shot timer fired; false when the number is not the form's.
   bool OnTimer(unsigned timer_id);
@@ -110,6 +113,8 @@ class Form1 final : private TrackerEvents {
   std::string TrackingHomeUrl() const;   // "http://host"  (Label3)
 
   const Tracker& tracker() const { return tracker_; }
+  // The 关注列表 window's handlers; null when the shell has no such window.
+  WatchListForm* watch_list() { return list_form_ ? &*list_form_ : nullptr; }
 
   // The first number of the form's one-shot timers.
   static constexpr unsigned kFirstTimerId = 16;
@@ -121,6 +126,8 @@ class Form1 final : private TrackerEvents {
   void ShowPicked(std::string_view carrier_code);
   void HandOver(const std::string& text);
   void RunRecent(const ParcelMenu& menu, int command);
+  // Copies, retrying briefly while another program holds the clipboard.
+  void PutOnClipboard(std::string text);
   void RetryCopy();
 
   // Boxes: one at a time; what would open another waits for it.
@@ -148,7 +155,7 @@ class Form1 final : private TrackerEvents {
   void Told(std::string_view prompt, std::string_view title) override { ShowMessage(prompt, title); }
   void CourierPicked(std::string_view carrier_code) override { ShowPicked(carrier_code); }
   bool PhoneWanted(std::string_view carrier_name, std::string_view number) override;
-  void ListChanged() override { UpdateTrayIcon(); }
+  void ListChanged() override;
   bool Notification(std::string_view title, std::string_view text) override {
     return view_.ShowNotification(title, text);
   }
@@ -170,6 +177,7 @@ class Form1 final : private TrackerEvents {
 
   Tracker tracker_;
   ClipboardOffer clipboard_offer_;
+  std::optional<WatchListForm> list_form_;
 
   bool credentials_unreadable_ = false;
   std::optional<TransferId> update_check_;

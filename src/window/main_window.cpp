@@ -21,6 +21,7 @@
 #include "query/carriers.h"
 #include "window/control_ids.h"
 #include "window/dialogs_win32.h"
+#include "window/popup_menu_win32.h"
 
 namespace quenzil {
 namespace {
@@ -44,57 +45,11 @@ const std::size_t kCombo1Row = RowOfName("Combo1");
 const std::size_t kLabel3Row = RowOfName("Label3");
 const std::size_t kLabel5Row = RowOfName("Label5");
 
-UINT DpiOfWindow(HWND hwnd) {
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static const auto get_dpi_for_window = User32Entry<GetDpiForWindowFn>("GetDpiForWindow");
-  if (get_dpi_for_window != nullptr) {
-    const UINT dpi = get_dpi_for_window(hwnd);
-    if (dpi != 0) return dpi;
-  }
-  const HDC screen = ::GetDC(nullptr);
-  if (screen == nullptr) return USER_DEFAULT_SCREEN_DPI;
-  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
-  return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
-}
-
 // Mouse positions are signed: left of or above the client area they are
 // negative.
 POINT PointOf(LPARAM lparam) {
   return POINT{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
 }
-
-UINT MenuFlags(const MenuItem& item) {
-  return MF_STRING | (item.enabled ? 0 : MF_GRAYED) | (item.checked ? MF_CHECKED : 0);
-}
-
-// Fills a menu with the items; submenus are made and owned by it.
-void AppendItems(HMENU menu, const std::vector<MenuItem>& items);
-
-HMENU BuildMenu(const std::vector<MenuItem>& items) {
-  UniqueMenu menu(::CreatePopupMenu());
-  if (!menu) ThrowWin32("CreatePopupMenu");
-  AppendItems(menu.get(), items);
-  return menu.release();
-}
-
-void AppendItems(HMENU menu, const std::vector<MenuItem>& items) {
-  for (const MenuItem& item : items) {
-    BOOL appended = FALSE;
-    if (!item.submenu.empty()) {
-      UniqueMenu submenu(BuildMenu(item.submenu));
-      appended = ::AppendMenuW(menu, MF_POPUP | MenuFlags(item), reinterpret_cast<UINT_PTR>(submenu.get()),
-                               Widen(item.text).c_str());
-      if (appended) submenu.release();  // the menu owns it now
-    } else if (item.command == 0) {
-      appended = ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    } else {
-      appended = ::AppendMenuW(menu, MenuFlags(item), static_cast<UINT_PTR>(item.command), Widen(item.text).c_str());
-    }
-    if (!appended) ThrowWin32("AppendMenuW");
-  }
-}
-
 
 }  // namespace
 
@@ -199,7 +154,8 @@ void MainWindow::AddSystemMenuCommands() {
     ThrowWin32("AppendMenuW");
   }
   recent_submenu_ = recent.release();  // the system menu owns it now
-  if (!::AppendMenuW(system_menu, MF_STRING, commands::kAutostart, Widen(kAutostartCommand).c_str())) {
+  if (!::AppendMenuW(system_menu, MF_STRING, commands::kWatchListWindow, Widen(kWatchListCommand).c_str()) ||
+      !::AppendMenuW(system_menu, MF_STRING, commands::kAutostart, Widen(kAutostartCommand).c_str())) {
     ThrowWin32("AppendMenuW");
   }
 }
@@ -232,6 +188,10 @@ bool MainWindow::OnCopyData(HWND from, const COPYDATASTRUCT& data) {
     return ::SendMessageTimeoutW(from, WM_COPYDATA, reinterpret_cast<WPARAM>(hwnd_), reinterpret_cast<LPARAM>(&reply),
                                  SMTO_ABORTIFHUNG, kCompanionAnswerTimeoutMs, &taken) != 0 &&
            taken == TRUE;
+  }
+  if (data.dwData == kShowListTag) {
+    form_->SecondInstance_ShowList();
+    return true;
   }
   const std::optional<std::string> text = ReadHandOver(data.dwData, bytes);
   if (!text) return false;
@@ -297,6 +257,7 @@ int MainWindow::RunMessageLoop() {
       continue;
     }
     // The dialog manager gives Tab, the arrow keys and Enter their meaning.
+    if (list_window_.TranslateDialogMessage(message)) continue;
     if (hwnd_ != nullptr && ::IsDialogMessageW(hwnd_, &message)) continue;
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
@@ -673,17 +634,7 @@ std::optional<std::string> MainWindow::AskWatchNote(std::string_view number) {
 }
 
 std::optional<int> MainWindow::ShowPopupMenu(const std::vector<MenuItem>& items) {
-  UniqueMenu menu(BuildMenu(items));
-  POINT at{};
-  if (!::GetCursorPos(&at)) ThrowWin32("GetCursorPos");
-  // A menu of a window that is not in front would not close when the user
-  // clicks elsewhere.
-  ::SetForegroundWindow(hwnd_);
-  const int chosen = static_cast<int>(::TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
-                                                       at.x, at.y, 0, hwnd_, nullptr));
-  ::PostMessageW(hwnd_, WM_NULL, 0, 0);
-  if (chosen == 0) return std::nullopt;
-  return chosen;
+  return TrackMenuAtCursor(hwnd_, items);
 }
 
 void MainWindow::SetTitle(std::string_view title) { SetText(hwnd_, Widen(title)); }
@@ -781,6 +732,7 @@ void MainWindow::OpenInBrowser(std::string_view url) {
 }
 
 void MainWindow::EndProgram() {
+  list_window_.Destroy();
   tray_icon_.Remove();
   mailbox_->Close();
   if (hwnd_ != nullptr) {

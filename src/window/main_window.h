@@ -20,6 +20,7 @@
 #include "window/form_controls.h"
 #include "window/link_labels.h"
 #include "window/notification_icon.h"
+#include "window/watch_list_window.h"
 
 namespace quenzil {
 
@@ -55,7 +56,10 @@ class MainWindow final : public FormView {
   // std::runtime_error when a window cannot be made.
   void Create();
   // From now on messages reach the handlers. Before, they are ignored.
-  void AttachForm(Form1& form) { form_ = &form; }
+  void AttachForm(Form1& form) {
+    form_ = &form;
+    list_window_.AttachForm(form.watch_list());
+  }
   // Arms Timer1; its first tick comes right away.
   void StartTimer();
   // The ordinary message loop; returns the WM_QUIT code.
@@ -98,6 +102,7 @@ class MainWindow final : public FormView {
   void DisarmTimer(unsigned id) override;
   void OpenInBrowser(std::string_view url) override;
   void EndProgram() override;
+  WatchListView* watch_list_view() override { return &list_window_; }
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -132,6 +137,7 @@ class MainWindow final : public FormView {
   FormControls controls_;
   LinkLabels links_{controls_};
   NotificationIcon tray_icon_;
+  WatchListWindow list_window_{instance_};
   UniqueIcon big_icon_;
   UniqueIcon small_icon_;
   HWND focus_before_deactivation_ = nullptr;

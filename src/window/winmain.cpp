@@ -52,13 +52,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // watch list. A second start hands its number over and ends.
   const SingleInstance instance_lock = SingleInstance::Acquire();
   if (!instance_lock.first()) {
-    HandOverToFirstInstance({ids::kFormClassName, ids::kShowYourselfMessage}, start.number);
+    HandOverToFirstInstance({ids::kFormClassName, ids::kShowYourselfMessage}, start.number, start.list);
     return 0;
   }
 
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof(controls);
-  controls.dwICC = ICC_STANDARD_CLASSES;
+  controls.dwICC = ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES;
   // Without it the standard controls still work, only unthemed.
   static_cast<void>(::InitCommonControlsEx(&controls));
 

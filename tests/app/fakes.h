@@ -274,6 +274,9 @@ class FakeSettingsStore : public SettingsStore {
   }
   bool LoadDetectionRefused() override { return detection_refused; }
   bool SaveDetectionRefused(bool value) override { return (detection_refused = value, true); }
+  std::string placement;
+  std::string LoadWatchListPlacement() override { return placement; }
+  bool SaveWatchListPlacement(std::string_view value) override { return (placement = value, true); }
 };
 
 class FakeQueryCounter : public QueryCounter {
