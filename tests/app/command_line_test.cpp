@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quenzil {
@@ -24,9 +25,22 @@ TEST(StartArguments, OneSwitchAndTheRestIsTheNumber) {
   };
   for (const auto& test : cases) {
     const StartOptions options = ParseStartArguments(test.arguments);
+    EXPECT_FALSE(options.list);
     EXPECT_EQ(options.background, test.background) << testing::PrintToString(test.arguments);
     EXPECT_EQ(options.number, test.number) << testing::PrintToString(test.arguments);
   }
+}
+
+TEST(StartArguments, ListOpensTheWatchListWindowBesideTheOthers) {
+  for (const auto& [arguments, background, number] :
+       std::initializer_list<std::tuple<std::vector<std::string>, bool, std::optional<std::string>>>{
+           {{"/list"}, false, std::nullopt}, {{"-LIST", "/background"}, true, std::nullopt}, {{"/List", "SF1"}, false, "SF1"}}) {
+    const StartOptions options = ParseStartArguments(arguments);
+    EXPECT_TRUE(options.list) << testing::PrintToString(arguments);
+    EXPECT_EQ(options.background, background);
+    EXPECT_EQ(options.number, number);
+  }
+  EXPECT_EQ(ParseStartArguments({"/lists"}).number, "/lists");
 }
 
 TEST(HandOver, TakesTaggedUtf8TextWithinTheLimit) {
