@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "number_table.h"
 #include "app/query_flow.h"
 #include "query/couriers.h"
 #include "query/services/kuaidi100.h"
@@ -29,25 +30,8 @@ namespace {
 
 using namespace quenzil;
 
-struct Row {
-  std::string number;
-  std::string courier;
-};
-
-std::vector<Row> ReadTable(const std::filesystem::path& path) {
-  std::vector<Row> rows;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#' || line.rfind("number\t", 0) == 0) continue;
-    std::istringstream fields(line);
-    Row row;
-    std::getline(fields, row.number, '\t');
-    std::getline(fields, row.courier, '\t');
-    rows.push_back(row);
-  }
-  return rows;
-}
+using Row = bench::NumberRow;
+std::vector<Row> ReadTable(const std::filesystem::path& path) { return bench::ReadNumberTable(path); }
 
 bool HasLetter(const std::string& number) {
   for (const char c : number) {

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "number_table.h"
 #include "app/tracker.h"
 
 namespace {
@@ -131,25 +132,8 @@ class FixedClock final : public Clock {
   std::chrono::milliseconds Ticks() const override { return {}; }
 };
 
-struct Row {
-  std::string number;
-  std::string courier;
-};
-
-std::vector<Row> ReadTable(const std::filesystem::path& path) {
-  std::vector<Row> rows;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#' || line.rfind("number\t", 0) == 0) continue;
-    std::istringstream fields(line);
-    Row row;
-    std::getline(fields, row.number, '\t');
-    std::getline(fields, row.courier, '\t');
-    rows.push_back(row);
-  }
-  return rows;
-}
+using Row = bench::NumberRow;
+std::vector<Row> ReadTable(const std::filesystem::path& path) { return bench::ReadNumberTable(path); }
 
 void RunMix(const Mix& mix, const std::vector<Row>& rows) {
   Services services(mix);
