@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -351,6 +352,29 @@ std::string ServiceOf(const FetchRequest& request) {
   return "other";
 }
 
+// A tracker over the three services' test hosts, refresh off unless the
+// settings say otherwise.
+struct RoutingRig {
+  FakeTransfers transfers;
+  testing::FakeWatchStore watch_store;
+  FakeHistoryStore history;
+  testing::FakeSettingsStore settings;
+  testing::FakeClock clock{kT0};
+  Events events;
+  std::unique_ptr<Tracker> tracker;
+
+  explicit RoutingRig(std::vector<std::string> order, RefreshMode mode = RefreshMode::kOff, bool appcode = true) {
+    settings.mode = mode;
+    DeployHosts hosts = Hosts();
+    hosts.kdniao = "kdniao.test";
+    hosts.appcode = "appcode.test";
+    tracker = std::make_unique<Tracker>(transfers, TrackerStores{watch_store, history, settings}, events, clock, hosts,
+                                        TrackerOptions{.writes_later = false});
+    tracker->LoadSettings();
+    tracker->SetAccounts({kAccount, {"1237100", "kd-key"}, {appcode ? "ac-code" : ""}, std::move(order)});
+  }
+};
+
 TEST(Routing, ServicesAreAskedInOrderAndEachOutcomePassesOnOrEndsThePress) {
   const std::string k100_rows = PollResult("0");
   const std::string kdniao_rows =
@@ -391,20 +415,9 @@ TEST(Routing, ServicesAreAskedInOrderAndEachOutcomePassesOnOrEndsThePress) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.order.front() + "/" + row.courier + "/" + std::to_string(&row - rows));
-    FakeTransfers transfers;
-    testing::FakeWatchStore watch_store;
-    FakeHistoryStore history;
-    testing::FakeSettingsStore settings;
-    settings.mode = RefreshMode::kOff;
-    testing::FakeClock clock{kT0};
-    Events events;
-    DeployHosts hosts = Hosts();
-    hosts.kdniao = "kdniao.test";
-    hosts.appcode = "appcode.test";
-    Tracker tracker{transfers, {watch_store, history, settings}, events, clock, hosts, {.writes_later = false}};
-    tracker.LoadSettings();
-    Accounts accounts{kAccount, {"1237100", "kd-key"}, {"ac-code"}, row.order};
-    tracker.SetAccounts(accounts);
+    RoutingRig rig(row.order);
+    auto& [transfers, watch_store, history, settings, clock, events, tracker_owner] = rig;
+    Tracker& tracker = *tracker_owner;
     tracker.Query({"YT1234567890123", std::nullopt, row.courier, ""});
     for (std::size_t answered = 0; answered < row.answers.size(); ++answered) {
       ASSERT_EQ(transfers.started.size(), answered + 1);
@@ -456,18 +469,9 @@ TEST_F(QueryFlowTest, NoRefreshGoesOutWhileThePhonesDigitsAreAskedFor) {
 }
 
 TEST(Routing, AServiceOutOfReachIsAskedAfterTheOthersForAWhile) {
-  FakeTransfers transfers;
-  testing::FakeWatchStore watch_store;
-  FakeHistoryStore history;
-  testing::FakeSettingsStore settings;
-  settings.mode = RefreshMode::kOff;
-  testing::FakeClock clock{kT0};
-  Events events;
-  DeployHosts hosts = Hosts();
-  hosts.kdniao = "kdniao.test";
-  Tracker tracker{transfers, {watch_store, history, settings}, events, clock, hosts, {.writes_later = false}};
-  tracker.LoadSettings();
-  tracker.SetAccounts({kAccount, {"1237100", "kd-key"}, {}, {"kuaidi100", "kdniao", "appcode"}});
+  RoutingRig rig({"kuaidi100", "kdniao"}, RefreshMode::kOff, false);
+  auto& [transfers, watch_store, history, settings, clock, events, tracker_owner] = rig;
+  Tracker& tracker = *tracker_owner;
   const std::string none = R"({"Success":true,"Traces":[]})";
   for (const auto& [ticks, first] : {std::pair{0, "kuaidi100"}, {1000, "kdniao"}, {301000, "kuaidi100"}}) {
     clock.ticks = std::chrono::milliseconds{ticks};
@@ -485,19 +489,12 @@ TEST(Routing, AServiceOutOfReachIsAskedAfterTheOthersForAWhile) {
 }
 
 TEST(Routing, APausedServiceIsAskedLastByHandAndPassedOverInTheBackground) {
-  FakeTransfers transfers;
-  testing::FakeWatchStore watch_store;
+  RoutingRig rig({"kuaidi100", "kdniao"}, RefreshMode::kSmart, false);
+  auto& [transfers, watch_store, history, settings, clock, events, tracker_owner] = rig;
+  Tracker& tracker = *tracker_owner;
   watch_store.stored.list.parcels.push_back({.number = "YT1", .carrier = "yuantong"});
-  FakeHistoryStore history;
-  testing::FakeSettingsStore settings;
   settings.paused = true;  // 快递100 refused earlier
-  testing::FakeClock clock{kT0};
-  Events events;
-  DeployHosts hosts = Hosts();
-  hosts.kdniao = "kdniao.test";
-  Tracker tracker{transfers, {watch_store, history, settings}, events, clock, hosts, {.writes_later = false}};
   tracker.LoadSettings();
-  tracker.SetAccounts({kAccount, {"1237100", "kd-key"}, {}, {"kuaidi100", "kdniao", "appcode"}});
   tracker.LoadWatchList();
   ASSERT_EQ(transfers.started.size(), 1u) << "the watched parcel is fetched";
   EXPECT_EQ(ServiceOf(transfers.Last().request), "kdniao") << "the paused 快递100 is passed over";
