@@ -449,6 +449,61 @@ TEST_F(MainWindowTest, TimerWritesTheTitleAndTrayPressBringsTheWindowBack) {
   EXPECT_TRUE(::IsWindowVisible(window_.handle()));
 }
 
+TEST_F(MainWindowTest, TheListWindowShowsEveryTextWholeAndItsPlacementComesBack) {
+  const UnixSeconds now = clock_.Now();
+  for (int index = 0; index < 40; ++index) {
+    watch_store_.stored.list.parcels.push_back(
+        {.number = "YT" + std::to_string(2588814371900 + index), .carrier = index % 2 ? "yuantong" : "zhongtong",
+         .note = "店铺" + std::to_string(index), .state = index % 3 ? "0" : "5", .events = {{"2026-12-08 17:30:00",
+         "【上海市】快件已到达上海转运中心"}}, .added = now - 600, .last_checked = now - 60, .city = "上海"});
+  }
+  form_.Form_Load();
+  form_.OnTransferDone(transfers_.Last().id, FetchOutcome::Answered("1"));
+  const ULONGLONG deadline = ::GetTickCount64() + 3000;
+  while (!form_.tracker().loaded() && ::GetTickCount64() < deadline) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    RunPending(window_.handle());
+  }
+  ASSERT_TRUE(form_.tracker().loaded());
+  ASSERT_TRUE(form_.SystemMenu_Click(0x0180));
+  RunPending(window_.handle());
+  const HWND list_window = ::FindWindowW(L"#32770", L"关注列表");
+  ASSERT_NE(list_window, nullptr);
+  ASSERT_TRUE(::IsWindowVisible(list_window));
+  const HWND list = ::GetDlgItem(list_window, QZ_LIST_PARCELS);
+  EXPECT_EQ(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 40);
+  EXPECT_EQ(TextOf(::GetDlgItem(list_window, QZ_LIST_FILTER_FIRST)), L"全部（40）");
+
+  // Every button's text fits it, and nothing lies over the list.
+  RECT list_rect = ClientRectOf(list_window, list);
+  for (int id = QZ_LIST_FILTER_FIRST; id < QZ_LIST_FILTER_FIRST + 7; ++id) {
+    const HWND button = ::GetDlgItem(list_window, id);
+    const RECT rect = ClientRectOf(list_window, button);
+    EXPECT_LE(TextWidth(button, TextOf(button)) + 4, rect.right - rect.left) << Narrow(TextOf(button));
+    EXPECT_LE(rect.bottom, list_rect.top);
+  }
+  for (const int id : {QZ_LIST_REFRESH, QZ_LIST_COPY, QZ_LIST_NOTE, QZ_LIST_PHONE, QZ_LIST_REWATCH, QZ_LIST_UNWATCH,
+                       QZ_LIST_BULK_ADD, QZ_LIST_OPEN, QZ_LIST_SAVE_AS, IDCANCEL}) {
+    const HWND button = ::GetDlgItem(list_window, id);
+    const RECT rect = ClientRectOf(list_window, button);
+    std::wstring text = TextOf(button);
+    std::erase(text, L'&');
+    EXPECT_LE(TextWidth(button, text) + 4, rect.right - rect.left) << Narrow(text);
+    EXPECT_GE(rect.left, list_rect.right);
+  }
+  SaveScreenshot(list_window, "list-" + std::to_string(window_.dpi()) + "dpi.bmp");
+
+  // Closed at another size, it comes back at that size in a new run.
+  ASSERT_TRUE(::SetWindowPos(list_window, nullptr, 40, 50, 900, 520, SWP_NOZORDER));
+  ::SendMessageW(list_window, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(::IsWindowVisible(list_window));
+  const std::optional<ListWindowPlacement> kept = ParseListPlacement(settings_.placement);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->x, 40);
+  EXPECT_EQ(::MulDiv(kept->width, static_cast<int>(window_.dpi()), 96), 900);
+  EXPECT_EQ(kept->column_widths.size(), kColumnCount);
+}
+
 }  // namespace
 }  // namespace quenzil
 

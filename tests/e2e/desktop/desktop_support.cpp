@@ -487,6 +487,65 @@ namespace {
   return ::testing::AssertionSuccess();
 }
 
+// ---- console programs -----------------------------------------------------------
+
+namespace {
+
+void Drain(HANDLE pipe, std::string& into) {
+  DWORD available = 0, got = 0;
+  char buffer[4096];
+  while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+         ::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    into.append(buffer, got);
+}
+
+}  // namespace
+
+Ran RunConsole(const std::wstring& exe, const std::vector<std::string>& arguments) {
+  Ran ran;
+  SECURITY_ATTRIBUTES inherit{};
+  inherit.nLength = sizeof inherit;
+  inherit.bInheritHandle = TRUE;
+  e2e::UniqueHandle read[2], write[2];
+  for (int index = 0; index < 2; ++index) {
+    if (!::CreatePipe(read[index].put(), write[index].put(), &inherit, 1 << 20) ||
+        !::SetHandleInformation(read[index].get(), HANDLE_FLAG_INHERIT, 0)) {
+      ADD_FAILURE() << "CreatePipe failed: " << ::GetLastError();
+      return ran;
+    }
+  }
+  std::wstring command = L"\"" + exe + L"\"";
+  for (const auto& word : arguments) command += L" \"" + e2e::Widen(word) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = write[0].get();
+  startup.hStdError = write[1].get();
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &started)) {
+    ADD_FAILURE() << "cannot start " << e2e::Narrow(exe) << ": " << ::GetLastError();
+    return ran;
+  }
+  e2e::UniqueHandle process(started.hProcess), thread(started.hThread);
+  write[0].reset();
+  write[1].reset();
+  const bool ended = e2e::WaitUntil([&] {
+    Drain(read[0].get(), ran.out);
+    Drain(read[1].get(), ran.err);
+    return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+  }, 30s);
+  Drain(read[0].get(), ran.out);
+  Drain(read[1].get(), ran.err);
+  if (!ended) {
+    ADD_FAILURE() << e2e::Narrow(exe) << " still runs after 30 s";
+    ::TerminateProcess(process.get(), 99);
+    ::WaitForSingleObject(process.get(), 5000);
+  }
+  ::GetExitCodeProcess(process.get(), &ran.code);
+  return ran;
+}
+
 // ---- a scenario -----------------------------------------------------------------
 
 const nlohmann::json* ParcelIn(const nlohmann::json& file, const std::string& number) {

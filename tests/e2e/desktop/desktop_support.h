@@ -141,6 +141,18 @@ std::optional<std::vector<std::wstring>> MenuItemTexts(HWND menu_window);
 // item's submenu and Down moves within it first.
 ::testing::AssertionResult ChooseMenuItem(HWND menu_window, int index, std::optional<int> sub_index = {});
 
+// ---- console programs --------------------------------------------------------
+
+// What a console program did: its exit code, standard output and error.
+struct Ran {
+  DWORD code = 0xFFFF;
+  std::string out, err;
+};
+
+// Runs it with standard output and error in pipes, read while it runs;
+// ended after 30 s.
+Ran RunConsole(const std::wstring& exe, const std::vector<std::string>& arguments);
+
 // ---- a scenario ------------------------------------------------------------
 
 // The watch file's parcel of this number, or null.

@@ -1,6 +1,9 @@
 // Desktop scenarios: the account dialog and its storage, keyed queries, the
 // watch list with its menus, background refresh and file. Each test starts
 // from no stored account, no watch file and no running program.
+#include <windows.h>
+
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,6 +41,7 @@ constexpr auto kInterval = 6s;
 const std::wstring kAccountTitle = L"查询服务账号";
 const std::wstring kPhoneTitle = L"需要手机号";
 const std::wstring kNoteTitle = L"关注此单号";
+const std::wstring kListTitle = L"关注列表";
 const std::wstring kChooseCarrier = L"请选择快递公司";
 const std::wstring kPhoneDigitsWarning = L"请输入手机号码的后四位数字。";
 const std::wstring kUnreadableAccount =
@@ -119,6 +123,28 @@ class Desktop : public DesktopTest {
   AssertionResult HideToTray() {
     if (auto clicked = app_->Click(ids::kCommand4); !clicked) return clicked;
     if (!WaitUntil([&] { return !app_->FormVisible(); }, 3s)) return AssertionFailure() << "the window stays shown";
+    return AssertionSuccess();
+  }
+
+  // 取消关注 in the 关注列表 window, opened from the tray menu: the parcel
+  // found by typing its number in the list, Delete, OK; Esc closes it.
+  AssertionResult UnwatchInListWindow(const std::wstring& number) {
+    HWND menu = OpenTrayMenu();
+    if (menu == nullptr) return AssertionFailure() << "no tray menu";
+    if (auto chosen = ChooseMenuItem(menu, 0); !chosen) return chosen;
+    HWND list_window = WaitForDialog(kListTitle);
+    if (list_window == nullptr) return AssertionFailure() << "no 关注列表 window; shown: " << Describe(VisibleBoxes(pid()));
+    const HWND list = ::GetDlgItem(list_window, QZ_LIST_PARCELS);
+    if (!WaitUntil([&] { return app_->FocusedWindow() == list; }, 3s)) return AssertionFailure() << "the list has no focus";
+    if (auto typed = app_->TypeText(number); !typed) return typed;
+    if (!WaitUntil([&] { return ::SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) == 1; }, 3s)) {
+      return AssertionFailure() << "typing the number selects no row";
+    }
+    if (auto pressed = app_->PressKey(VK_DELETE); !pressed) return pressed;
+    if (auto confirmed = ExpectBox(kListTitle, L"取消关注选中的 1 个单号？"); !confirmed) return confirmed;
+    if (!WaitUntil([&] { return app_->FocusedWindow() == list; }, 3s)) return AssertionFailure() << "the focus is lost";
+    if (auto pressed = app_->PressKey(VK_ESCAPE); !pressed) return pressed;
+    if (!WaitUntil([&] { return !::IsWindowVisible(list_window); }, 3s)) return AssertionFailure() << "Esc keeps it open";
     return AssertionSuccess();
   }
 
@@ -353,8 +379,8 @@ TEST_F(Desktop, WatchFromTheListAndDriveTheTrayMenu) {
   ASSERT_TRUE(HideToTray());
   menu = OpenTrayMenu();
   ASSERT_NE(menu, nullptr) << "no tray menu";
-  ExpectMenuTexts(menu, {L"圆通速递 妈妈的快递 已签收（已签收，不再刷新）", L"顺丰速运 SF6002 在途", L"",
-                         L"取消关注", L"", L"显示窗口", L"退出"});
+  ExpectMenuTexts(menu, {L"关注列表…", L"", L"顺丰速运 SF6002 在途", L"圆通速递 妈妈的快递 已签收（已签收，不再刷新）",
+                         L"", L"显示窗口", L"退出"});
   ASSERT_TRUE(ChooseMenuItem(menu, 1));
   EXPECT_TRUE(WaitUntil([&] { return app_->FormVisible(); }, 3s)) << "the window stays hidden";
   // The window shows before it is filled.
@@ -362,10 +388,8 @@ TEST_F(Desktop, WatchFromTheListAndDriveTheTrayMenu) {
   EXPECT_TRUE(WaitUntil([&] { return app_->IsChecked(ids::kShunfeng); }, 3s));
   EXPECT_TRUE(app_->WaitForRows(sf_rows, 3s));
 
-  // 取消关注 ▸ the first parcel.
-  menu = OpenTrayMenu();
-  ASSERT_NE(menu, nullptr);
-  ASSERT_TRUE(ChooseMenuItem(menu, 2, 0));
+  // 取消关注 of the first parcel, in the 关注列表 window.
+  ASSERT_TRUE(UnwatchInListWindow(L"YT6001"));
   ASSERT_TRUE(WaitForWatchFile([](const json& f) { return !ParcelIn(f, "YT6001") && ParcelIn(f, "SF6002"); }, 3s));
   EXPECT_TRUE(e2e::NotificationAreaShown()) << "the icon went while a parcel is still watched";
 
@@ -376,7 +400,7 @@ TEST_F(Desktop, WatchFromTheListAndDriveTheTrayMenu) {
   // 退出 asks first; Cancel keeps the program.
   menu = OpenTrayMenu();
   ASSERT_NE(menu, nullptr);
-  ExpectMenuTexts(menu, {L"顺丰速运 SF6002 在途", L"", L"取消关注", L"", L"显示窗口", L"退出"});
+  ExpectMenuTexts(menu, {L"关注列表…", L"", L"顺丰速运 SF6002 在途", L"", L"显示窗口", L"退出"});
   ASSERT_TRUE(ChooseMenuItem(menu, 3));
   EXPECT_TRUE(ExpectBox(e2e::kExitTitle, e2e::kExitPrompt, IDCANCEL));
   EXPECT_TRUE(app_->Running());
@@ -388,6 +412,175 @@ TEST_F(Desktop, WatchFromTheListAndDriveTheTrayMenu) {
   EXPECT_TRUE(WaitUntil([] { return !e2e::NotificationAreaShown(); }, 3s)) << "the icon outlives the program";
   ASSERT_TRUE(ReadWatchFile(file));
   EXPECT_NE(ParcelIn(file, "SF6002"), nullptr);
+}
+
+TEST_F(Desktop, TheListWindowTakesPastedLinesASecondStartAndSavesASheet) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(PostToForm(WM_SYSCOMMAND, 0x0180, 0));
+  const HWND list_window = WaitForDialog(kListTitle);
+  ASSERT_NE(list_window, nullptr) << "no 关注列表 window";
+  const HWND list = ::GetDlgItem(list_window, QZ_LIST_PARCELS);
+
+  // 批量添加 by its mnemonic: three lines typed, one of them no number.
+  ASSERT_TRUE(WaitUntil([&] { return app_->FocusedWindow() == list; }, 3s));
+  ASSERT_TRUE(app_->PressAlt('A'));
+  const HWND bulk = WaitForDialog(L"批量添加");
+  ASSERT_NE(bulk, nullptr) << "no 批量添加 dialog";
+  ASSERT_TRUE(FocusIn(bulk, QZ_EDIT_BULK));
+  for (const wchar_t* line : {L"YT2588814371952 妈妈的快递", L"not-a-number", L"JT5261988016578 极兔"}) {
+    ASSERT_TRUE(app_->TypeText(line));
+    ASSERT_TRUE(app_->PressKey(VK_RETURN));
+  }
+  const HWND preview = ::GetDlgItem(bulk, QZ_LIST_BULK_PREVIEW);
+  EXPECT_TRUE(WaitUntil([&] { return ::SendMessageW(preview, LVM_GETITEMCOUNT, 0, 0) == 3; }, 3s));
+  ASSERT_TRUE(app_->PressAlt('A'));
+  // What was not added stays in the box.
+  EXPECT_TRUE(WaitUntil([&] { return WindowTextOf(::GetDlgItem(bulk, QZ_EDIT_BULK)) == L"not-a-number\r\n"; }, 3s))
+      << Narrow(WindowTextOf(::GetDlgItem(bulk, QZ_EDIT_BULK)));
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(bulk, QZ_TEXT_BULK_STATUS)), L"已加入 2 个单号。没有加入的行留在框中，改正后可再次添加。");
+  ASSERT_TRUE(app_->PressKey(VK_ESCAPE));
+  ASSERT_TRUE(WaitGone(bulk));
+  EXPECT_TRUE(WaitUntil([&] { return ::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 2; }, 3s));
+  ASSERT_TRUE(WaitForWatchFile([](const json& f) { return ParcelIn(f, "YT2588814371952") && ParcelIn(f, "JT5261988016578"); }, 3s));
+  json file;
+  ASSERT_TRUE(ReadWatchFile(file));
+  EXPECT_EQ(ParcelIn(file, "YT2588814371952")->value("note", ""), "妈妈的快递");
+  EXPECT_EQ(ParcelIn(file, "JT5261988016578")->value("carrier", ""), "jtexpress");
+  e2e::TakeScreenshot("desktop-list-window");
+
+  // Closed, a second start with /list brings it back.
+  ASSERT_TRUE(app_->PressKey(VK_ESCAPE));
+  ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(list_window); }, 3s));
+  auto second = App::Launch(true, L"/list");
+  ASSERT_TRUE(second->WaitForExit(10s)) << "the second start stays";
+  EXPECT_TRUE(WaitUntil([&] { return ::IsWindowVisible(list_window) != FALSE; }, 5s)) << "/list did not show it";
+
+  // 另存为… by its mnemonic, into the file dialog's name box.
+  const std::wstring sheet = WatchFolder() + L"\\导出.csv";
+  ASSERT_TRUE(WaitUntil([&] { return app_->FocusedWindow() == list; }, 3s));
+  ASSERT_TRUE(app_->PressAlt('S'));
+  const HWND save = WaitForDialog(L"另存为");
+  ASSERT_NE(save, nullptr) << "no 另存为 dialog; shown: " << Describe(VisibleBoxes(pid()));
+  LetFocusSettle();
+  // The name proposed is selected in its box: the path typed replaces it.
+  ASSERT_TRUE(app_->TypeText(sheet));
+  ASSERT_TRUE(app_->PressKey(VK_RETURN));
+  ASSERT_TRUE(WaitGone(save));
+  std::optional<std::string> saved;
+  ASSERT_TRUE(WaitUntil([&] { return (saved = ReadBytes(sheet)).has_value(); }, 5s)) << "no sheet written";
+  EXPECT_EQ(saved->substr(0, 3), "\xEF\xBB\xBF");
+  EXPECT_NE(saved->find("YT2588814371952"), std::string::npos);
+  EXPECT_NE(saved->find("\r\n"), std::string::npos);
+}
+
+// The companion beside this suite's program.
+std::wstring CompanionExe() {
+  std::wstring exe = e2e::GetSettings().quenzil_exe;
+  return exe.substr(0, exe.size() - std::wstring(L"quenzil.exe").size()) + L"quenzilc.exe";
+}
+
+TEST_F(Desktop, TwoHundredParcelsSortedFilteredAndRemovedByKeyboardAndFilledByTheCompanion) {
+  ASSERT_TRUE(StoreAccount(kCustomer, kKey));
+  const std::wstring off = L"off";
+  ASSERT_TRUE(WriteUserValue(L"Software\\Dravimo\\Quenzil", L"AutoRefresh", REG_SZ,
+                             std::vector<BYTE>(reinterpret_cast<const BYTE*>(off.c_str()),
+                                               reinterpret_cast<const BYTE*>(off.c_str() + off.size() + 1))));
+  // 200 parcels: 10 put away, 40 out for delivery, 150 on their way.
+  json parcels = json::array();
+  for (int index = 0; index < 200; ++index) {
+    char number[32];
+    std::snprintf(number, sizeof number, "YT25888143%05d", index * 7919 % 100000);
+    json parcel = {{"number", number}, {"carrier", "yuantong"}, {"note", "店铺" + std::to_string(index)},
+                   {"state", index < 10 ? "3" : index < 50 ? "5" : "0"}, {"added", "2026-12-01T00:00:00Z"},
+                   {"last_checked", "2026-12-08T00:00:00Z"}};
+    if (index < 10) parcel.update({{"signed", true}, {"put_away", "2026-12-05T00:00:00Z"}});
+    parcels.push_back(parcel);
+  }
+  ASSERT_TRUE(WriteBytes(WatchFilePath(), json{{"version", 1}, {"parcels", parcels}}.dump()));
+  ASSERT_TRUE(Start());
+
+  HWND menu = OpenTrayMenu();
+  ASSERT_NE(menu, nullptr) << "no tray menu";
+  ASSERT_TRUE(ChooseMenuItem(menu, 0));
+  const HWND list_window = WaitForDialog(kListTitle);
+  ASSERT_NE(list_window, nullptr) << "no 关注列表 window";
+  const HWND list = ::GetDlgItem(list_window, QZ_LIST_PARCELS);
+  const auto rows = [&] { return ::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0); };
+  const auto focus_on = [&](HWND wanted) { return WaitUntil([&] { return app_->FocusedWindow() == wanted; }, 3s); };
+  ASSERT_TRUE(WaitUntil([&] { return rows() == 190; }, 5s)) << rows() << " rows: the put away are under 已完成";
+  EXPECT_EQ(WindowTextOf(::GetDlgItem(list_window, QZ_LIST_FILTER_FIRST + 6)), L"已完成（10）");
+
+  // Filter: Shift+Tab to the filter buttons, → to 运输中.
+  ASSERT_TRUE(focus_on(list));
+  ASSERT_TRUE(app_->PressKey(VK_TAB, true));
+  ASSERT_TRUE(focus_on(::GetDlgItem(list_window, QZ_LIST_FILTER_FIRST)));
+  ASSERT_TRUE(app_->PressKey(VK_RIGHT));
+  EXPECT_TRUE(WaitUntil([&] { return rows() == 150; }, 3s)) << rows();
+
+  // Sort: the list's menu by Shift+F10, 排序方式 ▸ 单号.
+  ASSERT_TRUE(app_->PressKey(VK_TAB));
+  ASSERT_TRUE(focus_on(list));
+  ASSERT_TRUE(app_->PressKey(VK_F10, true));
+  menu = WaitForPopupMenu(pid(), 5s);
+  ASSERT_NE(menu, nullptr) << "Shift+F10 opens no menu";
+  ASSERT_TRUE(ChooseMenuItem(menu, 7, 1));
+  // Every row, then 复制 from the same menu: the numbers in their order.
+  ASSERT_TRUE(app_->PressKey(VK_HOME));
+  ASSERT_TRUE(app_->PressKey(VK_END, true));
+  ASSERT_TRUE(WaitUntil([&] { return ::SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) == 150; }, 3s));
+  ASSERT_TRUE(app_->PressKey(VK_F10, true));
+  menu = WaitForPopupMenu(pid(), 5s);
+  ASSERT_NE(menu, nullptr);
+  ASSERT_TRUE(ChooseMenuItem(menu, 2));
+  std::vector<std::wstring> numbers;
+  ASSERT_TRUE(WaitUntil([&] {
+    const auto text = e2e::ClipboardText();
+    numbers.clear();
+    for (std::size_t from = text ? text->find(L"\r\n") : std::wstring::npos; from != std::wstring::npos;) {
+      const std::size_t end = text->find(L"\r\n", from + 2);
+      if (end == std::wstring::npos) break;
+      const std::wstring line = text->substr(from + 2, end - from - 2);
+      const std::size_t tab = line.find(L'\t');
+      numbers.push_back(line.substr(tab + 1, line.find(L'\t', tab + 1) - tab - 1));
+      from = end;
+    }
+    return numbers.size() == 150;
+  }, 3s)) << numbers.size() << " rows copied";
+  EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
+
+  // Remove: the first two rows, Delete, OK.
+  ASSERT_TRUE(app_->PressKey(VK_HOME));
+  ASSERT_TRUE(app_->PressKey(VK_DOWN, true));
+  ASSERT_TRUE(WaitUntil([&] { return ::SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) == 2; }, 3s));
+  ASSERT_TRUE(app_->PressKey(VK_DELETE));
+  ASSERT_TRUE(ExpectBox(kListTitle, L"取消关注选中的 2 个单号？"));
+  EXPECT_TRUE(WaitUntil([&] { return rows() == 148; }, 3s)) << rows();
+  ASSERT_TRUE(WaitForWatchFile([&](const json& f) {
+    return f["parcels"].size() == 198 && !ParcelIn(f, Narrow(numbers[0])) && !ParcelIn(f, Narrow(numbers[1]));
+  }, 3s));
+  e2e::TakeScreenshot("desktop-list-200");
+
+  // A sheet as Excel saves it on a Chinese Windows (GBK), and one number,
+  // through the companion: both reach the open list within 2 s.
+  const std::wstring sheet_text = L"快递单号,快递公司,备注\r\nJT5261988016578,极兔,周末取\r\n";
+  std::string gbk(sheet_text.size() * 2, '\0');
+  gbk.resize(static_cast<std::size_t>(::WideCharToMultiByte(936, 0, sheet_text.c_str(), static_cast<int>(sheet_text.size()),
+                                                             gbk.data(), static_cast<int>(gbk.size()), nullptr, nullptr)));
+  const std::wstring sheet = WatchFolder() + L"\\单号.csv";
+  ASSERT_TRUE(WriteBytes(sheet, gbk));
+  const Ran imported = RunConsole(CompanionExe(), {"--import", Narrow(sheet)});
+  EXPECT_EQ(imported.code, 0u) << imported.out << imported.err;
+  EXPECT_NE(imported.out.find("已加入"), std::string::npos) << imported.out;
+  EXPECT_TRUE(WaitUntil([&] { return rows() == 149; }, 2s)) << rows();
+  const Ran watched = RunConsole(CompanionExe(), {"--watch", "YT2588814371952", "--note", "妈妈的快递"});
+  EXPECT_EQ(watched.code, 0u) << watched.out << watched.err;
+  EXPECT_TRUE(WaitUntil([&] { return rows() == 150; }, 2s)) << rows();
+  json file;
+  ASSERT_TRUE(ReadWatchFile(file));
+  ASSERT_NE(ParcelIn(file, "JT5261988016578"), nullptr);
+  EXPECT_EQ(ParcelIn(file, "JT5261988016578")->value("note", ""), "周末取");
+  EXPECT_EQ(ParcelIn(file, "YT2588814371952")->value("note", ""), "妈妈的快递");
 }
 
 TEST_F(Desktop, BackgroundRefreshTellsOnlyOfChanges) {
@@ -445,9 +638,7 @@ TEST_F(Desktop, BackgroundRefreshTellsOnlyOfChanges) {
   EXPECT_TRUE(NoBoxFor(0ms));
 
   // Nothing watched any more: the icon goes, though the window is shown.
-  HWND menu = OpenTrayMenu();
-  ASSERT_NE(menu, nullptr) << "no tray menu";
-  ASSERT_TRUE(ChooseMenuItem(menu, 1, 0));
+  ASSERT_TRUE(UnwatchInListWindow(L"ZT5001"));
   EXPECT_TRUE(WaitForWatchFile([](const json& f) { return f.contains("parcels") && f["parcels"].empty(); }, 3s));
   EXPECT_TRUE(WaitUntil([] { return !e2e::NotificationAreaShown(); }, 3s)) << "the icon stays with nothing watched";
   EXPECT_TRUE(app_->FormVisible());

@@ -239,8 +239,8 @@ TEST_F(Lasting, WatchFileHeldByAnotherProgramIsReadOnceFreeAndNeverWrittenBefore
 
   HWND menu = OpenTrayMenu();
   ASSERT_NE(menu, nullptr) << "no tray menu";
-  ExpectMenuTexts(menu, std::vector<std::wstring>{L"中通快递 锁住时的单号 在途", L"圆通速递 YT7102 在途", L"",
-                                                 L"取消关注", L"", L"显示窗口", L"退出"});
+  ExpectMenuTexts(menu, std::vector<std::wstring>{L"关注列表…", L"", L"中通快递 锁住时的单号 在途",
+                                                 L"圆通速递 YT7102 在途", L"", L"显示窗口", L"退出"});
   ASSERT_TRUE(ChooseMenuItem(menu, 3));  // 显示窗口
 }
 
@@ -296,7 +296,7 @@ TEST_F(Lasting, UnreadableEntriesStayInTheFileAsTheyWereAndAreNeverRefreshed) {
 
   HWND menu = OpenTrayMenu();
   ASSERT_NE(menu, nullptr) << "no tray menu";
-  ExpectMenuTexts(menu, std::vector<std::wstring>{L"中通快递 好的一 在途", L"圆通速递 好的二 在途", L"", L"取消关注", L"",
+  ExpectMenuTexts(menu, std::vector<std::wstring>{L"关注列表…", L"", L"中通快递 好的一 在途", L"圆通速递 好的二 在途", L"",
                                                  L"显示窗口", L"退出"});
   ASSERT_TRUE(ChooseMenuItem(menu, 3));  // 显示窗口
 }
