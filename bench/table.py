@@ -136,6 +136,14 @@ row(f"Watch refreshes per second ({refreshes}, keyed HTTPS, saved after each)",
     f"{fmt(rate, '/s')}", f"plain HTTPS POSTs back to back {fmt(post_rate, '/s')}",
     fmt(ratio(rate, post_rate), "×", 2), "(reference: the program does at most one every 9 s)", None)
 
+# The 关注列表 window with 200 parcels.
+lo, lb, lf = get("list.open.median_ms"), get("list.bare.median_ms"), get("list.filter.median_ms")
+row(f"关注列表 with 200 parcels: 关注列表… to its rows shown, first open, median of {fmt(get('list.open.count'), '', 0)} (p90)",
+    ms("list.open"), f"a bare report list of 200 rows made in one process {ms('list.bare')}",
+    fmt(ratio(lo, lb), "×", 2), "< 100 ms", None if lo is None else lo < 100)
+row(f"关注列表: a filter's click to its rows, median of {fmt(get('list.filter.count'), '', 0)} (p90)",
+    ms("list.filter"), "", "", "< 16 ms", None if lf is None else lf < 16)
+
 # 5. Start-up and memory, as before.
 s, sm = get("startup.program.median_ms"), get("startup.minimal.median_ms")
 row(f"Start to visible window, immediate update answer, median of {fmt(get('startup.program.count'), '', 0)} (p90)",

@@ -167,6 +167,8 @@ echo "bench: start-up ($start_rounds rounds of four, $stalled_rounds with a stal
 want startup && run startup 600 "$app_exe" startup $start_rounds $stalled_rounds
 echo "bench: memory ($memory_queries queries of 1 MiB, $big_rows rows each)" >&2
 want memory && run memory 900 "$app_exe" memory $memory_queries "$big_rows"
+echo "bench: the 关注列表 window with 200 parcels ($start_rounds rounds)" >&2
+want list && run list 300 "$app_exe" list $start_rounds
 echo "bench: watch list ($watch_refreshes refreshes of 200 parcels)" >&2
 want watch && run watch 600 "$watch_exe" "$(dos_path "$work/watch/watch.json")" $watch_refreshes 200
 if want extraction; then

@@ -12,6 +12,9 @@
 //   bench_app startup COUNT STALLED start to visible window beside a minimal window;
 //                                   200 watched beside none; a stalled maker site
 //   bench_app memory COUNT ROWS     memory after 0/10/50/COUNT queries of a 1 MiB answer
+//   bench_app list COUNT            关注列表 with 200 parcels: the first open (the window
+//                                   made) and a filter's click to its rows, beside
+//                                   a bare report list of 200 rows made here
 // Programs come from the environment (Windows paths): QUENZIL_BENCH_EXE (this
 // program), QUENZIL_BENCH_BEFORE_EXE (the previous release),
 // QUENZIL_BENCH_NAIVE_EXE (the naive anchor: spinning wait, 1 ms clock),
@@ -20,6 +23,8 @@
 // value" lines; CPU and memory are the host kernel's figures for the Wine
 // process running the exe (Wine reports about nothing for another process).
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <iterator>
 #include <map>
@@ -336,6 +341,108 @@ int Memory(int count, int rows) {
   return 0;
 }
 
+constexpr wchar_t kListCaption[] = L"关注列表";
+constexpr int kListParcels = 310;   // the list window's report list
+constexpr int kFilterAll = 300;     // its 全部 button
+constexpr int kFilterDone = 306;    // 已完成
+
+LRESULT RowsOf(HWND list) {
+  DWORD_PTR rows = 0;
+  if (::SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, &rows) == 0) return -1;
+  return static_cast<LRESULT>(rows);
+}
+
+// The floor: a report list of 200 rows drawn on demand, in a window of its
+// own, made and shown in this process.
+LRESULT CALLBACK BareProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NOTIFY) {
+    auto* shown = reinterpret_cast<NMLVDISPINFOW*>(lparam);
+    if (shown->hdr.code == LVN_GETDISPINFOW && (shown->item.mask & LVIF_TEXT) != 0) {
+      ::lstrcpynW(shown->item.pszText, L"YT0000000001000", shown->item.cchTextMax);
+    }
+    return 0;
+  }
+  return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+std::optional<double> BareListMillis() {
+  const auto start = Clock::now();
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = BareProc;
+  window_class.hInstance = ::GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"QuenzilBenchBareList";
+  ::RegisterClassExW(&window_class);  // already there after the first round
+  HWND window = ::CreateWindowExW(0, window_class.lpszClassName, L"bare", WS_OVERLAPPEDWINDOW, 0, 0, 900, 500, nullptr,
+                                  nullptr, window_class.hInstance, nullptr);
+  HWND list = ::CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_OWNERDATA, 0, 0, 880, 460,
+                                window, nullptr, window_class.hInstance, nullptr);
+  if (window == nullptr || list == nullptr) return std::nullopt;
+  for (int column = 0; column < 9; ++column) {
+    LVCOLUMNW head{};
+    head.mask = LVCF_TEXT | LVCF_WIDTH;
+    head.pszText = const_cast<wchar_t*>(L"列");
+    head.cx = 90;
+    ::SendMessageW(list, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&head));
+  }
+  ::SendMessageW(list, LVM_SETITEMCOUNT, 200, 0);
+  ::ShowWindow(window, SW_SHOW);
+  ::UpdateWindow(window);
+  const double millis = MillisSince(start);
+  ::DestroyWindow(window);
+  return millis;
+}
+
+// Polls until the list holds `rows` rows; the milliseconds from `start`.
+std::optional<double> UntilRows(HWND list, LRESULT rows, Clock::time_point start) {
+  while (MillisSince(start) < 10000) {
+    if (RowsOf(list) == rows) return MillisSince(start);
+    std::this_thread::yield();
+  }
+  Note("the list did not show its rows");
+  return std::nullopt;
+}
+
+int ListWindow(int count) {
+  if (!ResetServer()) return 1;
+  std::vector<double> opened, bare, filtered;
+  for (int round = 0; round <= count; ++round) {
+    if (!Setup(true, kWatched)) return 1;
+    auto program = Program::Launch(Exe(L"QUENZIL_BENCH_EXE"), kFormClass);
+    if (!program || !program->WaitVisible(20s)) return 1;
+    std::this_thread::sleep_for(500ms);  // the watch list read
+    const auto start = Clock::now();
+    ::PostMessageW(program->window(), WM_SYSCOMMAND, 0x0180, 0);
+    HWND shown = nullptr;
+    while (shown == nullptr && MillisSince(start) < 10000) {
+      shown = program->FindShown(kListCaption);
+      if (shown == nullptr) std::this_thread::yield();
+    }
+    const HWND list = shown != nullptr ? ::GetDlgItem(shown, kListParcels) : nullptr;
+    const auto open = list != nullptr ? UntilRows(list, kWatched, start) : std::nullopt;
+    if (!open) return 1;
+    const auto floor = BareListMillis();
+    if (!floor) return 1;
+    // A filter's click to its rows: 已完成 holds none of them, 全部 all.
+    const auto done_start = Clock::now();
+    ::PostMessageW(::GetDlgItem(shown, kFilterDone), BM_CLICK, 0, 0);
+    const auto done = UntilRows(list, 0, done_start);
+    const auto all_start = Clock::now();
+    ::PostMessageW(::GetDlgItem(shown, kFilterAll), BM_CLICK, 0, 0);
+    const auto all = UntilRows(list, kWatched, all_start);
+    if (!done || !all) return 1;
+    if (round == 0) continue;  // warms both up
+    opened.push_back(*open);
+    bare.push_back(*floor);
+    filtered.push_back(*done);
+    filtered.push_back(*all);
+  }
+  ResultSpread("list.open", opened);
+  ResultSpread("list.bare", bare);
+  ResultSpread("list.filter", filtered);
+  return Setup(false, 0) ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -347,6 +454,7 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"hidden") return Hidden(number(2, 60));
   if (mode == L"startup") return Startup(number(2, 10), number(3, 2));
   if (mode == L"memory") return Memory(number(2, 100), number(3, 0));
-  Note("usage: bench_app latency|keyed|waitcpu|hidden|startup|memory [numbers]");
+  if (mode == L"list") return ListWindow(number(2, 10));
+  Note("usage: bench_app latency|keyed|waitcpu|hidden|startup|memory|list [numbers]");
   return 2;
 }

@@ -250,4 +250,27 @@ bool WriteWatchList(std::size_t watched) {
                                         quenzil::SerializeWatchFile(BenchWatchList(watched, UnixNow())), &error);
 }
 
+HWND Program::FindShown(const wchar_t* caption) const {
+  struct Search {
+    DWORD process_id;
+    const wchar_t* caption;
+    HWND found;
+  } search{process_id_, caption, nullptr};
+  ::EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto& wanted = *reinterpret_cast<Search*>(context);
+        DWORD owner = 0;
+        wchar_t text[64] = {};
+        ::GetWindowThreadProcessId(window, &owner);
+        if (owner != wanted.process_id || !::IsWindowVisible(window)) return TRUE;
+        ::GetWindowTextW(window, text, static_cast<int>(std::size(text)));
+        if (std::wstring_view(text) != wanted.caption) return TRUE;
+        wanted.found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 }  // namespace bench
+

@@ -48,6 +48,9 @@ class Program {
   bool PostQueryClick();
   // 缩小到后台: hidden, only the notification-area icon left.
   bool HideToTray();
+  HWND window() const { return window_; }
+  // A visible top-level window of the program with this caption, or null.
+  HWND FindShown(const wchar_t* caption) const;
 
  private:
   Program() = default;
