@@ -397,7 +397,7 @@ INT_PTR CALLBACK BulkProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
           SetText(Item(dialog, QZ_EDIT_BULK), Widen(added.kept));
           ShowPreview(dialog, state->host);
           SetText(Item(dialog, QZ_TEXT_BULK_STATUS), Widen(added.told));
-          ::SetFocus(Item(dialog, QZ_EDIT_BULK));
+          ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(dialog, QZ_EDIT_BULK)), TRUE);
           return TRUE;
         }
         if (LOWORD(wparam) == IDCANCEL) {

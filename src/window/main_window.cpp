@@ -149,13 +149,13 @@ void MainWindow::AddSystemMenuCommands() {
   if (!::AppendMenuW(system_menu, MF_SEPARATOR, 0, nullptr) ||
       !::AppendMenuW(system_menu, MF_STRING, commands::kKeySettings, Widen(kKeySettingsCommand).c_str()) ||
       !::AppendMenuW(system_menu, MF_STRING | MF_GRAYED, commands::kWatch, Widen(kWatchCommand).c_str()) ||
+      !::AppendMenuW(system_menu, MF_STRING, commands::kWatchListWindow, Widen(kWatchListCommand).c_str()) ||
       !::AppendMenuW(system_menu, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(recent.get()),
                      Widen(kRecentCommand).c_str())) {
     ThrowWin32("AppendMenuW");
   }
   recent_submenu_ = recent.release();  // the system menu owns it now
-  if (!::AppendMenuW(system_menu, MF_STRING, commands::kWatchListWindow, Widen(kWatchListCommand).c_str()) ||
-      !::AppendMenuW(system_menu, MF_STRING, commands::kAutostart, Widen(kAutostartCommand).c_str())) {
+  if (!::AppendMenuW(system_menu, MF_STRING, commands::kAutostart, Widen(kAutostartCommand).c_str())) {
     ThrowWin32("AppendMenuW");
   }
 }

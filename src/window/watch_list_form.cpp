@@ -4,13 +4,16 @@
 #include <charconv>
 #include <utility>
 
+#include "app/texts.h"
 #include "platform/file_store.h"
 #include "query/couriers.h"
 
 namespace quenzil {
 namespace {
 
-constexpr std::string_view kListTitle = "关注列表";
+// The list window is titled 关注列表 itself: its boxes are the program's
+// usual notices.
+constexpr std::string_view kListBoxTitle = kSystemNoticeTitle;
 // A sheet bigger than this is no list of parcels.
 constexpr std::size_t kMaxSheetBytes = 8u * 1024u * 1024u;
 
@@ -220,7 +223,7 @@ void WatchListForm::Closing() {
 void WatchListForm::Tell(std::string_view prompt) {
   host_.modal.WhenClear([this, text = std::string(prompt)] {
     ModalGate::Scope modal(host_.modal);
-    view_.ShowListMessage(text, kListTitle);
+    view_.ShowListMessage(text, kListBoxTitle);
   });
 }
 
@@ -238,7 +241,7 @@ void WatchListForm::Unwatch_Click() {
     bool confirmed = false;
     {
       ModalGate::Scope modal(host_.modal);
-      confirmed = view_.ConfirmInList(std::string("取消关注选中的 ") + CountText(parcels.size()) + "？", kListTitle);
+      confirmed = view_.ConfirmInList(std::string("取消关注选中的 ") + CountText(parcels.size()) + "？", kListBoxTitle);
     }
     if (!confirmed) return;
     for (const ParcelKey& parcel : parcels) host_.tracker.Unwatch(parcel.first, parcel.second);

@@ -124,7 +124,8 @@ void WatchListWindow::Place(std::string_view text) {
 }
 
 void WatchListWindow::ShowList(std::string_view placement) {
-  if (hwnd_ == nullptr) {
+  const bool made = hwnd_ == nullptr;
+  if (made) {
     Create();
     Place(placement);
     Layout();
@@ -132,9 +133,11 @@ void WatchListWindow::ShowList(std::string_view placement) {
   const bool shown = ::IsWindowVisible(hwnd_) != FALSE;
   ::ShowWindow(hwnd_, ::IsIconic(hwnd_) ? SW_RESTORE : shown ? SW_SHOW : maximized_ ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
   ::SetForegroundWindow(hwnd_);  // may be refused; the window is shown anyway
+  // The keys go to the list when it opens; through the dialog manager, so
+  // that it gives the focus back there whenever the window is activated.
   const HWND focus = ::GetFocus();
-  if (focus == nullptr || !::IsChild(hwnd_, focus)) {
-    ::SetFocus(list_);
+  if (made || focus == nullptr || !::IsChild(hwnd_, focus)) {
+    ::SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(list_), TRUE);
     if (ListView_GetNextItem(list_, -1, LVNI_FOCUSED) < 0 && ListView_GetItemCount(list_) > 0) {
       ListView_SetItemState(list_, 0, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
     }
@@ -253,7 +256,7 @@ void WatchListWindow::ShowListMessage(std::string_view prompt, std::string_view 
 }
 
 bool WatchListWindow::ConfirmInList(std::string_view prompt, std::string_view title) {
-  const int answer = ::MessageBoxW(hwnd_, Widen(prompt).c_str(), Widen(title).c_str(), MB_OKCANCEL | MB_ICONQUESTION);
+  const int answer = ::MessageBoxW(hwnd_, Widen(prompt).c_str(), Widen(title).c_str(), MB_OKCANCEL);
   if (answer == 0) ThrowWin32("MessageBoxW");
   return answer == IDOK;
 }

@@ -138,6 +138,7 @@ TEST_F(MainWindowTest, TheSystemMenuShowsTheStartAtLoginAndTheLastQueries) {
   ::SendMessageW(window_.handle(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(system_menu), MAKELPARAM(0, TRUE));
   EXPECT_NE(::GetMenuState(system_menu, commands::kAutostart, MF_BYCOMMAND) & MF_CHECKED, 0u);
   EXPECT_NE(::GetMenuState(system_menu, commands::kWatch, MF_BYCOMMAND) & MF_GRAYED, 0u);
+  EXPECT_EQ(::GetMenuState(system_menu, commands::kWatchListWindow, MF_BYCOMMAND) & MF_GRAYED, 0u);
   const HMENU recent = ::GetSubMenu(system_menu, ::GetMenuItemCount(system_menu) - 2);
   ASSERT_NE(recent, nullptr);
   ASSERT_EQ(::GetMenuItemCount(recent), 3);  // the entry, a separator, 清除最近查询

@@ -193,7 +193,7 @@ TEST_F(WatchListFormTest, BulkAddKeepsTheLinesNotAddedInTheBox) {
 }
 
 TEST_F(WatchListFormTest, ASheetOpensInBulkAddAndTheListSavesAsACsv) {
-  const std::string sheet = (folder / "单号.csv").string();
+  const std::string sheet = (folder / "sheet.csv").string();
   std::ofstream(sheet, std::ios::binary) << "\xEF\xBB\xBF快递单号,快递公司,备注,手机\r\nYT3000000000001,,\"A, B\",13800005678\r\n"
                                             "ZT3000000002,中通快递,,\r\n";
   list.open_path = sheet;
