@@ -291,9 +291,12 @@ void WatchListForm::Phone_Click() {
 
 void WatchListForm::Rewatch_Click() {
   std::size_t brought_back = 0;
+  const UnixSeconds now = host_.clock.Now();
   for (const ParcelKey& parcel : Selected()) {
+    // Under 已完成: put away, or due to be at the keeper's next turn.
     const std::optional<std::size_t> index = FindParcel(host_.tracker.list(), parcel.first, parcel.second);
-    if (index && host_.tracker.list().parcels[*index].put_away != 0 && host_.tracker.Rewatch(parcel.first, parcel.second)) {
+    if (index && BucketOf(host_.tracker.list().parcels[*index], now) == Filter::kDone &&
+        host_.tracker.Rewatch(parcel.first, parcel.second)) {
       ++brought_back;
     }
   }
@@ -350,6 +353,7 @@ void WatchListForm::Open_Click() {
     if (!path) return;
     const FileRead read = ReadWholeFile(*path, kMaxSheetBytes);
     if (read.too_large) return Tell("文件太大，不像是单号表格。");
+    if (read.busy) return Tell("文件正被其他程序占用（例如 Excel），请关闭它或稍后再试。");
     if (!read.ok) return Tell("无法读取文件：" + (read.error.empty() ? *path : read.error));
     const SheetRead sheet = ReadSheet(read.bytes, host_.tracker.list());
     if (!sheet.lines) return Tell(sheet.error);
