@@ -109,12 +109,7 @@ void WatchListForm::Rebuild() {
     texts[index] = std::string(FilterName(kFilters[index])) + "（" + std::to_string(table_.Count(kFilters[index])) + "）";
   }
   view_.SetFilterTexts(texts, static_cast<std::size_t>(table_.filter()));
-  view_.ShowRowCount(table_.rows().size(), static_cast<std::size_t>(table_.sort_column()), table_.ascending());
-  std::vector<std::size_t> rows;
-  for (const ParcelKey& parcel : selected) {
-    if (const std::optional<std::size_t> row = table_.IndexOf(parcel)) rows.push_back(*row);
-  }
-  if (!rows.empty()) view_.SelectRows(rows, rows.front());
+  ShowRows(selected);
   const FirstFetches first = host_.tracker.first_fetches();
   std::string status = CountText(host_.tracker.list().parcels.size()) + "（最多 " + std::to_string(kMaxWatched) + " 个）";
   if (const std::string fetching = FirstFetchText(first.fetched, first.added); !fetching.empty()) {
@@ -122,6 +117,17 @@ void WatchListForm::Rebuild() {
   }
   if (host_.tracker.refresh_paused()) status += "　自动刷新已暂停";
   view_.SetListStatus(status);
+}
+
+// The rows in their order and under their filter, those selected before
+// selected again.
+void WatchListForm::ShowRows(const std::vector<ParcelKey>& selected) {
+  view_.ShowRowCount(table_.rows().size(), static_cast<std::size_t>(table_.sort_column()), table_.ascending());
+  std::vector<std::size_t> rows;
+  for (const ParcelKey& parcel : selected) {
+    if (const std::optional<std::size_t> row = table_.IndexOf(parcel)) rows.push_back(*row);
+  }
+  if (!rows.empty()) view_.SelectRows(rows, rows.front());
 }
 
 std::vector<ParcelKey> WatchListForm::Selected() const {
@@ -134,16 +140,18 @@ std::vector<ParcelKey> WatchListForm::Selected() const {
 
 void WatchListForm::Filter_Click(std::size_t filter) {
   if (filter >= kFilters.size() || kFilters[filter] == table_.filter()) return;
+  const std::vector<ParcelKey> selected = Selected();
   table_.SetFilter(kFilters[filter]);
-  Rebuild();
+  ShowRows(selected);  // the counts stay as they are
 }
 
 void WatchListForm::Column_Click(std::size_t column) {
   if (column >= kColumnCount) return;
   const auto chosen = static_cast<Column>(column);
   // The same column again turns the order.
+  const std::vector<ParcelKey> selected = Selected();
   table_.SortBy(chosen, chosen == table_.sort_column() ? !table_.ascending() : true);
-  Rebuild();
+  ShowRows(selected);
 }
 
 std::optional<std::size_t> WatchListForm::FindRow(std::string_view typed, std::size_t from) const {

@@ -84,6 +84,7 @@ class WatchListForm final : private BulkAddHost {
 
  private:
   void Rebuild();
+  void ShowRows(const std::vector<ParcelKey>& selected);
   std::vector<ParcelKey> Selected() const;
   void Refresh_Click();
   void Unwatch_Click();

@@ -204,8 +204,13 @@ void WatchListWindow::SetFilterTexts(const std::array<std::string, kFilters.size
   if (hwnd_ == nullptr) return;  // not made yet: it is filled as it is shown
   for (std::size_t index = 0; index < texts.size(); ++index) {
     const HWND button = Item(QZ_LIST_FILTER_FIRST + static_cast<int>(index));
-    SetText(button, Widen(texts[index]));
-    ::SendMessageW(button, BM_SETCHECK, index == chosen ? BST_CHECKED : BST_UNCHECKED, 0);
+    // Only what changed is drawn again: most changes of the list leave the
+    // counts as they were.
+    if (const std::wstring text = Widen(texts[index]); WindowText(button) != text) SetText(button, text);
+    const WPARAM check = index == chosen ? BST_CHECKED : BST_UNCHECKED;
+    if (static_cast<WPARAM>(::SendMessageW(button, BM_GETCHECK, 0, 0)) != check) {
+      ::SendMessageW(button, BM_SETCHECK, check, 0);
+    }
   }
 }
 
@@ -213,8 +218,11 @@ void WatchListWindow::ShowRowCount(std::size_t count, std::size_t sort_column, b
   if (hwnd_ == nullptr) return;  // not made yet: it is filled as it is shown
   // The rows are others now: what was selected is selected again by the
   // handlers, by parcel.
-  ListView_SetItemState(list_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+  ClearSelection(true);
   ListView_SetItemCountEx(list_, static_cast<int>(count), LVSICF_NOSCROLL);
+  ::InvalidateRect(list_, nullptr, FALSE);
+  if (shown_sort_ == std::pair{sort_column, ascending}) return;
+  shown_sort_ = {sort_column, ascending};
   const HWND header = ListView_GetHeader(list_);
   for (std::size_t column = 0; header != nullptr && column < kColumnCount; ++column) {
     HDITEMW item{};
@@ -224,7 +232,18 @@ void WatchListWindow::ShowRowCount(std::size_t count, std::size_t sort_column, b
     if (column == sort_column) item.fmt |= ascending ? HDF_SORTUP : HDF_SORTDOWN;
     Header_SetItem(header, static_cast<int>(column), &item);
   }
-  ::InvalidateRect(list_, nullptr, FALSE);
+}
+
+// Row by row, only those selected: the list's "every row" goes through all
+// of them, each with its notifications, which a filter's click would wait for.
+void WatchListWindow::ClearSelection(bool focus_too) {
+  for (int row = ListView_GetNextItem(list_, -1, LVNI_SELECTED); row >= 0;
+       row = ListView_GetNextItem(list_, row, LVNI_SELECTED)) {
+    ListView_SetItemState(list_, row, 0, LVIS_SELECTED);
+  }
+  if (const int focused = ListView_GetNextItem(list_, -1, LVNI_FOCUSED); focus_too && focused >= 0) {
+    ListView_SetItemState(list_, focused, 0, LVIS_FOCUSED);
+  }
 }
 
 std::vector<std::size_t> WatchListWindow::SelectedRows() const {
@@ -239,7 +258,7 @@ std::vector<std::size_t> WatchListWindow::SelectedRows() const {
 
 void WatchListWindow::SelectRows(const std::vector<std::size_t>& rows, std::optional<std::size_t> focus) {
   if (hwnd_ == nullptr) return;  // not made yet: it is filled as it is shown
-  ListView_SetItemState(list_, -1, 0, LVIS_SELECTED);
+  ClearSelection(false);
   for (const std::size_t row : rows) ListView_SetItemState(list_, static_cast<int>(row), LVIS_SELECTED, LVIS_SELECTED);
   if (focus) {
     ListView_SetItemState(list_, static_cast<int>(*focus), LVIS_FOCUSED, LVIS_FOCUSED);

@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/watch_list_view.h"
 #include "common/handles_win32.h"
@@ -58,6 +60,7 @@ class WatchListWindow final : public WatchListView {
   bool OnNotify(const NMHDR& header, LRESULT& result);
   void OnCommand(int id, int notification);
   void Close();
+  void ClearSelection(bool focus_too);
   HWND Item(int id) const;
 
   HINSTANCE instance_;
@@ -67,6 +70,7 @@ class WatchListWindow final : public WatchListView {
   UniqueIcon big_icon_;
   UniqueIcon small_icon_;
   bool maximized_ = false;  // when it is first shown
+  std::optional<std::pair<std::size_t, bool>> shown_sort_;  // the header's mark: column, ascending
   // The cell being drawn, kept until the list has copied it.
   std::wstring cell_;
 };
