@@ -145,13 +145,17 @@ class Desktop : public DesktopTest {
     return AssertionSuccess();
   }
 
+  // 关注列表… from the tray menu: its window, or null.
+  HWND OpenListFromTray() {
+    HWND menu = OpenTrayMenu();
+    if (menu == nullptr || !ChooseMenuItem(menu, 0)) return nullptr;
+    return WaitForDialog(kListTitle);
+  }
+
   // 取消关注 in the 关注列表 window, opened from the tray menu: the parcel
   // found by typing its number in the list, Delete, OK; Esc closes it.
   AssertionResult UnwatchInListWindow(const std::wstring& number) {
-    HWND menu = OpenTrayMenu();
-    if (menu == nullptr) return AssertionFailure() << "no tray menu";
-    if (auto chosen = ChooseMenuItem(menu, 0); !chosen) return chosen;
-    HWND list_window = WaitForDialog(kListTitle);
+    HWND list_window = OpenListFromTray();
     if (list_window == nullptr) return AssertionFailure() << "no 关注列表 window; shown: " << Describe(VisibleBoxes(pid()));
     const HWND list = ::GetDlgItem(list_window, QZ_LIST_PARCELS);
     if (auto front = ListInFront(list_window); !front) return front;
@@ -443,10 +447,7 @@ TEST_F(Desktop, TheListWindowTakesPastedLinesASecondStartAndSavesASheet) {
   ASSERT_TRUE(StoreAccount(kCustomer, kKey));
   ASSERT_TRUE(Start());
   ASSERT_TRUE(HideToTray());
-  HWND menu = OpenTrayMenu();
-  ASSERT_NE(menu, nullptr) << "no tray menu";
-  ASSERT_TRUE(ChooseMenuItem(menu, 0));
-  const HWND list_window = WaitForDialog(kListTitle);
+  const HWND list_window = OpenListFromTray();
   ASSERT_NE(list_window, nullptr) << "no 关注列表 window";
   const HWND list = ::GetDlgItem(list_window, QZ_LIST_PARCELS);
 
@@ -528,10 +529,7 @@ TEST_F(Desktop, TwoHundredParcelsSortedFilteredAndRemovedByKeyboardAndFilledByTh
   ASSERT_TRUE(WriteBytes(WatchFilePath(), json{{"version", 1}, {"parcels", parcels}}.dump()));
   ASSERT_TRUE(Start());
 
-  HWND menu = OpenTrayMenu();
-  ASSERT_NE(menu, nullptr) << "no tray menu";
-  ASSERT_TRUE(ChooseMenuItem(menu, 0));
-  const HWND list_window = WaitForDialog(kListTitle);
+  const HWND list_window = OpenListFromTray();
   ASSERT_NE(list_window, nullptr) << "no 关注列表 window";
   const HWND list = ::GetDlgItem(list_window, QZ_LIST_PARCELS);
   const auto rows = [&] { return ::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0); };
@@ -550,7 +548,7 @@ TEST_F(Desktop, TwoHundredParcelsSortedFilteredAndRemovedByKeyboardAndFilledByTh
   ASSERT_TRUE(app_->PressKey(VK_TAB));
   ASSERT_TRUE(focus_on(list));
   ASSERT_TRUE(app_->PressKey(VK_F10, true));
-  menu = WaitForPopupMenu(pid(), 5s);
+  HWND menu = WaitForPopupMenu(pid(), 5s);
   ASSERT_NE(menu, nullptr) << "Shift+F10 opens no menu";
   ASSERT_TRUE(ChooseMenuItem(menu, 7, 1));
   // Every row, then 复制 from the same menu: the numbers in their order.
