@@ -138,6 +138,13 @@ std::optional<bool> Value::Boolean() const {
 std::optional<std::string> Value::Code() const {
   if (auto text = String()) return text;
   if (const auto number = Integer()) return std::to_string(*number);
+  // A code is a name written in digits: one past the signed range is still
+  // a whole number, kept as it stands.
+  std::uint64_t unsigned_number = 0;
+  if (type_ == Type::kNumber) {
+    const auto [end, error] = std::from_chars(text_.data(), text_.data() + text_.size(), unsigned_number);
+    if (error == std::errc() && end == text_.data() + text_.size()) return std::to_string(unsigned_number);
+  }
   return std::nullopt;
 }
 

@@ -95,6 +95,9 @@ TEST(PollAnswers, LenientWhereHarmless) {
   ASSERT_EQ(answer.kind, PollAnswer::Kind::kResult) << answer.malformed;
   EXPECT_EQ(answer.result.state, "5");
   EXPECT_TRUE(answer.result.signed_for);
+  // A state in digits is kept whatever its size, as long as it is a whole number.
+  EXPECT_EQ(ReadPollAnswer(R"({"state":18446744073709551613,"data":[]})").result.state, "18446744073709551613");
+  EXPECT_EQ(ReadPollAnswer(R"({"state":18446744073709551616,"data":[]})").kind, PollAnswer::Kind::kMalformed);
   // Newest first came in, so the events are turned round.
   const std::vector<TrackingEvent> events{
       {"2020-01-01", "旧", "", ""}, {"", "无时间", "", ""}, {"2020-01-02", "新", "", ""}};
