@@ -43,7 +43,6 @@
 #define QZ_LIST_NOTE 0x2040
 #define QZ_LIST_PHONE 0x2050
 #define QZ_LIST_REWATCH 0x2060
-#define QZ_LIST_SHOW_ROWS 0x2070
 #define QZ_LIST_BULK_ADD 0x2080
 #define QZ_LIST_OPEN 0x2090
 #define QZ_LIST_SAVE_AS 0x20A0
@@ -53,8 +52,3 @@
 #define QZ_EDIT_BULK 320
 #define QZ_LIST_BULK_PREVIEW 321
 #define QZ_TEXT_BULK_STATUS 322
-
-// A line of text for the list's parcels: 修改备注, 手机后四位.
-#define QZ_DIALOG_LIST_LINE 205
-#define QZ_EDIT_LIST_LINE 330
-#define QZ_TEXT_LIST_LINE 331

@@ -103,8 +103,6 @@ class WatchKeeper {
   // anything due. One answered within the requery guard is not sent again,
   // and one asked by hand right now waits for that query.
   void RefreshNow(const std::vector<ParcelKey>& parcels);
-  // Parcels of RefreshNow not asked yet.
-  std::size_t refreshes_asked() const { return asked_now_.size(); }
   // Removes the entry (and cancels its refresh if one runs); false if none.
   bool Remove(std::string_view number, std::string_view carrier);
   // A user's query of a watched parcel got rows: taken in without a

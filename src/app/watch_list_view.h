@@ -38,7 +38,6 @@ class WatchListView {
   // Shown, restored and brought forward; made first if it was not, at the
   // placement kept from the last time (empty: the default one).
   virtual void ShowList(std::string_view placement) = 0;
-  virtual bool IsListShown() const = 0;
   // Its size, position and column widths, to be kept for the next time.
   virtual std::string ListPlacement() const = 0;
 

@@ -421,6 +421,16 @@ void Run(HINSTANCE instance, HWND owner, int dialog_id, DLGPROC procedure, State
 
 }  // namespace
 
+void ShowMessageBox(HWND owner, std::string_view prompt, std::string_view title) {
+  if (::MessageBoxW(owner, Widen(prompt).c_str(), Widen(title).c_str(), MB_OK) == 0) ThrowWin32("MessageBoxW");
+}
+
+bool AskOkCancelBox(HWND owner, std::string_view prompt, std::string_view title) {
+  const int answer = ::MessageBoxW(owner, Widen(prompt).c_str(), Widen(title).c_str(), MB_OKCANCEL);
+  if (answer == 0) ThrowWin32("MessageBoxW");
+  return answer == IDOK;
+}
+
 std::optional<AccountSettings> AskAccountDialog(HINSTANCE instance, HWND owner, const AccountSettings& current) {
   AccountsState state{current, current.accounts.order, {}, std::nullopt};
   Run(instance, owner, QZ_DIALOG_CREDENTIALS, AccountsProc, state);
@@ -445,9 +455,9 @@ std::optional<std::string> AskNoteDialog(HINSTANCE instance, HWND owner, std::st
 
 std::optional<std::string> AskListNoteDialog(HINSTANCE instance, HWND owner, std::string_view about,
                                              std::string_view current) {
-  LineState state{Widen(std::string(about) + " 的备注（留空则清除备注）："), QZ_EDIT_LIST_LINE, QZ_TEXT_LIST_LINE,
+  LineState state{Widen(std::string(about) + " 的备注（留空则清除备注）："), QZ_EDIT_NOTE, QZ_TEXT_NOTE_PROMPT,
                   kNoteLimit, false, std::nullopt, L"修改备注", Widen(current)};
-  Run(instance, owner, QZ_DIALOG_LIST_LINE, LineProc, state);
+  Run(instance, owner, QZ_DIALOG_WATCH_NOTE, LineProc, state);
   return state.result;
 }
 
@@ -455,8 +465,8 @@ std::optional<std::string> AskListPhoneDialog(HINSTANCE instance, HWND owner, st
                                               std::string_view about) {
   LineState state{Widen(std::string(carrier_name) + " " + std::string(about) +
                         "：请输入寄件人或收件人手机号码的后四位："),
-                  QZ_EDIT_LIST_LINE, QZ_TEXT_LIST_LINE, 4, true, std::nullopt, L"手机后四位"};
-  Run(instance, owner, QZ_DIALOG_LIST_LINE, LineProc, state);
+                  QZ_EDIT_PHONE, QZ_TEXT_PHONE_PROMPT, 4, true, std::nullopt, L"手机后四位"};
+  Run(instance, owner, QZ_DIALOG_PHONE, LineProc, state);
   return state.result;
 }
 

@@ -14,6 +14,11 @@
 
 namespace quenzil {
 
+// Message boxes of the program's windows: OK only, and OK or Cancel (true:
+// OK).
+void ShowMessageBox(HWND owner, std::string_view prompt, std::string_view title);
+bool AskOkCancelBox(HWND owner, std::string_view prompt, std::string_view title);
+
 // nullopt: cancelled; an account left incomplete: the user removed it.
 std::optional<AccountSettings> AskAccountDialog(HINSTANCE instance, HWND owner, const AccountSettings& current);
 // Exactly four digits, or nullopt when cancelled.

@@ -605,14 +605,10 @@ std::vector<std::string> MainWindow::Rows() const {
   return rows;
 }
 
-void MainWindow::ShowMessage(std::string_view prompt, std::string_view title) {
-  if (::MessageBoxW(hwnd_, Widen(prompt).c_str(), Widen(title).c_str(), MB_OK) == 0) ThrowWin32("MessageBoxW");
-}
+void MainWindow::ShowMessage(std::string_view prompt, std::string_view title) { ShowMessageBox(hwnd_, prompt, title); }
 
 bool MainWindow::ConfirmOkCancel(std::string_view prompt, std::string_view title) {
-  const int answer = ::MessageBoxW(hwnd_, Widen(prompt).c_str(), Widen(title).c_str(), MB_OKCANCEL);
-  if (answer == 0) ThrowWin32("MessageBoxW");
-  return answer == IDOK;
+  return AskOkCancelBox(hwnd_, prompt, title);
 }
 
 bool MainWindow::AskYesNo(std::string_view prompt, std::string_view title) {

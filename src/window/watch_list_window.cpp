@@ -22,7 +22,7 @@ namespace {
 static_assert(QZ_LIST_REFRESH == list_commands::kRefresh && QZ_LIST_UNWATCH == list_commands::kUnwatch &&
               QZ_LIST_COPY == list_commands::kCopy && QZ_LIST_NOTE == list_commands::kNote &&
               QZ_LIST_PHONE == list_commands::kPhone && QZ_LIST_REWATCH == list_commands::kRewatch &&
-              QZ_LIST_SHOW_ROWS == list_commands::kShowRows && QZ_LIST_BULK_ADD == list_commands::kBulkAdd &&
+              QZ_LIST_BULK_ADD == list_commands::kBulkAdd &&
               QZ_LIST_OPEN == list_commands::kOpen && QZ_LIST_SAVE_AS == list_commands::kSaveAs);
 
 constexpr int kIconResourceId = 1;
@@ -143,8 +143,6 @@ void WatchListWindow::ShowList(std::string_view placement) {
     }
   }
 }
-
-bool WatchListWindow::IsListShown() const { return hwnd_ != nullptr && ::IsWindowVisible(hwnd_) != FALSE; }
 
 std::string WatchListWindow::ListPlacement() const {
   if (hwnd_ == nullptr) return {};
@@ -271,13 +269,11 @@ void WatchListWindow::SetListStatus(std::string_view text) {
 }
 
 void WatchListWindow::ShowListMessage(std::string_view prompt, std::string_view title) {
-  if (::MessageBoxW(hwnd_, Widen(prompt).c_str(), Widen(title).c_str(), MB_OK) == 0) ThrowWin32("MessageBoxW");
+  ShowMessageBox(hwnd_, prompt, title);
 }
 
 bool WatchListWindow::ConfirmInList(std::string_view prompt, std::string_view title) {
-  const int answer = ::MessageBoxW(hwnd_, Widen(prompt).c_str(), Widen(title).c_str(), MB_OKCANCEL);
-  if (answer == 0) ThrowWin32("MessageBoxW");
-  return answer == IDOK;
+  return AskOkCancelBox(hwnd_, prompt, title);
 }
 
 std::optional<std::string> WatchListWindow::AskListNote(std::string_view about, std::string_view current) {
@@ -348,7 +344,7 @@ void WatchListWindow::Close() {
 
 void WatchListWindow::Destroy() {
   if (hwnd_ == nullptr) return;
-  if (IsListShown() && form_ != nullptr) form_->Closing();
+  if (::IsWindowVisible(hwnd_) && form_ != nullptr) form_->Closing();
   form_ = nullptr;
   ::DestroyWindow(hwnd_);
 }

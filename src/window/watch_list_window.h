@@ -34,7 +34,6 @@ class WatchListWindow final : public WatchListView {
 
   // WatchListView
   void ShowList(std::string_view placement) override;
-  bool IsListShown() const override;
   std::string ListPlacement() const override;
   void SetFilterTexts(const std::array<std::string, kFilters.size()>& texts, std::size_t chosen) override;
   void ShowRowCount(std::size_t count, std::size_t sort_column, bool ascending) override;
