@@ -6,21 +6,13 @@ namespace quenzil {
 namespace {
 
 AccountSettings Stored() {
-  AccountSettings current;
-  current.accounts.kuaidi100 = {"C1", "k100-secret"};
-  current.accounts.kdniao = {"1900001", "kdn-secret", true};
-  current.accounts.appcode = {"app-secret"};
-  return current;
+  return {.accounts = {{"C1", "k100-secret"}, {"1900001", "kdn-secret", true}, {"app-secret"}}};
 }
 
 // What the dialog shows of the stored accounts: IDs, never a secret.
 AccountBoxes Shown() {
-  AccountBoxes boxes;
-  boxes.kuaidi100_customer = "C1";
-  boxes.kdniao_id = "1900001";
-  boxes.kdniao_paid = true;
-  boxes.order = {"appcode", "kdniao", "kuaidi100"};
-  return boxes;
+  return {.kuaidi100_customer = "C1", .kdniao_id = "1900001", .kdniao_paid = true,
+          .order = {"appcode", "kdniao", "kuaidi100"}};
 }
 
 TEST(AccountBoxes, EmptySecretsKeepTheStoredOnesAndClearedServicesGo) {
@@ -38,8 +30,7 @@ TEST(AccountBoxes, EmptySecretsKeepTheStoredOnesAndClearedServicesGo) {
   ASSERT_TRUE(check.settings) << check.problem;
   EXPECT_FALSE(check.settings->accounts.kuaidi100.complete() || check.settings->accounts.appcode.complete());
   EXPECT_EQ(check.settings->accounts.kdniao, (KdniaoAccount{"1900001", "new-key", true}));
-  boxes.kdniao_id.clear();
-  boxes.kdniao_key.clear();
+  boxes.kdniao_id = boxes.kdniao_key = "";
   EXPECT_FALSE(CheckAccountBoxes(Stored(), boxes).settings->accounts.kdniao.paid);
 }
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/deployment.h"
 #include "app/form_view.h"
 #include "app/settings.h"
 #include "app/tracker.h"
@@ -21,6 +22,13 @@
 #include "web/fetch.h"
 
 namespace quenzil::testing {
+
+// The hosts form1's handlers are tested with; no quiet hours, so they run
+// on the real clock.
+inline const DeployHosts kFormHosts{"api.test:8080", "home.test", "maker.test", "poll.test", "detect.test",
+                                    "kdniao.test", "appcode.test", {},
+                                    {.interval = 3600, .offline_retry = 300, .requery_guard = 1800,
+                                     .quiet_hours = std::nullopt}};
 
 struct ShownMessage {
   std::string prompt;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +24,8 @@ DeployHosts Hosts() {
   hosts.tracking_detect = "detect.test";
   hosts.query_limits.total = std::chrono::milliseconds{7000};
   hosts.watch_schedule.requery_guard = 1800;
+  hosts.kdniao = "kdniao.test";
+  hosts.appcode = "appcode.test";
   return hosts;
 }
 
@@ -64,14 +65,43 @@ class Events : public TrackerEvents {
   std::vector<std::string> detected;
 };
 
-class QueryFlowTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    settings.mode = RefreshMode::kOff;  // the queries alone
+// A tracker with these accounts over the services' test hosts, refresh off:
+// the queries alone.
+struct Rig {
+  explicit Rig(Accounts accounts, TrackerOptions options = {.writes_later = false})
+      : tracker{counted, {watch_store, history, settings}, events, clock, Hosts(), options} {
+    settings.mode = RefreshMode::kOff;
     tracker.LoadSettings();
     tracker.LoadWatchList();
-    tracker.SetAccounts({.kuaidi100 = kAccount});
+    tracker.SetAccounts(std::move(accounts));
   }
+  FakeTransfers transfers;
+  int billed = 0;
+  CountingTransfers counted{transfers, [this](const std::string&) { ++billed; }};
+  testing::FakeWatchStore watch_store;
+  FakeHistoryStore history;
+  testing::FakeSettingsStore settings;
+  testing::FakeClock clock{kT0};
+  Events events;
+  Tracker tracker;
+};
+
+// 快递100 and 快递鸟 with their accounts, 快递100 first, and AppCode's if asked for.
+Accounts AllServices(std::vector<std::string> order = {"kuaidi100", "kdniao"}, bool appcode = false) {
+  return {kAccount, {"1237100", "kd-key"}, {appcode ? "ac-code" : ""}, std::move(order)};
+}
+
+// Which service a request went to, by the host the test gives each.
+std::string ServiceOf(const FetchRequest& request) {
+  if (request.url.find("//poll.test/") != std::string::npos) return "kuaidi100";
+  if (request.url.find("//kdniao.test/") != std::string::npos) return "kdniao";
+  if (request.url.find("//appcode.test/") != std::string::npos) return "appcode";
+  return "other";
+}
+
+class QueryFlowTest : public ::testing::Test, protected Rig {
+ protected:
+  QueryFlowTest() : Rig({.kuaidi100 = kAccount}) {}
   void Answer(std::string text, unsigned status = 200) {
     ASSERT_TRUE(tracker.OnTransferDone(transfers.Last().id, FetchOutcome::Answered(std::move(text), status)));
   }
@@ -90,17 +120,8 @@ class QueryFlowTest : public ::testing::Test {
     tracker.LoadWatchList();
   }
   const QueryOutcome& Last() const { return events.done.back(); }
-
-  FakeTransfers transfers;
-  int billed = 0;
-  CountingTransfers counted{transfers, [this](const std::string&) { ++billed; }};
-  testing::FakeWatchStore watch_store;
-  FakeHistoryStore history;
-  testing::FakeSettingsStore settings;
-  testing::FakeClock clock{kT0};
-  Events events;
-  Tracker tracker{counted, {watch_store, history, settings}, events, clock, Hosts(), {.writes_later = false}};
 };
+using Routing = QueryFlowTest;
 
 TEST_F(QueryFlowTest, TheGuardHoldsRowsForHalfAnHourOnlyAndSaysHowOld) {
   Ask("YT1", "yuantong");
@@ -261,20 +282,16 @@ TEST_F(QueryFlowTest, ThePhoneRetryIsNotHeldBackAndItsDigitsAreKept) {
   EXPECT_EQ(events.done.size(), told) << "nothing to show";
 }
 
-TEST(TrackerAnswers, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEveryFieldIsKept) {
-  testing::FakeWatchStore watch_store;
+// The last queries' file written after the rows are shown, as the window does.
+class TrackerAnswers : public ::testing::Test, protected Rig {
+ protected:
+  TrackerAnswers() : Rig({.kuaidi100 = kAccount}, {}) {}
+};
+
+TEST_F(TrackerAnswers, DigitsOfAWatchedParcelWithoutThemComeFromTheLastQueriesAndEveryFieldIsKept) {
   watch_store.stored.list.parcels.push_back({.number = "SF2", .carrier = "shunfeng"});
   watch_store.stored.list.parcels.push_back({.number = "ZT1", .carrier = "zhongtong", .phone = "4321"});
-  FakeHistoryStore history;
-  testing::FakeSettingsStore settings;
-  settings.mode = RefreshMode::kOff;
-  testing::FakeClock clock{kT0};
-  FakeTransfers transfers;
-  Events events;
-  Tracker tracker{transfers, {watch_store, history, settings}, events, clock, Hosts()};
-  tracker.LoadSettings();
   tracker.LoadWatchList();
-  tracker.SetAccounts({.kuaidi100 = kAccount});
   tracker.Query({"SF2", std::nullopt, "shunfeng", "1234"});
   ASSERT_TRUE(tracker.OnTransferDone(
       transfers.Last().id,
@@ -338,101 +355,54 @@ TEST_F(QueryFlowTest, WithoutAPickLettersSettleTheCourierAndAnAccountWithoutDete
   EXPECT_EQ(billed, 15);
 }
 
-}  // namespace
-}  // namespace quenzil
-
-namespace quenzil {
-namespace {
-
-// Which service a request went to, by the host the test gives each.
-std::string ServiceOf(const FetchRequest& request) {
-  if (request.url.find("//poll.test/") != std::string::npos) return "kuaidi100";
-  if (request.url.find("//kdniao.test/") != std::string::npos) return "kdniao";
-  if (request.url.find("//appcode.test/") != std::string::npos) return "appcode";
-  return "other";
-}
-
-// A tracker over the three services' test hosts, refresh off unless the
-// settings say otherwise.
-struct RoutingRig {
-  FakeTransfers transfers;
-  testing::FakeWatchStore watch_store;
-  FakeHistoryStore history;
-  testing::FakeSettingsStore settings;
-  testing::FakeClock clock{kT0};
-  Events events;
-  std::unique_ptr<Tracker> tracker;
-
-  explicit RoutingRig(std::vector<std::string> order, RefreshMode mode = RefreshMode::kOff, bool appcode = true) {
-    settings.mode = mode;
-    DeployHosts hosts = Hosts();
-    hosts.kdniao = "kdniao.test";
-    hosts.appcode = "appcode.test";
-    tracker = std::make_unique<Tracker>(transfers, TrackerStores{watch_store, history, settings}, events, clock, hosts,
-                                        TrackerOptions{.writes_later = false});
-    tracker->LoadSettings();
-    tracker->SetAccounts({kAccount, {"1237100", "kd-key"}, {appcode ? "ac-code" : ""}, std::move(order)});
-  }
-};
-
-TEST(Routing, ServicesAreAskedInOrderAndEachOutcomePassesOnOrEndsThePress) {
-  const std::string k100_rows = PollResult("0");
-  const std::string kdniao_rows =
-      R"({"Success":true,"State":"2","Traces":[{"AcceptTime":"2026-12-02 09:30:00","AcceptStation":"到达杭州"}]})";
-  const std::string appcode_rows =
-      R"({"status":"0","result":{"type":"YTO","deliverystatus":"1","list":[{"time":"2026-12-02 09:30:00","status":"到达杭州"}]}})";
-  const std::string kdniao_busy = R"({"Success":false,"Reason":"系统繁忙"})";
-  const std::string kdniao_none = R"({"Success":true,"Traces":[],"Reason":"暂无轨迹信息"})";
+TEST_F(Routing, ServicesAreAskedInOrderAndEachOutcomePassesOnOrEndsThePress) {
+  using K = QueryOutcome::Kind;
+  const auto said = [](const std::string& text) { return FetchOutcome::Answered(text); };
+  const FetchOutcome kdniao_rows = said(
+      R"({"Success":true,"State":"2","Traces":[{"AcceptTime":"2026-12-02 09:30:00","AcceptStation":"到达杭州"}]})");
+  const FetchOutcome appcode_rows = said(
+      R"({"status":"0","result":{"type":"YTO","deliverystatus":"1","list":[{"time":"2026-12-02 09:30:00","status":"到达杭州"}]}})");
+  const FetchOutcome kdniao_busy = said(R"({"Success":false,"Reason":"系统繁忙"})");
+  const FetchOutcome kdniao_none = said(R"({"Success":true,"Traces":[],"Reason":"暂无轨迹信息"})");
   const struct {
     std::vector<std::string> order;
     std::string courier;
     std::vector<FetchOutcome> answers;  // in the order the requests go out
-    std::vector<std::string> asked;
-    QueryOutcome::Kind kind;
-    std::string first_row;  // for rows; else a word the prompt holds
-    std::vector<std::string> paused;
+    K kind;
+    std::string shown;  // for rows and advice the first row holds it, else the prompt
+    std::vector<std::string> paused, asked;  // asked: empty for every service in order
   } rows[] = {
-      {{"kuaidi100"}, "yuantong", {FetchOutcome::Answered(k100_rows)}, {"kuaidi100"}, QueryOutcome::Kind::kRows,
-       "圆通速递  在途", {}},
-      {{"kuaidi100", "kdniao"}, "yuantong", {FetchOutcome::Answered(PollFailure("601")), FetchOutcome::Answered(kdniao_rows)},
-       {"kuaidi100", "kdniao"}, QueryOutcome::Kind::kRows, "圆通速递  在途（快递鸟）", {"kuaidi100"}},
+      {{"kuaidi100"}, "yuantong", {said(PollResult("0"))}, K::kRows, "圆通速递  在途"},
+      {{"kuaidi100", "kdniao"}, "yuantong", {said(PollFailure("601")), kdniao_rows}, K::kRows, "圆通速递  在途（快递鸟）",
+       {"kuaidi100"}},
       {{"kuaidi100", "kdniao", "appcode"}, "yuantong",
-       {FetchOutcome::Failed(FetchFailure::kCannotConnect, "x"), FetchOutcome::Answered(kdniao_busy),
-        FetchOutcome::Answered(appcode_rows)},
-       {"kuaidi100", "kdniao", "appcode"}, QueryOutcome::Kind::kRows, "圆通速递  在途（AppCode）", {}},
-      {{"kdniao", "kuaidi100"}, "yuantong", {FetchOutcome::Answered(kdniao_none), FetchOutcome::Answered(PollFailure("500"))},
-       {"kdniao", "kuaidi100"}, QueryOutcome::Kind::kAdvice, "此单号未更新物流信息", {}},
-      {{"kdniao", "appcode"}, "tiantian", {FetchOutcome::Answered(appcode_rows)}, {"appcode"}, QueryOutcome::Kind::kRows,
-       "天天快递  在途（AppCode）", {}},
-      {{"kuaidi100", "kdniao"}, "yuantong", {FetchOutcome::Answered(PollFailure("400"))}, {"kuaidi100"},
-       QueryOutcome::Kind::kFailure, "400", {}},
-      {{"kuaidi100", "kdniao"}, "yuantong", {FetchOutcome::Answered(PollFailure("502")), FetchOutcome::Answered(kdniao_busy)},
-       {"kuaidi100", "kdniao"}, QueryOutcome::Kind::kFailure, "快递鸟：系统繁忙", {}},
-      {{"kdniao"}, "jtexpress", {FetchOutcome::Answered(R"({"Success":false,"Reason":"非法参数[请核实ID和key是否正确]"})")},
-       {"kdniao"}, QueryOutcome::Kind::kFailure, "用户ID和API key", {"kdniao"}},
-      {{"appcode"}, "", {FetchOutcome::Answered(appcode_rows)}, {"appcode"}, QueryOutcome::Kind::kRows,
-       "圆通速递  在途（AppCode）", {}},
+       {FetchOutcome::Failed(FetchFailure::kCannotConnect, "x"), kdniao_busy, appcode_rows}, K::kRows,
+       "圆通速递  在途（AppCode）"},
+      {{"kdniao", "kuaidi100"}, "yuantong", {kdniao_none, said(PollFailure("500"))}, K::kAdvice, "此单号未更新物流信息"},
+      {{"kdniao", "appcode"}, "tiantian", {appcode_rows}, K::kRows, "天天快递  在途（AppCode）", {}, {"appcode"}},
+      {{"kuaidi100", "kdniao"}, "yuantong", {said(PollFailure("400"))}, K::kFailure, "400", {}, {"kuaidi100"}},
+      {{"kuaidi100", "kdniao"}, "yuantong", {said(PollFailure("502")), kdniao_busy}, K::kFailure, "快递鸟：系统繁忙"},
+      {{"kdniao"}, "jtexpress", {said(R"({"Success":false,"Reason":"非法参数[请核实ID和key是否正确]"})")}, K::kFailure,
+       "用户ID和API key", {"kdniao"}},
+      {{"appcode"}, "", {appcode_rows}, K::kRows, "圆通速递  在途（AppCode）"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.order.front() + "/" + row.courier + "/" + std::to_string(&row - rows));
-    RoutingRig rig(row.order);
-    auto& [transfers, watch_store, history, settings, clock, events, tracker_owner] = rig;
-    Tracker& tracker = *tracker_owner;
-    tracker.Query({"YT1234567890123", std::nullopt, row.courier, ""});
+    Rig rig(AllServices(row.order, true));
+    rig.tracker.Query({"YT1234567890123", std::nullopt, row.courier, ""});
     for (std::size_t answered = 0; answered < row.answers.size(); ++answered) {
-      ASSERT_EQ(transfers.started.size(), answered + 1);
-      tracker.OnTransferDone(transfers.Last().id, row.answers[answered]);
+      ASSERT_EQ(rig.transfers.started.size(), answered + 1);
+      rig.tracker.OnTransferDone(rig.transfers.Last().id, row.answers[answered]);
     }
     std::vector<std::string> asked;
-    for (const auto& started : transfers.started) asked.push_back(ServiceOf(started.request));
-    EXPECT_EQ(asked, row.asked);
-    ASSERT_FALSE(events.done.empty());
-    EXPECT_EQ(events.done.back().kind, row.kind);
-    const std::string& shown = row.kind == QueryOutcome::Kind::kRows || row.kind == QueryOutcome::Kind::kAdvice
-                                   ? events.done.back().rows.at(0)
-                                   : events.done.back().prompt;
-    EXPECT_NE(shown.find(row.first_row), std::string::npos) << shown;
-    for (const std::string& key : row.paused) EXPECT_TRUE(settings.LoadPaused(key)) << key;
+    for (const auto& started : rig.transfers.started) asked.push_back(ServiceOf(started.request));
+    EXPECT_EQ(asked, row.asked.empty() ? row.order : row.asked);
+    ASSERT_FALSE(rig.events.done.empty());
+    const QueryOutcome& told = rig.events.done.back();
+    EXPECT_EQ(told.kind, row.kind);
+    const std::string& shown = row.kind == K::kFailure ? told.prompt : told.rows.at(0);
+    EXPECT_NE(shown.find(row.shown), std::string::npos) << shown;
+    for (const std::string& key : row.paused) EXPECT_TRUE(rig.settings.LoadPaused(key)) << key;
   }
 }
 
@@ -468,41 +438,35 @@ TEST_F(QueryFlowTest, NoRefreshGoesOutWhileThePhonesDigitsAreAskedFor) {
   EXPECT_EQ(transfers.started.size(), sent + 1);
 }
 
-TEST(Routing, AServiceOutOfReachIsAskedAfterTheOthersForAWhile) {
-  RoutingRig rig({"kuaidi100", "kdniao"}, RefreshMode::kOff, false);
-  auto& [transfers, watch_store, history, settings, clock, events, tracker_owner] = rig;
-  Tracker& tracker = *tracker_owner;
-  const std::string none = R"({"Success":true,"Traces":[]})";
+TEST_F(Routing, AServiceOutOfReachIsAskedAfterTheOthersForAWhile) {
+  tracker.SetAccounts(AllServices());
   for (const auto& [ticks, first] : {std::pair{0, "kuaidi100"}, {1000, "kdniao"}, {301000, "kuaidi100"}}) {
     clock.ticks = std::chrono::milliseconds{ticks};
-    tracker.Query({"YT123456789012" + std::to_string(ticks % 10), std::nullopt, "yuantong", ""});
+    Ask("YT123456789012" + std::to_string(ticks % 10), "yuantong");
     EXPECT_EQ(ServiceOf(transfers.Last().request), first) << "at " << ticks << " ms";
     // 快递100 cannot be reached; 快递鸟 has nothing yet: each press asks both.
     for (int answer = 0; answer < 2; ++answer) {
       const bool k100 = ServiceOf(transfers.Last().request) == "kuaidi100";
       tracker.OnTransferDone(transfers.Last().id, k100 ? FetchOutcome::Failed(FetchFailure::kTimedOut, "t")
-                                                       : FetchOutcome::Answered(none));
+                                                       : FetchOutcome::Answered(R"({"Success":true,"Traces":[]})"));
     }
     ASSERT_EQ(events.done.size(), 1u);
     events.done.clear();
   }
 }
 
-TEST(Routing, APausedServiceIsAskedLastByHandAndPassedOverInTheBackground) {
-  RoutingRig rig({"kuaidi100", "kdniao"}, RefreshMode::kSmart, false);
-  auto& [transfers, watch_store, history, settings, clock, events, tracker_owner] = rig;
-  Tracker& tracker = *tracker_owner;
-  watch_store.stored.list.parcels.push_back({.number = "YT1", .carrier = "yuantong"});
+TEST_F(Routing, APausedServiceIsAskedLastByHandAndPassedOverInTheBackground) {
+  tracker.SetAccounts(AllServices());
+  settings.mode = RefreshMode::kSmart;
   settings.paused = true;  // 快递100 refused earlier
   tracker.LoadSettings();
-  tracker.LoadWatchList();
+  Watched({.number = "YT1", .carrier = "yuantong"});
   ASSERT_EQ(transfers.started.size(), 1u) << "the watched parcel is fetched";
   EXPECT_EQ(ServiceOf(transfers.Last().request), "kdniao") << "the paused 快递100 is passed over";
   EXPECT_FALSE(tracker.refresh_paused());
-  tracker.OnTransferDone(transfers.Last().id,
-                         FetchOutcome::Answered(R"({"Success":false,"Reason":"业务错误[没有可用套餐]"})"));
+  Answer(R"({"Success":false,"Reason":"业务错误[没有可用套餐]"})");
   EXPECT_TRUE(tracker.refresh_paused()) << "no service left to refresh";
-  tracker.Query({"ZT1", std::nullopt, "zhongtong", ""});
+  Ask("ZT1", "zhongtong");
   ASSERT_EQ(transfers.started.size(), 2u);
   EXPECT_EQ(ServiceOf(transfers.Last().request), "kuaidi100") << "both paused: in their order";
   tracker.AccountConfirmed();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,13 +15,8 @@ namespace quenzil {
 namespace {
 
 std::vector<std::string> Words(std::string_view text) {
-  std::vector<std::string> words;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = std::min(text.find(' ', at), text.size());
-    if (end > at) words.emplace_back(text.substr(at, end - at));
-    at = end + 1;
-  }
-  return words;
+  std::istringstream words{std::string(text)};
+  return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
 }
 
 // Every shape of the table, written out as the couriers print their
@@ -54,8 +51,7 @@ constexpr GuessRow kGuessRows[] = {
     {"em263999513jp EA123456789ZA EZ123456789AZ", "ems", true},
     {"621234567890123", "danniao", false},
     {"DPK202252612836", "debangkuaidi", true},
-    {"FW1234567890 FW12345678901 FW123456789012 FW1234567890123 FW12345678901234 FW123456789012345", "fengwang",
-     true},
+    {"FW1234567890 FW12345678901 FW123456789012 FW1234567890123 FW12345678901234 FW123456789012345", "fengwang", true},
     {"300527476792", "annengwuliu shunfeng quanfengkuaidi", false},
     {"202197601431", "zhongtongkuaiyun shunfeng quanfengkuaidi", false},
     {"106027097895", "yimidida shunfeng quanfengkuaidi", false},
@@ -135,31 +131,30 @@ TEST(Couriers, TheGuessRanksEveryShapeAndEveryNameFindsItsCourier) {
       EXPECT_EQ(!guesses.empty() && guesses.front().certain, row.certain) << number;
     }
   }
-  for (const NamesRow& row : kNamesRows) {
+  // The table holds the couriers of the rows in their order, and no short name or shape the rows lack.
+  ASSERT_EQ(Couriers().size(), std::size(kNamesRows));
+  for (std::size_t index = 0; index < Couriers().size(); ++index) {
+    const Courier& courier = Couriers()[index];
+    const NamesRow& row = kNamesRows[index];
     const std::vector<std::string> names = Words(row.names);
+    EXPECT_EQ(courier.code, row.code);
     EXPECT_EQ(CarrierName(row.code, "detected"), names.front());
-    for (const std::string& name : names) EXPECT_EQ(FindCourierNamed(name), FindCourier(row.code)) << name;
-    EXPECT_EQ(FindCourierNamed(row.code), FindCourier(row.code));
+    for (const std::string& name : names) EXPECT_EQ(FindCourierNamed(name), &courier) << name;
+    EXPECT_EQ(FindCourierNamed(row.code), &courier);
+    EXPECT_EQ(std::ranges::count_if(courier.aliases, [](std::string_view name) { return !name.empty(); }) + 1,
+              names.size()) << row.code;
     for (const std::string& pinyin : Words(row.pinyin)) {
       EXPECT_TRUE(IsNearMissOfCourierTable(pinyin)) << pinyin;
       EXPECT_EQ(ClosestCourierNames(pinyin, 1), std::vector<std::string_view>{names.front()}) << pinyin;
     }
-  }
-  // The other way round: the table holds no courier, short name or shape the rows lack.
-  ASSERT_EQ(Couriers().size(), std::size(kNamesRows));
-  for (std::size_t index = 0; index < Couriers().size(); ++index) {
-    for (const NumberShape& shape : Couriers()[index].shapes) {
-      const auto covers = [&](const GuessRow& row) {
+    for (const NumberShape& shape : courier.shapes) {
+      const auto covers = [&](const GuessRow& guess) {
         const auto matches = [&](const std::string& number) { return MatchesShape(shape.pattern, number); };
-        return std::ranges::any_of(Words(row.numbers), matches);
+        return std::ranges::any_of(Words(guess.numbers), matches);
       };
       EXPECT_TRUE(shape.pattern.empty() || std::any_of(std::begin(kGuessRows), std::end(kGuessRows), covers))
           << "no row for " << shape.pattern;
     }
-    const auto& aliases = Couriers()[index].aliases;
-    EXPECT_EQ(Couriers()[index].code, kNamesRows[index].code) << "couriers in the order of the rows";
-    EXPECT_EQ(std::count_if(aliases.begin(), aliases.end(), [](std::string_view name) { return !name.empty(); }) + 1,
-              Words(kNamesRows[index].names).size()) << kNamesRows[index].code;
   }
   EXPECT_EQ(FindCourierNamed("zto"), FindCourierNamed("中通快递")) << "short names in any case";
   EXPECT_EQ(ClosestCourierNames("yuantnog", 1), std::vector<std::string_view>{"圆通速递"});

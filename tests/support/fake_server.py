@@ -388,19 +388,29 @@ class Handler(socketserver.BaseRequestHandler):
         else:
             otherwise()
 
-    def poll(self, request, query):
-        self.content_type = JSON_TYPE
+    @staticmethod
+    def form_fields(request, query):
+        """The fields of the query and of a form-encoded body."""
         fields = query_params(query, urllib.parse.unquote_plus)
         if request.body:
             fields.update(query_params(request.body.decode("utf-8", "replace"),
                                        urllib.parse.unquote_plus))
-        param_text = fields.get("param", "")
+        return fields
+
+    @staticmethod
+    def json_object(text):
+        """The JSON object a field holds, or None."""
         try:
-            param = json.loads(param_text)
+            value = json.loads(text)
         except ValueError:
-            param = None
-        if not isinstance(param, dict):
-            param = None
+            return None
+        return value if isinstance(value, dict) else None
+
+    def poll(self, request, query):
+        self.content_type = JSON_TYPE
+        fields = self.form_fields(request, query)
+        param_text = fields.get("param", "")
+        param = self.json_object(param_text)
         shown = param or {}
         self.state.log("%s /poll/query.do com=%s num=%s phone=%s" % (
             request.method, shown.get("com", ""), shown.get("num", ""), shown.get("phone", "")))
@@ -442,16 +452,9 @@ class Handler(socketserver.BaseRequestHandler):
 
     def kdniao(self, request, query):
         self.content_type = JSON_TYPE
-        fields = query_params(query, urllib.parse.unquote_plus)
-        if request.body:
-            fields.update(query_params(request.body.decode("utf-8", "replace"),
-                                       urllib.parse.unquote_plus))
+        fields = self.form_fields(request, query)
         data_text = fields.get("RequestData", "")
-        try:
-            data = json.loads(data_text)
-        except ValueError:
-            data = None
-        data = data if isinstance(data, dict) else {}
+        data = self.json_object(data_text) or {}
         request_type = fields.get("RequestType", "")
         number = str(data.get("LogisticCode", ""))
         self.state.log("POST /Ebusiness/EbusinessOrderHandle.aspx type=%s shipper=%s num=%s phone=%s" % (

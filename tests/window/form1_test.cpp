@@ -30,10 +30,7 @@ using Messages = std::vector<ShownMessage>;
 
 const std::string kPlaceholder(ResultPlaceholderLine);
 const Credentials kAccount{"CUST01", "k3y-secret-0123"};
-// No quiet hours: the form runs on the real clock.
-const DeployHosts kHosts{"api.test:8080", "home.test", "maker.test", "poll.test", "detect.test", "kdniao.test",
-                         "appcode.test", {},
-                         {.interval = 3600, .offline_retry = 300, .requery_guard = 1800, .quiet_hours = std::nullopt}};
+const DeployHosts& kHosts = testing::kFormHosts;
 
 std::string TrackingAnswer(const Rows& values) {
   std::string answer = "<table><tr><th>时间</th></tr>\n";

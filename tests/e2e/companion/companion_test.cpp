@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include "desktop_support.h"
 #include "expected_texts.h"
@@ -23,14 +22,6 @@ std::string Lines(const std::vector<std::wstring>& rows) {
   std::string text;
   for (const auto& row : rows) text += e2e::Narrow(row) + "\n";
   return text;
-}
-
-std::optional<DWORD> QueryCount() {
-  const auto value = ReadSetting(L"QueryCount");
-  DWORD count = 0;
-  if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof count) return std::nullopt;
-  std::memcpy(&count, value->bytes.data(), sizeof count);
-  return count;
 }
 
 class Companion : public ::testing::Test {
@@ -105,7 +96,7 @@ TEST_F(Companion, DetectionRowsThenTheGuardKeepsThemWithoutSending) {
   EXPECT_EQ(answer["rows"], json(rows));
   EXPECT_EQ(answer["events"][0]["context"], "已揽收");
   EXPECT_EQ(answer["kept"], false);
-  EXPECT_EQ(QueryCount(), 2u);  // detection and query
+  EXPECT_EQ(DwordSetting(L"QueryCount"), 2u);  // detection and query
 
   // Within the guard: the kept rows, nothing sent, nothing counted.
   ran = RunCompanion({"YT7001"});
@@ -114,7 +105,7 @@ TEST_F(Companion, DetectionRowsThenTheGuardKeepsThemWithoutSending) {
   for (const auto& row : rows) expected += row + (expected.empty() ? "（刚刚查询）\n" : "\n");
   EXPECT_EQ(ran.out, expected);
   EXPECT_EQ(ServerLog(), (std::vector<std::string>{"/autonumber/auto?num=YT7001&key=***", PollLine("yuantong", "YT7001")}));
-  EXPECT_EQ(QueryCount(), 2u);
+  EXPECT_EQ(DwordSetting(L"QueryCount"), 2u);
 }
 
 TEST_F(Companion, KeyedNoResultIsAdviceAndAWrongKeyAFailure) {
